@@ -1,0 +1,13 @@
+# Warnings are errors in all of our own code; third-party headers come in as system includes.
+add_library(corvane-warnings INTERFACE)
+target_compile_options(corvane-warnings INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align -Wunused
+  -Woverloaded-virtual -Wnull-dereference -Wimplicit-fallthrough -Werror)
+target_compile_definitions(corvane-warnings INTERFACE
+  QT_NO_CAST_FROM_ASCII QT_NO_NARROWING_CONVERSIONS_IN_CONNECT QT_NO_KEYWORDS)
+
+if(CORVANE_SANITIZE)
+  list(JOIN CORVANE_SANITIZE "," _corvane_san)
+  add_compile_options(-fsanitize=${_corvane_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${_corvane_san})
+endif()

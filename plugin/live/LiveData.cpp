@@ -1,0 +1,168 @@
+#include "live/LiveData.h"
+
+#include <QSet>
+#include <cmath>
+
+namespace corvane {
+
+namespace {
+
+// Keys of the message envelope, never scoreboard fields.
+bool isReservedKey(const QString &key)
+{
+    static const QSet<QString> reserved = {
+        QStringLiteral("type"),         QStringLiteral("seq"),        QStringLiteral("ts_ms"),
+        QStringLiteral("v"),            QStringLiteral("sport"),      QStringLiteral("online"),
+        QStringLiteral("device_ts_ms"), QStringLiteral("fw_version"), QStringLiteral("transport"),
+    };
+    return reserved.contains(key);
+}
+
+bool isAcceptedType(const QString &type)
+{
+    return type.isEmpty() || type == QLatin1String("state") || type == QLatin1String("heartbeat") ||
+           type == QLatin1String("auth_ok");
+}
+
+QJsonObject fieldsOf(const QJsonObject &message)
+{
+    const QJsonValue fields = message.value(QLatin1String("fields"));
+    if (fields.isObject())
+        return fields.toObject();
+    const QJsonValue data = message.value(QLatin1String("data"));
+    if (data.isObject())
+        return data.toObject();
+    return message;
+}
+
+} // namespace
+
+LiveData::LiveData(QObject *parent)
+    : QObject(parent)
+{
+}
+
+QString LiveData::fieldText(const QJsonValue &value)
+{
+    switch (value.type()) {
+    case QJsonValue::Bool:
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    case QJsonValue::Double: {
+        const double d = value.toDouble();
+        if (d == std::trunc(d))
+            return d == 0 ? QStringLiteral("0") : QString::number(d, 'f', 0);
+        return QString::number(d, 'g', 6);
+    }
+    case QJsonValue::String:
+        return value.toString();
+    default:
+        return QString();
+    }
+}
+
+bool LiveData::apply(const QJsonObject &message)
+{
+    if (message.isEmpty())
+        return false;
+    if (!isAcceptedType(message.value(QLatin1String("type")).toString()))
+        return false;
+    const QJsonObject fields = fieldsOf(message);
+    const QString sport = message.value(QLatin1String("sport")).toString();
+
+    QStringList added;
+    bool changedAny = false;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (!sport.isEmpty() && sport != m_sport) {
+            m_sport = sport;
+            changedAny = true;
+        }
+        for (auto it = fields.begin(); it != fields.end(); ++it) {
+            if (isReservedKey(it.key()) || it.value().isObject() || it.value().isArray())
+                continue;
+            const QString text = fieldText(it.value());
+            auto existing = m_fields.find(it.key());
+            if (existing == m_fields.end()) {
+                m_fields.insert(it.key(), text);
+                added.append(it.key());
+                changedAny = true;
+            } else if (existing.value() != text) {
+                existing.value() = text;
+                changedAny = true;
+            }
+        }
+        m_updatedAt = QDateTime::currentDateTimeUtc();
+    }
+    if (!added.isEmpty())
+        Q_EMIT fieldsChanged(added);
+    if (changedAny)
+        Q_EMIT changed();
+    return true;
+}
+
+void LiveData::clear()
+{
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_fields.isEmpty() && m_sport.isEmpty())
+            return;
+        m_fields.clear();
+        m_sport.clear();
+        m_updatedAt = QDateTime();
+    }
+    Q_EMIT fieldsChanged({});
+    Q_EMIT changed();
+}
+
+QString LiveData::value(const QString &name) const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_fields.value(name);
+}
+
+QStringList LiveData::fieldNames() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_fields.keys();
+}
+
+QString LiveData::sport() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_sport;
+}
+
+QDateTime LiveData::updatedAt() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_updatedAt;
+}
+
+QJsonObject LiveData::snapshot() const
+{
+    QJsonObject fields;
+    QString sport;
+    QString updatedAt;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        for (auto it = m_fields.cbegin(); it != m_fields.cend(); ++it)
+            fields.insert(it.key(), it.value());
+        sport = m_sport;
+        if (m_updatedAt.isValid())
+            updatedAt = m_updatedAt.toString(Qt::ISODate);
+    }
+    return {{QStringLiteral("sport"), sport},
+            {QStringLiteral("fields"), fields},
+            {QStringLiteral("source"), m_source},
+            {QStringLiteral("updated_at"), updatedAt}};
+}
+
+void LiveData::setSource(const QString &source)
+{
+    if (source == m_source)
+        return;
+    m_source = source;
+    Q_EMIT sourceChanged();
+}
+
+} // namespace corvane

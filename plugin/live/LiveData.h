@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <mutex>
+
+namespace corvane {
+
+// The current scoreboard: named text fields, the sport, and when the last message came.
+// Every live route hands its messages to apply(). OBS reads the fields from its own threads
+// while the user-interface thread applies messages, so every member except the source
+// label is guarded by one lock; signals go out after it is released.
+class LiveData : public QObject {
+    Q_OBJECT
+public:
+    explicit LiveData(QObject *parent = nullptr);
+
+    // Merges one live message. True when it was accepted, even if nothing changed; false
+    // when it was empty or of a type this model ignores.
+    bool apply(const QJsonObject &message);
+    // Forgets fields, sport and time (not the source); silent when already empty.
+    void clear();
+
+    QString value(const QString &name) const;
+    QStringList fieldNames() const;
+    QString sport() const;
+    QDateTime updatedAt() const;
+    QJsonObject snapshot() const;
+
+    QString source() const { return m_source; }
+    void setSource(const QString &source);
+
+    // How a field's JSON value is stored: booleans and numbers as text, null as "".
+    static QString fieldText(const QJsonValue &value);
+
+Q_SIGNALS:
+    void changed();
+    void fieldsChanged(const QStringList &names);
+    void sourceChanged();
+
+private:
+    mutable std::mutex m_lock;
+    QString m_sport;
+    QMap<QString, QString> m_fields;
+    QString m_source;
+    QDateTime m_updatedAt;
+};
+
+} // namespace corvane
