@@ -15,6 +15,7 @@ CORVANE_PACKAGES=(
   qt6-base-dev qt6-serialport-dev qt6-connectivity-dev
   libobs-dev obs-studio obs-plugins
   xvfb xauth imagemagick procps
+  clang libclang-rt-dev openssl gdb
 )
 
 say() { printf '==> %s\n' "$*"; }
