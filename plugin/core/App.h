@@ -1,34 +1,68 @@
 #pragma once
 
+#include "cloud/CloudDevice.h"
+#include "cloud/GraphicsOutput.h"
+#include "cloud/PortalClient.h"
 #include "core/AppEnvironment.h"
 #include "core/SettingsStore.h"
 #include "live/LiveData.h"
 
+#include <QList>
 #include <QObject>
+#include <QString>
+
+#include <functional>
 
 namespace corvane {
-
-class PortalClientJar;
 
 // The hub of the plugin: one per loaded module, living on the OBS user-interface thread.
 // Views and sources reach it through instance().
 class App : public QObject {
     Q_OBJECT
 public:
+    using DoneCallback = std::function<void(bool ok, const QString &message)>;
+
     explicit App(const AppEnvironment &environment);
     ~App() override;
 
     static App *instance();
     static void setInstance(App *app);
 
+    PortalClient &portal() { return m_portal; }
     LiveData &live() { return m_live; }
     SettingsStore &settings() { return m_settings; }
-    PortalClientJar &sessionJar() { return *m_sessionJar; }
+    PortalClient::Jar &sessionJar() { return m_portal.jar(); }
+
+    // Where plugin updates come from: the maker's, or an allowed local stand-in.
+    QString downloadsOrigin() const;
+
+    const QList<CloudDevice> &devices() const { return m_devices; }
+    const QList<GraphicsOutput> &outputs() const { return m_outputs; }
+    QString outputsError() const { return m_outputsError; }
+
+    // Fetch the account's devices or graphics outputs into the cached lists; the callback
+    // (may be empty) gets the outcome and the user sentence.
+    void refreshDevices(DoneCallback callback = nullptr);
+    void refreshOutputs(DoneCallback callback = nullptr);
+    // refreshOutputs, waiting at most `timeoutMs` in a nested event loop. False on failure
+    // or when no answer came in time (the lists then stay as they were).
+    bool refreshOutputsBlocking(int timeoutMs);
+
+Q_SIGNALS:
+    void usbRelaysChanged();
+    void devicesChanged();
+    void outputsChanged();
+    void serverStateChanged();
 
 private:
+    void onSignedInChanged(bool signedIn);
+
+    PortalClient m_portal;
     LiveData m_live;
     SettingsStore m_settings;
-    PortalClientJar *m_sessionJar;
+    QList<CloudDevice> m_devices;
+    QList<GraphicsOutput> m_outputs;
+    QString m_outputsError;
 };
 
 } // namespace corvane

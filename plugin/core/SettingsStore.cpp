@@ -21,6 +21,8 @@ constexpr char kLastUpdateCheck[] = "last_update_check";
 constexpr char kLastUsbPort[] = "last_usb_port";
 constexpr char kRoutes[] = "routes";
 constexpr char kLan[] = "lan";
+constexpr char kPortalUrl[] = "portal_url";
+constexpr char kDownloadsUrl[] = "downloads_url";
 
 QString key(const char *name) { return QString::fromLatin1(name); }
 
@@ -56,6 +58,8 @@ bool SettingsStore::serverAllowNetwork() const { return boolean(kServerAllowNetw
 bool SettingsStore::shareConnection() const { return boolean(kShareConnection, true); }
 bool SettingsStore::autoCheckUpdates() const { return boolean(kAutoCheckUpdates, true); }
 QString SettingsStore::lastUsbPort() const { return string(kLastUsbPort); }
+QString SettingsStore::portalUrl() const { return string(kPortalUrl); }
+QString SettingsStore::downloadsUrl() const { return string(kDownloadsUrl); }
 
 int SettingsStore::serverPort() const
 {

@@ -29,6 +29,10 @@ public:
     bool autoCheckUpdates() const;
     qint64 lastUpdateCheck() const;
     QString lastUsbPort() const;
+    // Developer settings: local stand-ins for the portal and the download server; "" when
+    // absent. Callers pass them through chooseOrigin().
+    QString portalUrl() const;
+    QString downloadsUrl() const;
     QString routeFor(const QString &deviceId) const;
     LanRoute lanRoute(const QString &deviceId) const;
 

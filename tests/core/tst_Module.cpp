@@ -3,6 +3,8 @@
 #include "core/Module.h"
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -16,7 +18,10 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QFile settings(dir.filePath(QStringLiteral("settings.json")));
         QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write(R"({"server_port": 9123})");
+        // Sign-in restore goes to a closed local port rather than the real portal.
+        settings.write(QJsonDocument(QJsonObject{{QStringLiteral("server_port"), 9123},
+                                                 {QStringLiteral("portal_url"), QStringLiteral("http://127.0.0.1:9")}})
+                           .toJson());
         settings.close();
 
         int asked = 0;

@@ -1,7 +1,10 @@
 // The built module file as libobs sees it: its exports, its locale data, load and unload.
 #include <obs.h>
 
+#include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -16,6 +19,12 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
+        // The sign-in restore at load goes to a closed local port, not the real portal.
+        QVERIFY(QDir().mkpath(m_config.filePath(QStringLiteral("plugin_config/corvane-obs"))));
+        QFile settings(m_config.filePath(QStringLiteral("plugin_config/corvane-obs/settings.json")));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write(QJsonDocument(QJsonObject{{QStringLiteral("portal_url"), QStringLiteral("http://127.0.0.1:9")}}).toJson());
+        settings.close();
         QVERIFY(obs_startup("en-US", QFile::encodeName(m_config.path()).constData(), nullptr));
         const int opened = obs_open_module(&m_module, CORVANE_MODULE_PATH, CORVANE_SOURCE_DIR);
         QCOMPARE(opened, MODULE_SUCCESS);

@@ -1,0 +1,63 @@
+// corvane-portal-sim: a stand-in for the Corvane cloud portal on 127.0.0.1.
+#include "PortalSim.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+using namespace corvane::sim;
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("corvane-portal-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Stands in for the Corvane cloud portal on 127.0.0.1 over plain HTTP: cookie sign-in (with and\n"
+        "without an authenticator code), device lists, live device state from a simulated game,\n"
+        "graphics outputs, commands and configuration (queued for offline devices), claiming and\n"
+        "pairing data. Prints its URL on the first line; set \"portal_url\" in settings.json to it.\n"
+        "\n"
+        "Tests steer it over HTTP as well:\n"
+        "  POST /_sim/behaviour {\"status\", \"code\", \"detail\", \"path\", \"delay_ms\", \"silent\", \"times\"}\n"
+        "  POST /_sim/reset            forget the behaviour and the request log\n"
+        "  GET  /_sim/requests         every portal request received, with headers and body\n"
+        "  POST /_sim/expire-sessions  forget every sign-in (the next call answers 401)"));
+    parser.addHelpOption();
+    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("TCP port (0 picks a free one)."),
+                                  QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption failStatus(QStringLiteral("fail-status"),
+                                        QStringLiteral("Answer every request with this HTTP status (401, 402, 429, 502, 504, ...)."),
+                                        QStringLiteral("status"));
+    const QCommandLineOption failCode(QStringLiteral("fail-code"),
+                                      QStringLiteral("Error code to put in the forced answers' detail."), QStringLiteral("code"));
+    const QCommandLineOption delay(QStringLiteral("delay-ms"), QStringLiteral("Answer every request this much later."),
+                                   QStringLiteral("ms"));
+    const QCommandLineOption silent(QStringLiteral("silent"), QStringLiteral("Accept requests but never answer them."));
+    const QCommandLineOption totp(QStringLiteral("totp-code"),
+                                  QStringLiteral("The authenticator code that totp@example.com must enter."),
+                                  QStringLiteral("code"), QStringLiteral("424242"));
+    parser.addOptions({port, failStatus, failCode, delay, silent, totp});
+    parser.process(app);
+
+    PortalSim sim;
+    sim.setTotpCode(parser.value(totp));
+    Behaviour behaviour;
+    behaviour.status = parser.value(failStatus).toInt();
+    behaviour.code = parser.value(failCode);
+    behaviour.delayMs = parser.value(delay).toInt();
+    behaviour.silent = parser.isSet(silent);
+    sim.setBehaviour(behaviour);
+
+    if (!sim.listen(static_cast<quint16>(parser.value(port).toUInt()))) {
+        std::fprintf(stderr, "corvane-portal-sim: cannot listen: %s\n", qPrintable(sim.errorString()));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(sim.url()));
+    for (const QString &line : sim.accountLines())
+        std::printf("account %s\n", qPrintable(line));
+    std::fflush(stdout);
+    return app.exec();
+}
