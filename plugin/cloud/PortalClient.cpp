@@ -14,13 +14,14 @@ namespace {
 
 QString key(const char *name) { return QString::fromLatin1(name); }
 
-// Qt reports HTTP error statuses as content (2xx codes) and server (4xx codes) errors; those
-// are answers. Everything else means no complete HTTP answer arrived.
-bool answered(QNetworkReply::NetworkError error)
+// An HTTP status came back and no network-layer error (connection lost, timeout, TLS) cut
+// the transfer short; Qt reports HTTP error statuses as content, protocol or server errors.
+int answeredStatus(const QNetworkReply *reply)
 {
-    return error == QNetworkReply::NoError
-        || (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError)
-        || (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const QNetworkReply::NetworkError error = reply->error();
+    const bool networkFailure = error > QNetworkReply::NoError && error < QNetworkReply::ProxyConnectionRefusedError;
+    return status.isValid() && !networkFailure ? status.toInt() : 0;
 }
 
 } // namespace
@@ -169,10 +170,10 @@ void PortalClient::sendRequest(const QByteArray &method, const QString &path, co
         reply = m_manager.sendCustomRequest(request, method, payload);
 
     connect(reply, &QNetworkReply::finished, this, [this, reply, callback = std::move(callback), signOutOn401] {
-        const bool transportOk = answered(reply->error());
-        // A transfer cut short (a timeout after the headers, say) has no usable answer.
-        const int status = transportOk ? reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() : 0;
-        const PortalResult result = portalResultFromReply(transportOk, status, reply->readAll());
+        const int status = answeredStatus(reply);
+        // An aborted reply is closed and has nothing to read.
+        const QByteArray answer = reply->isOpen() ? reply->readAll() : QByteArray();
+        const PortalResult result = portalResultFromReply(status != 0, status, answer);
         if (result.status == 401 && signOutOn401 && m_signedIn)
             setSignedIn(false);
         reply->deleteLater();

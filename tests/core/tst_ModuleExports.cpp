@@ -20,8 +20,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         // The sign-in restore at load goes to a closed local port, not the real portal.
-        QVERIFY(QDir().mkpath(m_config.filePath(QStringLiteral("plugin_config/corvane-obs"))));
-        QFile settings(m_config.filePath(QStringLiteral("plugin_config/corvane-obs/settings.json")));
+        QVERIFY(QDir().mkpath(m_config.filePath(QStringLiteral("corvane-obs"))));
+        QFile settings(m_config.filePath(QStringLiteral("corvane-obs/settings.json")));
         QVERIFY(settings.open(QIODevice::WriteOnly));
         settings.write(QJsonDocument(QJsonObject{{QStringLiteral("portal_url"), QStringLiteral("http://127.0.0.1:9")}}).toJson());
         settings.close();

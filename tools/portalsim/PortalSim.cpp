@@ -49,11 +49,11 @@ PortalSim::PortalSim(QObject *parent)
     , m_http([this](const HttpRequest &request) { return handle(request); }, this)
 {
     const QString password = QStringLiteral("correct horse battery");
-    m_accounts.insert(QStringLiteral("operator@example.com"), {password, QStringLiteral("owner"), false, true});
-    m_accounts.insert(QStringLiteral("totp@example.com"), {password, QStringLiteral("owner"), true, true});
-    m_accounts.insert(QStringLiteral("viewer@example.com"), {password, QStringLiteral("viewer"), false, true});
-    m_accounts.insert(QStringLiteral("free@example.com"), {password, QStringLiteral("owner"), false, false});
-    m_accounts.insert(QStringLiteral("spaces@example.com"), {QStringLiteral("  pass word  "), QStringLiteral("owner"), false, true});
+    m_accounts.insert(QStringLiteral("operator@example.com"), {password, QStringLiteral("owner"), false, true, {}});
+    m_accounts.insert(QStringLiteral("totp@example.com"), {password, QStringLiteral("owner"), true, true, {}});
+    m_accounts.insert(QStringLiteral("viewer@example.com"), {password, QStringLiteral("viewer"), false, true, QStringLiteral("operator@example.com")});
+    m_accounts.insert(QStringLiteral("free@example.com"), {password, QStringLiteral("owner"), false, false, {}});
+    m_accounts.insert(QStringLiteral("spaces@example.com"), {QStringLiteral("  pass word  "), QStringLiteral("owner"), false, true, {}});
 
     const QString op = QStringLiteral("operator@example.com");
     m_devices.insert(QStringLiteral("CV-1001"), {QStringLiteral("Main gym"), QStringLiteral("online"), QStringLiteral("112233"), {}, op, QStringLiteral("admin-1001"), false});
@@ -167,6 +167,12 @@ QString PortalSim::sessionEmail(const HttpRequest &request) const
     return {};
 }
 
+QString PortalSim::ownerOf(const QString &email) const
+{
+    const QString team = m_accounts.value(email).team;
+    return team.isEmpty() ? email : team;
+}
+
 HttpResponse PortalSim::signedIn(const QString &email, const QByteArray &existingToken)
 {
     HttpResponse r = json(200, {{key("user"), QJsonObject{{key("email"), email}, {key("role"), m_accounts.value(email).role}}}});
@@ -237,7 +243,7 @@ HttpResponse PortalSim::serve(const HttpRequest &request, const QJsonObject &bod
     if (s == QStringList{QStringLiteral("devices")} && method == "GET") {
         QJsonArray list;
         for (auto it = m_devices.cbegin(); it != m_devices.cend(); ++it) {
-            if (it->owner != email)
+            if (it->owner != ownerOf(email))
                 continue;
             list.append(QJsonObject{{key("device_id"), it.key()}, {key("nickname"), it->nickname},
                                     {key("status"), it->status}, {key("ble_passkey"), it->blePasskey}});
@@ -247,12 +253,12 @@ HttpResponse PortalSim::serve(const HttpRequest &request, const QJsonObject &bod
     if (s == QStringList{QStringLiteral("api"), QStringLiteral("graphics"), QStringLiteral("outputs")} && method == "GET") {
         if (!m_accounts.value(email).plan)
             return errorCode(402, QStringLiteral("cloud_subscription_required"));
-        return json(200, {{key("outputs"), outputsOf(email)}});
+        return json(200, {{key("outputs"), outputsOf(ownerOf(email))}});
     }
     if (s == QStringList{QStringLiteral("devices"), QStringLiteral("link")} && method == "POST") {
         const QString id = body.value(key("device_id")).toString();
         const auto device = m_devices.find(id);
-        if (device == m_devices.end() || (!device->owner.isEmpty() && device->owner != email))
+        if (device == m_devices.end() || (!device->owner.isEmpty() && device->owner != ownerOf(email)))
             return errorCode(404, QStringLiteral("device_not_found_or_not_owned"));
         if (device->owner.isEmpty() && !device->claimCode.isEmpty()) {
             if (!body.contains(key("code")))
@@ -260,7 +266,7 @@ HttpResponse PortalSim::serve(const HttpRequest &request, const QJsonObject &bod
             if (body.value(key("code")).toString() != device->claimCode)
                 return errorCode(400, QStringLiteral("claim_code_device_mismatch"));
         }
-        device->owner = email;
+        device->owner = ownerOf(email);
         return json(200, {{key("ok"), true}, {key("device_id"), id}, {key("via"), body.value(key("via"))}});
     }
     if (s.value(0) == QLatin1String("devices") && s.size() >= 3)
@@ -274,7 +280,7 @@ HttpResponse PortalSim::deviceRoute(const HttpRequest &request, const QJsonObjec
     const QByteArray &method = request.method;
     const QString id = s.value(1);
     const auto device = m_devices.find(id);
-    if (device == m_devices.end() || device->owner != email)
+    if (device == m_devices.end() || device->owner != ownerOf(email))
         return errorCode(404, QStringLiteral("device_not_found_or_not_owned"));
     const Account account = m_accounts.value(email);
     const bool offline = device->status == QLatin1String("offline");

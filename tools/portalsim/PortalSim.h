@@ -47,6 +47,7 @@ private:
         QString role;
         bool totp = false;
         bool plan = true;
+        QString team; // sees the devices of this account instead of its own
     };
     struct Device {
         QString nickname;
@@ -64,6 +65,7 @@ private:
     HttpResponse deviceRoute(const HttpRequest &request, const QJsonObject &body, const QString &email);
     HttpResponse signedIn(const QString &email, const QByteArray &existingToken = {});
     QString sessionEmail(const HttpRequest &request) const;
+    QString ownerOf(const QString &email) const;
     QJsonObject gameState(const QString &deviceId, bool online) const;
     QJsonArray outputsOf(const QString &email) const;
     void record(const HttpRequest &request);
