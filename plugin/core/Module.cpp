@@ -3,6 +3,7 @@
 #include "core/App.h"
 #include "core/Log.h"
 #include "core/Version.h"
+#include "live/GraphicsSource.h"
 
 #include <obs-module.h>
 
@@ -17,6 +18,9 @@ bool Module::load(const std::function<AppEnvironment()> &environment)
     CORVANE_LOG_INFO("loading plugin %s", CORVANE_PLUGIN_VERSION);
     if (!App::instance())
         App::setInstance(new App(environment()));
+    // Source types exist only inside a running libobs; unit tests load without one.
+    if (obs_initialized())
+        registerGraphicsSource();
     return true;
 }
 
@@ -38,6 +42,12 @@ void Module::freeLocale()
     if (g_lookup)
         text_lookup_destroy(g_lookup);
     g_lookup = nullptr;
+}
+
+void Module::setLocaleFileForTests(const char *path)
+{
+    freeLocale();
+    g_lookup = text_lookup_create(path);
 }
 
 bool Module::getString(const char *key, const char **out)

@@ -23,6 +23,8 @@ public:
     static void freeLocale();
     static bool getString(const char *key, const char **out);
     static const char *text(const char *key);
+    // Test seam: the locale table straight from a file, for tests that have no module file.
+    static void setLocaleFileForTests(const char *path);
 };
 
 } // namespace corvane
