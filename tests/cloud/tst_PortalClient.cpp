@@ -420,6 +420,31 @@ private Q_SLOTS:
         QCOMPARE(slow.calls + fast.calls, 2);
     }
 
+    void commandLineSwitchesForceAnswers()
+    {
+        PortalSimProcess limited;
+        QVERIFY(!limited.start({QStringLiteral("--fail-status"), QStringLiteral("429")}).isEmpty());
+        PortalClient c;
+        c.setBaseUrl(limited.url());
+        PortalResult r = run([&](auto cb) { c.signIn(kOperator, kPassword, cb); });
+        QCOMPARE(r.status, 429);
+        QCOMPARE(r.message, QStringLiteral("Too many attempts. Wait a minute and try again."));
+
+        PortalSimProcess gateway;
+        QVERIFY(!gateway.start({QStringLiteral("--fail-status"), QStringLiteral("502"), QStringLiteral("--fail-code"),
+                                QStringLiteral("gateway_unreachable")}).isEmpty());
+        c.setBaseUrl(gateway.url());
+        r = run([&](auto cb) { c.listDevices(cb); });
+        QCOMPARE(r.code, QStringLiteral("gateway_unreachable"));
+
+        PortalSimProcess silent;
+        QVERIFY(!silent.start({QStringLiteral("--silent")}).isEmpty());
+        c.setBaseUrl(silent.url());
+        c.setTimeoutForTests(300);
+        r = run([&](auto cb) { c.listDevices(cb); });
+        QCOMPARE(r.status, 0);
+    }
+
     void destroyedClientCallsNothing()
     {
         QVERIFY(m_sim.behave({{key("silent"), true}}));

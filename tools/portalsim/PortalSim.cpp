@@ -145,6 +145,10 @@ HttpResponse PortalSim::control(const HttpRequest &request)
 
 void PortalSim::record(const HttpRequest &request)
 {
+    // A long demo run polls every second; keep the log bounded.
+    constexpr int kMaxRecorded = 1000;
+    if (m_requests.size() >= kMaxRecorded)
+        m_requests.removeFirst();
     m_requests.append(QJsonObject{
         {key("method"), QString::fromLatin1(request.method)},
         {key("target"), QString::fromUtf8(request.target)},
