@@ -49,7 +49,7 @@ PortalClient::~PortalClient()
 void PortalClient::signIn(const QString &email, const QString &password, Callback callback)
 {
     const QJsonObject body{{key("email"), email.trimmed()}, {key("password"), password}};
-    sendRequest("POST", QStringLiteral("/auth/login"), body, true,
+    sendRequest("POST", QStringLiteral("/auth/login"), body,
                 [this, callback](const PortalResult &result) {
                     if (result.ok && !result.data.value(key("totp_required")).toBool())
                         applySignedIn(result);
@@ -62,7 +62,7 @@ void PortalClient::signIn(const QString &email, const QString &password, Callbac
 void PortalClient::signInWithCode(const QString &challengeId, const QString &code, Callback callback)
 {
     const QJsonObject body{{key("challenge_id"), challengeId}, {key("code"), code.trimmed()}};
-    sendRequest("POST", QStringLiteral("/auth/login/totp"), body, true,
+    sendRequest("POST", QStringLiteral("/auth/login/totp"), body,
                 [this, callback](const PortalResult &result) {
                     if (result.ok)
                         applySignedIn(result);
@@ -74,7 +74,7 @@ void PortalClient::signInWithCode(const QString &challengeId, const QString &cod
 
 void PortalClient::restoreSession(Callback callback)
 {
-    sendRequest("GET", QStringLiteral("/auth/me"), {}, false,
+    sendRequest("GET", QStringLiteral("/auth/me"), std::nullopt,
                 [this, callback](const PortalResult &result) {
                     if (result.ok)
                         applySignedIn(result);
@@ -89,7 +89,7 @@ void PortalClient::restoreSession(Callback callback)
 void PortalClient::signOut()
 {
     // The logout request carries the cookies, so it goes out before the jar is emptied.
-    sendRequest("POST", QStringLiteral("/auth/logout"), {}, false, nullptr, false);
+    sendRequest("POST", QStringLiteral("/auth/logout"), std::nullopt, nullptr, false);
     m_jar->clear();
     m_email.clear();
     m_role.clear();
@@ -98,29 +98,28 @@ void PortalClient::signOut()
 
 void PortalClient::listDevices(Callback callback)
 {
-    sendRequest("GET", QStringLiteral("/devices"), {}, false, std::move(callback), true);
+    sendRequest("GET", QStringLiteral("/devices"), std::nullopt, std::move(callback), true);
 }
 
 void PortalClient::listOutputs(Callback callback)
 {
-    sendRequest("GET", QStringLiteral("/api/graphics/outputs"), {}, false, std::move(callback), true);
+    sendRequest("GET", QStringLiteral("/api/graphics/outputs"), std::nullopt, std::move(callback), true);
 }
 
 void PortalClient::getDeviceState(const QString &deviceId, Callback callback)
 {
-    sendRequest("GET", devicePath(deviceId) + QStringLiteral("/state"), {}, false, std::move(callback), true);
+    sendRequest("GET", devicePath(deviceId) + QStringLiteral("/state"), std::nullopt, std::move(callback), true);
 }
 
 void PortalClient::sendCommand(const QString &deviceId, const QString &name, const QJsonObject &args,
                                Callback callback)
 {
-    sendRequest("POST", devicePath(deviceId) + QStringLiteral("/cmd/") + name, args, true, std::move(callback),
-                true);
+    sendRequest("POST", devicePath(deviceId) + QStringLiteral("/cmd/") + name, args, std::move(callback), true);
 }
 
 void PortalClient::sendConfig(const QString &deviceId, const QJsonObject &config, Callback callback)
 {
-    sendRequest("POST", devicePath(deviceId) + QStringLiteral("/config"), config, true, std::move(callback), true);
+    sendRequest("POST", devicePath(deviceId) + QStringLiteral("/config"), config, std::move(callback), true);
 }
 
 void PortalClient::linkDevice(const QString &deviceId, const QString &claimCode, const QString &via,
@@ -129,19 +128,19 @@ void PortalClient::linkDevice(const QString &deviceId, const QString &claimCode,
     QJsonObject body{{key("device_id"), deviceId}, {key("via"), via}};
     if (!claimCode.isEmpty())
         body.insert(key("code"), claimCode);
-    sendRequest("POST", QStringLiteral("/devices/link"), body, true, std::move(callback), true);
+    sendRequest("POST", QStringLiteral("/devices/link"), body, std::move(callback), true);
 }
 
 void PortalClient::revealPairing(const QString &deviceId, Callback callback)
 {
-    sendRequest("POST", devicePath(deviceId) + QStringLiteral("/pairing/reveal"), {}, false, std::move(callback),
+    sendRequest("POST", devicePath(deviceId) + QStringLiteral("/pairing/reveal"), std::nullopt, std::move(callback),
                 true);
 }
 
 void PortalClient::putPairing(const QString &deviceId, const QString &adminPassword, Callback callback)
 {
     sendRequest("PUT", devicePath(deviceId) + QStringLiteral("/pairing"),
-                QJsonObject{{key("admin_password"), adminPassword}}, true, std::move(callback), true);
+                QJsonObject{{key("admin_password"), adminPassword}}, std::move(callback), true);
 }
 
 QString PortalClient::devicePath(const QString &deviceId) const
@@ -149,7 +148,7 @@ QString PortalClient::devicePath(const QString &deviceId) const
     return QStringLiteral("/devices/") + QString::fromLatin1(QUrl::toPercentEncoding(deviceId));
 }
 
-void PortalClient::sendRequest(const QByteArray &method, const QString &path, const QJsonObject &body, bool hasBody,
+void PortalClient::sendRequest(const QByteArray &method, const QString &path, const std::optional<QJsonObject> &body,
                                Callback callback, bool signOutOn401)
 {
     QNetworkRequest request(QUrl(m_baseUrl + path));
@@ -157,7 +156,7 @@ void PortalClient::sendRequest(const QByteArray &method, const QString &path, co
     request.setRawHeader("Accept", "application/json");
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray("Corvane-OBS/" CORVANE_PLUGIN_VERSION));
     request.setTransferTimeout(m_timeoutMs);
-    const QByteArray payload = hasBody ? QJsonDocument(body).toJson(QJsonDocument::Compact) : QByteArray();
+    const QByteArray payload = body ? QJsonDocument(*body).toJson(QJsonDocument::Compact) : QByteArray();
 
     QNetworkReply *reply = nullptr;
     if (method == "GET")

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 namespace corvane {
 
@@ -51,8 +52,9 @@ public:
     void revealPairing(const QString &deviceId, Callback callback);
     void putPairing(const QString &deviceId, const QString &adminPassword, Callback callback);
 
-    // The one request primitive; `body` is sent only when `hasBody` is set.
-    void sendRequest(const QByteArray &method, const QString &path, const QJsonObject &body, bool hasBody,
+    // The one request primitive. A 401 on a call made with `signOutOn401` while signed in
+    // signs the user out (the cookies stay).
+    void sendRequest(const QByteArray &method, const QString &path, const std::optional<QJsonObject> &body,
                      Callback callback, bool signOutOn401);
 
     // Test seam: a shorter transfer timeout than the 20 s a real portal gets.

@@ -113,7 +113,7 @@ bool App::refreshOutputsBlocking(int timeoutMs)
 void App::onSignedInChanged(bool signedIn)
 {
     if (signedIn) {
-        // Choosing a device once the list is in belongs to the source manager's owner.
+        // Picking the live device once the list is in waits for the source manager.
         refreshDevices();
         refreshOutputs();
         return;

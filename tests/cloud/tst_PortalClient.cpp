@@ -309,7 +309,7 @@ private Q_SLOTS:
         QCOMPARE(r.data.value(key("ble_passkey")).toString(), QStringLiteral("112233"));
 
         r = run([&](auto cb) {
-            c->sendRequest("PATCH", QStringLiteral("/devices/CV-1001"), QJsonObject{{key("x"), 1}}, true, cb, true);
+            c->sendRequest("PATCH", QStringLiteral("/devices/CV-1001"), QJsonObject{{key("x"), 1}}, cb, true);
         });
         QCOMPARE(m_sim.lastRequest().value(key("method")).toString(), QStringLiteral("PATCH"));
         QCOMPARE(m_sim.lastRequest().value(key("body")).toString(), QStringLiteral("{\"x\":1}"));
