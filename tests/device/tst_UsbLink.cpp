@@ -161,6 +161,8 @@ private Q_SLOTS:
         // The port stayed open, so a late answer still opens the link.
         QVERIFY(f.sim.command(QStringLiteral("hello")));
         QTRY_COMPARE(f.opened.count(), 1);
+        // This device names no tunnel (empty host, port 0): the relay has no target.
+        QVERIFY(!f.link.cloudRelay()->targetValid());
     }
 
     void openFailureIsReported()
@@ -476,6 +478,18 @@ private Q_SLOTS:
         QVERIFY(f.sim.command(QStringLiteral("open 2 nosuch")));
         const QString error = f.sim.waitFor(QStringLiteral("STREAM 2 error "));
         QCOMPARE(QByteArray::fromBase64(error.section(QLatin1Char(' '), 5, 5).toLatin1()), QByteArrayLiteral("unknown_stream"));
+
+        // Sharing off in the cloud relay turns the stream relay off too.
+        QVERIFY(f.sim.command(QStringLiteral("open 4 echo")));
+        QVERIFY(!f.sim.waitFor(QStringLiteral("STREAM 4 opened")).isEmpty());
+        f.link.cloudRelay()->setEnabled(false);
+        QVERIFY(!f.link.streamRelay()->isEnabled());
+        QCOMPARE(f.link.streamRelay()->streamCount(), 0);
+        QVERIFY(f.sim.command(QStringLiteral("open 5 echo")));
+        const QString disabled = f.sim.waitFor(QStringLiteral("STREAM 5 error "));
+        QCOMPARE(QByteArray::fromBase64(disabled.section(QLatin1Char(' '), 5, 5).toLatin1()), QByteArrayLiteral("disabled"));
+        f.link.cloudRelay()->setEnabled(true);
+        QVERIFY(f.link.streamRelay()->isEnabled());
     }
 
     void relayOverflowResetsBothRelays()
