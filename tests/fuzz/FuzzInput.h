@@ -19,6 +19,8 @@ public:
 
     QByteArray nextPiece()
     {
+        if (atEnd())
+            return {};
         const int code = static_cast<uchar>(m_data[m_pos++]);
         const qsizetype want = code < 128 ? code : (code - 127) * 40;
         const qsizetype take = qMin(want, m_size - m_pos);
