@@ -2,9 +2,18 @@
 
 namespace corvane {
 
+// The first fragment of a message of 31488 to 31743 bytes starts with 0x7B, "{", as well.
+// JSON text never holds a NUL byte, so a "{" payload whose index byte is 0 is that fragment.
+static bool isWholeMessage(const QByteArray &payload)
+{
+    if (payload.isEmpty() || payload.at(0) != '{')
+        return false;
+    return payload.size() < 3 || payload.at(2) != '\0';
+}
+
 QByteArray RpcAssembler::feed(const QByteArray &payload)
 {
-    if (m_total == 0 && !payload.isEmpty() && payload.at(0) == '{')
+    if (m_total == 0 && isWholeMessage(payload))
         return payload;
     if (payload.size() < 3)
         return {};
