@@ -79,7 +79,8 @@ void RpcClient::pump()
             {QStringLiteral("params"), m_current.params},
         };
         // The deadline runs before send so that a failure reported from inside send finds it.
-        m_deadline.start(m_current.timeoutMs);
+        // A negative deadline would leave the timer stopped and the call waiting forever.
+        m_deadline.start(qMax(0, m_current.timeoutMs));
         m_transport->send(QJsonDocument(envelope).toJson(QJsonDocument::Compact));
         return;
     }

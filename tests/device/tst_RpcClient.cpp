@@ -175,6 +175,17 @@ private Q_SLOTS:
         QCOMPARE(results.log[0].second.message, QStringLiteral("The device did not answer 'getStatus' in time"));
     }
 
+    // A nonsensical deadline ends the call at once instead of never.
+    void negativeDeadlineStillEnds()
+    {
+        FakeTransport transport;
+        RpcClient client(&transport);
+        Results results;
+        client.call(QStringLiteral("m"), {}, results.make(QStringLiteral("a")), -5);
+        QTRY_COMPARE(results.log.size(), 1);
+        QCOMPARE(results.log[0].second.code, QStringLiteral("timeout"));
+    }
+
     void lateReplyAfterDeadlineIgnored()
     {
         FakeTransport transport;
