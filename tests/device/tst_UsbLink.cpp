@@ -109,6 +109,7 @@ private Q_SLOTS:
     {
         UsbLink::Timing timing;
         timing.helloIntervalMs = 100;
+        timing.pingIntervalMs = 150;
         Fixture f(quiet({QStringLiteral("--cloud-echo"), QStringLiteral("--ota-size"), QStringLiteral("100")}), timing);
         QCOMPARE(f.link.kind(), QStringLiteral("usb"));
         QVERIFY(!f.link.needsPolling());
@@ -131,6 +132,9 @@ private Q_SLOTS:
         QTest::qWait(200);
         QCOMPARE(f.opened.count(), 1);
         QCOMPARE(f.failed.count(), 0);
+
+        // Pings keep going while the port is open.
+        QVERIFY(!f.sim.waitFor(QStringLiteral("CTRL {\"t\":\"ping\"}"), 2000).isEmpty());
 
         // close() is silent and takes the transport down with the port.
         f.link.close();
@@ -339,6 +343,16 @@ private Q_SLOTS:
         QCOMPARE(failures.count(), 2);
         QCOMPARE(failures.at(1).at(0).toString(), QStringLiteral("request_too_large"));
         QCOMPARE(failures.at(1).at(1).toString(), QStringLiteral("That request is too large for the device"));
+
+        // A device that stops reading: the line fills up and a write gives up.
+        QVERIFY(f.sim.command(QStringLiteral("stall on")));
+        const QByteArray big = "{\"id\":1,\"method\":\"echo\",\"params\":{\"x\":\"" + QByteArray(60000, 'x') + "\"}}";
+        for (int i = 0; i < 20 && failures.count() == 2; ++i)
+            transport->send(big);
+        QCOMPARE(failures.count(), 3);
+        QCOMPARE(failures.at(2).at(0).toString(), QStringLiteral("write_failed"));
+        QCOMPARE(failures.at(2).at(1).toString(), QStringLiteral("Could not write to the USB device"));
+        QVERIFY(transport->isConnected()); // the port stays open
     }
 
     void liveMessagesBecomeEnvelopes()

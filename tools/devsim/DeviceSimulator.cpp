@@ -63,6 +63,7 @@ QString DeviceSimulator::commands()
         "  rxstatus            send an rx_status message now\n"
         "  silent on|off       stop or resume answering hello, receiver and RPC requests\n"
         "  noise on|off        put random bytes between outgoing frames\n"
+        "  stall on|off        stop or resume reading the line\n"
         "  live                send one live message now\n"
         "  rate <ms>           live message interval, 0 stops them\n"
         "  tunnel <n>          send n tunnel bytes towards the cloud\n"
@@ -351,6 +352,7 @@ bool DeviceSimulator::command(const QString &line)
         {QStringLiteral("rxstatus"), [this] { sendReceiverStatus(); return true; }},
         {QStringLiteral("silent"), [this, &flag] { m_options.silent = flag(); return true; }},
         {QStringLiteral("noise"), [this, &flag] { m_options.noise = flag(); return true; }},
+        {QStringLiteral("stall"), [this, &flag] { m_pty->setReading(!flag()); return true; }},
         {QStringLiteral("live"), [this] { sendLive(); return true; }},
         {QStringLiteral("rate"), [this, &number] {
              const int ms = int(number(1));

@@ -86,6 +86,12 @@ void PtyEndpoint::onReadable()
     }
 }
 
+void PtyEndpoint::setReading(bool reading)
+{
+    if (m_readNotifier)
+        m_readNotifier->setEnabled(reading);
+}
+
 void PtyEndpoint::unplug()
 {
     // Unplug may come from inside a notifier's own signal.

@@ -23,6 +23,8 @@ public:
     bool isOpen() const { return m_master >= 0; }
     void write(const QByteArray &bytes);
     void unplug();
+    // A stalled device stops reading, so the plugin's writes back up and time out.
+    void setReading(bool reading);
 
     // Output beyond this is dropped, as a device's UART buffer would overflow.
     static constexpr qsizetype MaxOutput = 8 * 1024 * 1024;
