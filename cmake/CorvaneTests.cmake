@@ -3,6 +3,13 @@
 # needs one to start.
 # One QtTest executable per class family. Under ThreadSanitizer only the "concurrency"
 # tests are built, since the rest gain nothing from it and would double the build.
+# Sanitizer settings travel with the tests, so a plain `ctest` run uses them too.
+set(CORVANE_SANITIZER_ENV
+  "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1"
+  "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+  "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp"
+  "TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1 suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp")
+
 function(corvane_add_test name)
   cmake_parse_arguments(T "DISPLAY" "" "SOURCES;LABELS;LIBS" ${ARGN})
   if(CORVANE_SANITIZE STREQUAL "thread" AND NOT "concurrency" IN_LIST T_LABELS)
@@ -16,5 +23,5 @@ function(corvane_add_test name)
     add_test(NAME ${name} COMMAND ${name})
   endif()
   set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;CORVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;CORVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR};${CORVANE_SANITIZER_ENV}")
 endfunction()
