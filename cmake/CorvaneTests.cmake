@@ -1,8 +1,3 @@
-# corvane_add_test(NAME SOURCES... LABELS label... [LIBS lib...] [DISPLAY])
-# DISPLAY runs the test with an X display (a private Xvfb unless one is set), as libobs
-# needs one to start.
-# One QtTest executable per class family. Under ThreadSanitizer only the "concurrency"
-# tests are built, since the rest gain nothing from it and would double the build.
 # Sanitizer settings travel with the tests, so a plain `ctest` run uses them too.
 set(CORVANE_SANITIZER_ENV
   "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1"
@@ -10,6 +5,11 @@ set(CORVANE_SANITIZER_ENV
   "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp"
   "TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1 suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp")
 
+# corvane_add_test(NAME SOURCES... LABELS label... [LIBS lib...] [DISPLAY])
+# DISPLAY runs the test with an X display (a private Xvfb unless one is set), as libobs
+# needs one to start.
+# One QtTest executable per class family. Under ThreadSanitizer only the "concurrency"
+# tests are built, since the rest gain nothing from it and would double the build.
 function(corvane_add_test name)
   cmake_parse_arguments(T "DISPLAY" "" "SOURCES;LABELS;LIBS" ${ARGN})
   if(CORVANE_SANITIZE STREQUAL "thread" AND NOT "concurrency" IN_LIST T_LABELS)
