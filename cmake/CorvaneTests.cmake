@@ -1,6 +1,7 @@
 # corvane_add_test(NAME SOURCES... LABELS label... [LIBS lib...])
 # One QtTest executable per class family. Under ThreadSanitizer only the "concurrency"
 # tests are built, since the rest gain nothing from it and would double the build.
+# Tests labelled "obs" start libobs, which needs an X display: they run under a private Xvfb.
 function(corvane_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LABELS;LIBS" ${ARGN})
   if(CORVANE_SANITIZE STREQUAL "thread" AND NOT "concurrency" IN_LIST T_LABELS)
@@ -8,7 +9,11 @@ function(corvane_add_test name)
   endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE corvane-logic corvane-warnings Qt6::Test ${T_LIBS})
-  add_test(NAME ${name} COMMAND ${name})
+  if("obs" IN_LIST T_LABELS)
+    add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/scripts/lib/with-xvfb $<TARGET_FILE:${name}>)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
   set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;CORVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()
