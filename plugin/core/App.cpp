@@ -6,13 +6,16 @@
 
 #include <QJsonArray>
 
+#include <atomic>
 #include <utility>
 
 namespace corvane {
 
 namespace {
 
-App *g_instance = nullptr;
+// Read by the sources on OBS's threads, written on the user-interface thread at load and
+// unload.
+std::atomic<App *> g_instance{nullptr};
 
 QJsonObject failure(const char *code)
 {
@@ -47,9 +50,9 @@ App::~App()
     qDeleteAll(children());
 }
 
-App *App::instance() { return g_instance; }
+App *App::instance() { return g_instance.load(); }
 
-void App::setInstance(App *app) { g_instance = app; }
+void App::setInstance(App *app) { g_instance.store(app); }
 
 void App::applyServerSettings()
 {

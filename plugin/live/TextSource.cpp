@@ -152,6 +152,12 @@ const char *TextSource::chooseChildType(const std::function<bool(const char *id)
     return nullptr;
 }
 
+std::size_t TextSource::registeredCount()
+{
+    std::lock_guard<std::mutex> guard(g_registryLock);
+    return g_registry.size();
+}
+
 void TextSource::refreshAll()
 {
     std::lock_guard<std::mutex> guard(g_registryLock);

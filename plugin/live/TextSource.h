@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <functional>
 
 struct obs_source;
@@ -20,6 +21,8 @@ struct TextSource {
     static void registerType();
     // Renders and pushes every live source again; connected to LiveData::changed.
     static void refreshAll();
+    // How many sources are registered for refreshes now.
+    static std::size_t registeredCount();
     // The first text source type in our order of preference that `known` accepts, or null.
     static const char *chooseChildType(const std::function<bool(const char *id)> &known);
 };

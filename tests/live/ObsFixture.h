@@ -6,12 +6,14 @@
 // Module::load with a test environment.
 #include "core/AppEnvironment.h"
 #include "core/Module.h"
+#include "live/TextSource.h"
 
 #include <obs.h>
 
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
+#include <QThread>
 
 namespace corvane::test {
 
@@ -55,12 +57,19 @@ public:
         return QString();
     }
 
+    // In OBS's own order: sources and the video thread go before the module is unloaded.
     void stop()
     {
-        Module::unload();
-        Module::freeLocale();
+        // OBS destroys released sources on its own threads, and a corvane_text source's
+        // destruction releases its child in turn: let both rounds finish first.
+        for (int i = 0; i < 200 && TextSource::registeredCount() > 0; ++i)
+            QThread::msleep(10);
+        QThread::msleep(100);
+        obs_wait_for_destroy_queue();
         obs_wait_for_destroy_queue();
         obs_shutdown();
+        Module::unload();
+        Module::freeLocale();
     }
 
 private:
