@@ -1,16 +1,17 @@
-# corvane_add_test(NAME SOURCES... LABELS label... [LIBS lib...])
+# corvane_add_test(NAME SOURCES... LABELS label... [LIBS lib...] [DISPLAY])
+# DISPLAY runs the test with an X display (a private Xvfb unless one is set), as libobs
+# needs one to start.
 # One QtTest executable per class family. Under ThreadSanitizer only the "concurrency"
 # tests are built, since the rest gain nothing from it and would double the build.
-# Tests labelled "obs" start libobs, which needs an X display: they run under a private Xvfb.
 function(corvane_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LABELS;LIBS" ${ARGN})
+  cmake_parse_arguments(T "DISPLAY" "" "SOURCES;LABELS;LIBS" ${ARGN})
   if(CORVANE_SANITIZE STREQUAL "thread" AND NOT "concurrency" IN_LIST T_LABELS)
     return()
   endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE corvane-logic corvane-warnings Qt6::Test ${T_LIBS})
-  if("obs" IN_LIST T_LABELS)
-    add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/scripts/lib/with-xvfb $<TARGET_FILE:${name}>)
+  if(T_DISPLAY)
+    add_test(NAME ${name} COMMAND bash ${PROJECT_SOURCE_DIR}/tests/with-xvfb.sh $<TARGET_FILE:${name}>)
   else()
     add_test(NAME ${name} COMMAND ${name})
   endif()

@@ -4,7 +4,10 @@ target_compile_options(corvane-warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align -Wunused
   -Woverloaded-virtual -Wnull-dereference -Wimplicit-fallthrough -Werror)
 target_compile_definitions(corvane-warnings INTERFACE
-  QT_NO_CAST_FROM_ASCII QT_NO_NARROWING_CONVERSIONS_IN_CONNECT QT_NO_KEYWORDS)
+  QT_NO_NARROWING_CONVERSIONS_IN_CONNECT QT_NO_KEYWORDS)
+# Product code says which texts are Latin-1 and which UTF-8; test tables may use plain literals.
+add_library(corvane-strict-strings INTERFACE)
+target_compile_definitions(corvane-strict-strings INTERFACE QT_NO_CAST_FROM_ASCII)
 
 if(CORVANE_SANITIZE)
   list(JOIN CORVANE_SANITIZE "," _corvane_san)

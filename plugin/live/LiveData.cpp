@@ -35,6 +35,11 @@ QJsonObject fieldsOf(const QJsonObject &message)
     return message;
 }
 
+// Readers on OBS's threads get copies that share no buffer with the stored strings. Qt
+// counts references to shared buffers partly inside its own library, where ThreadSanitizer
+// cannot follow; private copies keep the race detector meaningful at the cost of a few bytes.
+QString ownCopy(const QString &text) { return QString(text.constData(), text.size()); }
+
 } // namespace
 
 LiveData::LiveData(QObject *parent)
@@ -117,19 +122,23 @@ void LiveData::clear()
 QString LiveData::value(const QString &name) const
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_fields.value(name);
+    return ownCopy(m_fields.value(name));
 }
 
 QStringList LiveData::fieldNames() const
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_fields.keys();
+    QStringList names;
+    names.reserve(m_fields.size());
+    for (auto it = m_fields.keyBegin(); it != m_fields.keyEnd(); ++it)
+        names.append(ownCopy(*it));
+    return names;
 }
 
 QString LiveData::sport() const
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_sport;
+    return ownCopy(m_sport);
 }
 
 QDateTime LiveData::updatedAt() const
@@ -147,7 +156,7 @@ QJsonObject LiveData::snapshot() const
         std::lock_guard<std::mutex> guard(m_lock);
         for (auto it = m_fields.cbegin(); it != m_fields.cend(); ++it)
             fields.insert(it.key(), it.value());
-        sport = m_sport;
+        sport = ownCopy(m_sport);
         if (m_updatedAt.isValid())
             updatedAt = m_updatedAt.toString(Qt::ISODate);
     }

@@ -1,0 +1,7 @@
+#include "device/DeviceLink.h"
+
+namespace corvane {
+
+DeviceLink::~DeviceLink() = default;
+
+} // namespace corvane

@@ -1,0 +1,7 @@
+#include "device/RpcTransport.h"
+
+namespace corvane {
+
+RpcTransport::~RpcTransport() = default;
+
+} // namespace corvane

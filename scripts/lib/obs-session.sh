@@ -1,0 +1,119 @@
+# Runs real OBS Studio with the freshly built plugin in a throw-away configuration.
+# Sourced by the real-OBS tests and the demo; runs where OBS is installed (the build root).
+#
+#   obs_session_start WORKDIR BUILDDIR   prepare WORKDIR/home, install the plugin, start OBS
+#   obs_session_wait_log TEXT SECONDS     wait until OBS's log holds TEXT
+#   obs_session_screenshot FILE           save the screen as PNG
+#   obs_session_stop                      quit OBS as a user would (SIGINT); returns its status
+# OBS_SESSION_HOME, OBS_SESSION_PLUGIN_CONFIG and OBS_SESSION_LOG describe the running session.
+
+obs_session_fail() { printf 'error: %s\n' "$*" >&2; return 1; }
+
+# A display number with no X server and no lock file.
+obs_session_free_display() {
+  local n
+  for n in $(seq 90 140); do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+      echo "$n"; return 0
+    fi
+  done
+  return 1
+}
+
+obs_session_prepare_home() {
+  local home=$1 build=$2
+  mkdir -p "$home/.config/obs-studio/plugins"
+  cat >"$home/.config/obs-studio/global.ini" <<'INI'
+[General]
+FirstRun=true
+EnableAutoUpdates=false
+LastVersion=503447555
+[BasicWindow]
+ShowTransitions=true
+INI
+  cmake --install "$build" --prefix "$home/.config/obs-studio/plugins" >/dev/null ||
+    obs_session_fail "could not install the plugin from $build (is it built?)"
+}
+
+obs_session_start() {
+  local work=$1 build=$2
+  command -v obs >/dev/null || { obs_session_fail "OBS Studio is not installed here"; return 1; }
+  [ -f "$build/plugin/corvane-obs.so" ] || { obs_session_fail "the plugin is not built in $build"; return 1; }
+  OBS_SESSION_HOME="$work/home"
+  OBS_SESSION_PLUGIN_CONFIG="$OBS_SESSION_HOME/.config/obs-studio/plugin_config/corvane-obs"
+  OBS_SESSION_XVFB_PID=""
+  obs_session_prepare_home "$OBS_SESSION_HOME" "$build" || return 1
+  if [ -z "${DISPLAY:-}" ]; then
+    command -v Xvfb >/dev/null || { obs_session_fail "Xvfb is not installed and no DISPLAY is set"; return 1; }
+    local n
+    n=$(obs_session_free_display) || { obs_session_fail "no free X display number"; return 1; }
+    Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    OBS_SESSION_XVFB_PID=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 1 100); do
+      [ -e "/tmp/.X11-unix/X$n" ] && break
+      sleep 0.1
+    done
+    [ -e "/tmp/.X11-unix/X$n" ] || { obs_session_fail "Xvfb did not start (see $work/xvfb.log)"; return 1; }
+  fi
+  export LIBGL_ALWAYS_SOFTWARE=1
+  (
+    cd /usr/bin || exit 1
+    HOME="$OBS_SESSION_HOME" XDG_CONFIG_HOME="$OBS_SESSION_HOME/.config" \
+      exec obs --disable-shutdown-check --disable-updater --multi >"$work/obs.out" 2>&1
+  ) &
+  OBS_SESSION_PID=$!
+  OBS_SESSION_WORK=$work
+  OBS_SESSION_LOG=""
+}
+
+# The newest OBS log file of this session (its name has spaces).
+obs_session_logfile() {
+  local dir="$OBS_SESSION_HOME/.config/obs-studio/logs"
+  [ -d "$dir" ] || return 1
+  ls -t "$dir"/*.txt 2>/dev/null | head -n 1
+}
+
+obs_session_wait_log() {
+  local text=$1 seconds=$2 waited=0
+  while [ "$waited" -lt $((seconds * 10)) ]; do
+    OBS_SESSION_LOG=$(obs_session_logfile || true)
+    if [ -n "$OBS_SESSION_LOG" ] && grep -qF -- "$text" "$OBS_SESSION_LOG"; then
+      return 0
+    fi
+    kill -0 "$OBS_SESSION_PID" 2>/dev/null || {
+      obs_session_fail "OBS exited before logging \"$text\" (see $OBS_SESSION_WORK/obs.out)"; return 1; }
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  obs_session_fail "OBS did not log \"$text\" within $seconds s"
+}
+
+obs_session_screenshot() {
+  import -window root -display "$DISPLAY" "$1" 2>/dev/null ||
+    obs_session_fail "could not take a screenshot of $DISPLAY"
+}
+
+# Asks OBS to quit the way a user's Ctrl+C would; OBS then unloads its modules and exits.
+obs_session_stop() {
+  local status=0 i
+  kill -INT "$OBS_SESSION_PID" 2>/dev/null || true
+  for i in $(seq 1 300); do
+    kill -0 "$OBS_SESSION_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$OBS_SESSION_PID" 2>/dev/null; then
+    obs_session_fail "OBS did not quit within 30 s of SIGINT; killing it"
+    kill -KILL "$OBS_SESSION_PID" 2>/dev/null || true
+    status=124
+  fi
+  wait "$OBS_SESSION_PID" 2>/dev/null || status=$?
+  OBS_SESSION_LOG=$(obs_session_logfile || true)
+  if [ -n "$OBS_SESSION_XVFB_PID" ]; then
+    kill "$OBS_SESSION_XVFB_PID" 2>/dev/null || true
+    wait "$OBS_SESSION_XVFB_PID" 2>/dev/null || true
+    unset DISPLAY
+  fi
+  return "$status"
+}

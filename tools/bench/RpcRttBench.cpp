@@ -1,0 +1,136 @@
+// Round-trip time of device RPCs over the USB path: UsbLink and RpcClient on a pseudo-
+// terminal to corvane-devsim. Prints figures; never fails on them.
+
+#include "device/RpcClient.h"
+#include "device/UsbLink.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace corvane;
+
+namespace {
+
+struct Figures {
+    double median = 0;
+    double p99 = 0;
+    double mean = 0;
+    double min = 0;
+    double max = 0;
+};
+
+Figures summarize(std::vector<double> ms)
+{
+    Figures f;
+    if (ms.empty())
+        return f;
+    std::sort(ms.begin(), ms.end());
+    const auto at = [&ms](double q) { return ms[std::min(ms.size() - 1, size_t(q * double(ms.size() - 1) + 0.5))]; };
+    f.median = at(0.5);
+    f.p99 = at(0.99);
+    f.min = ms.front();
+    f.max = ms.back();
+    double sum = 0;
+    for (double v : ms)
+        sum += v;
+    f.mean = sum / double(ms.size());
+    return f;
+}
+
+// Calls `method` `count` times back to back; the time of each call, or empty on failure.
+std::vector<double> measure(RpcClient &client, const QString &method, const QJsonObject &params, int count)
+{
+    std::vector<double> times;
+    for (int i = 0; i < count; ++i) {
+        QEventLoop loop;
+        bool ok = false;
+        QElapsedTimer clock;
+        clock.start();
+        client.call(method, params, [&](const RpcResult &result) {
+            ok = result.ok;
+            loop.quit();
+        });
+        if (client.pendingCount() > 0)
+            loop.exec();
+        if (!ok) {
+            std::fprintf(stderr, "call %d of %s failed\n", i, qPrintable(method));
+            return {};
+        }
+        times.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    return times;
+}
+
+void print(const char *label, int calls, const Figures &f)
+{
+    std::printf("%-28s calls %4d  median %7.2f ms  p99 %7.2f ms  mean %7.2f ms  min %7.2f ms  max %7.2f ms\n",
+                label, calls, f.median, f.p99, f.mean, f.min, f.max);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("RPC round-trip time over a pty to corvane-devsim."));
+    parser.addHelpOption();
+    const QCommandLineOption calls(QStringLiteral("calls"), QStringLiteral("Small calls to time (default 500)."), QStringLiteral("n"), QStringLiteral("500"));
+    const QCommandLineOption bigCalls(QStringLiteral("big-calls"), QStringLiteral("Fragmented 30 kB replies to time (default 50)."), QStringLiteral("n"), QStringLiteral("50"));
+    parser.addOptions({calls, bigCalls});
+    parser.process(app);
+
+    QProcess sim;
+    sim.setProgram(QStringLiteral(CORVANE_DEVSIM));
+    sim.setArguments({QStringLiteral("--live-ms"), QStringLiteral("0")});
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start();
+    QString pty;
+    while (pty.isEmpty() && sim.waitForReadyRead(10000)) {
+        while (sim.canReadLine()) {
+            const QString line = QString::fromUtf8(sim.readLine()).trimmed();
+            if (line.startsWith(QLatin1String("PTY ")))
+                pty = line.mid(4);
+        }
+    }
+    if (pty.isEmpty()) {
+        std::fprintf(stderr, "corvane-devsim did not report its pty\n");
+        return 1;
+    }
+
+    UsbLink link(pty);
+    QEventLoop opened;
+    QObject::connect(&link, &DeviceLink::opened, &opened, &QEventLoop::quit);
+    QObject::connect(&link, &DeviceLink::failed, &opened, [&opened] { opened.exit(1); });
+    QTimer::singleShot(10000, &opened, [&opened] { opened.exit(1); });
+    link.open();
+    if (opened.exec() != 0) {
+        std::fprintf(stderr, "the simulated device did not answer hello\n");
+        return 1;
+    }
+
+    RpcClient client(link.rpcTransport());
+    measure(client, QStringLiteral("getStatus"), {}, 20); // warm-up
+    const int n = parser.value(calls).toInt();
+    const std::vector<double> small = measure(client, QStringLiteral("getStatus"), {}, n);
+    const int nb = parser.value(bigCalls).toInt();
+    const std::vector<double> big = measure(client, QStringLiteral("bigResult"), {{QStringLiteral("size"), 30000}}, nb);
+    if (small.empty() || (nb > 0 && big.empty()))
+        return 1;
+    print("getStatus (one frame each)", n, summarize(small));
+    if (nb > 0)
+        print("bigResult 30 kB (15 frags)", nb, summarize(big));
+
+    link.close();
+    sim.closeWriteChannel();
+    sim.waitForFinished(3000);
+    return 0;
+}
