@@ -15,13 +15,14 @@ function(corvane_add_test name)
   else()
     add_test(NAME ${name} COMMAND ${name})
   endif()
-  set(environment "QT_QPA_PLATFORM=offscreen;CORVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;CORVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
   if(CORVANE_SANITIZE STREQUAL "thread")
     # Qt, libobs, its plugins and Mesa are not built with ThreadSanitizer: their atomics and
     # futex locks are invisible to it, so it would blame their memory hand-overs on us.
     # This ignores only the accesses that their own calls into the runtime make; our code's
     # accesses are still checked against each other, and their pthread locks still count.
-    list(APPEND environment "TSAN_OPTIONS=ignore_noninstrumented_modules=1")
+    set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT_MODIFICATION
+      "TSAN_OPTIONS=string_append: ignore_noninstrumented_modules=1")
   endif()
-  set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300 ENVIRONMENT "${environment}")
 endfunction()
