@@ -3,6 +3,7 @@
 #include "core/App.h"
 #include "core/Log.h"
 #include "core/Version.h"
+#include "live/TextSource.h"
 
 #include <obs-module.h>
 
@@ -15,8 +16,19 @@ text_lookup *g_lookup = nullptr;
 bool Module::load(const std::function<AppEnvironment()> &environment)
 {
     CORVANE_LOG_INFO("loading plugin %s", CORVANE_PLUGIN_VERSION);
-    if (!App::instance())
-        App::setInstance(new App(environment()));
+    App *created = nullptr;
+    if (!App::instance()) {
+        created = new App(environment());
+        App::setInstance(created);
+    }
+    // Source types can only be registered with a running libobs; tests of the plugin core
+    // load it without one.
+    if (obs_initialized())
+        TextSource::registerType();
+    // Direct: the refresh takes the registry lock itself and runs wherever the live data
+    // was applied, which in the plugin is always the user-interface thread.
+    if (created)
+        QObject::connect(&created->live(), &LiveData::changed, &created->live(), &TextSource::refreshAll, Qt::DirectConnection);
     return true;
 }
 
@@ -38,6 +50,12 @@ void Module::freeLocale()
     if (g_lookup)
         text_lookup_destroy(g_lookup);
     g_lookup = nullptr;
+}
+
+void Module::loadLocaleFile(const char *path)
+{
+    freeLocale();
+    g_lookup = text_lookup_create(path);
 }
 
 bool Module::getString(const char *key, const char **out)
