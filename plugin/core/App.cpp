@@ -1,32 +1,54 @@
 #include "core/App.h"
 
+#include "cloud/HostedServer.h"
 #include "core/Log.h"
 #include "core/Origins.h"
 
 #include <QEventLoop>
+#include <QJsonArray>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
+#include <utility>
 
 namespace corvane {
 
 namespace {
 
-App *g_instance = nullptr;
+// Read by the sources on OBS's threads, written on the user-interface thread at load and
+// unload.
+std::atomic<App *> g_instance{nullptr};
 
 const char kSignInForGraphics[] = "Sign in from the Corvane dock to see your graphics.";
 const char kGraphicsNeedPlan[] = "Graphics need an active Corvane cloud plan.";
 
+QJsonObject failure(const char *code)
+{
+    return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), QString::fromLatin1(code)}};
+}
+
+// The requests of hosted-server clients that App answers, by operation name.
+struct ServerCommand {
+    const char *op;
+    QJsonObject (App::*answer)(const QJsonObject &request);
+};
+
 } // namespace
 
 App::App(const AppEnvironment &environment)
+    : m_server(new HostedServer(&m_live, this))
 {
     m_settings.load(environment.settingsPath);
     m_portal.setBaseUrl(chooseOrigin(m_settings.portalUrl(), QString::fromLatin1(kPortalOrigin)));
     m_portal.jar().setPath(environment.sessionPath);
     m_portal.jar().load();
 
+    connect(&m_live, &LiveData::changed, m_server, &HostedServer::broadcast);
+    m_server->setHandler([this](const QString &op, const QJsonObject &request) { return handleServerCommand(op, request); });
+    connect(m_server, &HostedServer::clientsChanged, this, &App::serverStateChanged);
     connect(&m_portal, &PortalClient::signedInChanged, this, &App::onSignedInChanged);
+    applyServerSettings();
 
     m_portal.restoreSession([](const PortalResult &result) {
         if (!result.ok && result.status != 0 && result.status != 401)
@@ -40,9 +62,71 @@ App::~App()
     qDeleteAll(children());
 }
 
-App *App::instance() { return g_instance; }
+App *App::instance() { return g_instance.load(); }
 
-void App::setInstance(App *app) { g_instance = app; }
+void App::setInstance(App *app) { g_instance.store(app); }
+
+void App::applyServerSettings()
+{
+    if (m_settings.serverEnabled()) {
+        const int port = m_settings.serverPort();
+        QString error;
+        // A port outside 1..65535 would otherwise wrap around to some other port.
+        if (port < 1 || port > 65535) {
+            m_server->stop();
+            error = QStringLiteral("Could not listen on port %1: the port must be between 1 and 65535").arg(port);
+        } else {
+            m_server->start(static_cast<quint16>(port), m_settings.serverAllowNetwork(), &error);
+        }
+        if (!error.isEmpty())
+            CORVANE_LOG_WARNING("%s", error.toUtf8().constData());
+    } else {
+        m_server->stop();
+    }
+    Q_EMIT serverStateChanged();
+}
+
+QJsonObject App::handleServerCommand(const QString &op, const QJsonObject &request)
+{
+    static const ServerCommand commands[] = {
+        {"status", &App::serverStatus},
+        {"devices", &App::serverDevices},
+        {"use", &App::serverUse},
+    };
+    for (const ServerCommand &command : commands) {
+        if (op == QLatin1String(command.op))
+            return (this->*command.answer)(request);
+    }
+    return failure("unknown_op");
+}
+
+// The route (source, device, live flag, message) joins App with the source manager; until
+// then no route is in use.
+QJsonObject App::serverStatus(const QJsonObject &)
+{
+    return {{QStringLiteral("signed_in"), m_portal.isSignedIn()},
+            {QStringLiteral("account"), m_portal.email()},
+            {QStringLiteral("source"), QString()},
+            {QStringLiteral("device"), QString()},
+            {QStringLiteral("live"), false},
+            {QStringLiteral("message"), QString()},
+            {QStringLiteral("sport"), m_live.sport()}};
+}
+
+QJsonObject App::serverDevices(const QJsonObject &)
+{
+    QJsonArray list;
+    for (const CloudDevice &device : m_devices)
+        list.append(QJsonObject{{QStringLiteral("id"), device.deviceId}, {QStringLiteral("name"), device.displayName()}});
+    return {{QStringLiteral("devices"), list}};
+}
+
+// Selecting a device hands it to the source manager, which joins App later; until then no
+// device can be put to use.
+QJsonObject App::serverUse(const QJsonObject &)
+{
+    return failure("unknown_device");
+}
 
 QString App::downloadsOrigin() const
 {

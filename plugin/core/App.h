@@ -7,6 +7,7 @@
 #include "core/SettingsStore.h"
 #include "live/LiveData.h"
 
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -14,6 +15,8 @@
 #include <functional>
 
 namespace corvane {
+
+class HostedServer;
 
 // The hub of the plugin: one per loaded module, living on the OBS user-interface thread.
 // Views and sources reach it through instance().
@@ -32,6 +35,7 @@ public:
     LiveData &live() { return m_live; }
     SettingsStore &settings() { return m_settings; }
     PortalClient::Jar &sessionJar() { return m_portal.jar(); }
+    HostedServer *server() const { return m_server; }
 
     // Where plugin updates come from: the maker's, or an allowed local stand-in.
     QString downloadsOrigin() const;
@@ -48,6 +52,11 @@ public:
     // or when no answer came in time (the lists then stay as they were).
     bool refreshOutputsBlocking(int timeoutMs);
 
+    // Starts or stops the hosted server as the settings say; a failed start is logged.
+    void applyServerSettings();
+    // Answers a hosted-server client's request other than "get".
+    QJsonObject handleServerCommand(const QString &op, const QJsonObject &request);
+
 Q_SIGNALS:
     void usbRelaysChanged();
     void devicesChanged();
@@ -56,10 +65,14 @@ Q_SIGNALS:
 
 private:
     void onSignedInChanged(bool signedIn);
+    QJsonObject serverStatus(const QJsonObject &request);
+    QJsonObject serverDevices(const QJsonObject &request);
+    QJsonObject serverUse(const QJsonObject &request);
 
     PortalClient m_portal;
     LiveData m_live;
     SettingsStore m_settings;
+    HostedServer *m_server;
     QList<CloudDevice> m_devices;
     QList<GraphicsOutput> m_outputs;
     QString m_outputsError;

@@ -4,6 +4,7 @@
 #include "core/Log.h"
 #include "core/Version.h"
 #include "live/GraphicsSource.h"
+#include "live/TextSource.h"
 
 #include <obs-module.h>
 
@@ -16,11 +17,21 @@ text_lookup *g_lookup = nullptr;
 bool Module::load(const std::function<AppEnvironment()> &environment)
 {
     CORVANE_LOG_INFO("loading plugin %s", CORVANE_PLUGIN_VERSION);
-    if (!App::instance())
-        App::setInstance(new App(environment()));
-    // Source types exist only inside a running libobs; unit tests load without one.
-    if (obs_initialized())
+    App *created = nullptr;
+    if (!App::instance()) {
+        created = new App(environment());
+        App::setInstance(created);
+    }
+    // Source types can only be registered with a running libobs; tests of the plugin core
+    // load it without one.
+    if (obs_initialized()) {
+        TextSource::registerType();
         registerGraphicsSource();
+    }
+    // Direct: the refresh takes the registry lock itself and runs wherever the live data
+    // was applied, which in the plugin is always the user-interface thread.
+    if (created)
+        QObject::connect(&created->live(), &LiveData::changed, &created->live(), &TextSource::refreshAll, Qt::DirectConnection);
     return true;
 }
 
@@ -44,7 +55,7 @@ void Module::freeLocale()
     g_lookup = nullptr;
 }
 
-void Module::setLocaleFileForTests(const char *path)
+void Module::loadLocaleFile(const char *path)
 {
     freeLocale();
     g_lookup = text_lookup_create(path);

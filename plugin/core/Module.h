@@ -21,10 +21,11 @@ public:
     // Locale table of the module: a missing key reads as the key itself.
     static void setLocale(obs_module *module, const char *locale);
     static void freeLocale();
+    // Reads the locale table from one file, for hosts that load the plugin without an OBS
+    // module of its own (the libobs-level tests).
+    static void loadLocaleFile(const char *path);
     static bool getString(const char *key, const char **out);
     static const char *text(const char *key);
-    // Test seam: the locale table straight from a file, for tests that have no module file.
-    static void setLocaleFileForTests(const char *path);
 };
 
 } // namespace corvane

@@ -56,9 +56,7 @@ void RpcClient::setNextIdForTests(qint32 id)
 void RpcClient::pump()
 {
     const QPointer<RpcClient> self(this);
-    // While a "busy" retry waits, nothing else goes out either, so the device gets its spacing
-    // even when new calls arrive meanwhile.
-    while (!m_busy && !m_queue.empty() && !m_retryTimer.isActive()) {
+    while (!m_busy && !m_queue.empty()) {
         if (!m_transport || !m_transport->isConnected()) {
             RpcCallback callback = std::move(m_queue.front().callback);
             m_queue.pop_front();
@@ -68,6 +66,10 @@ void RpcClient::pump()
                 return;
             continue;
         }
+        // While a "busy" retry waits, nothing else goes out either, so the device gets its
+        // spacing even when new calls arrive meanwhile.
+        if (m_retryTimer.isActive())
+            return;
         m_current = std::move(m_queue.front());
         m_queue.pop_front();
         m_busy = true;

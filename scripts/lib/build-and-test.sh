@@ -20,10 +20,6 @@ test_preset() {
 }
 
 mkdir -p build
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
-export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp"
 for preset in asan tsan dev; do
   build_preset "$preset"
   test_preset "$preset"

@@ -386,6 +386,22 @@ private Q_SLOTS:
         QCOMPARE(results.tags(), (QStringList{QStringLiteral("b"), QStringLiteral("again")}));
     }
 
+    // Closing the link during the wait still fails new calls inside call, the retried one first.
+    void disconnectDuringBusyWait()
+    {
+        FakeTransport transport;
+        RpcClient client(&transport);
+        client.setBusyRetryDelayForTests(10000);
+        Results results;
+        client.call(QStringLiteral("a"), {}, results.make(QStringLiteral("a")));
+        transport.replyError(1, "busy");
+        transport.connected = false;
+        client.call(QStringLiteral("b"), {}, results.make(QStringLiteral("b")));
+        QCOMPARE(results.tags(), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+        QCOMPARE(results.log[0].second.code, QStringLiteral("disconnected"));
+        QCOMPARE(client.pendingCount(), 0);
+    }
+
     // A retried call waiting for its spacing is a queued call: failAll ends it, and the
     // retry never goes out.
     void failAllDuringBusyWait()

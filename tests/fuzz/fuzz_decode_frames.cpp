@@ -24,7 +24,7 @@ QByteArray streamFrom(FuzzInput &input, QList<int> &reads)
     QByteArray stream;
     while (!input.atEnd()) {
         const int mode = input.nextByte();
-        const QByteArray piece = input.nextPiece();
+        const QByteArray piece = input.nextPiece().left(kMaxFramePayload);
         reads.append(1 + input.nextByte() * 17);
         switch (mode % 4) {
         case 0:

@@ -137,7 +137,7 @@ private Q_SLOTS:
         QVERIFY(!m_sim.start().isEmpty());
         base_set_log_handler(captureLog, nullptr);
         QVERIFY(obs_startup("en-US", QFile::encodeName(m_dir.path()).constData(), nullptr));
-        Module::setLocaleFileForTests(CORVANE_SOURCE_DIR "/locale/en-US.ini");
+        Module::loadLocaleFile(CORVANE_SOURCE_DIR "/locale/en-US.ini");
         QCOMPARE(QByteArray(Module::text("GraphicsNone")), QByteArray("No graphics outputs"));
         registerGraphicsSource();
 

@@ -1,0 +1,31 @@
+#include "live/TextTemplate.h"
+
+#include "live/LiveData.h"
+
+#include <QRegularExpression>
+
+namespace corvane {
+
+QString renderTemplate(const QString &templateText, const LiveData *live)
+{
+    // Compiled once for the module; QRegularExpression is safe to share between threads.
+    static const QRegularExpression placeholder(QStringLiteral("\\{([A-Za-z0-9_]+)\\}"));
+
+    QString out;
+    out.reserve(templateText.size());
+    qsizetype copied = 0;
+    QRegularExpressionMatchIterator it = placeholder.globalMatch(templateText);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch match = it.next();
+        out += QStringView(templateText).mid(copied, match.capturedStart() - copied);
+        if (live) {
+            const QString name = match.captured(1);
+            out += name == QLatin1String("sport") ? live->sport() : live->value(name);
+        }
+        copied = match.capturedEnd();
+    }
+    out += QStringView(templateText).mid(copied);
+    return out;
+}
+
+} // namespace corvane

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+namespace corvane {
+
+class LiveData;
+
+// Fills a score template such as "{home_score} - {away_score}" from the live fields.
+// A placeholder is a name of ASCII letters, digits and underscores in braces; "{sport}" is
+// the live sport. Unknown names, and every placeholder when `live` is null, become empty
+// text; anything that is not a placeholder is copied as it is.
+QString renderTemplate(const QString &templateText, const LiveData *live);
+
+} // namespace corvane
