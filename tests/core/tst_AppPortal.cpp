@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTcpServer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -100,11 +101,23 @@ private Q_SLOTS:
         QCOMPARE(app.outputs().at(1).name, QStringLiteral("out-lower"));
         QVERIFY(app.outputsError().isEmpty());
 
+        // Hosted-server clients see the same account and list.
+        const QJsonObject status = app.handleServerCommand(QStringLiteral("status"), {});
+        QCOMPARE(status.value(key("signed_in")).toBool(), true);
+        QCOMPARE(status.value(key("account")).toString(), QStringLiteral("operator@example.com"));
+        const QJsonArray listed = app.handleServerCommand(QStringLiteral("devices"), {}).value(key("devices")).toArray();
+        QCOMPARE(listed.size(), 5);
+        QCOMPARE(listed.at(0).toObject(), QJsonObject({{key("id"), QStringLiteral("CV-1001")},
+                                                       {key("name"), QStringLiteral("Main gym (CV-1001)")}}));
+        QCOMPARE(listed.at(1).toObject().value(key("name")).toString(), QStringLiteral("CV-1002"));
+
         order.clear();
         app.portal().signOut();
         QCOMPARE(order, QStringList({QStringLiteral("devices"), QStringLiteral("outputs")}));
         QVERIFY(app.devices().isEmpty());
         QVERIFY(app.outputs().isEmpty());
+        QCOMPARE(app.handleServerCommand(QStringLiteral("status"), {}).value(key("signed_in")).toBool(true), false);
+        QVERIFY(app.handleServerCommand(QStringLiteral("devices"), {}).value(key("devices")).toArray().isEmpty());
     }
 
     void restoreAtConstructionSignsIn()
@@ -120,7 +133,7 @@ private Q_SLOTS:
         QSignalSpy devices(&app, &App::devicesChanged);
         QVERIFY(QTest::qWaitFor([&] { return app.portal().isSignedIn(); }, 10000));
         QCOMPARE(m_sim.requests().at(before).toObject().value(key("target")).toString(), QStringLiteral("/auth/me"));
-        QVERIFY(devices.wait(10000) || devices.count() == 1);
+        QVERIFY(QTest::qWaitFor([&] { return devices.count() == 1; }, 10000));
         QCOMPARE(app.devices().size(), 5);
         QVERIFY(g_log.isEmpty());
     }
