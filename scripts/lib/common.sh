@@ -111,6 +111,9 @@ run_in_root() {
       mount --bind "$r/dev/pts/ptmx" "$r/dev/ptmx"
       mount -t tmpfs tmpfs "$r/dev/shm"
       mount -t tmpfs tmpfs "$r/tmp"
+      # Serial ports are locked with files named after the device; each namespace numbers
+      # its pseudo-terminals from 0, so the lock folder must be private too.
+      mount -t tmpfs tmpfs "$r/run/lock"
       if [ -d /tmp/.X11-unix ]; then mkdir -p "$r/tmp/.X11-unix"; mount --bind /tmp/.X11-unix "$r/tmp/.X11-unix"; fi
       mount --bind "$src" "$r$mnt"
       exec chroot "$r" bash -c "cd \"\$0\" && exec \"\$@\"" "$dir" "$@"
