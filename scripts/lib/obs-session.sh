@@ -20,9 +20,15 @@ obs_session_free_display() {
   return 1
 }
 
+# The plugin restores the cloud sign-in at start; unless a caller chose a portal, point it
+# at a local port where nothing listens, so that no test or demo reaches the real portal.
+OBS_SESSION_OFFLINE_PORTAL="http://127.0.0.1:9"
+
 obs_session_prepare_home() {
   local home=$1 build=$2
-  mkdir -p "$home/.config/obs-studio/plugins"
+  local settings="$home/.config/obs-studio/plugin_config/corvane-obs/settings.json"
+  mkdir -p "$home/.config/obs-studio/plugins" "$(dirname "$settings")"
+  [ -f "$settings" ] || printf '{ "portal_url": "%s" }\n' "$OBS_SESSION_OFFLINE_PORTAL" >"$settings"
   cat >"$home/.config/obs-studio/global.ini" <<'INI'
 [General]
 FirstRun=true

@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "TestSettings.h"
+
 #include <arpa/inet.h>
 #include <cstdarg>
 #include <cstdio>
@@ -83,10 +85,8 @@ quint16 freePort()
 
 void writeSettings(const QString &path, const QJsonObject &settings)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!corvane::test::writeTestSettings(path, settings))
         qFatal("cannot write settings");
-    file.write(QJsonDocument(settings).toJson());
 }
 
 } // namespace

@@ -11,7 +11,7 @@ fail() { echo "FAIL: $*"; [ -n "${OBS_SESSION_LOG:-}" ] && sed 's/^/  obs| /' "$
 config="$work/home/.config/obs-studio"
 mkdir -p "$config/basic/scenes" "$config/plugin_config/corvane-obs"
 # The sign-in restore at start goes to a closed local port, never to the real portal.
-printf '{"portal_url": "http://127.0.0.1:9"}\n' >"$config/plugin_config/corvane-obs/settings.json"
+printf '{ "portal_url": "%s" }\n' "$OBS_SESSION_OFFLINE_PORTAL" >"$config/plugin_config/corvane-obs/settings.json"
 # OBS opens the collection "Untitled" when global.ini names none.
 cat >"$config/basic/scenes/Untitled.json" <<'JSON'
 {

@@ -15,7 +15,8 @@ fi
 
 config="$work/home/.config/obs-studio"
 mkdir -p "$config/plugin_config/corvane-obs" "$config/basic/scenes"
-echo '{ "server_enabled": true }' >"$config/plugin_config/corvane-obs/settings.json"
+printf '{ "server_enabled": true, "portal_url": "%s" }\n' "$OBS_SESSION_OFFLINE_PORTAL" \
+  >"$config/plugin_config/corvane-obs/settings.json"
 # OBS's default scene collection, "Untitled", with one scene showing one score text.
 cat >"$config/basic/scenes/Untitled.json" <<'JSON'
 {

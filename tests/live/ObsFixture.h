@@ -7,6 +7,7 @@
 #include "core/AppEnvironment.h"
 #include "core/Module.h"
 #include "live/TextSource.h"
+#include "TestSettings.h"
 
 #include <obs.h>
 
@@ -52,6 +53,8 @@ public:
         const QByteArray locale = qgetenv("CORVANE_SOURCE_DIR") + "/locale/en-US.ini";
         Module::loadLocaleFile(locale.constData());
         const QString settings = m_config.filePath(QStringLiteral("settings.json"));
+        if (!QFile::exists(settings) && !corvane::test::writeTestSettings(settings))
+            return QStringLiteral("cannot write the test settings");
         const QString session = m_config.filePath(QStringLiteral("session.json"));
         Module::load([&] { return AppEnvironment{settings, session}; });
         return QString();
