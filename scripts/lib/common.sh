@@ -8,14 +8,14 @@ CORVANE_SUITE=trixie
 # Where the checkout appears inside the build root.
 CORVANE_MOUNT=/src
 
-# Everything the build, the tests and the demo need inside the root. Changing this list
-# makes the next run install the difference.
+# Everything the build, the tests and the demo need inside the root. A package added here
+# is installed by the next run.
 CORVANE_PACKAGES=(
-  g++ cmake ninja-build pkg-config file
+  g++ cmake ninja-build pkg-config file ccache
   qt6-base-dev qt6-serialport-dev qt6-connectivity-dev
   libobs-dev obs-studio obs-plugins
-  xvfb xauth imagemagick procps
-  clang libclang-rt-dev openssl gdb
+  xvfb xauth imagemagick procps iproute2
+  clang libclang-rt-dev llvm openssl gdb
 )
 
 say() { printf '==> %s\n' "$*"; }
@@ -50,12 +50,17 @@ host_archive_url() {
   printf '%s\n' "$url"
 }
 
-root_stamp() { printf '%s\n' "${CORVANE_PACKAGES[@]}"; }
+# The wanted packages that the root does not have yet, one a line.
+missing_packages() {
+  local installed
+  installed=$(chroot "$CORVANE_ROOT" dpkg-query -W -f='${Package} ${db:Status-Status}\n' \
+    "${CORVANE_PACKAGES[@]}" 2>/dev/null | awk '$2 == "installed" { print $1 }')
+  printf '%s\n' "${CORVANE_PACKAGES[@]}" | grep -vxF -f <(printf '%s\n' "$installed")
+}
 
-# Creates the Debian 13 build root, or brings its packages up to date; a no-op when current.
+# Creates the Debian 13 build root, or installs what it lacks; a no-op when current.
 ensure_build_root() {
-  local stamp="$CORVANE_ROOT/.corvane-build-root"
-  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$(root_stamp)" ]; then
+  if [ -x "$CORVANE_ROOT/usr/bin/apt-get" ] && [ -z "$(missing_packages)" ]; then
     return 0
   fi
   [ "$(id -u)" = 0 ] || die "creating the build root needs root (this host lacks Qt 6 and OBS 30; run as root once)."
@@ -84,24 +89,27 @@ ensure_build_root() {
   mkdir -p "$CORVANE_ROOT$CORVANE_MOUNT"
   local started=$SECONDS
   say "installing the toolchain, Qt 6 and OBS into the build root (about 80 s the first time)"
-  run_in_root / bash -c "export DEBIAN_FRONTEND=noninteractive
+  CORVANE_OFFLINE= run_in_root / bash -c "export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq && apt-get install -y -qq --no-install-recommends ${CORVANE_PACKAGES[*]}" \
     >"$(dirname "$CORVANE_ROOT")/apt.log" 2>&1 ||
     die "installing packages into the build root failed; see $(dirname "$CORVANE_ROOT")/apt.log"
-  root_stamp >"$stamp"
   say "build root ready in $((SECONDS - started)) s"
 }
 
 # Runs a command inside the build root with the checkout mounted at $CORVANE_MOUNT, in the
 # given working directory there. The mounts live in a private namespace and vanish with it.
+# With CORVANE_OFFLINE=1 the command also gets a network of its own with only loopback, so
+# nothing it starts (OBS included) can reach beyond this machine.
 run_in_root() {
   local dir=$1; shift
   local r=$CORVANE_ROOT
+  local net=()
+  [ "${CORVANE_OFFLINE:-}" = 1 ] && net=(--net)
   # Unset variables that point at host paths; keep DISPLAY and the caller's CORVANE_* and CI.
   env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" DISPLAY="${DISPLAY:-}" CI="${CI:-}" \
     XAUTHORITY="${XAUTHORITY:-}" $(env | grep -E '^CORVANE_[A-Z_]+=' | tr '\n' ' ') \
-    unshare --mount --fork --propagation private bash -c '
+    unshare --mount "${net[@]}" --fork --propagation private bash -c '
       set -e
       r=$1; src=$2; mnt=$3; dir=$4; shift 4
       mount --bind /proc "$r/proc"
@@ -116,7 +124,7 @@ run_in_root() {
       mount -t tmpfs tmpfs "$r/run/lock"
       if [ -d /tmp/.X11-unix ]; then mkdir -p "$r/tmp/.X11-unix"; mount --bind /tmp/.X11-unix "$r/tmp/.X11-unix"; fi
       mount --bind "$src" "$r$mnt"
-      exec chroot "$r" bash -c "cd \"\$0\" && exec \"\$@\"" "$dir" "$@"
+      exec chroot "$r" bash -c "[ \"\${CORVANE_OFFLINE:-}\" != 1 ] || ip link set lo up; cd \"\$0\" && exec \"\$@\"" "$dir" "$@"
     ' corvane-root "$r" "$CORVANE_SRC" "$CORVANE_MOUNT" "$dir" "$@"
 }
 
@@ -125,7 +133,10 @@ in_checkout() {
   if needs_root; then
     ensure_build_root
     run_in_root "$CORVANE_MOUNT" "$@"
+  elif [ "${CORVANE_OFFLINE:-}" = 1 ] && [ "$(id -u)" = 0 ] && command -v ip >/dev/null 2>&1; then
+    (cd "$CORVANE_SRC" && unshare --net bash -c 'ip link set lo up && exec "$@"' corvane-offline "$@")
   else
+    [ "${CORVANE_OFFLINE:-}" = 1 ] && say "note: not root, so the tests share this host's network"
     (cd "$CORVANE_SRC" && "$@")
   fi
 }
