@@ -3,17 +3,21 @@
 
 #include "DeviceSimulator.h"
 #include "DeviceState.h"
+#include "HttpApi.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QHostAddress>
 #include <QSocketNotifier>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 using corvane::devsim::DeviceSimulator;
 using corvane::devsim::DeviceState;
+using corvane::devsim::HttpApi;
 
 namespace {
 
@@ -47,7 +51,7 @@ int main(int argc, char **argv)
         "answers hello with rx_status, handles rx_set pairing requests and relays RPC to its\n"
         "paired device. A Wi-Fi join settles by the network name: one containing \"revert\"\n"
         "fails back to the previous network, one containing \"never\" stays connecting.\n\n")
-        + DeviceSimulator::commands());
+        + DeviceSimulator::commands() + HttpApi::commands());
     parser.addHelpOption();
     const QCommandLineOption mode(QStringLiteral("mode"), QStringLiteral("device (default) or receiver."), QStringLiteral("mode"), QStringLiteral("device"));
     const QCommandLineOption silent(QStringLiteral("silent"), QStringLiteral("Answer nothing (hello, receiver, RPC) until told otherwise."));
@@ -71,8 +75,11 @@ int main(int argc, char **argv)
     const QCommandLineOption pairedSilent(QStringLiteral("paired-silent"), QStringLiteral("Receiver mode: the paired device does not answer."));
     const QCommandLineOption stateFile(QStringLiteral("state"), QStringLiteral("Keep the device's settings in this file across runs."), QStringLiteral("file"));
     const QCommandLineOption ptyLink(QStringLiteral("pty-link"), QStringLiteral("Keep this symbolic link pointing at the current pty and print it as the path."), QStringLiteral("path"));
+    const QCommandLineOption httpPort(QStringLiteral("http-port"), QStringLiteral("Serve the device's web API over HTTP on this port (0: any free port) and print \"HTTP <address>:<port>\"."), QStringLiteral("port"));
+    const QCommandLineOption httpBind(QStringLiteral("http-bind"), QStringLiteral("Address the web API listens on (default 127.0.0.1)."), QStringLiteral("address"), QStringLiteral("127.0.0.1"));
     parser.addOptions({mode, silent, noise, liveMs, sport, cloudEcho, tunnel, otaSize, otaFile, echoStream, stream, credit,
-                       password, maxFailures, lockoutMs, restartMs, joinChecks, scanMs, relayMs, pairedSilent, stateFile, ptyLink});
+                       password, maxFailures, lockoutMs, restartMs, joinChecks, scanMs, relayMs, pairedSilent, stateFile, ptyLink,
+                       httpPort, httpBind});
     parser.process(app);
 
     DeviceSimulator::Options options;
@@ -126,6 +133,29 @@ int main(int argc, char **argv)
     deviceOptions.sport = parser.value(sport);
     DeviceState state(deviceOptions);
 
+    // The web API starts first: its address is printed before the pty path, which comes last.
+    std::unique_ptr<HttpApi> web;
+    if (parser.isSet(httpPort)) {
+        bool portOk = false;
+        const uint port = parser.value(httpPort).toUInt(&portOk);
+        const QHostAddress bind(parser.value(httpBind));
+        if (!portOk || port > 65535 || bind.isNull()) {
+            std::fprintf(stderr, "bad --http-port or --http-bind\n");
+            return 2;
+        }
+        web = std::make_unique<HttpApi>(&state);
+        QString webError;
+        if (!web->listen(bind, quint16(port), &webError)) {
+            std::fprintf(stderr, "corvane-devsim: %s\n", qPrintable(webError));
+            return 1;
+        }
+        const QString host = web->serverAddress().protocol() == QAbstractSocket::IPv6Protocol
+            ? QStringLiteral("[%1]").arg(web->serverAddress().toString())
+            : web->serverAddress().toString();
+        std::printf("HTTP %s:%u\n", qPrintable(host), unsigned(web->serverPort()));
+        std::fflush(stdout);
+    }
+
     DeviceSimulator simulator(options, &state);
     QObject::connect(&simulator, &DeviceSimulator::quitRequested, &app, &QCoreApplication::quit);
     QString error;
@@ -150,7 +180,8 @@ int main(int argc, char **argv)
         while ((newline = pending.indexOf('\n')) >= 0) {
             const QString line = QString::fromUtf8(pending.left(newline)).trimmed();
             pending.remove(0, newline + 1);
-            simulator.command(line);
+            if (!web || !web->command(line))
+                simulator.command(line);
         }
     });
     return app.exec();
