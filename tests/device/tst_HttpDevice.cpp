@@ -1,0 +1,262 @@
+#include "DevSimProcess.h"
+
+#include "device/HttpAdminTransport.h"
+#include "device/HttpLink.h"
+#include "device/RpcClient.h"
+#include "device/UsbLink.h"
+
+#include <QJsonArray>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace corvane;
+
+// The plugin's network link against corvane-devsim's web API over real HTTP on 127.0.0.1:
+// the same device state and RPC behaviour as its USB line, reached through routes, cookies
+// and CSRF tokens.
+
+namespace {
+
+const QString Factory = QStringLiteral("mapleguard");
+
+// Serial port locks are named after the path and shared by every process on the machine;
+// a path of the test's own keeps runs in parallel from taking each other's lock.
+QStringList simArguments(const QTemporaryDir &dir, const QStringList &extra)
+{
+    return QStringList{QStringLiteral("--live-ms"), QStringLiteral("0"), QStringLiteral("--http-port"), QStringLiteral("0"),
+                       QStringLiteral("--pty-link"), dir.filePath(QStringLiteral("ttyCORVANE0"))}
+        + extra;
+}
+
+RpcResult callAndWait(RpcClient &client, const QString &method, const QJsonObject &params = {}, int timeoutMs = 20000)
+{
+    RpcResult outcome;
+    bool done = false;
+    client.call(method, params, [&](const RpcResult &result) {
+        outcome = result;
+        done = true;
+    }, timeoutMs);
+    if (!QTest::qWaitFor([&] { return done; }, 15000))
+        outcome.code = QStringLiteral("test_gave_up");
+    return outcome;
+}
+
+QJsonObject password(const QString &text)
+{
+    return QJsonObject{{QStringLiteral("password"), text}};
+}
+
+// One request line the simulator reported: verb, path, content type and body.
+struct WebLine {
+    explicit WebLine(const QString &line)
+    {
+        const QStringList parts = line.split(QLatin1Char(' '));
+        verb = parts.value(1);
+        path = parts.value(2);
+        contentType = parts.value(3);
+        if (parts.value(4) != QLatin1String("-"))
+            body = QByteArray::fromBase64(parts.value(4).toLatin1());
+    }
+    QString verb;
+    QString path;
+    QString contentType;
+    QByteArray body;
+};
+
+// The simulator with its web API, and an opened network link to it.
+struct Fixture {
+    explicit Fixture(const QStringList &extra = {})
+        : sim(simArguments(dir, extra))
+    {
+        address = sim.waitFor(QStringLiteral("HTTP ")).mid(5);
+        link = std::make_unique<HttpLink>(address);
+        client = std::make_unique<RpcClient>(link->rpcTransport());
+    }
+    bool open()
+    {
+        QSignalSpy opened(link.get(), &DeviceLink::opened);
+        link->open();
+        return opened.wait(10000);
+    }
+    HttpAdminTransport *transport() const { return link->adminTransport(); }
+    RpcResult call(const QString &method, const QJsonObject &params = {}) { return callAndWait(*client, method, params); }
+
+    QTemporaryDir dir;
+    DevSimProcess sim;
+    QString address;
+    std::unique_ptr<HttpLink> link;
+    std::unique_ptr<RpcClient> client;
+};
+
+} // namespace
+
+class TestHttpDevice : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void addressPrintedBeforeThePty()
+    {
+        Fixture f;
+        QVERIFY(f.address.startsWith(QStringLiteral("127.0.0.1:")));
+        QCOMPARE(f.link->host(), QStringLiteral("127.0.0.1"));
+        QVERIFY(f.link->port() > 0);
+        // The status check needs no sign-in to open the link, though the device wants one.
+        QVERIFY(f.open());
+        QVERIFY(!f.sim.waitFor(QStringLiteral("WEB GET /api/status - -")).isEmpty());
+        const RpcResult anonymous = f.call(QStringLiteral("getState"));
+        QCOMPARE(anonymous.code, QStringLiteral("unauthorized"));
+        QCOMPARE(anonymous.message, QStringLiteral("Sign in first."));
+    }
+
+    // A factory-fresh device: the factory password signs in and asks for a new one; the new
+    // one works from then on, over the network and over USB alike.
+    void factoryPasswordThenMustChange()
+    {
+        Fixture f;
+        QVERIFY(f.open());
+        const RpcResult login = f.call(QStringLiteral("login"), password(Factory));
+        QVERIFY2(login.ok, qPrintable(login.message));
+        QVERIFY(login.result.value(QLatin1String("must_change_password")).toBool());
+        QVERIFY(f.transport()->sessionCookie().startsWith("cv_session="));
+        QCOMPARE(f.transport()->csrfToken().size(), 32);
+        const WebLine loginLine(f.sim.waitFor(QStringLiteral("WEB POST /login ")));
+        QCOMPARE(loginLine.contentType, QStringLiteral("application/json"));
+        QCOMPARE(loginLine.body, QByteArray(R"({"password":"mapleguard"})"));
+
+        // Signed in, but the device wants its password changed before anything else.
+        const RpcResult status = f.call(QStringLiteral("getStatus"));
+        QVERIFY(status.ok);
+        QCOMPARE(status.result.value(QLatin1String("device_id")).toString(), QStringLiteral("CVSIM-0001"));
+        const RpcResult controller = f.call(QStringLiteral("getControllerConfig"));
+        QCOMPARE(controller.code, QStringLiteral("forbidden"));
+
+        // The change has no result: a 204 without a body.
+        const QString next = QStringLiteral("new pass & more");
+        const RpcResult changed = f.call(QStringLiteral("changePassword"), {{QStringLiteral("current_password"), Factory},
+                                                                            {QStringLiteral("new_password"), next},
+                                                                            {QStringLiteral("confirm_password"), next}});
+        QVERIFY2(changed.ok, qPrintable(changed.message));
+        QCOMPARE(changed.result, (QJsonObject{{QStringLiteral("value"), QJsonValue::Null}}));
+        QVERIFY(f.call(QStringLiteral("getControllerConfig")).ok);
+
+        // A refusal with a code of its own keeps it.
+        const RpcResult weak = f.call(QStringLiteral("changePassword"), {{QStringLiteral("current_password"), next},
+                                                                         {QStringLiteral("new_password"), QStringLiteral("short")},
+                                                                         {QStringLiteral("confirm_password"), QStringLiteral("short")}});
+        QCOMPARE(weak.code, QStringLiteral("weak_password"));
+        QCOMPARE(weak.message, QStringLiteral("The new password must have at least 8 characters."));
+
+        // The same device behind the USB line knows the new password.
+        UsbLink usb(f.sim.ptyPath());
+        RpcClient usbClient(usb.rpcTransport());
+        QSignalSpy usbOpened(&usb, &DeviceLink::opened);
+        usb.open();
+        QVERIFY(usbOpened.wait(10000));
+        QCOMPARE(callAndWait(usbClient, QStringLiteral("login"), password(Factory)).code, QStringLiteral("invalid_credentials"));
+        const RpcResult usbLogin = callAndWait(usbClient, QStringLiteral("login"), password(next));
+        QVERIFY(usbLogin.ok);
+        QVERIFY(!usbLogin.result.value(QLatin1String("must_change_password")).toBool());
+    }
+
+    // Wrong passwords are refused with 401 until the device locks sign-in out with 429; the
+    // lock-out holds for the right password too.
+    void wrongPasswordsThenRateLimit()
+    {
+        Fixture f({QStringLiteral("--password"), QStringLiteral("arena-admin-1"), QStringLiteral("--max-failures"), QStringLiteral("3")});
+        QVERIFY(f.open());
+        for (int i = 0; i < 2; ++i) {
+            const RpcResult wrong = f.call(QStringLiteral("login"), password(Factory));
+            QCOMPARE(wrong.code, QStringLiteral("unauthorized"));
+            QCOMPARE(wrong.message, QStringLiteral("Wrong password."));
+            QVERIFY(f.transport()->sessionCookie().isEmpty());
+        }
+        const RpcResult third = f.call(QStringLiteral("login"), password(QStringLiteral("guess")));
+        QCOMPARE(third.code, QStringLiteral("rate_limited"));
+        QVERIFY(third.message.startsWith(QStringLiteral("Too many wrong passwords. Try again in ")));
+        const RpcResult locked = f.call(QStringLiteral("login"), password(QStringLiteral("arena-admin-1")));
+        QCOMPARE(locked.code, QStringLiteral("rate_limited"));
+        QVERIFY(f.transport()->sessionCookie().isEmpty());
+    }
+
+    // A CSRF token that goes stale is answered 403 "csrf_invalid", which the caller sees as
+    // "unauthorized"; signing in again fetches a new token and the POST goes through.
+    void staleCsrfTokenMeansSignInAgain()
+    {
+        Fixture f({QStringLiteral("--password"), QStringLiteral("arena-admin-1")});
+        QVERIFY(f.open());
+        QVERIFY(f.call(QStringLiteral("login"), password(QStringLiteral("arena-admin-1"))).ok);
+        const QByteArray firstToken = f.transport()->csrfToken();
+        const QJsonObject settings{{QStringLiteral("wireless_channel"), 4}};
+        QVERIFY(f.call(QStringLiteral("setSettings"), settings).ok);
+
+        QVERIFY(f.sim.command(QStringLiteral("web csrf-rotate")));
+        const RpcResult stale = f.call(QStringLiteral("setSettings"), settings);
+        QCOMPARE(stale.code, QStringLiteral("unauthorized"));
+        QCOMPARE(stale.message, QStringLiteral("The security token is missing or out of date."));
+        // A GET needs no token: the session itself still stands.
+        QVERIFY(f.call(QStringLiteral("getSettings")).ok);
+
+        QVERIFY(f.call(QStringLiteral("login"), password(QStringLiteral("arena-admin-1"))).ok);
+        QVERIFY(f.transport()->csrfToken() != firstToken);
+        QVERIFY(f.call(QStringLiteral("setSettings"), settings).ok);
+        QCOMPARE(f.call(QStringLiteral("getSettings")).result.value(QLatin1String("wireless_channel")).toInt(), 4);
+    }
+
+    // The exact bytes of a Wi-Fi join as the device received them.
+    void configureWifiFormBody()
+    {
+        Fixture f({QStringLiteral("--password"), QStringLiteral("arena-admin-1")});
+        QVERIFY(f.open());
+        QVERIFY(f.call(QStringLiteral("login"), password(QStringLiteral("arena-admin-1"))).ok);
+        const RpcResult joined = f.call(QStringLiteral("configureWifi"), {{QStringLiteral("ssid"), QStringLiteral("Caf\u00e9 Arena #2")},
+                                                                          {QStringLiteral("pass"), QStringLiteral("p@ss w&rd=1+2/3")}});
+        QVERIFY2(joined.ok, qPrintable(joined.message));
+        const WebLine line(f.sim.waitFor(QStringLiteral("WEB POST /configure ")));
+        QCOMPARE(line.contentType, QStringLiteral("application/x-www-form-urlencoded"));
+        QCOMPARE(line.body, QByteArray("pass=p%40ss%20w%26rd%3D1%2B2%2F3&ssid=Caf%C3%A9%20Arena%20%232"));
+        // The device read the values back whole: the join it started is for that network.
+        const RpcResult status = f.call(QStringLiteral("getStatus"));
+        QCOMPARE(status.result.value(QLatin1String("wifi_provision")).toObject().value(QLatin1String("state")).toString(),
+                 QStringLiteral("connecting"));
+    }
+
+    // "reboot": the device drops the connection instead of answering, which is success; it
+    // answers 503 while it restarts, and afterwards wants a new sign-in.
+    void rebootDropsTheConnection()
+    {
+        Fixture f({QStringLiteral("--password"), QStringLiteral("arena-admin-1"), QStringLiteral("--restart-ms"), QStringLiteral("1500")});
+        QVERIFY(f.open());
+        QVERIFY(f.call(QStringLiteral("login"), password(QStringLiteral("arena-admin-1"))).ok);
+        const RpcResult reboot = f.call(QStringLiteral("reboot"));
+        QVERIFY2(reboot.ok, qPrintable(reboot.code));
+        QCOMPARE(reboot.result, (QJsonObject{{QStringLiteral("status"), QStringLiteral("ok")}}));
+
+        const RpcResult during = f.call(QStringLiteral("getStatus"));
+        QCOMPARE(during.code, QStringLiteral("unavailable"));
+        QCOMPARE(during.message, QStringLiteral("The device is restarting."));
+
+        QTRY_VERIFY_WITH_TIMEOUT(f.call(QStringLiteral("getStatus")).code == QLatin1String("unauthorized"), 10000);
+        QVERIFY(f.call(QStringLiteral("login"), password(QStringLiteral("arena-admin-1"))).ok);
+        QVERIFY(f.call(QStringLiteral("getStatus")).ok);
+        // Asked for once.
+        QCOMPARE(f.sim.take(QStringLiteral("WEB POST /api/system/reboot ")).size(), 1);
+    }
+
+    void methodsWithoutARoute()
+    {
+        Fixture f({QStringLiteral("--password"), QStringLiteral("arena-admin-1")});
+        QVERIFY(f.open());
+        QVERIFY(f.call(QStringLiteral("login"), password(QStringLiteral("arena-admin-1"))).ok);
+        f.sim.take(QStringLiteral("WEB "));
+        // The device has these methods, but not on its web API.
+        for (const char *method : {"getEspNow", "getLogs", "clearMqttConfig"})
+            QCOMPARE(f.call(QString::fromLatin1(method)).code, QStringLiteral("not_available_here"));
+        QVERIFY(f.call(QStringLiteral("getStatus")).ok);
+        QCOMPARE(f.sim.take(QStringLiteral("WEB ")), QStringList{QStringLiteral("WEB GET /api/status - -")});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHttpDevice)
+#include "tst_HttpDevice.moc"
