@@ -213,7 +213,7 @@ private Q_SLOTS:
         f.session.scanWifi(scan.make());
         f.session.listControllers(controllers.make());
         f.session.refreshStatus(status.make());
-        QVERIFY(!f.sim.waitFor(QStringLiteral("RPC "), 5000).isEmpty());
+        QVERIFY(!f.sim.waitFor(QStringLiteral("RPC 3 scanWifi"), 5000).isEmpty());
         QVERIFY(f.sim.command(QStringLiteral("unplug")));
         QVERIFY(f.waitState(State::Lost));
         QCOMPARE(f.states.last().second, Unplugged);
