@@ -117,6 +117,7 @@ QString DeviceSimulator::commands()
         "  raw <type> <text>   send one frame with the text as payload\n"
         "  unplug              close the pty master, as if the cable were pulled\n"
         "  logout              drop every admin sign-in (the next call is \"unauthorized\")\n"
+        "  password <text>     the admin password changed elsewhere; sign-ins dropped\n"
         "  paired on|off       receiver mode: the paired device answers, or is out of reach\n"
         "  restart             restart the device: the line drops and comes back\n"
         "  restart-ms <ms>     how long a restart keeps the device away\n"
@@ -438,6 +439,12 @@ bool DeviceSimulator::command(const QString &line)
              return true;
          }},
         {QStringLiteral("logout"), [this] { m_state->dropSessions(); return true; }},
+        {QStringLiteral("password"), [this, &arg] {
+             m_state->password = arg(1);
+             m_state->mustChangePassword = false;
+             m_state->dropSessions();
+             return !arg(1).isEmpty();
+         }},
         {QStringLiteral("paired"), [this, &flag] { m_state->setPairedSilent(!flag()); return true; }},
         {QStringLiteral("restart"), [this] { m_state->scheduleRestart(QStringLiteral("restart command")); return true; }},
         {QStringLiteral("restart-ms"), [this, &number] { m_state->setRestartMs(int(qMax<qint64>(0, number(1)))); return true; }},
