@@ -1,5 +1,7 @@
 #include "DevSimProcess.h"
+#include "ScriptedWebServer.h"
 
+#include "device/DeviceSession.h"
 #include "device/HttpAdminTransport.h"
 #include "device/HttpLink.h"
 #include "device/RpcClient.h"
@@ -90,6 +92,76 @@ struct Fixture {
     std::unique_ptr<HttpLink> link;
     std::unique_ptr<RpcClient> client;
 };
+
+// A DeviceSession on a network link to the simulator, with its states recorded.
+struct SessionOnHttp {
+    using State = DeviceSession::State;
+
+    explicit SessionOnHttp(const QStringList &extra = {}, DeviceSession::Timing timing = fastPolls())
+        : sim(simArguments(dir, extra))
+        , address(sim.waitFor(QStringLiteral("HTTP ")).mid(5))
+        , session(new HttpLink(address))
+    {
+        session.setTimingForTests(timing);
+        QObject::connect(&session, &DeviceSession::stateChanged, &session,
+                         [this](State state, const QString &) { states << state; });
+    }
+    // Polls ten times a second, so that a test sees several in a short time.
+    static DeviceSession::Timing fastPolls()
+    {
+        DeviceSession::Timing timing;
+        timing.pollIntervalMs = 100;
+        return timing;
+    }
+    bool startAndWait(State state)
+    {
+        session.start();
+        return waitState(state);
+    }
+    bool waitState(State state, int timeoutMs = 15000)
+    {
+        return QTest::qWaitFor([&] { return session.state() == state; }, timeoutMs);
+    }
+    // The device's password is not the factory one: the user types it.
+    bool signIn()
+    {
+        if (!startAndWait(State::NeedsPassword))
+            return false;
+        session.submitPassword(QStringLiteral("arena-admin-1"));
+        return waitState(State::Ready);
+    }
+    HttpAdminTransport *transport() const { return static_cast<HttpLink *>(session.link())->adminTransport(); }
+    int logins() { return sim.take(QStringLiteral("WEB POST /login ")).size(); }
+    int polls() { return sim.take(QStringLiteral("WEB GET /state ")).size(); }
+    // Waits until `count` more polls reached the device.
+    bool waitPolls(int count, int timeoutMs = 10000)
+    {
+        int seen = 0;
+        return QTest::qWaitFor([&] { return (seen += polls()) >= count; }, timeoutMs);
+    }
+
+    QTemporaryDir dir;
+    DevSimProcess sim;
+    QString address;
+    DeviceSession session;
+    QList<State> states;
+};
+
+struct Done {
+    int calls = 0;
+    bool ok = false;
+    QString error;
+    DeviceSession::DoneCallback callback()
+    {
+        return [this](bool success, const QString &text) {
+            ++calls;
+            ok = success;
+            error = text;
+        };
+    }
+};
+
+const QString Admin = QStringLiteral("arena-admin-1");
 
 } // namespace
 
@@ -195,8 +267,7 @@ private Q_SLOTS:
         const RpcResult stale = f.call(QStringLiteral("setSettings"), settings);
         QCOMPARE(stale.code, QStringLiteral("unauthorized"));
         QCOMPARE(stale.message, QStringLiteral("The security token is missing or out of date."));
-        // A GET needs no token: the session itself still stands.
-        QVERIFY(f.call(QStringLiteral("getSettings")).ok);
+        QCOMPARE(f.call(QStringLiteral("getSettings")).code, QStringLiteral("unauthorized"));
 
         QVERIFY(f.call(QStringLiteral("login"), password(QStringLiteral("arena-admin-1"))).ok);
         QVERIFY(f.transport()->csrfToken() != firstToken);
@@ -255,6 +326,179 @@ private Q_SLOTS:
             QCOMPARE(f.call(QString::fromLatin1(method)).code, QStringLiteral("not_available_here"));
         QVERIFY(f.call(QStringLiteral("getStatus")).ok);
         QCOMPARE(f.sim.take(QStringLiteral("WEB ")), QStringList{QStringLiteral("WEB GET /api/status - -")});
+    }
+
+    // The whole sign-in of a DeviceSession over the network.
+    void sessionSignsInWithTheFactoryPassword()
+    {
+        SessionOnHttp s;
+        QVERIFY(s.startAndWait(DeviceSession::NeedsNewPassword));
+        QCOMPARE(s.states, (QList<DeviceSession::State>{DeviceSession::Connecting, DeviceSession::SigningIn, DeviceSession::NeedsNewPassword}));
+        QCOMPARE(s.logins(), 1);
+        QCOMPARE(s.session.deviceId(), QStringLiteral("CVSIM-0001"));
+        // No polling until the password has been changed.
+        QTest::qWait(400);
+        QCOMPARE(s.polls(), 0);
+
+        Done changed;
+        QSignalSpy envelopes(&s.session, &DeviceSession::envelope);
+        s.session.changePassword(Factory, Admin, changed.callback());
+        QTRY_COMPARE(changed.calls, 1);
+        QVERIFY2(changed.ok, qPrintable(changed.error));
+        QCOMPARE(s.session.state(), DeviceSession::Ready);
+        QCOMPARE(s.session.password(), Admin);
+        // Polls now go out, and each answer arrives as an envelope.
+        QVERIFY(s.waitPolls(3));
+        QTRY_VERIFY(envelopes.count() >= 3);
+        QVERIFY(!envelopes.last().at(0).toJsonObject().isEmpty());
+    }
+
+    void sessionStopsAtNeedsPasswordThenSignsIn()
+    {
+        SessionOnHttp s({QStringLiteral("--password"), Admin});
+        QVERIFY(s.startAndWait(DeviceSession::NeedsPassword));
+        QCOMPARE(s.logins(), 1);
+        QVERIFY(s.session.lastError().isEmpty());
+
+        s.session.submitPassword(QStringLiteral("not it"));
+        QCOMPARE(s.session.state(), DeviceSession::SigningIn);
+        QVERIFY(s.waitState(DeviceSession::NeedsPassword));
+        s.session.submitPassword(Admin);
+        QVERIFY(s.waitState(DeviceSession::Ready));
+        QCOMPARE(s.session.password(), Admin);
+        QCOMPARE(s.logins(), 2);
+        QVERIFY(!s.sim.waitFor(QStringLiteral("WEB GET /state ")).isEmpty());
+    }
+
+    // The device locks sign-in out after repeated wrong passwords: the session stops at
+    // NeedsPassword with the device's words, also for the right password during the lock-out.
+    void sessionRateLimited()
+    {
+        SessionOnHttp s({QStringLiteral("--password"), Admin, QStringLiteral("--max-failures"), QStringLiteral("2")});
+        QVERIFY(s.startAndWait(DeviceSession::NeedsPassword));
+        s.session.submitPassword(QStringLiteral("guess"));
+        QTRY_VERIFY(!s.session.lastError().isEmpty());
+        QCOMPARE(s.session.state(), DeviceSession::NeedsPassword);
+        QVERIFY(s.session.lastError().startsWith(QStringLiteral("Too many wrong passwords. Try again in ")));
+
+        s.session.submitPassword(Admin);
+        QCOMPARE(s.session.state(), DeviceSession::SigningIn);
+        QVERIFY(s.waitState(DeviceSession::NeedsPassword));
+        QVERIFY(s.session.lastError().startsWith(QStringLiteral("Too many wrong passwords.")));
+        QVERIFY(s.session.password().isEmpty());
+        QVERIFY(s.transport()->sessionCookie().isEmpty());
+    }
+
+    // A poll never queues behind another call: none goes out while a slow scan is outstanding.
+    void pollsSkippedWhileACallIsOutstanding()
+    {
+        SessionOnHttp s({QStringLiteral("--password"), Admin, QStringLiteral("--scan-ms"), QStringLiteral("1200")});
+        QVERIFY(s.signIn());
+        QVERIFY(s.waitPolls(2));
+
+        bool scanned = false;
+        s.session.scanWifi([&](bool ok, const QList<WifiNetwork> &, const QString &) { scanned = ok; });
+        QVERIFY(!s.sim.waitFor(QStringLiteral("WEB GET /scan ")).isEmpty());
+        s.polls(); // those before the scan
+        QTRY_VERIFY_WITH_TIMEOUT(scanned, 10000);
+        QCOMPARE(s.polls(), 0);
+        // And polling goes on after it.
+        QVERIFY(!s.sim.waitFor(QStringLiteral("WEB GET /state ")).isEmpty());
+    }
+
+    // A device that stops answering: three poll time-outs in a row close the link, and from
+    // then on nothing is sent.
+    void threePollTimeoutsCloseTheLink()
+    {
+        DeviceSession::Timing timing;
+        timing.pollIntervalMs = 250;
+        timing.pollTimeoutMs = 300;
+        SessionOnHttp s({QStringLiteral("--password"), Admin}, timing);
+        QVERIFY(s.signIn());
+        QVERIFY(s.waitPolls(1));
+
+        // At most one answered poll can slip in between these two lines.
+        s.polls();
+        QVERIFY(s.sim.command(QStringLiteral("web silent on")));
+        QTRY_VERIFY_WITH_TIMEOUT(!s.transport()->isConnected(), 10000);
+        const int unanswered = s.polls();
+        QVERIFY2(unanswered >= 3 && unanswered <= 4, qPrintable(QString::number(unanswered)));
+        QVERIFY(s.transport()->sessionCookie().isEmpty());
+        QVERIFY(s.session.state() != DeviceSession::Ready);
+
+        QTest::qWait(500);
+        QCOMPARE(s.polls(), 0);
+        // Calls end at once, without traffic.
+        s.sim.take(QStringLiteral("WEB "));
+        Done refresh;
+        s.session.refreshStatus(refresh.callback());
+        QCOMPARE(refresh.calls, 1);
+        QVERIFY(!refresh.ok);
+        QTest::qWait(200);
+        QCOMPARE(s.sim.take(QStringLiteral("WEB ")).size(), 0);
+    }
+
+    // A CSRF token that goes stale: the next poll is answered 403 "csrf_invalid", which the
+    // session takes as "unauthorized" and signs in again, fetching a new token, without
+    // leaving Ready.
+    void staleCsrfTokenSignsInAgain()
+    {
+        SessionOnHttp s({QStringLiteral("--password"), Admin});
+        QVERIFY(s.signIn());
+        QVERIFY(s.waitPolls(1));
+        const QByteArray cookie = s.transport()->sessionCookie();
+        const QByteArray token = s.transport()->csrfToken();
+        s.logins();
+        s.states.clear();
+
+        QVERIFY(s.sim.command(QStringLiteral("web csrf-rotate")));
+        QTRY_VERIFY(!s.transport()->csrfToken().isEmpty() && s.transport()->csrfToken() != token);
+        QVERIFY(s.transport()->sessionCookie() != cookie);
+        QCOMPARE(s.logins(), 1);
+        QVERIFY(!s.states.contains(DeviceSession::NeedsPassword));
+        QCOMPARE(s.session.state(), DeviceSession::Ready);
+
+        // A POST goes through with the new token.
+        Done set;
+        s.session.setController(ControllerChoice{QStringLiteral("daktronics"), QStringLiteral("5000"), QStringLiteral("hockey"),
+                                                 QStringLiteral("rs232")},
+                                set.callback());
+        QTRY_COMPARE(set.calls, 1);
+        QVERIFY2(set.ok, qPrintable(set.error));
+    }
+
+    // "reboot" over the network: the dropped connection is the success, and the session signs
+    // in again by itself once the device is back (its sessions did not survive the restart).
+    void rebootThenSilentSignIn()
+    {
+        SessionOnHttp s({QStringLiteral("--password"), Admin, QStringLiteral("--restart-ms"), QStringLiteral("1000")});
+        QVERIFY(s.signIn());
+        s.logins();
+        Done rebooted;
+        s.session.reboot(rebooted.callback());
+        QTRY_COMPARE(rebooted.calls, 1);
+        QVERIFY2(rebooted.ok, qPrintable(rebooted.error));
+        QVERIFY(s.session.restartExpected());
+        QVERIFY(!s.sim.waitFor(QStringLiteral("DOWN")).isEmpty());
+        QVERIFY(!s.sim.waitFor(QStringLiteral("WEB POST /login "), 10000).isEmpty());
+        QCOMPARE(s.session.state(), DeviceSession::Ready);
+        QVERIFY(!s.sim.waitFor(QStringLiteral("WEB GET /state ")).isEmpty());
+    }
+
+    // A device that accepts the connection and never answers the status check.
+    void sessionOnASilentDevice()
+    {
+        ScriptedWebServer silent;
+        auto *link = new HttpLink(silent.address());
+        HttpLink::Timing timing;
+        timing.statusCheckTimeoutMs = 300;
+        link->setTimingForTests(timing);
+        DeviceSession session(link);
+        session.start();
+        QTRY_COMPARE(session.state(), DeviceSession::Error);
+        QCOMPARE(session.lastError(),
+                 QStringLiteral("Could not reach 127.0.0.1 on your network. Check the address, and that this computer and the "
+                                "device are on the same network."));
     }
 };
 

@@ -400,8 +400,9 @@ void HttpApi::handle(Connection *connection, const HttpRequest &request)
     const QString method = QString::fromLatin1(route->method);
     const bool login = method == QLatin1String("login");
     std::shared_ptr<WebSession> session = sessionFor(request);
-    // A signed-in browser must prove with the token that the page sending the POST is ours.
-    if (session && !login && request.verb == "POST" && request.headers.value("x-csrf-token") != session->csrfToken) {
+    // A signed-in client proves with the token, on every request, that it is the one the
+    // session was handed to.
+    if (session && !login && request.headers.value("x-csrf-token") != session->csrfToken) {
         answer(connection, 403, QJsonObject{{QStringLiteral("error"), QStringLiteral("csrf_invalid")},
                                             {QStringLiteral("message"), QStringLiteral("The security token is missing or out of date.")}});
         return;

@@ -31,7 +31,7 @@ struct HttpRequest {
 
 // The device's web API over plain HTTP: every route maps onto an RPC method of the same
 // DeviceState the USB line serves. "login" hands out a session cookie and a CSRF token;
-// POSTs of a signed-in session must carry the token. A restart closes every connection,
+// every later request with that cookie must carry the token (403 "csrf_invalid" if not). A restart closes every connection,
 // and the device answers 503 until it is back. Each request is reported on stdout as
 // "WEB <verb> <path> <content type or -> <base64 body or ->".
 class HttpApi : public QObject {
