@@ -278,7 +278,7 @@ private Q_SLOTS:
     // The exact bytes of a Wi-Fi join as the device received them.
     void configureWifiFormBody()
     {
-        Fixture f({QStringLiteral("--password"), QStringLiteral("arena-admin-1")});
+        Fixture f({QStringLiteral("--password"), QStringLiteral("arena-admin-1"), QStringLiteral("--join-checks"), QStringLiteral("1")});
         QVERIFY(f.open());
         QVERIFY(f.call(QStringLiteral("login"), password(QStringLiteral("arena-admin-1"))).ok);
         const RpcResult joined = f.call(QStringLiteral("configureWifi"), {{QStringLiteral("ssid"), QStringLiteral("Caf\u00e9 Arena #2")},
@@ -287,10 +287,11 @@ private Q_SLOTS:
         const WebLine line(f.sim.waitFor(QStringLiteral("WEB POST /configure ")));
         QCOMPARE(line.contentType, QStringLiteral("application/x-www-form-urlencoded"));
         QCOMPARE(line.body, QByteArray("pass=p%40ss%20w%26rd%3D1%2B2%2F3&ssid=Caf%C3%A9%20Arena%20%232"));
-        // The device read the values back whole: the join it started is for that network.
+        // The device decoded the values whole: it joined that very network.
         const RpcResult status = f.call(QStringLiteral("getStatus"));
         QCOMPARE(status.result.value(QLatin1String("wifi_provision")).toObject().value(QLatin1String("state")).toString(),
-                 QStringLiteral("connecting"));
+                 QStringLiteral("ok"));
+        QCOMPARE(status.result.value(QLatin1String("wifi_sta_ssid")).toString(), QStringLiteral("Caf\u00e9 Arena #2"));
     }
 
     // "reboot": the device drops the connection instead of answering, which is success; it

@@ -307,7 +307,8 @@ void HttpApi::onWentDown()
 void HttpApi::onReadyRead(Connection *connection)
 {
     connection->buffer += connection->socket->readAll();
-    while (!connection->handling && m_connections.contains(connection)) {
+    // An answer may close the connection (and delete it) before the next turn.
+    while (m_connections.contains(connection) && !connection->handling) {
         HttpRequest request;
         const Parse parse = parseRequest(connection->buffer, &request);
         if (parse == Parse::Incomplete)
