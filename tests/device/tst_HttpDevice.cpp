@@ -468,6 +468,25 @@ private Q_SLOTS:
         QVERIFY2(set.ok, qPrintable(set.error));
     }
 
+    // The device forgets the web session (401 on the next poll): the session signs in again
+    // with the password that worked, and polling goes on.
+    void forgottenWebSessionSignsInAgain()
+    {
+        SessionOnHttp s({QStringLiteral("--password"), Admin});
+        QVERIFY(s.signIn());
+        QVERIFY(s.waitPolls(1));
+        const QByteArray cookie = s.transport()->sessionCookie();
+        s.logins();
+        s.states.clear();
+
+        QVERIFY(s.sim.command(QStringLiteral("web logout")));
+        QVERIFY(!s.sim.waitFor(QStringLiteral("WEB POST /login ")).isEmpty());
+        QTRY_VERIFY(s.transport()->sessionCookie() != cookie);
+        QVERIFY(s.waitPolls(2));
+        QCOMPARE(s.session.state(), DeviceSession::Ready);
+        QVERIFY(!s.states.contains(DeviceSession::NeedsPassword));
+    }
+
     // "reboot" over the network: the dropped connection is the success, and the session signs
     // in again by itself once the device is back (its sessions did not survive the restart).
     void rebootThenSilentSignIn()

@@ -196,7 +196,8 @@ QString HttpApi::commands()
         "  web silent on|off   read requests but answer none, or answer again\n"
         "  web csrf-rotate     give every web session a new CSRF token (the one held goes stale)\n"
         "  web logout          forget every web session\n"
-        "  web sessions        print \"WEB-SESSIONS <n>\"\n");
+        "Web API lines on stdout (with --http-port): HTTP <address>:<port> (before the PTY line),\n"
+        "WEB <verb> <path> <content type or -> <base64 body or -> for each request.\n");
 }
 
 bool HttpApi::command(const QString &line)
@@ -213,8 +214,6 @@ bool HttpApi::command(const QString &line)
             session->csrfToken = randomToken();
     } else if (name == QLatin1String("logout")) {
         m_sessions.clear();
-    } else if (name == QLatin1String("sessions")) {
-        report(QStringLiteral("WEB-SESSIONS %1").arg(m_sessions.size()));
     } else {
         ok = false;
     }
