@@ -363,6 +363,23 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return envelopes.count() > envelopesAfterScan; }, 5000));
     }
 
+    void noPollingUntilTheFactoryPasswordIsChanged()
+    {
+        DeviceSession::Timing timing;
+        timing.pollIntervalMs = 50;
+        SessionFixture f({}, timing, pollingLink);
+        QSignalSpy envelopes(&f.session, &DeviceSession::envelope);
+        f.session.start();
+        QVERIFY(f.waitState(State::NeedsNewPassword));
+        QTest::qWait(300);
+        QCOMPARE(f.requestsOf(QStringLiteral("getState")), 0);
+        Calls<bool, const QString &> changed;
+        f.session.changePassword(QStringLiteral("mapleguard"), QStringLiteral("scoreboard42"), changed.make());
+        QVERIFY(changed.wait());
+        QCOMPARE(f.session.state(), State::Ready);
+        QVERIFY(QTest::qWaitFor([&] { return envelopes.count() >= 2; }));
+    }
+
     void pollAfterTheDeviceDroppedTheSessionSignsInSilently()
     {
         DeviceSession::Timing timing;
