@@ -78,6 +78,11 @@ bool DeviceSimulator::openLine(QString *error)
 
 void DeviceSimulator::onWentDown()
 {
+    // A receiver stays on the line while the device it relays to restarts.
+    if (m_options.receiver) {
+        report(QStringLiteral("DOWN"));
+        return;
+    }
     m_liveTimer->stop();
     m_pty->unplug();
     if (!m_options.ptyLink.isEmpty())
@@ -87,6 +92,10 @@ void DeviceSimulator::onWentDown()
 
 void DeviceSimulator::onCameUp()
 {
+    if (m_options.receiver) {
+        report(QStringLiteral("UP"));
+        return;
+    }
     QString error;
     if (!openLine(&error)) {
         report(QStringLiteral("FAILED %1").arg(error));
@@ -116,14 +125,15 @@ QString DeviceSimulator::commands()
         "  sclose <id>         close a stream\n"
         "  raw <type> <text>   send one frame with the text as payload\n"
         "  unplug              close the pty master, as if the cable were pulled\n"
+        "  drop <n>            leave the next n RPC requests unanswered\n"
         "  logout              drop every admin sign-in (the next call is \"unauthorized\")\n"
         "  password <text>     the admin password changed elsewhere; sign-ins dropped\n"
         "  paired on|off       receiver mode: the paired device answers, or is out of reach\n"
         "  restart             restart the device: the line drops and comes back\n"
         "  restart-ms <ms>     how long a restart keeps the device away\n"
         "  quit                exit\n"
-        "Lines on stdout: PTY <path> (again after each restart), PTS <pty>, DOWN, CLOUD <port>, OTA <port> <size> <sha1>, CTRL <json>,\n"
-        "RPC <id> <method> <size>, PARAMS <method> <json>, LIVE <seq>, TUNNEL <size> <monotonic ms> <base64>,\n"
+        "Lines on stdout: PTY <path> (again after each restart), PTS <pty>, DOWN, UP, CLOUD <port>, OTA <port> <size> <sha1>, CTRL <json>,\n"
+        "RPC <id> <method> <size>, PARAMS <method> <json>, DROPPED <method>, LIVE <seq>, TUNNEL <size> <monotonic ms> <base64>,\n"
         "STREAM <id> <op> <size> <monotonic ms> [<base64>], STREAM-DONE <id> <bytes> <sha1>,\n"
         "UNPLUGGED, OK/ERR <command>.\n");
 }
@@ -324,6 +334,11 @@ void DeviceSimulator::onRpc(const QByteArray &payload)
     report(QStringLiteral("RPC %1 %2 %3").arg(envelope.value(QLatin1String("id")).toInteger()).arg(method).arg(request.size()));
     if (request.size() < 2048)
         report(QStringLiteral("PARAMS %1 %2").arg(method, compact(envelope.value(QLatin1String("params")).toObject())));
+    if (m_dropRequests > 0) {
+        --m_dropRequests;
+        report(QStringLiteral("DROPPED %1").arg(method));
+        return;
+    }
     // An answer that comes later must not reach a line that has been replaced since. Late
     // answers run from timers of the state, which main() keeps alive longer than this.
     const int boot = m_state->boots;
@@ -439,6 +454,7 @@ bool DeviceSimulator::command(const QString &line)
              return true;
          }},
         {QStringLiteral("logout"), [this] { m_state->dropSessions(); return true; }},
+        {QStringLiteral("drop"), [this, &number] { m_dropRequests = int(qMax<qint64>(0, number(1))); return true; }},
         {QStringLiteral("password"), [this, &arg] {
              m_state->password = arg(1);
              m_state->mustChangePassword = false;

@@ -92,6 +92,7 @@ private:
     DeviceState *m_state;
     RpcMethods m_methods;
     AdminSession m_admin; // the line's sign-in
+    int m_dropRequests = 0; // RPC requests still to ignore
     QRandomGenerator m_random;
     QString m_receiverKey;
     int m_receiverChannel = 6;
