@@ -138,6 +138,20 @@ private Q_SLOTS:
         QCOMPARE(f.session.firmwareVersion(), version);
     }
 
+    void factoryResetComesBackFactoryFresh()
+    {
+        SessionFixture f(readyArgs());
+        f.session.start();
+        QVERIFY(f.waitState(State::Ready));
+        QVERIFY(callAndWait(f.session, QStringLiteral("setDeviceId"), {{QStringLiteral("device_id"), QStringLiteral("GYM-EAST")}}).ok);
+        QVERIFY(callAndWait(f.session, QStringLiteral("factoryReset"), {{QStringLiteral("confirm"), true}}).ok);
+        QVERIFY(f.waitState(State::Lost));
+        QVERIFY(f.reopenAfterRestart());
+        // The factory password signs in again, and asks to be changed.
+        QVERIFY(f.waitState(State::NeedsNewPassword));
+        QCOMPARE(f.session.deviceId(), QStringLiteral("GYM-EAST"));
+    }
+
     void stateFileKeepsThePasswordAcrossRuns()
     {
         QTemporaryDir dir;

@@ -46,8 +46,41 @@ DeviceState::DeviceState(const Options &options, QObject *parent)
     , m_random(11)
 {
     m_uptime.start();
-    password = options.password.isEmpty() ? QLatin1String(FactoryPassword) : options.password;
-    mustChangePassword = options.password.isEmpty();
+    applyFactoryDefaults();
+    // A device out of the box reaches the cloud once it is online; one with a password set
+    // has been set up before.
+    mqttConfigured = true;
+    if (!options.password.isEmpty()) {
+        password = options.password;
+        mustChangePassword = false;
+    }
+    blePasskey = QStringLiteral("%1").arg(m_random.bounded(1000000), 6, 10, QLatin1Char('0'));
+    load();
+    log(QStringLiteral("boot: firmware %1").arg(firmwareVersion));
+}
+
+void DeviceState::resetToFactory()
+{
+    applyFactoryDefaults();
+    mqttConfigured = false;
+    dropSessions();
+    log(QStringLiteral("factory reset"));
+    save();
+}
+
+void DeviceState::applyFactoryDefaults()
+{
+    password = QLatin1String(FactoryPassword);
+    mustChangePassword = true;
+    failedLogins = 0;
+    lockedSince.invalidate();
+    wifiSsid.clear();
+    wifiPass.clear();
+    wifiStaIp.clear();
+    join = Join{};
+    espnowConfiguredRole = QStringLiteral("off");
+    peerMac.clear();
+    espnowKey.clear();
     controller = QJsonObject{
         {QStringLiteral("manufacturer"), QStringLiteral("daktronics")},
         {QStringLiteral("model"), QStringLiteral("5000")},
@@ -55,9 +88,7 @@ DeviceState::DeviceState(const Options &options, QObject *parent)
         {QStringLiteral("input_type"), QStringLiteral("rs232")},
     };
     settings = defaultSettings();
-    blePasskey = QStringLiteral("%1").arg(m_random.bounded(1000000), 6, 10, QLatin1Char('0'));
-    load();
-    log(QStringLiteral("boot: firmware %1").arg(firmwareVersion));
+    apiToken.clear();
 }
 
 QString DeviceState::randomHex(int digits)

@@ -53,6 +53,9 @@ public:
     // Status members a front end adds about itself (for example the cloud route).
     void setExtraStatus(const QJsonObject &extra) { m_extraStatus = extra; }
 
+    // Everything back to the state it left the factory in (the restart is up to the caller).
+    void resetToFactory();
+
     QJsonObject status();
     void log(const QString &line);
     void save() const;
@@ -114,6 +117,7 @@ Q_SIGNALS:
     void cameUp();
 
 private:
+    void applyFactoryDefaults();
     void load();
     QJsonObject persistent() const;
     void applyAfterRestart();

@@ -607,17 +607,7 @@ void RpcMethods::addMaintenance()
     add(QStringLiteral("factoryReset"), Access::Configured, [s](Call &call) {
         if (!call.params.value(QLatin1String("confirm")).toBool())
             return Reply::failure(QStringLiteral("confirm_required"), QStringLiteral("Confirm the factory reset."));
-        s->password = QLatin1String(DeviceState::FactoryPassword);
-        s->mustChangePassword = true;
-        s->wifiSsid.clear();
-        s->wifiPass.clear();
-        s->wifiStaIp.clear();
-        s->join = DeviceState::Join{};
-        s->espnowConfiguredRole = QStringLiteral("off");
-        s->peerMac.clear();
-        s->espnowKey.clear();
-        s->apiToken.clear();
-        s->mqttConfigured = false;
+        s->resetToFactory();
         s->scheduleRestart(QStringLiteral("factory reset"));
         return Reply::success();
     });
