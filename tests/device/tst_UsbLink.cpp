@@ -302,6 +302,9 @@ private Q_SLOTS:
         QVERIFY(f.openAndWait());
         RpcClient client(f.link.rpcTransport());
 
+        // Admin methods answer only after a sign-in.
+        QCOMPARE(callAndWait(client, QStringLiteral("getStatus")).code, QStringLiteral("unauthorized"));
+        QVERIFY(callAndWait(client, QStringLiteral("login"), {{QStringLiteral("password"), QStringLiteral("mapleguard")}}).ok);
         const RpcResult status = callAndWait(client, QStringLiteral("getStatus"));
         QVERIFY2(status.ok, qPrintable(status.code));
         QCOMPARE(status.result.value(QLatin1String("device_id")).toString(), QStringLiteral("CVSIM-0001"));

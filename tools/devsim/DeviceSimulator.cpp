@@ -1,5 +1,6 @@
 #include "DeviceSimulator.h"
 
+#include "DeviceState.h"
 #include "EchoServer.h"
 #include "FileServer.h"
 #include "PtyEndpoint.h"
@@ -8,6 +9,7 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QFile>
 #include <QJsonDocument>
 #include <QTimer>
 
@@ -39,20 +41,70 @@ const char *streamOpName(quint8 op)
 
 } // namespace
 
-DeviceSimulator::DeviceSimulator(const Options &options, QObject *parent)
+DeviceSimulator::DeviceSimulator(const Options &options, DeviceState *state, QObject *parent)
     : QObject(parent)
     , m_options(options)
     , m_pty(new PtyEndpoint(this))
     , m_liveTimer(new QTimer(this))
-    , m_methods([this] { return status(); })
-    , m_game(options.sport)
+    , m_state(state)
+    , m_methods(state)
     , m_random(7)
 {
     connect(m_pty, &PtyEndpoint::received, this, &DeviceSimulator::onBytes);
     connect(m_liveTimer, &QTimer::timeout, this, [this] {
-        m_game.advance(m_liveTimer->interval());
+        m_state->game().advance(m_liveTimer->interval());
         sendLive();
     });
+    connect(m_state, &DeviceState::wentDown, this, &DeviceSimulator::onWentDown);
+    connect(m_state, &DeviceState::cameUp, this, &DeviceSimulator::onCameUp);
+}
+
+bool DeviceSimulator::openLine(QString *error)
+{
+    if (!m_pty->open(error))
+        return false;
+    m_receiveBuffer.clear();
+    m_assembler = RpcAssembler();
+    m_admin = AdminSession{};
+    if (!m_options.ptyLink.isEmpty()) {
+        QFile::remove(m_options.ptyLink);
+        if (!QFile::link(m_pty->slavePath(), m_options.ptyLink)) {
+            *error = QStringLiteral("cannot link %1 to %2").arg(m_options.ptyLink, m_pty->slavePath());
+            return false;
+        }
+    }
+    return true;
+}
+
+void DeviceSimulator::onWentDown()
+{
+    // A receiver stays on the line while the device it relays to restarts.
+    if (m_options.receiver) {
+        report(QStringLiteral("DOWN"));
+        return;
+    }
+    m_liveTimer->stop();
+    m_pty->unplug();
+    if (!m_options.ptyLink.isEmpty())
+        QFile::remove(m_options.ptyLink);
+    report(QStringLiteral("DOWN"));
+}
+
+void DeviceSimulator::onCameUp()
+{
+    if (m_options.receiver) {
+        report(QStringLiteral("UP"));
+        return;
+    }
+    QString error;
+    if (!openLine(&error)) {
+        report(QStringLiteral("FAILED %1").arg(error));
+        return;
+    }
+    if (m_options.liveMs > 0)
+        m_liveTimer->start(m_options.liveMs);
+    report(QStringLiteral("PTS %1").arg(m_pty->slavePath()));
+    report(QStringLiteral("PTY %1").arg(m_options.ptyLink.isEmpty() ? m_pty->slavePath() : m_options.ptyLink));
 }
 
 QString DeviceSimulator::commands()
@@ -73,18 +125,27 @@ QString DeviceSimulator::commands()
         "  sclose <id>         close a stream\n"
         "  raw <type> <text>   send one frame with the text as payload\n"
         "  unplug              close the pty master, as if the cable were pulled\n"
+        "  drop <n>            leave the next n RPC requests unanswered\n"
+        "  logout              drop every admin sign-in (the next call is \"unauthorized\")\n"
+        "  password <text>     the admin password changed elsewhere; sign-ins dropped\n"
+        "  paired on|off       receiver mode: the paired device answers, or is out of reach\n"
+        "  restart             restart the device: the line drops and comes back\n"
+        "  restart-ms <ms>     how long a restart keeps the device away\n"
         "  quit                exit\n"
-        "Lines on stdout: PTY <path>, CLOUD <port>, OTA <port> <size> <sha1>, CTRL <json>,\n"
-        "RPC <id> <method>, LIVE <seq>, TUNNEL <size> <monotonic ms> <base64>,\n"
+        "Lines on stdout: PTY <path> (again after each restart), PTS <pty>, DOWN, UP, CLOUD <port>, OTA <port> <size> <sha1>, CTRL <json>,\n"
+        "RPC <id> <method> <size>, PARAMS <method> <json>, DROPPED <method>, LIVE <seq>, TUNNEL <size> <monotonic ms> <base64>,\n"
         "STREAM <id> <op> <size> <monotonic ms> [<base64>], STREAM-DONE <id> <bytes> <sha1>,\n"
         "UNPLUGGED, OK/ERR <command>.\n");
 }
 
 bool DeviceSimulator::start(QString *error)
 {
-    if (!m_pty->open(error))
+    if (!openLine(error))
         return false;
-    m_uptime.start();
+    m_state->setExtraStatus(QJsonObject{
+        {QStringLiteral("transport"), QStringLiteral("usb")},
+        {QStringLiteral("cloud"), QJsonObject{{QStringLiteral("via_usb"), !m_options.tunnel.host.isEmpty()}}},
+    });
     if (m_options.cloudEcho || m_options.echoStream) {
         m_echo = new EchoServer(this);
         if (!m_echo->start()) {
@@ -113,7 +174,8 @@ bool DeviceSimulator::start(QString *error)
     if (m_options.liveMs > 0)
         m_liveTimer->start(m_options.liveMs);
     // The path goes last: a reader that sees it knows the servers above are listening.
-    report(QStringLiteral("PTY %1").arg(m_pty->slavePath()));
+    report(QStringLiteral("PTS %1").arg(m_pty->slavePath()));
+    report(QStringLiteral("PTY %1").arg(m_options.ptyLink.isEmpty() ? m_pty->slavePath() : m_options.ptyLink));
     return true;
 }
 
@@ -152,9 +214,10 @@ void DeviceSimulator::sendHelloAnswer()
         streams.insert(it.key(), QJsonObject{{QStringLiteral("host"), it->host}, {QStringLiteral("port"), it->port}});
     sendControl(QJsonObject{
         {QStringLiteral("t"), QStringLiteral("hello")},
-        {QStringLiteral("device_id"), QStringLiteral("CVSIM-0001")},
-        {QStringLiteral("model"), QStringLiteral("Corvane One (simulated)")},
-        {QStringLiteral("fw_version"), QStringLiteral("1.4.0-sim")},
+        {QStringLiteral("device_id"), m_state->deviceId},
+        {QStringLiteral("model"), m_state->model},
+        {QStringLiteral("fw"), m_state->firmwareVersion},
+        {QStringLiteral("fw_version"), m_state->firmwareVersion},
         {QStringLiteral("tunnel"), QJsonObject{{QStringLiteral("host"), m_options.tunnel.host}, {QStringLiteral("port"), m_options.tunnel.port}}},
         {QStringLiteral("streams"), streams},
     });
@@ -175,7 +238,7 @@ void DeviceSimulator::sendLive()
 {
     // Every tenth message is a keep-alive, as the firmware sends between updates.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const QJsonObject message = m_random.bounded(10) == 0 ? m_game.heartbeat(now) : m_game.message(now);
+    const QJsonObject message = m_random.bounded(10) == 0 ? m_state->game().heartbeat(now) : m_state->game().message(now);
     sendFrame(quint8(UsbFrameType::Live), QJsonDocument(message).toJson(QJsonDocument::Compact));
 }
 
@@ -266,18 +329,29 @@ void DeviceSimulator::onRpc(const QByteArray &payload)
     const QByteArray request = m_assembler.feed(payload);
     if (request.isEmpty() || m_options.silent)
         return;
-    QString method;
-    const QByteArray reply = m_methods.handle(request, &method);
     const QJsonObject envelope = QJsonDocument::fromJson(request).object();
+    const QString method = envelope.value(QLatin1String("method")).toString();
     report(QStringLiteral("RPC %1 %2 %3").arg(envelope.value(QLatin1String("id")).toInteger()).arg(method).arg(request.size()));
-    if (reply.isEmpty())
+    if (request.size() < 2048)
+        report(QStringLiteral("PARAMS %1 %2").arg(method, compact(envelope.value(QLatin1String("params")).toObject())));
+    if (m_dropRequests > 0) {
+        --m_dropRequests;
+        report(QStringLiteral("DROPPED %1").arg(method));
         return;
-    const QList<QByteArray> frames = fragmentRpc(reply);
-    for (const QByteArray &frame : frames) {
-        if (m_options.noise)
-            m_pty->write(noiseBytes());
-        m_pty->write(frame);
     }
+    // An answer that comes later must not reach a line that has been replaced since. Late
+    // answers run from timers of the state, which main() keeps alive longer than this.
+    const int boot = m_state->boots;
+    m_methods.handleEnvelope(request, m_admin, [this, boot](const QByteArray &reply) {
+        if (boot != m_state->boots || !m_pty->isOpen())
+            return;
+        const QList<QByteArray> frames = fragmentRpc(reply);
+        for (const QByteArray &frame : frames) {
+            if (m_options.noise)
+                m_pty->write(noiseBytes());
+            m_pty->write(frame);
+        }
+    });
 }
 
 void DeviceSimulator::onStream(const QByteArray &payload)
@@ -321,19 +395,6 @@ void DeviceSimulator::onStream(const QByteArray &payload)
     default:
         break;
     }
-}
-
-QJsonObject DeviceSimulator::status() const
-{
-    return QJsonObject{
-        {QStringLiteral("device_id"), QStringLiteral("CVSIM-0001")},
-        {QStringLiteral("fw_version"), m_options.receiver ? QStringLiteral("rx-1.1.0-sim") : QStringLiteral("1.4.0-sim")},
-        {QStringLiteral("uptime_s"), double(m_uptime.elapsed() / 1000)},
-        {QStringLiteral("sport"), m_game.sport()},
-        {QStringLiteral("transport"), QStringLiteral("usb")},
-        {QStringLiteral("wifi"), QJsonObject{{QStringLiteral("connected"), false}}},
-        {QStringLiteral("cloud"), QJsonObject{{QStringLiteral("via_usb"), !m_options.tunnel.host.isEmpty()}}},
-    };
 }
 
 bool DeviceSimulator::command(const QString &line)
@@ -392,6 +453,17 @@ bool DeviceSimulator::command(const QString &line)
              report(QStringLiteral("UNPLUGGED"));
              return true;
          }},
+        {QStringLiteral("logout"), [this] { m_state->dropSessions(); return true; }},
+        {QStringLiteral("drop"), [this, &number] { m_dropRequests = int(qMax<qint64>(0, number(1))); return true; }},
+        {QStringLiteral("password"), [this, &arg] {
+             m_state->password = arg(1);
+             m_state->mustChangePassword = false;
+             m_state->dropSessions();
+             return !arg(1).isEmpty();
+         }},
+        {QStringLiteral("paired"), [this, &flag] { m_state->setPairedSilent(!flag()); return true; }},
+        {QStringLiteral("restart"), [this] { m_state->scheduleRestart(QStringLiteral("restart command")); return true; }},
+        {QStringLiteral("restart-ms"), [this, &number] { m_state->setRestartMs(int(qMax<qint64>(0, number(1)))); return true; }},
         {QStringLiteral("quit"), [this] { Q_EMIT quitRequested(); return true; }},
     };
     const auto it = table.constFind(name);

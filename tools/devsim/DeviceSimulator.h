@@ -1,6 +1,5 @@
 #pragma once
 
-#include "LiveGame.h"
 #include "RpcMethods.h"
 
 #include "device/RpcAssembler.h"
@@ -18,6 +17,7 @@ class QTimer;
 
 namespace corvane::devsim {
 
+class DeviceState;
 class EchoServer;
 class FileServer;
 class PtyEndpoint;
@@ -26,7 +26,9 @@ class PtyEndpoint;
 // the USB frame protocol: answers hello (with a tunnel target and stream routes) or
 // rx_status, serves RPC whole and fragmented, pushes live messages of a simulated game,
 // originates tunnel bytes and relay streams, and grants stream credit. Every frame it
-// receives is reported as one line on stdout; commands() lists what stdin can ask.
+// receives is reported as one line on stdout; commands() lists what stdin can ask. A restart
+// of the device drops the line (the pty goes away) and brings up a new one, printed again;
+// with a pty link the same name points at it, as a re-enumerated USB device keeps its name.
 class DeviceSimulator : public QObject {
     Q_OBJECT
 public:
@@ -39,7 +41,7 @@ public:
         bool silent = false;
         bool noise = false;
         int liveMs = 1000;
-        QString sport = QStringLiteral("cycle");
+        QString ptyLink; // kept pointing at the current pty, as a stable device name
         bool cloudEcho = false;
         Route tunnel;
         qsizetype otaSize = -1; // -1: no file server
@@ -49,7 +51,8 @@ public:
         quint32 streamCredit = 8192; // granted on Opened and renewed as data arrives; 0: manual
     };
 
-    explicit DeviceSimulator(const Options &options, QObject *parent = nullptr);
+    // The state is shared with any other front end and must outlive the simulator.
+    DeviceSimulator(const Options &options, DeviceState *state, QObject *parent = nullptr);
 
     // Creates the pty and the local servers; prints their addresses.
     bool start(QString *error);
@@ -74,7 +77,9 @@ private:
     void onRpc(const QByteArray &payload);
     void onStream(const QByteArray &payload);
     void onReceiverSet(const QJsonObject &message);
-    QJsonObject status() const;
+    void onWentDown();
+    void onCameUp();
+    bool openLine(QString *error);
     QByteArray noiseBytes();
 
     Options m_options;
@@ -82,11 +87,12 @@ private:
     EchoServer *m_echo = nullptr;
     FileServer *m_files = nullptr;
     QTimer *m_liveTimer = nullptr;
-    QElapsedTimer m_uptime;
     QByteArray m_receiveBuffer;
     RpcAssembler m_assembler;
+    DeviceState *m_state;
     RpcMethods m_methods;
-    LiveGame m_game;
+    AdminSession m_admin; // the line's sign-in
+    int m_dropRequests = 0; // RPC requests still to ignore
     QRandomGenerator m_random;
     QString m_receiverKey;
     int m_receiverChannel = 6;

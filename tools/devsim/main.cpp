@@ -2,6 +2,7 @@
 // benchmarks and demos of the plugin's USB path.
 
 #include "DeviceSimulator.h"
+#include "DeviceState.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 using corvane::devsim::DeviceSimulator;
+using corvane::devsim::DeviceState;
 
 namespace {
 
@@ -38,10 +40,13 @@ int main(int argc, char **argv)
         "Simulates a Corvane scoreboard interface device (or its wireless receiver) on the USB\n"
         "serial line. It opens a pseudo-terminal and prints \"PTY <path>\"; open that path as\n"
         "the device's serial port.\n\n"
-        "Device mode answers hello with a cloud tunnel target and stream routes, serves RPC\n"
-        "(getStatus, echo, bigResult {size}, busyFor {times,key}, refuse), and sends live\n"
-        "messages of a simulated game. Receiver mode answers hello with rx_status and handles\n"
-        "rx_set pairing requests.\n\n")
+        "Device mode answers hello with a cloud tunnel target and stream routes, serves the\n"
+        "device's admin RPC methods (login first; a factory-fresh device takes \"mapleguard\"\n"
+        "and asks for a new password) plus the diagnostics echo, bigResult {size}, busyFor\n"
+        "{times,key} and refuse, and sends live messages of a simulated game. Receiver mode\n"
+        "answers hello with rx_status, handles rx_set pairing requests and relays RPC to its\n"
+        "paired device. A Wi-Fi join settles by the network name: one containing \"revert\"\n"
+        "fails back to the previous network, one containing \"never\" stays connecting.\n\n")
         + DeviceSimulator::commands());
     parser.addHelpOption();
     const QCommandLineOption mode(QStringLiteral("mode"), QStringLiteral("device (default) or receiver."), QStringLiteral("mode"), QStringLiteral("device"));
@@ -56,7 +61,18 @@ int main(int argc, char **argv)
     const QCommandLineOption echoStream(QStringLiteral("echo-stream"), QStringLiteral("Announce the echo server as stream route \"echo\"."));
     const QCommandLineOption stream(QStringLiteral("stream"), QStringLiteral("Announce a stream route (repeatable)."), QStringLiteral("name=host:port"));
     const QCommandLineOption credit(QStringLiteral("stream-credit"), QStringLiteral("Credit granted when a stream opens and renewed as data arrives; 0 grants only on command (default 8192)."), QStringLiteral("bytes"), QStringLiteral("8192"));
-    parser.addOptions({mode, silent, noise, liveMs, sport, cloudEcho, tunnel, otaSize, otaFile, echoStream, stream, credit});
+    const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("Admin password already set (default: factory-fresh)."), QStringLiteral("text"));
+    const QCommandLineOption maxFailures(QStringLiteral("max-failures"), QStringLiteral("Wrong passwords before \"rate_limited\" (default 5)."), QStringLiteral("n"), QStringLiteral("5"));
+    const QCommandLineOption lockoutMs(QStringLiteral("lockout-ms"), QStringLiteral("How long the lock-out lasts (default 30000)."), QStringLiteral("ms"), QStringLiteral("30000"));
+    const QCommandLineOption restartMs(QStringLiteral("restart-ms"), QStringLiteral("How long a restart keeps the device away (default 3000)."), QStringLiteral("ms"), QStringLiteral("3000"));
+    const QCommandLineOption joinChecks(QStringLiteral("join-checks"), QStringLiteral("Status reads until a Wi-Fi join settles (default 3)."), QStringLiteral("n"), QStringLiteral("3"));
+    const QCommandLineOption scanMs(QStringLiteral("scan-ms"), QStringLiteral("How long a Wi-Fi scan takes (default 800)."), QStringLiteral("ms"), QStringLiteral("800"));
+    const QCommandLineOption relayMs(QStringLiteral("relay-ms"), QStringLiteral("Receiver mode: delay of each relayed answer (default 300)."), QStringLiteral("ms"), QStringLiteral("300"));
+    const QCommandLineOption pairedSilent(QStringLiteral("paired-silent"), QStringLiteral("Receiver mode: the paired device does not answer."));
+    const QCommandLineOption stateFile(QStringLiteral("state"), QStringLiteral("Keep the device's settings in this file across runs."), QStringLiteral("file"));
+    const QCommandLineOption ptyLink(QStringLiteral("pty-link"), QStringLiteral("Keep this symbolic link pointing at the current pty and print it as the path."), QStringLiteral("path"));
+    parser.addOptions({mode, silent, noise, liveMs, sport, cloudEcho, tunnel, otaSize, otaFile, echoStream, stream, credit,
+                       password, maxFailures, lockoutMs, restartMs, joinChecks, scanMs, relayMs, pairedSilent, stateFile, ptyLink});
     parser.process(app);
 
     DeviceSimulator::Options options;
@@ -68,7 +84,7 @@ int main(int argc, char **argv)
     options.silent = parser.isSet(silent);
     options.noise = parser.isSet(noise);
     options.liveMs = parser.value(liveMs).toInt();
-    options.sport = parser.value(sport);
+    options.ptyLink = parser.value(ptyLink);
     options.cloudEcho = parser.isSet(cloudEcho);
     options.echoStream = parser.isSet(echoStream);
     options.streamCredit = parser.value(credit).toUInt();
@@ -96,7 +112,21 @@ int main(int argc, char **argv)
         options.streams.insert(name, route);
     }
 
-    DeviceSimulator simulator(options);
+    DeviceState::Options deviceOptions;
+    deviceOptions.receiver = options.receiver;
+    deviceOptions.password = parser.value(password);
+    deviceOptions.maxFailures = qMax(1, parser.value(maxFailures).toInt());
+    deviceOptions.lockoutMs = parser.value(lockoutMs).toInt();
+    deviceOptions.restartMs = parser.value(restartMs).toInt();
+    deviceOptions.joinChecks = qMax(1, parser.value(joinChecks).toInt());
+    deviceOptions.scanMs = parser.value(scanMs).toInt();
+    deviceOptions.relayDelayMs = parser.value(relayMs).toInt();
+    deviceOptions.pairedSilent = parser.isSet(pairedSilent);
+    deviceOptions.statePath = parser.value(stateFile);
+    deviceOptions.sport = parser.value(sport);
+    DeviceState state(deviceOptions);
+
+    DeviceSimulator simulator(options, &state);
     QObject::connect(&simulator, &DeviceSimulator::quitRequested, &app, &QCoreApplication::quit);
     QString error;
     if (!simulator.start(&error)) {
