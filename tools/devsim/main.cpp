@@ -71,6 +71,8 @@ int main(int argc, char **argv)
     const QCommandLineOption pairedSilent(QStringLiteral("paired-silent"), QStringLiteral("Receiver mode: the paired device does not answer."));
     const QCommandLineOption stateFile(QStringLiteral("state"), QStringLiteral("Keep the device's settings in this file across runs."), QStringLiteral("file"));
     const QCommandLineOption ptyLink(QStringLiteral("pty-link"), QStringLiteral("Keep this symbolic link pointing at the current pty and print it as the path."), QStringLiteral("path"));
+    const QCommandLineOption feedPort(QStringLiteral("feed-port"), QStringLiteral("TLS live feed port on 127.0.0.1; 0 picks a free one (default 1010)."), QStringLiteral("n"), QStringLiteral("1010"));
+    parser.addOption(feedPort);
     parser.addOptions({mode, silent, noise, liveMs, sport, cloudEcho, tunnel, otaSize, otaFile, echoStream, stream, credit,
                        password, maxFailures, lockoutMs, restartMs, joinChecks, scanMs, relayMs, pairedSilent, stateFile, ptyLink});
     parser.process(app);
@@ -85,6 +87,7 @@ int main(int argc, char **argv)
     options.noise = parser.isSet(noise);
     options.liveMs = parser.value(liveMs).toInt();
     options.ptyLink = parser.value(ptyLink);
+    options.feedPort = int(qBound(0u, parser.value(feedPort).toUInt(), 65535u));
     options.cloudEcho = parser.isSet(cloudEcho);
     options.echoStream = parser.isSet(echoStream);
     options.streamCredit = parser.value(credit).toUInt();
