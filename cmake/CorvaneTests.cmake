@@ -9,19 +9,46 @@ set(CORVANE_SANITIZER_ENV
   # make; our code's accesses are still checked, and their pthread locks still count.
   "TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1 suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp")
 
-# corvane_add_test(NAME SOURCES... LABELS label... [LIBS lib...] [DISPLAY])
+# corvane_add_test(NAME SOURCES... LABELS label... [LIBS lib...] [TOOLS tool...] [DISPLAY])
 # DISPLAY runs the test with an X display (a private Xvfb unless one is set), as libobs
-# needs one to start.
+# needs one to start. TOOLS names the programs the test starts (devsim, portal-sim, obs):
+# each is built first and its path reaches the test as CORVANE_DEVSIM, CORVANE_PORTAL_SIM
+# or CORVANE_MODULE_PATH. A test whose tools are not built is left out.
 # One QtTest executable per class family. Under ThreadSanitizer only the "concurrency"
 # tests are built, since the rest gain nothing from it and would double the build.
 function(corvane_add_test name)
-  cmake_parse_arguments(T "DISPLAY" "" "SOURCES;LABELS;LIBS" ${ARGN})
+  cmake_parse_arguments(T "DISPLAY" "" "SOURCES;LABELS;LIBS;TOOLS" ${ARGN})
   if(CORVANE_SANITIZE STREQUAL "thread" AND NOT "concurrency" IN_LIST T_LABELS)
     return()
   endif()
+  set(defines "")
+  set(targets "")
+  foreach(tool IN LISTS T_TOOLS)
+    if(tool STREQUAL "devsim")
+      list(APPEND targets corvane-devsim)
+      list(APPEND defines CORVANE_DEVSIM="$<TARGET_FILE:corvane-devsim>")
+    elseif(tool STREQUAL "portal-sim")
+      list(APPEND targets corvane-portal-sim)
+      list(APPEND defines CORVANE_PORTAL_SIM="$<TARGET_FILE:corvane-portal-sim>")
+    elseif(tool STREQUAL "obs")
+      list(APPEND targets corvane-obs)
+      list(APPEND defines CORVANE_MODULE_PATH="$<TARGET_FILE:corvane-obs>")
+    else()
+      message(FATAL_ERROR "corvane_add_test: unknown tool ${tool}")
+    endif()
+  endforeach()
+  foreach(target IN LISTS targets)
+    if(NOT TARGET ${target})
+      return()
+    endif()
+  endforeach()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE corvane-logic corvane-warnings Qt6::Test ${T_LIBS})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE ${defines} CORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  if(targets)
+    add_dependencies(${name} ${targets})
+  endif()
   if(T_DISPLAY)
     add_test(NAME ${name} COMMAND bash ${PROJECT_SOURCE_DIR}/tests/with-xvfb.sh $<TARGET_FILE:${name}>)
   else()

@@ -3,11 +3,14 @@
 #include "cloud/HostedServer.h"
 #include "core/Log.h"
 #include "core/Origins.h"
+#include "live/SourceManager.h"
 
 #include <QEventLoop>
 #include <QJsonArray>
+#include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <utility>
@@ -37,12 +40,16 @@ struct ServerCommand {
 } // namespace
 
 App::App(const AppEnvironment &environment)
-    : m_server(new HostedServer(&m_live, this))
+    : m_sourceManager(nullptr)
+    , m_server(nullptr)
 {
     m_settings.load(environment.settingsPath);
     m_portal.setBaseUrl(chooseOrigin(m_settings.portalUrl(), QString::fromLatin1(kPortalOrigin)));
     m_portal.jar().setPath(environment.sessionPath);
     m_portal.jar().load();
+
+    m_sourceManager = new SourceManager(&m_portal, &m_live, &m_settings, this);
+    m_server = new HostedServer(&m_live, this);
 
     connect(&m_live, &LiveData::changed, m_server, &HostedServer::broadcast);
     m_server->setHandler([this](const QString &op, const QJsonObject &request) { return handleServerCommand(op, request); });
@@ -100,16 +107,14 @@ QJsonObject App::handleServerCommand(const QString &op, const QJsonObject &reque
     return failure("unknown_op");
 }
 
-// The route (source, device, live flag, message) joins App with the source manager; until
-// then no route is in use.
 QJsonObject App::serverStatus(const QJsonObject &)
 {
     return {{QStringLiteral("signed_in"), m_portal.isSignedIn()},
             {QStringLiteral("account"), m_portal.email()},
-            {QStringLiteral("source"), QString()},
-            {QStringLiteral("device"), QString()},
-            {QStringLiteral("live"), false},
-            {QStringLiteral("message"), QString()},
+            {QStringLiteral("source"), m_sourceManager->source()},
+            {QStringLiteral("device"), m_sourceManager->device()},
+            {QStringLiteral("live"), m_sourceManager->isLive()},
+            {QStringLiteral("message"), m_sourceManager->message()},
             {QStringLiteral("sport"), m_live.sport()}};
 }
 
@@ -121,11 +126,39 @@ QJsonObject App::serverDevices(const QJsonObject &)
     return {{QStringLiteral("devices"), list}};
 }
 
-// Selecting a device hands it to the source manager, which joins App later; until then no
-// device can be put to use.
-QJsonObject App::serverUse(const QJsonObject &)
+QJsonObject App::serverUse(const QJsonObject &request)
 {
+    const QString id = request.value(QStringLiteral("device")).toString();
+    for (const CloudDevice &device : m_devices) {
+        if (!id.isEmpty() && device.deviceId == id) {
+            selectDevice(id);
+            return {{QStringLiteral("device"), id}};
+        }
+    }
     return failure("unknown_device");
+}
+
+void App::selectDevice(const QString &deviceId)
+{
+    m_settings.setSelectedDevice(deviceId);
+    const LanRoute route = m_settings.lanRoute(deviceId);
+    if (m_settings.routeFor(deviceId) == QLatin1String("lan") && !route.host.isEmpty() && !route.token.isEmpty())
+        m_sourceManager->useLan(deviceId, route);
+    else
+        m_sourceManager->useCloud(deviceId);
+}
+
+void App::autoSelectDevice()
+{
+    if (m_sourceManager->mode() != SourceManager::None)
+        return;
+    QString id = m_settings.selectedDevice();
+    const bool known = std::any_of(m_devices.cbegin(), m_devices.cend(),
+                                   [&id](const CloudDevice &device) { return device.deviceId == id; });
+    if (!known)
+        id = m_devices.size() == 1 ? m_devices.first().deviceId : QString();
+    if (!id.isEmpty())
+        selectDevice(id);
 }
 
 QString App::downloadsOrigin() const
@@ -197,8 +230,11 @@ bool App::refreshOutputsBlocking(int timeoutMs)
 void App::onSignedInChanged(bool signedIn)
 {
     if (signedIn) {
-        // Picking the live device once the list is in waits for the source manager.
-        refreshDevices();
+        const QPointer<App> self(this);
+        refreshDevices([self](bool ok, const QString &) {
+            if (ok && self)
+                self->autoSelectDevice();
+        });
         refreshOutputs();
         return;
     }

@@ -17,6 +17,7 @@
 namespace corvane {
 
 class HostedServer;
+class SourceManager;
 
 // The hub of the plugin: one per loaded module, living on the OBS user-interface thread.
 // Views and sources reach it through instance().
@@ -36,6 +37,7 @@ public:
     SettingsStore &settings() { return m_settings; }
     PortalClient::Jar &sessionJar() { return m_portal.jar(); }
     HostedServer *server() const { return m_server; }
+    SourceManager *sourceManager() const { return m_sourceManager; }
 
     // Where plugin updates come from: the maker's, or an allowed local stand-in.
     QString downloadsOrigin() const;
@@ -51,6 +53,13 @@ public:
     // refreshOutputs, waiting at most `timeoutMs` in a nested event loop. False on failure
     // or when no answer came in time (the lists then stay as they were).
     bool refreshOutputsBlocking(int timeoutMs);
+
+    // Stores the choice and puts the device's route to use: its feed on the local network
+    // when one is known with host and token, else cloud polling.
+    void selectDevice(const QString &deviceId);
+    // While no route is in use: the stored choice if the account still has it, else the
+    // account's only device.
+    void autoSelectDevice();
 
     // Starts or stops the hosted server as the settings say; a failed start is logged.
     void applyServerSettings();
@@ -72,6 +81,7 @@ private:
     PortalClient m_portal;
     LiveData m_live;
     SettingsStore m_settings;
+    SourceManager *m_sourceManager;
     HostedServer *m_server;
     QList<CloudDevice> m_devices;
     QList<GraphicsOutput> m_outputs;

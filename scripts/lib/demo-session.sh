@@ -1,20 +1,96 @@
 #!/usr/bin/env bash
-# The demo inside the build root: OBS with the plugin, a screenshot, a clean shutdown.
+# The demo inside the build root: the portal simulator with a single-device account and a
+# stored sign-in, OBS with the plugin showing that device's live score in a large text
+# source, a screenshot once the score is live, a clean shutdown.
 set -uo pipefail
 . "$(dirname "$0")/common.sh"
 . "$(dirname "$0")/obs-session.sh"
 out=$1
 work=$(mktemp -d /tmp/corvane-demo.XXXXXX)
+sim_pid=""
+stop_sim() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; sim_pid=""; }
+trap stop_sim EXIT
+
+say "starting the portal simulator (account solo@example.com, one device: CV-4001)"
+cookie="demo-$RANDOM$RANDOM"
+build/dev/tools/portalsim/corvane-portal-sim --session "solo@example.com=$cookie" >"$work/portal.out" 2>&1 &
+sim_pid=$!
+for _ in $(seq 1 100); do [ -s "$work/portal.out" ] && break; sleep 0.1; done
+portal=$(head -n 1 "$work/portal.out")
+case "$portal" in http://127.0.0.1:*) ;; *) die "the portal simulator did not start: $portal" ;; esac
+say "portal simulator at $portal"
+
+# The plugin's configuration: the simulator as portal, its sign-in already stored, the
+# hosted server on so that the demo can tell when the score is live.
+config="$work/home/.config/obs-studio"
+plugin_config="$config/plugin_config/corvane-obs"
+mkdir -p "$plugin_config" "$config/basic/scenes"
+printf '{ "server_enabled": true, "portal_url": "%s" }\n' "$portal" >"$plugin_config/settings.json"
+expires=$(date -u -d '+1 day' '+%a, %d-%b-%Y %H:%M:%S GMT')
+printf '["corvane_session=%s; expires=%s; domain=127.0.0.1; path=/"]\n' "$cookie" "$expires" >"$plugin_config/session.json"
+say "stored a signed-in session in $plugin_config/session.json"
+cat >"$config/basic/scenes/Untitled.json" <<'JSON'
+{
+  "name": "Untitled",
+  "current_scene": "Scene",
+  "current_program_scene": "Scene",
+  "scene_order": [{ "name": "Scene" }],
+  "sources": [
+    {
+      "id": "scene", "versioned_id": "scene", "name": "Scene",
+      "settings": { "id_counter": 1, "items": [
+        { "name": "Score", "id": 1, "visible": true, "locked": false,
+          "pos": { "x": 560.0, "y": 380.0 }, "scale": { "x": 1.0, "y": 1.0 }, "rot": 0.0,
+          "align": 5, "bounds_type": 0, "bounds": { "x": 0.0, "y": 0.0 }, "bounds_align": 0 } ] }
+    },
+    {
+      "id": "corvane_text", "versioned_id": "corvane_text", "name": "Score",
+      "settings": { "template": "{home_score} - {away_score}",
+                    "font": { "face": "Sans Serif", "size": 256, "style": "Bold", "flags": 1 } }
+    }
+  ],
+  "transitions": [],
+  "groups": []
+}
+JSON
+say "scene collection: one corvane_text source \"{home_score} - {away_score}\" in a 256-point font"
+
 say "starting OBS Studio with the plugin (display ${DISPLAY:-Xvfb})"
 obs_session_start "$work" build/dev || die "OBS could not be started."
 obs_session_wait_log "[corvane] loading plugin" 60 || { obs_session_stop; die "OBS did not load the plugin."; }
 say "OBS loaded the plugin: $(grep -F '[corvane] loading plugin' "$OBS_SESSION_LOG" | head -1)"
 obs_session_wait_log "Switched to scene" 60 || { obs_session_stop; die "OBS did not finish starting."; }
-sleep 3
+
+say "waiting for the live score (hosted server on 127.0.0.1:9001)"
+status="" live=""
+for _ in $(seq 1 30); do
+  if exec 3<>/dev/tcp/127.0.0.1/9001; then
+    IFS= read -r -t 5 _ <&3 || true
+    printf '{"op":"status"}\n' >&3
+    IFS= read -r -t 5 status <&3 || true
+    exec 3<&- 3>&-
+  fi
+  case "$status" in *'"live":true'*) live=yes; break ;; esac
+  sleep 1
+done
+[ -n "$live" ] || { obs_session_stop; die "the score did not go live; last status: $status"; }
+say "live: $status"
+# The simulated game starts at 0 - 0; give it a few seconds to put points on the board.
+snapshot=""
+for _ in $(seq 1 15); do
+  if exec 3<>/dev/tcp/127.0.0.1/9001; then
+    IFS= read -r -t 5 snapshot <&3 || true
+    exec 3<&- 3>&-
+  fi
+  case "$snapshot" in *'"home_score":"0"'*) sleep 1 ;; *) break ;; esac
+done
+say "score: $snapshot"
+sleep 1
 obs_session_screenshot "$out" || { obs_session_stop; die "no screenshot."; }
 say "screenshot saved"
 say "asking OBS to quit"
 obs_session_stop || die "OBS did not shut down cleanly (log: $OBS_SESSION_LOG)."
 grep -qF "[corvane] plugin unloaded" "$OBS_SESSION_LOG" || die "OBS quit without unloading the plugin."
 say "OBS shut down cleanly: $(grep -F 'Number of memory leaks' "$OBS_SESSION_LOG")"
+stop_sim
 rm -rf "$work"

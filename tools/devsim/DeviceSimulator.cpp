@@ -1,4 +1,5 @@
 #include "DeviceSimulator.h"
+#include "LiveFeedServer.h"
 
 #include "DeviceState.h"
 #include "EchoServer.h"
@@ -131,8 +132,10 @@ QString DeviceSimulator::commands()
         "  paired on|off       receiver mode: the paired device answers, or is out of reach\n"
         "  restart             restart the device: the line drops and comes back\n"
         "  restart-ms <ms>     how long a restart keeps the device away\n"
+        "  feed-fail           live feed: send auth_fail to signed-in clients and close them\n"
+        "  feed-drop           live feed: drop every connection\n"
         "  quit                exit\n"
-        "Lines on stdout: PTY <path> (again after each restart), PTS <pty>, DOWN, UP, CLOUD <port>, OTA <port> <size> <sha1>, CTRL <json>,\n"
+        "Lines on stdout: FEED <port> (or FEED-FAILED <why>), PTY <path> (again after each restart), PTS <pty>, DOWN, UP, CLOUD <port>, OTA <port> <size> <sha1>, CTRL <json>,\n"
         "RPC <id> <method> <size>, PARAMS <method> <json>, DROPPED <method>, LIVE <seq>, TUNNEL <size> <monotonic ms> <base64>,\n"
         "STREAM <id> <op> <size> <monotonic ms> [<base64>], STREAM-DONE <id> <bytes> <sha1>,\n"
         "UNPLUGGED, OK/ERR <command>.\n");
@@ -170,6 +173,19 @@ bool DeviceSimulator::start(QString *error)
                    .arg(m_files->serverPort())
                    .arg(content.size())
                    .arg(QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex())));
+    }
+    // The feed is one front end among several: a port in use (or 1010 without the right to
+    // it) leaves the simulator running without it.
+    if (!m_options.receiver) {
+        m_feed = new LiveFeedServer([this] { return m_state->apiToken; }, this);
+        QString feedError;
+        if (m_feed->start(quint16(m_options.feedPort), &feedError)) {
+            report(QStringLiteral("FEED %1").arg(m_feed->serverPort()));
+        } else {
+            report(QStringLiteral("FEED-FAILED %1").arg(feedError));
+            delete m_feed;
+            m_feed = nullptr;
+        }
     }
     if (m_options.liveMs > 0)
         m_liveTimer->start(m_options.liveMs);
@@ -240,6 +256,8 @@ void DeviceSimulator::sendLive()
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const QJsonObject message = m_random.bounded(10) == 0 ? m_state->game().heartbeat(now) : m_state->game().message(now);
     sendFrame(quint8(UsbFrameType::Live), QJsonDocument(message).toJson(QJsonDocument::Compact));
+    if (m_feed)
+        m_feed->broadcast(message);
 }
 
 void DeviceSimulator::sendTunnel(qsizetype size)
@@ -464,6 +482,16 @@ bool DeviceSimulator::command(const QString &line)
         {QStringLiteral("paired"), [this, &flag] { m_state->setPairedSilent(!flag()); return true; }},
         {QStringLiteral("restart"), [this] { m_state->scheduleRestart(QStringLiteral("restart command")); return true; }},
         {QStringLiteral("restart-ms"), [this, &number] { m_state->setRestartMs(int(qMax<qint64>(0, number(1)))); return true; }},
+        {QStringLiteral("feed-fail"), [this] {
+             if (m_feed)
+                 m_feed->failAuthenticated();
+             return m_feed != nullptr;
+         }},
+        {QStringLiteral("feed-drop"), [this] {
+             if (m_feed)
+                 m_feed->dropAll();
+             return m_feed != nullptr;
+         }},
         {QStringLiteral("quit"), [this] { Q_EMIT quitRequested(); return true; }},
     };
     const auto it = table.constFind(name);

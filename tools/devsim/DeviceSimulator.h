@@ -20,6 +20,7 @@ namespace corvane::devsim {
 class DeviceState;
 class EchoServer;
 class FileServer;
+class LiveFeedServer;
 class PtyEndpoint;
 
 // A Corvane device, or a wireless receiver, on the far end of a pseudo-terminal. It speaks
@@ -49,6 +50,7 @@ public:
         bool echoStream = false;
         QMap<QString, Route> streams;
         quint32 streamCredit = 8192; // granted on Opened and renewed as data arrives; 0: manual
+        int feedPort = 1010;         // the TLS live feed; 0 picks a free port
     };
 
     // The state is shared with any other front end and must outlive the simulator.
@@ -86,6 +88,7 @@ private:
     PtyEndpoint *m_pty = nullptr;
     EchoServer *m_echo = nullptr;
     FileServer *m_files = nullptr;
+    LiveFeedServer *m_feed = nullptr;
     QTimer *m_liveTimer = nullptr;
     QByteArray m_receiveBuffer;
     RpcAssembler m_assembler;

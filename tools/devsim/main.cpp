@@ -77,9 +77,10 @@ int main(int argc, char **argv)
     const QCommandLineOption ptyLink(QStringLiteral("pty-link"), QStringLiteral("Keep this symbolic link pointing at the current pty and print it as the path."), QStringLiteral("path"));
     const QCommandLineOption httpPort(QStringLiteral("http-port"), QStringLiteral("Serve the device's web API over HTTP on this port (0: any free port) and print \"HTTP <address>:<port>\"."), QStringLiteral("port"));
     const QCommandLineOption httpBind(QStringLiteral("http-bind"), QStringLiteral("Address the web API listens on (default 127.0.0.1)."), QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption feedPort(QStringLiteral("feed-port"), QStringLiteral("TLS live feed port on 127.0.0.1; 0 picks a free one (default 1010)."), QStringLiteral("n"), QStringLiteral("1010"));
     parser.addOptions({mode, silent, noise, liveMs, sport, cloudEcho, tunnel, otaSize, otaFile, echoStream, stream, credit,
                        password, maxFailures, lockoutMs, restartMs, joinChecks, scanMs, relayMs, pairedSilent, stateFile, ptyLink,
-                       httpPort, httpBind});
+                       httpPort, httpBind, feedPort});
     parser.process(app);
 
     DeviceSimulator::Options options;
@@ -92,6 +93,7 @@ int main(int argc, char **argv)
     options.noise = parser.isSet(noise);
     options.liveMs = parser.value(liveMs).toInt();
     options.ptyLink = parser.value(ptyLink);
+    options.feedPort = int(qBound(0u, parser.value(feedPort).toUInt(), 65535u));
     options.cloudEcho = parser.isSet(cloudEcho);
     options.echoStream = parser.isSet(echoStream);
     options.streamCredit = parser.value(credit).toUInt();

@@ -53,6 +53,7 @@ PortalSim::PortalSim(QObject *parent)
     m_accounts.insert(QStringLiteral("totp@example.com"), {password, QStringLiteral("owner"), true, true, {}});
     m_accounts.insert(QStringLiteral("viewer@example.com"), {password, QStringLiteral("viewer"), false, true, QStringLiteral("operator@example.com")});
     m_accounts.insert(QStringLiteral("free@example.com"), {password, QStringLiteral("owner"), false, false, {}});
+    m_accounts.insert(QStringLiteral("solo@example.com"), {password, QStringLiteral("owner"), false, true, {}});
     m_accounts.insert(QStringLiteral("spaces@example.com"), {QStringLiteral("  pass word  "), QStringLiteral("owner"), false, true, {}});
 
     const QString op = QStringLiteral("operator@example.com");
@@ -63,6 +64,7 @@ PortalSim::PortalSim(QObject *parent)
     m_devices.insert(QStringLiteral("gym/court 2"), {QStringLiteral("Court 2"), QStringLiteral("online"), {}, {}, op, {}, false});
     m_devices.insert(QStringLiteral("CV-2001"), {{}, QStringLiteral("online"), QStringLiteral("778899"), QStringLiteral("ABCD-1234"), {}, {}, false});
     m_devices.insert(QStringLiteral("CV-2002"), {{}, QStringLiteral("online"), {}, {}, {}, {}, false});
+    m_devices.insert(QStringLiteral("CV-4001"), {QStringLiteral("Solo court"), QStringLiteral("online"), {}, {}, QStringLiteral("solo@example.com"), {}, false});
     m_devices.insert(QStringLiteral("CV-3001"), {QStringLiteral("Free court"), QStringLiteral("online"), {}, {}, QStringLiteral("free@example.com"), {}, false});
     m_clock.start();
 }
@@ -70,6 +72,14 @@ PortalSim::PortalSim(QObject *parent)
 bool PortalSim::listen(quint16 port) { return m_http.listen(QHostAddress::LocalHost, port); }
 
 QString PortalSim::url() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_http.port()); }
+
+bool PortalSim::addSession(const QString &email, const QByteArray &cookieValue)
+{
+    if (!m_accounts.contains(email) || cookieValue.isEmpty())
+        return false;
+    m_sessions.insert(cookieValue, email);
+    return true;
+}
 
 QStringList PortalSim::accountLines() const
 {

@@ -40,6 +40,8 @@ public:
     void setTotpCode(const QString &code) { m_totpCode = code; }
     QString totpCode() const { return m_totpCode; }
     QStringList accountLines() const;
+    // A sign-in made in advance: requests carrying this cookie value act as `email`.
+    bool addSession(const QString &email, const QByteArray &cookieValue);
 
 private:
     struct Account {

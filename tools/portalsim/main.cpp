@@ -39,7 +39,10 @@ int main(int argc, char **argv)
     const QCommandLineOption totp(QStringLiteral("totp-code"),
                                   QStringLiteral("The authenticator code that totp@example.com must enter."),
                                   QStringLiteral("code"), QStringLiteral("424242"));
-    parser.addOptions({port, failStatus, failCode, delay, silent, totp});
+    const QCommandLineOption session(QStringLiteral("session"),
+                                     QStringLiteral("Pre-create a sign-in: the cookie corvane_session=<value> acts as <email>."),
+                                     QStringLiteral("email=value"));
+    parser.addOptions({port, failStatus, failCode, delay, silent, totp, session});
     parser.process(app);
 
     PortalSim sim;
@@ -50,6 +53,13 @@ int main(int argc, char **argv)
     behaviour.delayMs = parser.value(delay).toInt();
     behaviour.silent = parser.isSet(silent);
     sim.setBehaviour(behaviour);
+    for (const QString &entry : parser.values(session)) {
+        const qsizetype equals = entry.indexOf(QLatin1Char('='));
+        if (equals <= 0 || !sim.addSession(entry.left(equals), entry.mid(equals + 1).toUtf8())) {
+            std::fprintf(stderr, "corvane-portal-sim: bad --session %s (expected a known email=value)\n", qPrintable(entry));
+            return 1;
+        }
+    }
 
     if (!sim.listen(static_cast<quint16>(parser.value(port).toUInt()))) {
         std::fprintf(stderr, "corvane-portal-sim: cannot listen: %s\n", qPrintable(sim.errorString()));

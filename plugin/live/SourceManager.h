@@ -1,0 +1,91 @@
+#pragma once
+
+#include "core/LanRoute.h"
+#include "device/DeviceSession.h"
+
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+namespace corvane {
+
+class LiveData;
+class PortalClient;
+class SettingsStore;
+class TlsFeed;
+
+// Chooses where live data comes from (cloud polling, the device's feed on the local network,
+// or a device session the setup wizard opened), runs that one route, feeds its messages into
+// LiveData and keeps a one-line status for the dock and the hosted server.
+class SourceManager : public QObject {
+    Q_OBJECT
+public:
+    enum Mode { None = 0, Cloud = 1, Lan = 2, Session = 3 };
+
+    // Cloud polling clocks; the defaults are the production values.
+    struct Timing {
+        int pollIntervalMs = 1000;
+        int slowPollIntervalMs = 5000;
+    };
+    static constexpr int kFailuresBeforeSlowPolling = 6;
+
+    SourceManager(PortalClient *portal, LiveData *liveData, SettingsStore *settings, QObject *parent = nullptr);
+    ~SourceManager() override;
+
+    void useCloud(const QString &deviceId);
+    void useLan(const QString &deviceId, const LanRoute &route);
+    void useDevice(DeviceSession *session, const QString &label);
+    // Ends the route in use; mode, labels and status stay visible.
+    void stop();
+
+    int mode() const { return m_mode; }
+    QString device() const { return m_device; }
+    QString source() const { return m_source; }
+    bool isLive() const { return m_live; }
+    QString message() const { return m_message; }
+    int pollInterval() const { return m_pollTimer.interval(); }
+    bool isPolling() const { return m_pollTimer.isActive(); }
+    int failures() const { return m_failures; }
+    TlsFeed *feed() const { return m_feed; }
+    SettingsStore *settings() const { return m_settings; }
+
+    // Test seams: shorter polling clocks, and a feed port other than the device's fixed one.
+    void setTimingForTests(const Timing &timing);
+    void setFeedPortForTests(quint16 port) { m_feedPort = port; }
+
+Q_SIGNALS:
+    void statusChanged();
+
+private:
+    void setStatus(bool live, const QString &message);
+    void setRoute(int mode, const QString &device, const QString &source);
+    QString text(const char *pattern) const;
+    void pollCloud();
+    void onPollReply(bool ok, const QJsonObject &body, const QString &code, const QString &message);
+    void onSignedInChanged(bool signedIn);
+    void onFeedConnected(bool connected, const QString &detail);
+    void onFeedEnvelope(const QJsonObject &message);
+    void onSessionEnvelope(const QJsonObject &message);
+    void onSessionState(DeviceSession::State state, const QString &detail);
+
+    PortalClient *m_portal;
+    LiveData *m_liveData;
+    SettingsStore *m_settings;
+    int m_mode = None;
+    QString m_device;
+    QString m_source;
+    bool m_live = false;
+    QString m_message;
+    QTimer m_pollTimer;
+    bool m_pollInFlight = false;
+    int m_failures = 0;
+    int m_generation = 0;
+    TlsFeed *m_feed;
+    QPointer<DeviceSession> m_session;
+    Timing m_timing;
+    quint16 m_feedPort;
+};
+
+} // namespace corvane

@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Real OBS signed in to the portal simulator through a stored session: the plugin restores
+# the sign-in, picks the account's only device and polls its live state; a corvane_text
+# source shows the score, and the hosted server on 127.0.0.1:9001 serves the same fields.
+# Usage: obs-live-score.sh SOURCE_DIR BUILD_DIR
+set -uo pipefail
+src=$1 build=$2
+. "$src/scripts/lib/obs-session.sh"
+work=$(mktemp -d /tmp/corvane-obs-live.XXXXXX)
+sim_pid=""
+cleanup_sim() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; sim_pid=""; }
+fail() {
+  echo "FAIL: $*"
+  [ -n "${OBS_SESSION_LOG:-}" ] && sed 's/^/  obs| /' "$OBS_SESSION_LOG" | tail -60
+  cleanup_sim
+  exit 1
+}
+
+if (exec 3<>/dev/tcp/127.0.0.1/9001) 2>/dev/null; then
+  fail "port 9001 is already in use on this machine"
+fi
+
+# The simulator with a sign-in made in advance for the single-device account.
+cookie="e2e-$RANDOM$RANDOM"
+"$build/tools/portalsim/corvane-portal-sim" --session "solo@example.com=$cookie" >"$work/portal.out" 2>&1 &
+sim_pid=$!
+for _ in $(seq 1 100); do [ -s "$work/portal.out" ] && break; sleep 0.1; done
+portal=$(head -n 1 "$work/portal.out")
+case "$portal" in http://127.0.0.1:*) ;; *) fail "the portal simulator did not start: $portal" ;; esac
+
+config="$work/home/.config/obs-studio"
+plugin_config="$config/plugin_config/corvane-obs"
+mkdir -p "$plugin_config" "$config/basic/scenes"
+printf '{ "server_enabled": true, "portal_url": "%s" }\n' "$portal" >"$plugin_config/settings.json"
+expires=$(date -u -d '+1 day' '+%a, %d-%b-%Y %H:%M:%S GMT')
+printf '["corvane_session=%s; expires=%s; domain=127.0.0.1; path=/"]\n' "$cookie" "$expires" >"$plugin_config/session.json"
+cat >"$config/basic/scenes/Untitled.json" <<'JSON'
+{
+  "name": "Untitled",
+  "current_scene": "Scene",
+  "current_program_scene": "Scene",
+  "scene_order": [{ "name": "Scene" }],
+  "sources": [
+    {
+      "id": "scene", "versioned_id": "scene", "name": "Scene",
+      "settings": { "id_counter": 1, "items": [
+        { "name": "Score", "id": 1, "visible": true, "locked": false,
+          "pos": { "x": 40.0, "y": 40.0 }, "scale": { "x": 1.0, "y": 1.0 }, "rot": 0.0,
+          "align": 5, "bounds_type": 0, "bounds": { "x": 0.0, "y": 0.0 }, "bounds_align": 0 } ] }
+    },
+    {
+      "id": "corvane_text", "versioned_id": "corvane_text", "name": "Score",
+      "settings": { "template": "{home_name} {home_score} - {away_score} {away_name}" }
+    }
+  ],
+  "transitions": [],
+  "groups": []
+}
+JSON
+
+obs_session_start "$work" "$build" || fail "OBS did not start"
+obs_session_wait_log "[corvane] loading plugin 1.0.1" 60 || { obs_session_stop; fail "no load line"; }
+obs_session_wait_log "Switched to scene" 60 || { obs_session_stop; fail "OBS did not finish starting"; }
+
+# Ask the hosted server for its status until the route is live, then read a snapshot.
+ask() { # op -> one answer line
+  local reply=""
+  exec 3<>/dev/tcp/127.0.0.1/9001 || return 1
+  IFS= read -r -t 10 _ <&3 || true # the snapshot sent on connection
+  printf '{"op":"%s"}\n' "$1" >&3
+  IFS= read -r -t 10 reply <&3 || true
+  exec 3<&- 3>&-
+  printf '%s\n' "$reply"
+}
+status="" snapshot=""
+for _ in $(seq 1 30); do
+  status=$(ask status) || true
+  case "$status" in *'"live":true'*) break ;; esac
+  sleep 1
+done
+snapshot=$(ask get) || true
+sim_state=$(python3 - "$portal" "$cookie" <<'PY'
+import json, sys, urllib.request
+req = urllib.request.Request(sys.argv[1] + "/devices/CV-4001/state", headers={"Cookie": "corvane_session=" + sys.argv[2]})
+print(json.dumps(json.load(urllib.request.urlopen(req, timeout=10))))
+PY
+) || sim_state=""
+problems=$(python3 - "$status" "$snapshot" "$sim_state" <<'PY'
+import json, sys
+problems = []
+try:
+    status, snap, sim = (json.loads(a) for a in sys.argv[1:4])
+except ValueError as e:
+    print("unreadable answers (%s): %r" % (e, sys.argv[1:4])); sys.exit()
+expect = {"signed_in": True, "account": "solo@example.com", "device": "CV-4001", "source": "CV-4001",
+          "live": True, "message": "Live from CV-4001", "sport": "basketball"}
+for k, v in expect.items():
+    if status.get(k) != v: problems.append("status %s is %r, not %r" % (k, status.get(k), v))
+fields, simf = snap.get("fields", {}), sim.get("fields", {})
+if snap.get("source") != "CV-4001": problems.append("snapshot source %r" % snap.get("source"))
+if snap.get("sport") != sim.get("sport"): problems.append("sport %r vs %r" % (snap.get("sport"), sim.get("sport")))
+for k in ("home_name", "away_name", "period"):
+    if fields.get(k) != str(simf.get(k)): problems.append("%s %r vs simulator %r" % (k, fields.get(k), simf.get(k)))
+# The game moves on between the two reads: scores only grow, and not by much in a second or two.
+for k in ("home_score", "away_score"):
+    try:
+        ours, theirs = int(fields.get(k)), int(simf.get(k))
+        if not (0 <= theirs - ours <= 2): problems.append("%s %d vs simulator %d" % (k, ours, theirs))
+    except (TypeError, ValueError):
+        problems.append("%s %r is not a number" % (k, fields.get(k)))
+print("; ".join(problems))
+PY
+)
+sleep 1
+obs_session_screenshot "$work/live-score.png" || problems+=" no screenshot;"
+
+obs_session_stop
+rc=$?
+cleanup_sim
+[ -z "$problems" ] || fail "$problems (status $status, snapshot $snapshot, simulator $sim_state)"
+[ "$rc" -eq 0 ] || fail "OBS exited with status $rc"
+grep -qF "[corvane] plugin unloaded" "$OBS_SESSION_LOG" || fail "no unload line"
+echo "PASS: OBS restored the sign-in, picked CV-4001 and showed its live score ($snapshot); screenshot $work/live-score.png"
