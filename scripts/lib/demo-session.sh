@@ -22,37 +22,12 @@ say "portal simulator at $portal"
 
 # The plugin's configuration: the simulator as portal, its sign-in already stored, the
 # hosted server on so that the demo can tell when the score is live.
-config="$work/home/.config/obs-studio"
-plugin_config="$config/plugin_config/corvane-obs"
-mkdir -p "$plugin_config" "$config/basic/scenes"
-printf '{ "server_enabled": true, "portal_url": "%s" }\n' "$portal" >"$plugin_config/settings.json"
-expires=$(date -u -d '+1 day' '+%a, %d-%b-%Y %H:%M:%S GMT')
-printf '["corvane_session=%s; expires=%s; domain=127.0.0.1; path=/"]\n' "$cookie" "$expires" >"$plugin_config/session.json"
-say "stored a signed-in session in $plugin_config/session.json"
-cat >"$config/basic/scenes/Untitled.json" <<'JSON'
-{
-  "name": "Untitled",
-  "current_scene": "Scene",
-  "current_program_scene": "Scene",
-  "scene_order": [{ "name": "Scene" }],
-  "sources": [
-    {
-      "id": "scene", "versioned_id": "scene", "name": "Scene",
-      "settings": { "id_counter": 1, "items": [
-        { "name": "Score", "id": 1, "visible": true, "locked": false,
-          "pos": { "x": 560.0, "y": 380.0 }, "scale": { "x": 1.0, "y": 1.0 }, "rot": 0.0,
-          "align": 5, "bounds_type": 0, "bounds": { "x": 0.0, "y": 0.0 }, "bounds_align": 0 } ] }
-    },
-    {
-      "id": "corvane_text", "versioned_id": "corvane_text", "name": "Score",
-      "settings": { "template": "{home_score} - {away_score}",
-                    "font": { "face": "Sans Serif", "size": 256, "style": "Bold", "flags": 1 } }
-    }
-  ],
-  "transitions": [],
-  "groups": []
-}
-JSON
+home="$work/home"
+obs_session_write_settings "$home" "{ \"server_enabled\": true, \"portal_url\": \"$portal\" }"
+obs_session_store_portal_session "$home" "$cookie"
+say "stored a signed-in session for the plugin"
+obs_session_write_score_scene "$home" '{ "template": "{home_score} - {away_score}",
+  "font": { "face": "Sans Serif", "size": 256, "style": "Bold", "flags": 1 } }' 560 380
 say "scene collection: one corvane_text source \"{home_score} - {away_score}\" in a 256-point font"
 
 say "starting OBS Studio with the plugin (display ${DISPLAY:-Xvfb})"

@@ -41,6 +41,49 @@ INI
     obs_session_fail "could not install the plugin from $build (is it built?)"
 }
 
+# Writes OBS's default scene collection, "Untitled", into HOME: one scene showing one
+# corvane_text source named "Score" with the given settings object, placed at X,Y.
+obs_session_write_score_scene() {
+  local home=$1 settings=$2 x=$3 y=$4
+  local scenes="$home/.config/obs-studio/basic/scenes"
+  mkdir -p "$scenes"
+  cat >"$scenes/Untitled.json" <<JSON
+{
+  "name": "Untitled",
+  "current_scene": "Scene",
+  "current_program_scene": "Scene",
+  "scene_order": [{ "name": "Scene" }],
+  "sources": [
+    {
+      "id": "scene", "versioned_id": "scene", "name": "Scene",
+      "settings": { "id_counter": 1, "items": [
+        { "name": "Score", "id": 1, "visible": true, "locked": false,
+          "pos": { "x": $x, "y": $y }, "scale": { "x": 1.0, "y": 1.0 }, "rot": 0.0,
+          "align": 5, "bounds_type": 0, "bounds": { "x": 0.0, "y": 0.0 }, "bounds_align": 0 } ] }
+    },
+    { "id": "corvane_text", "versioned_id": "corvane_text", "name": "Score", "settings": $settings }
+  ],
+  "transitions": [],
+  "groups": []
+}
+JSON
+}
+
+# Writes the plugin's settings.json in HOME with the given JSON object text.
+obs_session_write_settings() {
+  local dir="$1/.config/obs-studio/plugin_config/corvane-obs"
+  mkdir -p "$dir"
+  printf '%s\n' "$2" >"$dir/settings.json"
+}
+
+# Stores a signed-in portal session (the simulator's cookie value) for the plugin to restore.
+obs_session_store_portal_session() {
+  local dir="$1/.config/obs-studio/plugin_config/corvane-obs" cookie=$2 expires
+  mkdir -p "$dir"
+  expires=$(date -u -d '+1 day' '+%a, %d-%b-%Y %H:%M:%S GMT')
+  printf '["corvane_session=%s; expires=%s; domain=127.0.0.1; path=/"]\n' "$cookie" "$expires" >"$dir/session.json"
+}
+
 obs_session_start() {
   local work=$1 build=$2
   command -v obs >/dev/null || { obs_session_fail "OBS Studio is not installed here"; return 1; }

@@ -28,35 +28,10 @@ for _ in $(seq 1 100); do [ -s "$work/portal.out" ] && break; sleep 0.1; done
 portal=$(head -n 1 "$work/portal.out")
 case "$portal" in http://127.0.0.1:*) ;; *) fail "the portal simulator did not start: $portal" ;; esac
 
-config="$work/home/.config/obs-studio"
-plugin_config="$config/plugin_config/corvane-obs"
-mkdir -p "$plugin_config" "$config/basic/scenes"
-printf '{ "server_enabled": true, "portal_url": "%s" }\n' "$portal" >"$plugin_config/settings.json"
-expires=$(date -u -d '+1 day' '+%a, %d-%b-%Y %H:%M:%S GMT')
-printf '["corvane_session=%s; expires=%s; domain=127.0.0.1; path=/"]\n' "$cookie" "$expires" >"$plugin_config/session.json"
-cat >"$config/basic/scenes/Untitled.json" <<'JSON'
-{
-  "name": "Untitled",
-  "current_scene": "Scene",
-  "current_program_scene": "Scene",
-  "scene_order": [{ "name": "Scene" }],
-  "sources": [
-    {
-      "id": "scene", "versioned_id": "scene", "name": "Scene",
-      "settings": { "id_counter": 1, "items": [
-        { "name": "Score", "id": 1, "visible": true, "locked": false,
-          "pos": { "x": 40.0, "y": 40.0 }, "scale": { "x": 1.0, "y": 1.0 }, "rot": 0.0,
-          "align": 5, "bounds_type": 0, "bounds": { "x": 0.0, "y": 0.0 }, "bounds_align": 0 } ] }
-    },
-    {
-      "id": "corvane_text", "versioned_id": "corvane_text", "name": "Score",
-      "settings": { "template": "{home_name} {home_score} - {away_score} {away_name}" }
-    }
-  ],
-  "transitions": [],
-  "groups": []
-}
-JSON
+home="$work/home"
+obs_session_write_settings "$home" "{ \"server_enabled\": true, \"portal_url\": \"$portal\" }"
+obs_session_store_portal_session "$home" "$cookie"
+obs_session_write_score_scene "$home" '{ "template": "{home_name} {home_score} - {away_score} {away_name}" }' 40 40
 
 obs_session_start "$work" "$build" || fail "OBS did not start"
 obs_session_wait_log "[corvane] loading plugin 1.0.1" 60 || { obs_session_stop; fail "no load line"; }

@@ -13,34 +13,9 @@ if (exec 3<>/dev/tcp/127.0.0.1/9001) 2>/dev/null; then
   fail "port 9001 is already in use on this machine"
 fi
 
-config="$work/home/.config/obs-studio"
-mkdir -p "$config/plugin_config/corvane-obs" "$config/basic/scenes"
-printf '{ "server_enabled": true, "portal_url": "%s" }\n' "$OBS_SESSION_OFFLINE_PORTAL" \
-  >"$config/plugin_config/corvane-obs/settings.json"
-# OBS's default scene collection, "Untitled", with one scene showing one score text.
-cat >"$config/basic/scenes/Untitled.json" <<'JSON'
-{
-  "name": "Untitled",
-  "current_scene": "Scene",
-  "current_program_scene": "Scene",
-  "scene_order": [{ "name": "Scene" }],
-  "sources": [
-    {
-      "id": "scene", "versioned_id": "scene", "name": "Scene",
-      "settings": { "id_counter": 1, "items": [
-        { "name": "Score", "id": 1, "visible": true, "locked": false,
-          "pos": { "x": 10.0, "y": 10.0 }, "scale": { "x": 1.0, "y": 1.0 }, "rot": 0.0,
-          "align": 5, "bounds_type": 0, "bounds": { "x": 0.0, "y": 0.0 }, "bounds_align": 0 } ] }
-    },
-    {
-      "id": "corvane_text", "versioned_id": "corvane_text", "name": "Score",
-      "settings": { "template": "Home {home_score} - {away_score} Away" }
-    }
-  ],
-  "transitions": [],
-  "groups": []
-}
-JSON
+home="$work/home"
+obs_session_write_settings "$home" "{ \"server_enabled\": true, \"portal_url\": \"$OBS_SESSION_OFFLINE_PORTAL\" }"
+obs_session_write_score_scene "$home" '{ "template": "Home {home_score} - {away_score} Away" }' 10 10
 
 obs_session_start "$work" "$build" || fail "OBS did not start"
 obs_session_wait_log "[corvane] loading plugin 1.0.1" 60 || { obs_session_stop; fail "no load line"; }

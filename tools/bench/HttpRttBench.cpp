@@ -6,6 +6,8 @@
 #include "device/HttpLink.h"
 #include "device/RpcClient.h"
 
+#include "Figures.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -19,36 +21,12 @@
 #include <vector>
 
 using namespace corvane;
+using bench::Figures;
+using bench::summarize;
 
 namespace {
 
 const QString Password = QStringLiteral("bench-admin-1");
-
-struct Figures {
-    double median = 0;
-    double p99 = 0;
-    double mean = 0;
-    double min = 0;
-    double max = 0;
-};
-
-Figures summarize(std::vector<double> ms)
-{
-    Figures f;
-    if (ms.empty())
-        return f;
-    std::sort(ms.begin(), ms.end());
-    const auto at = [&ms](double q) { return ms[std::min(ms.size() - 1, size_t(q * double(ms.size() - 1) + 0.5))]; };
-    f.median = at(0.5);
-    f.p99 = at(0.99);
-    f.min = ms.front();
-    f.max = ms.back();
-    double sum = 0;
-    for (double v : ms)
-        sum += v;
-    f.mean = sum / double(ms.size());
-    return f;
-}
 
 // Calls `method` `count` times back to back; the time of each call, or empty on failure.
 std::vector<double> measure(RpcClient &client, const QString &method, const QJsonObject &params, int count)

@@ -4,6 +4,8 @@
 
 #include "cloud/PortalClient.h"
 
+#include "Figures.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -15,29 +17,10 @@
 #include <vector>
 
 using namespace corvane;
+using bench::Figures;
+using bench::summarize;
 
 namespace {
-
-struct Figures {
-    double median = 0;
-    double p99 = 0;
-    double min = 0;
-    double max = 0;
-};
-
-Figures summarize(std::vector<double> ms)
-{
-    Figures f;
-    if (ms.empty())
-        return f;
-    std::sort(ms.begin(), ms.end());
-    const auto at = [&ms](double q) { return ms[std::min(ms.size() - 1, size_t(q * double(ms.size() - 1) + 0.5))]; };
-    f.median = at(0.5);
-    f.p99 = at(0.99);
-    f.min = ms.front();
-    f.max = ms.back();
-    return f;
-}
 
 PortalResult wait(const std::function<void(PortalClient::Callback)> &start)
 {
