@@ -35,7 +35,6 @@ public:
     PortalClient &portal() { return m_portal; }
     LiveData &live() { return m_live; }
     SettingsStore &settings() { return m_settings; }
-    PortalClient::Jar &sessionJar() { return m_portal.jar(); }
     HostedServer *server() const { return m_server; }
     SourceManager *sourceManager() const { return m_sourceManager; }
 

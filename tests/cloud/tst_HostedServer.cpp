@@ -1,5 +1,6 @@
 // The hosted live-data server over real TCP on loopback, driven the way other programs on
 // this computer would use it, and App's side of it (settings, command answers).
+#include "TestNetwork.h"
 #include "cloud/HostedServer.h"
 #include "core/App.h"
 #include "live/LiveData.h"
@@ -77,10 +78,10 @@ struct LogCapture {
 
 quint16 freePort()
 {
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
+    const quint16 port = corvane::test::unusedLocalPort();
+    if (port == 0)
         qFatal("no free port");
-    return probe.serverPort();
+    return port;
 }
 
 void writeSettings(const QString &path, const QJsonObject &settings)

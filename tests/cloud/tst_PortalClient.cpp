@@ -1,4 +1,5 @@
 // PortalClient against the portal simulator over real HTTP on 127.0.0.1.
+#include "TestNetwork.h"
 #include "cloud/PortalClient.h"
 
 #include "../support/PortalSimProcess.h"
@@ -184,10 +185,8 @@ private Q_SLOTS:
     {
         const QString unreachable = QStringLiteral("Could not reach Corvane. Check your internet connection.");
         // A closed port.
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        const quint16 closedPort = probe.serverPort();
-        probe.close();
+        const quint16 closedPort = test::unusedLocalPort();
+        QVERIFY(closedPort != 0);
         PortalClient closed;
         closed.setBaseUrl(QStringLiteral("http://127.0.0.1:%1").arg(closedPort));
         PortalResult r = run([&](auto cb) { closed.listDevices(cb); });

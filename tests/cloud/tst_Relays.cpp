@@ -1,3 +1,4 @@
+#include "TestNetwork.h"
 #include "cloud/CloudRelay.h"
 #include "cloud/StreamRelay.h"
 #include "device/FrameProtocol.h"
@@ -80,13 +81,6 @@ struct DeviceSide {
     QList<StreamMessage> messages;
 };
 
-quint16 unusedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort(); // closed again when probe goes
-}
-
 } // namespace
 
 class TestRelays : public QObject {
@@ -132,7 +126,7 @@ private Q_SLOTS:
     void cloudPendingIsCapped()
     {
         CloudRelay relay;
-        relay.setTarget(QStringLiteral("127.0.0.1"), unusedPort());
+        relay.setTarget(QStringLiteral("127.0.0.1"), test::unusedLocalPort());
         // No event loop between the calls: the connection cannot be up yet.
         relay.fromDevice(QByteArray(200000, 'a'));
         relay.fromDevice(QByteArray(100000, 'b')); // would exceed 262144: dropped
@@ -182,7 +176,7 @@ private Q_SLOTS:
 
     void cloudFailedDialIsRetriedByTheNextBytes()
     {
-        const quint16 port = unusedPort();
+        const quint16 port = test::unusedLocalPort();
         CloudRelay relay;
         relay.setTarget(QStringLiteral("127.0.0.1"), port);
         relay.fromDevice(QByteArrayLiteral("early "));
@@ -293,7 +287,7 @@ private Q_SLOTS:
         Server server;
         StreamRelay relay;
         DeviceSide device(relay);
-        const quint16 dead = unusedPort();
+        const quint16 dead = test::unusedLocalPort();
         relay.configure(QJsonObject{
             {QStringLiteral("live"), QJsonObject{{QStringLiteral("host"), QStringLiteral("127.0.0.1")}, {QStringLiteral("port"), server.port()}}},
             {QStringLiteral("dead"), QJsonObject{{QStringLiteral("host"), QStringLiteral("127.0.0.1")}, {QStringLiteral("port"), dead}}},

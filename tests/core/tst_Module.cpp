@@ -34,7 +34,7 @@ private Q_SLOTS:
         App *first = App::instance();
         QVERIFY(first);
         QCOMPARE(first->settings().serverPort(), 9123);
-        QCOMPARE(first->sessionJar().path(), dir.filePath(QStringLiteral("session.json")));
+        QCOMPARE(first->portal().jar().path(), dir.filePath(QStringLiteral("session.json")));
 
         QVERIFY(Module::load(environment));
         QCOMPARE(App::instance(), first);

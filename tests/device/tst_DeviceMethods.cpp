@@ -1,6 +1,7 @@
 // The device's admin methods as the panels issue them, through a signed-in DeviceSession's
 // RpcClient with the deadlines of the method table, against corvane-devsim.
 
+#include "RpcWait.h"
 #include "SessionFixture.h"
 
 #include "device/RpcMethodTable.h"
@@ -14,15 +15,7 @@ namespace {
 
 RpcResult callAndWait(DeviceSession &session, const QString &method, const QJsonObject &params = {})
 {
-    RpcResult outcome;
-    int calls = 0;
-    session.rpc()->call(method, params, [&](const RpcResult &result) {
-        outcome = result;
-        ++calls;
-    }, rpcTimeoutMs(method));
-    if (!QTest::qWaitFor([&] { return calls > 0; }, 15000))
-        outcome.code = QStringLiteral("test_gave_up");
-    return outcome;
+    return test::callAndWait(*session.rpc(), method, params, rpcTimeoutMs(method));
 }
 
 QStringList readyArgs(QStringList extra = {})

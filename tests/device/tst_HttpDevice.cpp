@@ -1,3 +1,4 @@
+#include "RpcWait.h"
 #include "DevSimProcess.h"
 #include "ScriptedWebServer.h"
 
@@ -15,6 +16,7 @@
 #include <memory>
 
 using namespace corvane;
+using test::callAndWait;
 
 // The plugin's network link against corvane-devsim's web API over real HTTP on 127.0.0.1:
 // the same device state and RPC behaviour as its USB line, reached through routes, cookies
@@ -31,19 +33,6 @@ QStringList simArguments(const QTemporaryDir &dir, const QStringList &extra)
     return QStringList{QStringLiteral("--live-ms"), QStringLiteral("0"), QStringLiteral("--http-port"), QStringLiteral("0"),
                        QStringLiteral("--pty-link"), dir.filePath(QStringLiteral("ttyCORVANE0"))}
         + extra;
-}
-
-RpcResult callAndWait(RpcClient &client, const QString &method, const QJsonObject &params = {}, int timeoutMs = 20000)
-{
-    RpcResult outcome;
-    bool done = false;
-    client.call(method, params, [&](const RpcResult &result) {
-        outcome = result;
-        done = true;
-    }, timeoutMs);
-    if (!QTest::qWaitFor([&] { return done; }, 15000))
-        outcome.code = QStringLiteral("test_gave_up");
-    return outcome;
 }
 
 QJsonObject password(const QString &text)

@@ -1,3 +1,4 @@
+#include "RpcWait.h"
 #include "ScriptedWebServer.h"
 
 #include "device/HttpAdminTransport.h"
@@ -9,24 +10,12 @@
 #include <QTest>
 
 using namespace corvane;
+using test::callAndWait;
 
 namespace {
 
 const QString Unreachable127 = QStringLiteral(
     "Could not reach 127.0.0.1 on your network. Check the address, and that this computer and the device are on the same network.");
-
-RpcResult callAndWait(RpcClient &client, const QString &method, const QJsonObject &params = {}, int timeoutMs = 20000)
-{
-    RpcResult outcome;
-    bool done = false;
-    client.call(method, params, [&](const RpcResult &result) {
-        outcome = result;
-        done = true;
-    }, timeoutMs);
-    if (!QTest::qWaitFor([&] { return done; }, 15000))
-        outcome.code = QStringLiteral("test_gave_up");
-    return outcome;
-}
 
 // A link to a scripted server, opened, with its signals recorded.
 struct Fixture {

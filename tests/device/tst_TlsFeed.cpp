@@ -1,3 +1,4 @@
+#include "TestNetwork.h"
 #include "device/TlsFeed.h"
 
 #include <QJsonDocument>
@@ -202,10 +203,8 @@ private Q_SLOTS:
         TlsFeed feed;
         feed.setTimingForTests({10, 45});
         // No listener on this port: every attempt fails before reaching the host.
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        const quint16 closedPort = probe.serverPort();
-        probe.close();
+        const quint16 closedPort = test::unusedLocalPort();
+        QVERIFY(closedPort != 0);
         feed.setPortForTests(closedPort);
         feed.start(QStringLiteral("127.0.0.1"), QStringLiteral("t"));
         QTRY_COMPARE(feed.reconnectDelay(), 45);
@@ -217,10 +216,8 @@ private Q_SLOTS:
 
     void unreachableDeviceIsRetriedUntilItAppears()
     {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        const quint16 port = probe.serverPort();
-        probe.close();
+        const quint16 port = test::unusedLocalPort();
+        QVERIFY(port != 0);
 
         TlsFeed feed;
         feed.setPortForTests(port);

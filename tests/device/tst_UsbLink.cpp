@@ -1,3 +1,4 @@
+#include "RpcWait.h"
 #include "DevSimProcess.h"
 
 #include "cloud/CloudRelay.h"
@@ -17,6 +18,7 @@
 #include <memory>
 
 using namespace corvane;
+using test::callAndWait;
 
 namespace {
 
@@ -70,19 +72,6 @@ struct ReceiverAnswer {
         };
     }
 };
-
-RpcResult callAndWait(RpcClient &client, const QString &method, const QJsonObject &params = {})
-{
-    RpcResult outcome;
-    bool done = false;
-    client.call(method, params, [&](const RpcResult &result) {
-        outcome = result;
-        done = true;
-    });
-    if (!QTest::qWaitFor([&] { return done; }, 15000))
-        outcome.code = QStringLiteral("test_gave_up");
-    return outcome;
-}
 
 // Tunnel frames the simulator saw: their sizes, arrival times and the bytes they carried.
 struct TunnelFrames {

@@ -1,6 +1,7 @@
 // The source manager's three routes: cloud polling against the portal simulator over real
 // HTTP, the local-network feed and an attached device session (their signals driven by the
 // test), and every status text each route shows.
+#include "TestNetwork.h"
 #include "cloud/PortalClient.h"
 #include "core/SettingsStore.h"
 #include "device/DeviceLink.h"
@@ -87,9 +88,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(!m_sim.start().isEmpty());
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        m_closedPort = probe.serverPort();
+        m_closedPort = test::unusedLocalPort();
+        QVERIFY(m_closedPort != 0);
     }
     void init()
     {
