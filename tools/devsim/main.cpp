@@ -71,6 +71,9 @@ int main(int argc, char **argv)
     const QCommandLineOption restartMs(QStringLiteral("restart-ms"), QStringLiteral("How long a restart keeps the device away (default 3000)."), QStringLiteral("ms"), QStringLiteral("3000"));
     const QCommandLineOption joinChecks(QStringLiteral("join-checks"), QStringLiteral("Status reads until a Wi-Fi join settles (default 3)."), QStringLiteral("n"), QStringLiteral("3"));
     const QCommandLineOption scanMs(QStringLiteral("scan-ms"), QStringLiteral("How long a Wi-Fi scan takes (default 800)."), QStringLiteral("ms"), QStringLiteral("800"));
+    const QCommandLineOption netTestPolls(QStringLiteral("nettest-polls"), QStringLiteral("Network test polls until it is done (default 3)."), QStringLiteral("n"), QStringLiteral("3"));
+    const QCommandLineOption wifi(QStringLiteral("wifi"), QStringLiteral("Start joined to this Wi-Fi network."), QStringLiteral("ssid"));
+    const QCommandLineOption pairedReceiver(QStringLiteral("paired-receiver"), QStringLiteral("Start paired (with a key) to the receiver at this address."), QStringLiteral("mac"));
     const QCommandLineOption relayMs(QStringLiteral("relay-ms"), QStringLiteral("Receiver mode: delay of each relayed answer (default 300)."), QStringLiteral("ms"), QStringLiteral("300"));
     const QCommandLineOption pairedSilent(QStringLiteral("paired-silent"), QStringLiteral("Receiver mode: the paired device does not answer."));
     const QCommandLineOption stateFile(QStringLiteral("state"), QStringLiteral("Keep the device's settings in this file across runs."), QStringLiteral("file"));
@@ -79,7 +82,7 @@ int main(int argc, char **argv)
     const QCommandLineOption httpBind(QStringLiteral("http-bind"), QStringLiteral("Address the web API listens on (default 127.0.0.1)."), QStringLiteral("address"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption feedPort(QStringLiteral("feed-port"), QStringLiteral("TLS live feed port on 127.0.0.1; 0 picks a free one (default 1010)."), QStringLiteral("n"), QStringLiteral("1010"));
     parser.addOptions({mode, silent, noise, liveMs, sport, cloudEcho, tunnel, otaSize, otaFile, echoStream, stream, credit,
-                       password, maxFailures, lockoutMs, restartMs, joinChecks, scanMs, relayMs, pairedSilent, stateFile, ptyLink,
+                       password, maxFailures, lockoutMs, restartMs, joinChecks, scanMs, netTestPolls, wifi, pairedReceiver, relayMs, pairedSilent, stateFile, ptyLink,
                        httpPort, httpBind, feedPort});
     parser.process(app);
 
@@ -129,6 +132,9 @@ int main(int argc, char **argv)
     deviceOptions.restartMs = parser.value(restartMs).toInt();
     deviceOptions.joinChecks = qMax(1, parser.value(joinChecks).toInt());
     deviceOptions.scanMs = parser.value(scanMs).toInt();
+    deviceOptions.netTestPolls = qMax(1, parser.value(netTestPolls).toInt());
+    deviceOptions.wifiSsid = parser.value(wifi);
+    deviceOptions.pairedReceiver = parser.value(pairedReceiver);
     deviceOptions.relayDelayMs = parser.value(relayMs).toInt();
     deviceOptions.pairedSilent = parser.isSet(pairedSilent);
     deviceOptions.statePath = parser.value(stateFile);
