@@ -1,8 +1,8 @@
-#include "core/App.h"
+#include "app/App.h"
 
-#include "cloud/HostedServer.h"
-#include "core/Log.h"
-#include "core/Origins.h"
+#include "base/Log.h"
+#include "base/Origins.h"
+#include "live/HostedServer.h"
 #include "live/SourceManager.h"
 
 #include <QEventLoop>
@@ -26,11 +26,6 @@ std::atomic<App *> g_instance{nullptr};
 const char kSignInForGraphics[] = "Sign in from the Corvane dock to see your graphics.";
 const char kGraphicsNeedPlan[] = "Graphics need an active Corvane cloud plan.";
 
-QJsonObject failure(const char *code)
-{
-    return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), QString::fromLatin1(code)}};
-}
-
 // The requests of hosted-server clients that App answers, by operation name.
 struct ServerCommand {
     const char *op;
@@ -48,7 +43,7 @@ App::App(const AppEnvironment &environment)
     m_portal.jar().setPath(environment.sessionPath);
     m_portal.jar().load();
 
-    m_sourceManager = new SourceManager(&m_portal, &m_live, &m_settings, this);
+    m_sourceManager = new SourceManager(&m_portal, &m_live, this);
     m_server = new HostedServer(&m_live, this);
 
     connect(&m_live, &LiveData::changed, m_server, &HostedServer::broadcast);
@@ -104,7 +99,7 @@ QJsonObject App::handleServerCommand(const QString &op, const QJsonObject &reque
         if (op == QLatin1String(command.op))
             return (this->*command.answer)(request);
     }
-    return failure("unknown_op");
+    return HostedServer::failure(QStringLiteral("unknown_op"));
 }
 
 QJsonObject App::serverStatus(const QJsonObject &)
@@ -135,7 +130,7 @@ QJsonObject App::serverUse(const QJsonObject &request)
             return {{QStringLiteral("device"), id}};
         }
     }
-    return failure("unknown_device");
+    return HostedServer::failure(QStringLiteral("unknown_device"));
 }
 
 void App::selectDevice(const QString &deviceId)

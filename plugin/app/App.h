@@ -1,10 +1,10 @@
 #pragma once
 
+#include "app/AppEnvironment.h"
+#include "base/SettingsStore.h"
 #include "cloud/CloudDevice.h"
 #include "cloud/GraphicsOutput.h"
 #include "cloud/PortalClient.h"
-#include "core/AppEnvironment.h"
-#include "core/SettingsStore.h"
 #include "live/LiveData.h"
 
 #include <QJsonObject>

@@ -1,4 +1,4 @@
-#include "core/Origins.h"
+#include "base/Origins.h"
 
 #include <QUrl>
 

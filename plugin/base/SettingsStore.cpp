@@ -1,6 +1,6 @@
-#include "core/SettingsStore.h"
+#include "base/SettingsStore.h"
 
-#include "core/AtomicFile.h"
+#include "base/AtomicFile.h"
 
 #include <QFile>
 #include <QJsonDocument>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/LanRoute.h"
+#include "base/LanRoute.h"
 
 #include <QJsonObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "cloud/HostedServer.h"
+#include "live/HostedServer.h"
 
 #include "live/LiveData.h"
 
@@ -13,11 +13,6 @@ namespace {
 QByteArray lineOf(const QJsonObject &object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
-}
-
-QJsonObject failure(const char *code)
-{
-    return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), QString::fromLatin1(code)}};
 }
 
 } // namespace
@@ -35,6 +30,11 @@ HostedServer::~HostedServer()
     // must go first so that no slot runs on a half-destroyed server.
     for (QTcpSocket *client : std::as_const(m_clients))
         client->disconnect(this);
+}
+
+QJsonObject HostedServer::failure(const QString &code)
+{
+    return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), code}};
 }
 
 bool HostedServer::start(quint16 port, bool allowNetwork, QString *error)
@@ -111,7 +111,7 @@ void HostedServer::handleLine(QTcpSocket *client, const QByteArray &line)
     } else {
         const QJsonDocument doc = QJsonDocument::fromJson(line);
         if (!doc.isObject()) {
-            answer(client, failure("invalid_json"));
+            answer(client, failure(QStringLiteral("invalid_json")));
             return;
         }
         request = doc.object();
@@ -124,7 +124,7 @@ void HostedServer::handleLine(QTcpSocket *client, const QByteArray &line)
         return;
     }
     if (!m_handler) {
-        answer(client, failure("unavailable"));
+        answer(client, failure(QStringLiteral("unavailable")));
         return;
     }
     QJsonObject reply = m_handler(op, request);

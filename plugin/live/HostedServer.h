@@ -31,6 +31,9 @@ public:
     static constexpr qint64 kMaxPendingOutput = 1024 * 1024;
 
     explicit HostedServer(LiveData *live, QObject *parent = nullptr);
+
+    // The answer to a request that failed: {"ok": false, "error": code}.
+    static QJsonObject failure(const QString &code);
     ~HostedServer() override;
 
     // Stops first, then listens on all interfaces when `allowNetwork`, else on 127.0.0.1.

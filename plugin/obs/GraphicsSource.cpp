@@ -1,8 +1,8 @@
-#include "live/GraphicsSource.h"
+#include "obs/GraphicsSource.h"
 
-#include "core/App.h"
-#include "core/Log.h"
-#include "core/Module.h"
+#include "app/App.h"
+#include "base/Log.h"
+#include "obs/Module.h"
 
 #include <obs-module.h>
 
@@ -13,20 +13,11 @@ namespace corvane {
 
 namespace {
 
-constexpr int kDefaultWidth = 1920;
-constexpr int kDefaultHeight = 1080;
 constexpr int kMinSize = 16;
 constexpr int kMaxSize = 8192;
 constexpr int kRefreshLimitMs = 8000;
 constexpr char kChildType[] = "browser_source";
 constexpr char kTransparentCss[] = "body { background-color: rgba(0, 0, 0, 0); margin: 0px auto; overflow: hidden; }";
-
-struct GraphicsSource {
-    obs_source_t *source = nullptr; // the owner; not referenced
-    obs_source_t *child = nullptr;  // the private browser source; one reference held
-    int32_t width = kDefaultWidth;
-    int32_t height = kDefaultHeight;
-};
 
 QString text(const char *key) { return QString::fromUtf8(Module::text(key)); }
 
@@ -57,8 +48,8 @@ void graphics_source_apply(GraphicsSource *gs, obs_data_t *settings)
     const char *url = obs_data_get_string(settings, "url");
     const long long width = obs_data_get_int(settings, "width");
     const long long height = obs_data_get_int(settings, "height");
-    gs->width = width < kMinSize ? kDefaultWidth : static_cast<int32_t>(width);
-    gs->height = height < kMinSize ? kDefaultHeight : static_cast<int32_t>(height);
+    gs->width = width < kMinSize ? GraphicsSource::kDefaultWidth : static_cast<int>(width);
+    gs->height = height < kMinSize ? GraphicsSource::kDefaultHeight : static_cast<int>(height);
 
     obs_data_t *child = obs_data_create();
     obs_data_set_string(child, "url", url);
@@ -161,8 +152,8 @@ void graphics_source_update(void *data, obs_data_t *settings)
 
 void graphics_source_get_defaults(obs_data_t *settings)
 {
-    obs_data_set_default_int(settings, "width", kDefaultWidth);
-    obs_data_set_default_int(settings, "height", kDefaultHeight);
+    obs_data_set_default_int(settings, "width", GraphicsSource::kDefaultWidth);
+    obs_data_set_default_int(settings, "height", GraphicsSource::kDefaultHeight);
 }
 
 uint32_t graphics_source_get_width(void *data) { return static_cast<uint32_t>(static_cast<GraphicsSource *>(data)->width); }
@@ -204,8 +195,12 @@ void graphics_source_video_render(void *data, gs_effect_t *)
     obs_source_video_render(static_cast<GraphicsSource *>(data)->child);
 }
 
-obs_source_info graphicsSourceInfo()
+} // namespace
+
+void GraphicsSource::registerType()
 {
+    if (obs_get_source_output_flags("corvane_graphics") != 0)
+        return;
     obs_source_info info = {};
     info.id = "corvane_graphics";
     info.type = OBS_SOURCE_TYPE_INPUT;
@@ -224,14 +219,6 @@ obs_source_info graphicsSourceInfo()
     info.activate = graphics_source_activate;
     info.deactivate = graphics_source_deactivate;
     info.video_render = graphics_source_video_render;
-    return info;
-}
-
-} // namespace
-
-void registerGraphicsSource()
-{
-    const obs_source_info info = graphicsSourceInfo();
     obs_register_source(&info);
 }
 

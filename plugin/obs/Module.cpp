@@ -1,21 +1,29 @@
-#include "core/Module.h"
+#include "obs/Module.h"
 
-#include "core/App.h"
-#include "core/Log.h"
-#include "core/Version.h"
-#include "live/GraphicsSource.h"
-#include "live/TextSource.h"
+#include "app/App.h"
+#include "base/Log.h"
+#include "base/Version.h"
+#include "obs/GraphicsSource.h"
+#include "obs/TextSource.h"
 
 #include <obs-module.h>
 
 namespace corvane {
 
 namespace {
+
 text_lookup *g_lookup = nullptr;
+
+void logToObs(LogLevel level, const char *line)
+{
+    blog(int(level), "%s", line);
 }
+
+} // namespace
 
 bool Module::load(const std::function<AppEnvironment()> &environment)
 {
+    setLogSink(logToObs);
     CORVANE_LOG_INFO("loading plugin %s", CORVANE_PLUGIN_VERSION);
     App *created = nullptr;
     if (!App::instance()) {
@@ -26,7 +34,7 @@ bool Module::load(const std::function<AppEnvironment()> &environment)
     // load it without one.
     if (obs_initialized()) {
         TextSource::registerType();
-        registerGraphicsSource();
+        GraphicsSource::registerType();
     }
     // Direct: the refresh takes the registry lock itself and runs wherever the live data
     // was applied, which in the plugin is always the user-interface thread.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/AppEnvironment.h"
+#include "app/AppEnvironment.h"
 
 #include <functional>
 

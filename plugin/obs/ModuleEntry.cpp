@@ -1,5 +1,5 @@
 // The C entry points OBS looks up in the module file.
-#include "core/Module.h"
+#include "obs/Module.h"
 
 #include <obs-module.h>
 

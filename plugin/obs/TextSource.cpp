@@ -1,9 +1,9 @@
-#include "live/TextSource.h"
+#include "obs/TextSource.h"
 
-#include "core/App.h"
-#include "core/Log.h"
-#include "core/Module.h"
+#include "app/App.h"
+#include "base/Log.h"
 #include "live/TextTemplate.h"
+#include "obs/Module.h"
 
 #include <obs-module.h>
 

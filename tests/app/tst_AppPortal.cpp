@@ -1,11 +1,9 @@
 // App's cloud side against the portal simulator: the sign-in restore at construction, the
 // cached device and output lists, and what signing in and out does to them.
-#include "core/App.h"
-#include "core/Origins.h"
-
-#include "../support/PortalSimProcess.h"
-
-#include <util/base.h>
+#include "app/App.h"
+#include "base/Log.h"
+#include "base/Origins.h"
+#include "support/PortalSimProcess.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,7 +15,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cstdarg>
 #include <cstdio>
 
 using namespace corvane;
@@ -29,11 +26,9 @@ QString key(const char *name) { return QString::fromLatin1(name); }
 
 QStringList g_log;
 
-void captureLog(int level, const char *format, va_list args, void *)
+void captureLog(LogLevel level, const char *line)
 {
-    char line[1024];
-    vsnprintf(line, sizeof line, format, args);
-    g_log << QStringLiteral("%1 %2").arg(level).arg(QString::fromUtf8(line));
+    g_log << QStringLiteral("%1 %2").arg(int(level)).arg(QString::fromUtf8(line));
 }
 
 } // namespace
@@ -73,7 +68,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(!m_sim.start().isEmpty());
-        base_set_log_handler(captureLog, nullptr);
+        setLogSink(captureLog);
     }
     void init()
     {
@@ -151,7 +146,7 @@ private Q_SLOTS:
             App app(environment(m_sim.url(), folder));
             QVERIFY(QTest::qWaitFor([&] { return !g_log.isEmpty(); }, 10000));
         }
-        QCOMPARE(g_log, QStringList(QStringLiteral("%1 [corvane] could not restore sign-in: HTTP 500").arg(LOG_WARNING)));
+        QCOMPARE(g_log, QStringList(QStringLiteral("%1 [corvane] could not restore sign-in: HTTP 500").arg(int(LogLevel::Warning))));
         QVERIFY(QFile::exists(folder + QStringLiteral("/session.json")));
 
         // A refused session is silent and forgotten.

@@ -1,12 +1,11 @@
 // App's choice of the live device: the automatic pick after a sign-in, selectDevice's route
 // and stored choice, and the hosted server's "use" and "status" answers, against the portal
 // simulator.
-#include "core/App.h"
-#include "core/SettingsStore.h"
+#include "app/App.h"
+#include "base/SettingsStore.h"
 #include "live/SourceManager.h"
-
-#include "../TestSettings.h"
-#include "../support/PortalSimProcess.h"
+#include "support/PortalSimProcess.h"
+#include "support/TestSettings.h"
 
 #include <QDir>
 #include <QFile>

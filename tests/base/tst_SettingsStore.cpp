@@ -1,4 +1,4 @@
-#include "core/SettingsStore.h"
+#include "base/SettingsStore.h"
 
 #include <QFile>
 #include <QJsonDocument>

@@ -1,23 +1,17 @@
 // The hosted live-data server over real TCP on loopback, driven the way other programs on
-// this computer would use it, and App's side of it (settings, command answers).
-#include "TestNetwork.h"
-#include "cloud/HostedServer.h"
-#include "core/App.h"
+// this computer would use it.
+#include "live/HostedServer.h"
 #include "live/LiveData.h"
-
-#include <util/base.h>
+#include "support/LineClient.h"
+#include "support/TestNetwork.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include "TestSettings.h"
-
 #include <arpa/inet.h>
-#include <cstdarg>
 #include <cstdio>
 #include <memory>
 #include <netinet/in.h>
@@ -25,6 +19,7 @@
 #include <unistd.h>
 
 using namespace corvane;
+using corvane::test::LineClient;
 
 namespace {
 
@@ -36,59 +31,7 @@ QJsonObject parse(const QByteArray &line)
     return doc.object();
 }
 
-// A client that collects the server's lines as they arrive.
-class Client : public QObject {
-public:
-    explicit Client(quint16 port)
-    {
-        connect(&socket, &QTcpSocket::readyRead, this, [this] {
-            pending += socket.readAll();
-            qsizetype nl;
-            while ((nl = pending.indexOf('\n')) >= 0) {
-                lines << pending.left(nl);
-                pending.remove(0, nl + 1);
-            }
-        });
-        socket.connectToHost(QHostAddress::LocalHost, port);
-    }
-    void send(const QByteArray &bytes)
-    {
-        socket.write(bytes);
-        socket.flush();
-    }
-    QByteArray take() { return lines.isEmpty() ? QByteArray() : lines.takeFirst(); }
 
-    QTcpSocket socket;
-    QList<QByteArray> lines;
-    QByteArray pending; // bytes after the last line feed; must stay empty
-};
-
-// Captures what the plugin writes to the OBS log.
-struct LogCapture {
-    LogCapture() { base_set_log_handler(&LogCapture::handle, this); }
-    ~LogCapture() { base_set_log_handler(nullptr, nullptr); }
-    static void handle(int level, const char *format, va_list args, void *param)
-    {
-        char text[4096];
-        vsnprintf(text, sizeof text, format, args);
-        static_cast<LogCapture *>(param)->lines << qMakePair(level, QString::fromUtf8(text));
-    }
-    QList<QPair<int, QString>> lines;
-};
-
-quint16 freePort()
-{
-    const quint16 port = corvane::test::unusedLocalPort();
-    if (port == 0)
-        qFatal("no free port");
-    return port;
-}
-
-void writeSettings(const QString &path, const QJsonObject &settings)
-{
-    if (!corvane::test::writeTestSettings(path, settings))
-        qFatal("cannot write settings");
-}
 
 } // namespace
 
@@ -125,7 +68,7 @@ private Q_SLOTS:
     void snapshotOnConnect()
     {
         QSignalSpy counts(server.get(), &HostedServer::clientsChanged);
-        Client client(port());
+        LineClient client(port());
         QTRY_COMPARE(client.lines.size(), 1);
         QCOMPARE(client.take(), QByteArray(R"({"fields":{},"source":"","sport":"","updated_at":""})"));
         QCOMPARE(counts.size(), 1);
@@ -145,7 +88,7 @@ private Q_SLOTS:
     void getBothWays()
     {
         live.apply({{QStringLiteral("clock"), QStringLiteral("12:00")}});
-        Client client(port());
+        LineClient client(port());
         QTRY_COMPARE(client.lines.size(), 1);
         const QByteArray expected = compact(live.snapshot());
         QCOMPARE(client.take(), expected);
@@ -159,7 +102,7 @@ private Q_SLOTS:
 
     void operationNamesAndAnswers()
     {
-        Client client(port());
+        LineClient client(port());
         QTRY_COMPARE(client.lines.size(), 1);
         client.take();
 
@@ -174,7 +117,7 @@ private Q_SLOTS:
 
     void invalidJsonKeepsTheConnection()
     {
-        Client client(port());
+        LineClient client(port());
         QTRY_COMPARE(client.lines.size(), 1);
         client.take();
 
@@ -190,7 +133,7 @@ private Q_SLOTS:
     void unknownOperationWithoutHandler()
     {
         server->setHandler(nullptr);
-        Client client(port());
+        LineClient client(port());
         QTRY_COMPARE(client.lines.size(), 1);
         client.take();
         client.send("status\n");
@@ -200,7 +143,7 @@ private Q_SLOTS:
 
     void requestsAcrossSegments()
     {
-        Client client(port());
+        LineClient client(port());
         QTRY_COMPARE(client.lines.size(), 1);
         client.take();
 
@@ -223,8 +166,8 @@ private Q_SLOTS:
 
     void unfinishedLineOverflowDisconnects()
     {
-        Client fits(port());
-        Client floods(port());
+        LineClient fits(port());
+        LineClient floods(port());
         QTRY_COMPARE(server->clientCount(), 2);
 
         // 60000 bytes end in a line feed in time and are handled as one operation name.
@@ -257,7 +200,7 @@ private Q_SLOTS:
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
 
-        Client reader(port());
+        LineClient reader(port());
         QTRY_COMPARE(server->clientCount(), 2);
         QTRY_COMPARE(reader.lines.size(), 1);
 
@@ -289,11 +232,11 @@ private Q_SLOTS:
 
     void manyClientsReceiveEveryBroadcastInOrder()
     {
-        std::vector<std::unique_ptr<Client>> clients;
+        std::vector<std::unique_ptr<LineClient>> clients;
         // In batches, so that the listen backlog never overflows.
         for (int batch = 0; batch < 5; ++batch) {
             for (int i = 0; i < 40; ++i)
-                clients.push_back(std::make_unique<Client>(port()));
+                clients.push_back(std::make_unique<LineClient>(port()));
             QTRY_COMPARE(server->clientCount(), int(clients.size()));
         }
 
@@ -318,7 +261,7 @@ private Q_SLOTS:
 
     void stopAndStart()
     {
-        Client client(port());
+        LineClient client(port());
         QTRY_COMPARE(server->clientCount(), 1);
         QSignalSpy counts(server.get(), &HostedServer::clientsChanged);
         QSignalSpy gone(&client.socket, &QTcpSocket::disconnected);
@@ -342,7 +285,7 @@ private Q_SLOTS:
 
         QVERIFY(server->start(oldPort, false, &error));
         QCOMPARE(server->port(), oldPort);
-        Client again(oldPort);
+        LineClient again(oldPort);
         QTRY_COMPARE(again.lines.size(), 1);
     }
 
@@ -350,7 +293,7 @@ private Q_SLOTS:
     {
         QString error;
         QVERIFY(server->start(0, false, &error));
-        Client local(port());
+        LineClient local(port());
         QTRY_COMPARE(local.lines.size(), 1);
         QCOMPARE(local.socket.peerAddress(), QHostAddress(QHostAddress::LocalHost));
 
@@ -365,84 +308,6 @@ private Q_SLOTS:
         QTcpSocket refused;
         refused.connectToHost(QHostAddress::LocalHostIPv6, port());
         QVERIFY(!refused.waitForConnected(5000));
-    }
-
-    void appAppliesServerSettings()
-    {
-        QTemporaryDir dir;
-        const QString settingsPath = dir.filePath(QStringLiteral("settings.json"));
-        const quint16 appPort = freePort();
-        writeSettings(settingsPath, {{QStringLiteral("server_enabled"), true}, {QStringLiteral("server_port"), appPort}});
-
-        LogCapture log;
-        App app(AppEnvironment{settingsPath, dir.filePath(QStringLiteral("session.json"))});
-        QVERIFY(app.server()->isListening());
-        QCOMPARE(app.server()->port(), appPort);
-
-        QSignalSpy state(&app, &App::serverStateChanged);
-        Client client(appPort);
-        QTRY_COMPARE(client.lines.size(), 1);
-        QCOMPARE(state.size(), 1); // one more client
-        app.live().apply({{QStringLiteral("home_score"), 5}});
-        QTRY_COMPARE(client.lines.size(), 2);
-        QCOMPARE(parse(client.lines.at(1)), app.live().snapshot());
-
-        app.settings().setServerEnabled(false);
-        app.applyServerSettings();
-        QVERIFY(!app.server()->isListening());
-        QVERIFY(state.size() >= 2);
-
-        // Port in use: logged at warning level, still announced, server stays stopped.
-        QTcpServer squatter;
-        QVERIFY(squatter.listen(QHostAddress::LocalHost, 0));
-        app.settings().setServerEnabled(true);
-        app.settings().setServerPort(squatter.serverPort());
-        state.clear();
-        log.lines.clear();
-        app.applyServerSettings();
-        QVERIFY(!app.server()->isListening());
-        QVERIFY(!state.isEmpty());
-        const QString expected = QStringLiteral("[corvane] Could not listen on port %1: ").arg(squatter.serverPort());
-        bool logged = false;
-        for (const auto &line : std::as_const(log.lines))
-            logged = logged || (line.first == LOG_WARNING && line.second.startsWith(expected));
-        QVERIFY2(logged, qPrintable(expected));
-
-        // A port that does not fit in 16 bits must not wrap around to another one.
-        app.settings().setServerPort(65536 + 80);
-        log.lines.clear();
-        app.applyServerSettings();
-        QVERIFY(!app.server()->isListening());
-        QCOMPARE(log.lines.size(), 1);
-        QCOMPARE(log.lines.first().first, LOG_WARNING);
-        QVERIFY(log.lines.first().second.startsWith(QStringLiteral("[corvane] Could not listen on port 65616: ")));
-
-        app.settings().setServerPort(appPort);
-        app.applyServerSettings();
-        QVERIFY(app.server()->isListening());
-    }
-
-    void appAnswersCommands()
-    {
-        QTemporaryDir dir;
-        const quint16 appPort = freePort();
-        writeSettings(dir.filePath(QStringLiteral("settings.json")),
-                      {{QStringLiteral("server_enabled"), true}, {QStringLiteral("server_port"), appPort}});
-        App app(AppEnvironment{dir.filePath(QStringLiteral("settings.json")), QString()});
-        app.live().apply({{QStringLiteral("sport"), QStringLiteral("volleyball")}});
-
-        Client client(appPort);
-        QTRY_COMPARE(client.lines.size(), 1);
-        client.take();
-        client.send("status\ndevices\n{\"op\":\"use\",\"device\":\"abc\"}\nuse\nx\n");
-        QTRY_COMPARE(client.lines.size(), 5);
-        QCOMPARE(client.take(), QByteArray(R"({"account":"","device":"","live":false,"message":"","ok":true,"op":"status",)"
-                                           R"("signed_in":false,"source":"","sport":"volleyball"})"));
-        QCOMPARE(client.take(), QByteArray(R"({"devices":[],"ok":true,"op":"devices"})"));
-        QCOMPARE(client.take(), QByteArray(R"({"error":"unknown_device","ok":false,"op":"use"})"));
-        QCOMPARE(client.take(), QByteArray(R"({"error":"unknown_device","ok":false,"op":"use"})"));
-        QCOMPARE(client.take(), QByteArray(R"({"error":"unknown_op","ok":false,"op":"x"})"));
-        QCOMPARE(app.settings().selectedDevice(), QString());
     }
 };
 

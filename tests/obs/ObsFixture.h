@@ -4,10 +4,10 @@
 // canvas (so that OBS runs deferred source updates on its video thread as it does in the
 // application), OBS's own FreeType text source module, and then our plugin code through
 // Module::load with a test environment.
-#include "core/AppEnvironment.h"
-#include "core/Module.h"
-#include "live/TextSource.h"
-#include "TestSettings.h"
+#include "app/AppEnvironment.h"
+#include "obs/Module.h"
+#include "obs/TextSource.h"
+#include "support/TestSettings.h"
 
 #include <obs.h>
 

@@ -1,14 +1,13 @@
 // The corvane_graphics source under libobs, with a stand-in "browser_source" that records
 // the settings it is given (Debian's OBS ships no browser source), and App's output list
 // coming from the portal simulator.
-#include "core/App.h"
-#include "core/Module.h"
-#include "live/GraphicsSource.h"
-
-#include "../support/PortalSimProcess.h"
+#include "app/App.h"
+#include "obs/GraphicsSource.h"
+#include "obs/Module.h"
+#include "support/PortalSimProcess.h"
 
 #include <obs.h>
-#include <util/base.h>
+#include "base/Log.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,7 +15,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cstdarg>
 #include <cstdio>
 
 using namespace corvane;
@@ -30,11 +28,9 @@ QStringList g_log;
 obs_source_t *g_child = nullptr; // the newest stand-in browser source
 int g_childUpdates = 0;
 
-void captureLog(int level, const char *format, va_list args, void *)
+void captureLog(LogLevel level, const char *line)
 {
-    char line[1024];
-    vsnprintf(line, sizeof line, format, args);
-    g_log << QStringLiteral("%1 %2").arg(level).arg(QString::fromUtf8(line));
+    g_log << QStringLiteral("%1 %2").arg(int(level)).arg(QString::fromUtf8(line));
 }
 
 void recordChild(obs_data_t *) { ++g_childUpdates; }
@@ -135,11 +131,11 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(!m_sim.start().isEmpty());
-        base_set_log_handler(captureLog, nullptr);
+        setLogSink(captureLog);
         QVERIFY(obs_startup("en-US", QFile::encodeName(m_dir.path()).constData(), nullptr));
         Module::loadLocaleFile(CORVANE_SOURCE_DIR "/locale/en-US.ini");
         QCOMPARE(QByteArray(Module::text("GraphicsNone")), QByteArray("No graphics outputs"));
-        registerGraphicsSource();
+        GraphicsSource::registerType();
 
         QFile settings(m_dir.filePath(QStringLiteral("settings.json")));
         QVERIFY(settings.open(QIODevice::WriteOnly));
@@ -165,7 +161,7 @@ private Q_SLOTS:
         g_log.clear();
         obs_source_t *source = create({{key("url"), QStringLiteral("https://example.invalid/")}});
         QVERIFY(g_log.contains(QStringLiteral("%1 [corvane] this OBS has no browser source, so graphics cannot be shown")
-                                   .arg(LOG_ERROR)));
+                                   .arg(int(LogLevel::Error))));
         if (source) {
             QCOMPARE(obs_source_get_width(source), 0u);
             obs_source_release(source);

@@ -1,11 +1,12 @@
+#include "app/App.h"
 #include "cloud/PortalClientJar.h"
-#include "core/App.h"
-#include "core/Module.h"
+#include "obs/Module.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <QPointer>
 #include <QTest>
 
 using namespace corvane;

@@ -1,13 +1,14 @@
 // The corvane_text source inside the real libobs 30, wrapping OBS's real FreeType text
 // source: what the wrapped source is told to show, and what the properties window offers.
-#include "ObsFixture.h"
-#include "core/App.h"
-#include "live/TextSource.h"
+#include "app/App.h"
+#include "obs/ObsFixture.h"
+#include "obs/TextSource.h"
 
 #include <obs.h>
 
 #include <QTest>
 
+#include <cstring>
 #include <vector>
 
 using namespace corvane;
@@ -66,6 +67,25 @@ private Q_SLOTS:
     {
         App::instance()->live().clear();
         obs_wait_for_destroy_queue();
+    }
+
+    void childTypeFollowsPreference()
+    {
+        const auto only = [](std::initializer_list<const char *> ids) {
+            return [ids](const char *id) {
+                for (const char *known : ids)
+                    if (std::strcmp(known, id) == 0)
+                        return true;
+                return false;
+            };
+        };
+        QCOMPARE(QByteArray(TextSource::chooseChildType(only({"text_ft2_source"}))), QByteArray("text_ft2_source"));
+        QCOMPARE(QByteArray(TextSource::chooseChildType(only({"text_ft2_source", "text_ft2_source_v2"}))),
+                 QByteArray("text_ft2_source_v2"));
+        QCOMPARE(QByteArray(TextSource::chooseChildType(only({"text_ft2_source_v2", "text_gdiplus"}))), QByteArray("text_gdiplus"));
+        QCOMPARE(QByteArray(TextSource::chooseChildType(only({"text_gdiplus", "text_gdiplus_v3", "text_gdiplus_v2"}))),
+                 QByteArray("text_gdiplus_v3"));
+        QVERIFY(!TextSource::chooseChildType(only({"browser_source", "color_source"})));
     }
 
     void wrapsTheFreeTypeSource()

@@ -1,9 +1,9 @@
 // corvane_text sources are created, updated and destroyed on OBS's threads while live data
 // is applied on another. Nothing may crash, race or refresh a destroyed source; the tsan
 // preset runs this under ThreadSanitizer.
-#include "ObsFixture.h"
-#include "core/App.h"
-#include "live/TextSource.h"
+#include "app/App.h"
+#include "obs/ObsFixture.h"
+#include "obs/TextSource.h"
 
 #include <obs.h>
 

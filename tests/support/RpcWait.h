@@ -1,7 +1,7 @@
 #pragma once
 
-#include "device/RpcClient.h"
-#include "device/RpcResult.h"
+#include "device/rpc/RpcClient.h"
+#include "device/rpc/RpcResult.h"
 
 #include <QTest>
 

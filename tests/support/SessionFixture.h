@@ -1,10 +1,9 @@
 #pragma once
 
-#include "DevSimProcess.h"
-
 #include "device/DeviceSession.h"
-#include "device/RpcClient.h"
-#include "device/UsbLink.h"
+#include "device/rpc/RpcClient.h"
+#include "device/usb/UsbLink.h"
+#include "support/DevSimProcess.h"
 
 #include <QJsonDocument>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "device/BleAssembler.h"
+#include "device/ble/BleAssembler.h"
 
 #include <utility>
 

@@ -1,4 +1,6 @@
-#include "device/DeviceWebApi.h"
+#include "device/lan/DeviceWebApi.h"
+
+#include "device/rpc/RpcCode.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -172,7 +174,7 @@ QString webErrorCode(int status, const QJsonObject &body)
         }
         case CodeRule::CsrfCheck:
             if (body.value(QLatin1String("error")).toString() == QLatin1String("csrf_invalid"))
-                return QStringLiteral("unauthorized");
+                return RpcCode::Unauthorized;
             return QString::fromLatin1(entry.code);
         case CodeRule::Fixed:
             return QString::fromLatin1(entry.code);
@@ -189,7 +191,7 @@ WebAnswer translateWebAnswer(const QString &method, int status, const QByteArray
         if (route && route->doneWhenDropped)
             answer.result = RpcResult::success(QJsonObject{{QStringLiteral("status"), QStringLiteral("ok")}});
         else
-            answer.result = RpcResult::failure(QStringLiteral("unreachable"), QStringLiteral("Could not reach the device on your network."));
+            answer.result = RpcResult::failure(RpcCode::Unreachable, QStringLiteral("Could not reach the device on your network."));
         return answer;
     }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/RpcResult.h"
+#include "device/rpc/RpcResult.h"
 
 #include <QByteArray>
 #include <QJsonObject>

@@ -1,7 +1,8 @@
-#include "device/HttpAdminTransport.h"
+#include "device/lan/HttpAdminTransport.h"
 
-#include "device/DeviceWebApi.h"
-#include "device/RpcResult.h"
+#include "device/lan/DeviceWebApi.h"
+#include "device/rpc/RpcCode.h"
+#include "device/rpc/RpcResult.h"
 
 #include <QIODevice>
 #include <QJsonDocument>
@@ -88,12 +89,12 @@ void HttpAdminTransport::send(const QByteArray &json)
     const QJsonObject params = envelope.value(QLatin1String("params")).toObject();
 
     if (!m_connected) {
-        emitReply(id, RpcResult::failure(QStringLiteral("disconnected"), QStringLiteral("Not connected to a device")));
+        emitReply(id, RpcResult::failure(RpcCode::Disconnected, QStringLiteral("Not connected to a device")));
         return;
     }
     const WebRoute *route = findWebRoute(method);
     if (!route) {
-        emitReply(id, RpcResult::failure(QStringLiteral("not_available_here"),
+        emitReply(id, RpcResult::failure(RpcCode::NotAvailableHere,
                                          QStringLiteral("This is only available over USB or Bluetooth, not over the network.")));
         return;
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/RpcTransport.h"
+#include "device/rpc/RpcTransport.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -40,7 +40,8 @@ public:
     QByteArray csrfToken() const { return m_csrfToken; }
 
     // Test seam: a shorter transfer time-out than the 30 s a slow device may need.
-    void setRequestTimeoutForTests(int ms) { m_requestTimeoutMs = ms; }
+    // The deadline of each web request; its link shortens it for tests.
+    void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
 
 private:
     void start(qint64 id, const QString &method, const WebRoute &route, const QJsonObject &params);

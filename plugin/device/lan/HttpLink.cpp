@@ -1,6 +1,7 @@
-#include "device/HttpLink.h"
+#include "device/lan/HttpLink.h"
 
-#include "device/HttpAdminTransport.h"
+#include "device/lan/HttpAdminTransport.h"
+#include "device/rpc/RpcCode.h"
 
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -31,7 +32,7 @@ RpcTransport *HttpLink::rpcTransport() const
 void HttpLink::setTimingForTests(const Timing &timing)
 {
     m_timing = timing;
-    m_transport->setRequestTimeoutForTests(timing.requestTimeoutMs);
+    m_transport->setRequestTimeout(timing.requestTimeoutMs);
 }
 
 void HttpLink::abandonCheck()
@@ -75,7 +76,7 @@ void HttpLink::onStatusChecked(QNetworkReply *reply, quint32 generation)
         Q_EMIT opened(QJsonObject());
         return;
     }
-    Q_EMIT failed(QStringLiteral("unreachable"),
+    Q_EMIT failed(RpcCode::Unreachable,
                   QStringLiteral("Could not reach %1 on your network. Check the address, and that this computer and the device are on "
                                  "the same network.")
                       .arg(m_host));

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "device/DeviceLink.h"
-#include "device/DeviceWebApi.h"
+#include "device/lan/DeviceWebApi.h"
 
 #include <QNetworkAccessManager>
 #include <QPointer>

@@ -1,4 +1,4 @@
-#include "device/TlsFeed.h"
+#include "device/lan/TlsFeed.h"
 
 #include <QJsonDocument>
 #include <QSslSocket>

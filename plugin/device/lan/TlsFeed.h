@@ -37,9 +37,10 @@ public:
     // The delay the next reconnection will wait.
     int reconnectDelay() const { return m_reconnectDelay; }
 
-    // Test seams: shorter delays, and a port other than the device's fixed one.
+    // The device's fixed port unless told otherwise (the simulator listens elsewhere).
+    void setPort(quint16 port) { m_port = port; }
+    // Test seam: shorter delays.
     void setTimingForTests(const Timing &timing);
-    void setPortForTests(quint16 port) { m_port = port; }
 
 Q_SIGNALS:
     void connectedChanged(bool connected, const QString &detail);

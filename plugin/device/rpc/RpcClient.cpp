@@ -1,6 +1,7 @@
-#include "device/RpcClient.h"
+#include "device/rpc/RpcClient.h"
 
-#include "device/RpcTransport.h"
+#include "device/rpc/RpcCode.h"
+#include "device/rpc/RpcTransport.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -61,7 +62,7 @@ void RpcClient::pump()
             RpcCallback callback = std::move(m_queue.front().callback);
             m_queue.pop_front();
             if (callback)
-                callback(RpcResult::failure(QStringLiteral("disconnected"), QStringLiteral("Not connected to a device")));
+                callback(RpcResult::failure(RpcCode::Disconnected, QStringLiteral("Not connected to a device")));
             if (!self)
                 return;
             continue;
@@ -132,7 +133,7 @@ void RpcClient::onMessage(const QByteArray &json)
     if (message.isEmpty())
         message = QStringLiteral("The device rejected '%1'").arg(m_current.method);
 
-    if (code == QLatin1String("busy") && m_current.retries < kMaxBusyRetries) {
+    if (code == RpcCode::Busy && m_current.retries < kMaxBusyRetries) {
         RpcRequest retry = std::move(m_current);
         m_current = RpcRequest();
         ++retry.retries;
@@ -154,7 +155,7 @@ void RpcClient::onSendFailed(const QString &code, const QString &text)
 void RpcClient::onTimeout()
 {
     if (m_busy)
-        finish(RpcResult::failure(QStringLiteral("timeout"),
+        finish(RpcResult::failure(RpcCode::Timeout,
                                   QStringLiteral("The device did not answer '%1' in time").arg(m_current.method)));
 }
 

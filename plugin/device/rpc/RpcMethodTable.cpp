@@ -1,6 +1,6 @@
-#include "device/RpcMethodTable.h"
+#include "device/rpc/RpcMethodTable.h"
 
-#include "device/RpcClient.h"
+#include "device/rpc/RpcClient.h"
 
 namespace corvane {
 
@@ -9,44 +9,43 @@ namespace {
 struct Row {
     const char *name;
     qint32 timeoutMs;
-    bool network;
 };
 
 constexpr Row Rows[] = {
-    {"login", 20000, true},
-    {"getStatus", 20000, true},
-    {"getState", 6000, true},
-    {"changePassword", 20000, true},
-    {"ensureApiToken", 20000, true},
-    {"scanWifi", 40000, true},
-    {"configureWifi", 20000, true},
-    {"getEspNow", 20000, false},
-    {"setEspNow", 20000, false},
-    {"getControllerList", 20000, true},
-    {"getControllerConfig", 20000, true},
-    {"setControllerConfig", 20000, true},
-    {"getSettings", 20000, true},
-    {"setSettings", 20000, true},
-    {"networkTest", 25000, true},
-    {"otaCheck", 30000, true},
-    {"otaApply", 20000, true},
-    {"otaProgress", 8000, true},
-    {"c6OtaStatus", 20000, true},
-    {"c6OtaApply", 20000, true},
-    {"blePasskey", 20000, true},
-    {"getLogs", 30000, false},
-    {"resetLocalPassword", 20000, false},
-    {"factoryReset", 20000, false},
-    {"clearMqttConfig", 20000, false},
-    {"setDeviceId", 20000, true},
-    {"reboot", 8000, true},
+    {"login", 20000},
+    {"getStatus", 20000},
+    {"getState", 6000},
+    {"changePassword", 20000},
+    {"ensureApiToken", 20000},
+    {"scanWifi", 40000},
+    {"configureWifi", 20000},
+    {"getEspNow", 20000},
+    {"setEspNow", 20000},
+    {"getControllerList", 20000},
+    {"getControllerConfig", 20000},
+    {"setControllerConfig", 20000},
+    {"getSettings", 20000},
+    {"setSettings", 20000},
+    {"networkTest", 25000},
+    {"otaCheck", 30000},
+    {"otaApply", 20000},
+    {"otaProgress", 8000},
+    {"c6OtaStatus", 20000},
+    {"c6OtaApply", 20000},
+    {"blePasskey", 20000},
+    {"getLogs", 30000},
+    {"resetLocalPassword", 20000},
+    {"factoryReset", 20000},
+    {"clearMqttConfig", 20000},
+    {"setDeviceId", 20000},
+    {"reboot", 8000},
 };
 
 QList<RpcMethodInfo> buildTable()
 {
     QList<RpcMethodInfo> table;
     for (const Row &row : Rows)
-        table.append(RpcMethodInfo{QString::fromLatin1(row.name), row.timeoutMs, row.network});
+        table.append(RpcMethodInfo{QString::fromLatin1(row.name), row.timeoutMs});
     return table;
 }
 
@@ -71,12 +70,6 @@ qint32 rpcTimeoutMs(const QString &method)
 {
     const RpcMethodInfo *info = rpcMethodInfo(method);
     return info ? info->timeoutMs : RpcClient::kDefaultTimeoutMs;
-}
-
-bool rpcCarriedOverNetwork(const QString &method)
-{
-    const RpcMethodInfo *info = rpcMethodInfo(method);
-    return info && info->network;
 }
 
 } // namespace corvane

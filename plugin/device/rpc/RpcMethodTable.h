@@ -5,12 +5,11 @@
 
 namespace corvane {
 
-// One admin method of the device: its default deadline and whether the local-network
-// transport carries it (the others are refused there with NotAvailableHereCode).
+// One admin method of the device and its default deadline. Which transports carry it is
+// theirs to say: the network transport's route table lists what the web API serves.
 struct RpcMethodInfo {
     QString name;
     qint32 timeoutMs;
-    bool network;
 };
 
 // Every admin method the plugin issues, in the device's documented order.
@@ -19,21 +18,9 @@ const QList<RpcMethodInfo> &rpcMethodTable();
 const RpcMethodInfo *rpcMethodInfo(const QString &method);
 // The method's default deadline; RpcClient's default for an unknown method.
 qint32 rpcTimeoutMs(const QString &method);
-// Whether the local-network transport carries `method`; false for an unknown method.
-bool rpcCarriedOverNetwork(const QString &method);
 
 // Deadlines that differ from the table by circumstance.
 constexpr qint32 kLoginThroughReceiverTimeoutMs = 30000; // "login" relayed over the air
 constexpr qint32 kC6OtaStatusPollTimeoutMs = 8000;       // "c6OtaStatus" inside the progress loop
-
-// How the network transport refuses a method it does not carry.
-inline QString notAvailableHereCode()
-{
-    return QStringLiteral("not_available_here");
-}
-inline QString notAvailableHereMessage()
-{
-    return QStringLiteral("This is only available over USB or Bluetooth, not over the network.");
-}
 
 } // namespace corvane

@@ -1,4 +1,4 @@
-#include "device/RpcTransport.h"
+#include "device/rpc/RpcTransport.h"
 
 namespace corvane {
 

@@ -1,6 +1,6 @@
-#include "device/ControllerCascade.h"
+#include "device/settings/ControllerCascade.h"
 
-#include "device/ControllerCatalog.h"
+#include "device/settings/ControllerCatalog.h"
 
 #include <algorithm>
 

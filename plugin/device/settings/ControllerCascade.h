@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/ControllerChoice.h"
+#include "device/settings/ControllerChoice.h"
 
 #include <QList>
 #include <QString>

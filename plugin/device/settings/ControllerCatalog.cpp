@@ -1,4 +1,4 @@
-#include "device/ControllerCatalog.h"
+#include "device/settings/ControllerCatalog.h"
 
 #include <QHash>
 

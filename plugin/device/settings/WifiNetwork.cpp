@@ -1,4 +1,4 @@
-#include "device/WifiNetwork.h"
+#include "device/settings/WifiNetwork.h"
 
 #include <QJsonArray>
 #include <QSet>

@@ -1,4 +1,4 @@
-#include "device/WirelessLink.h"
+#include "device/settings/WirelessLink.h"
 
 namespace corvane {
 

@@ -1,4 +1,4 @@
-#include "cloud/CloudRelay.h"
+#include "device/usb/CloudRelay.h"
 
 #include <QTcpSocket>
 

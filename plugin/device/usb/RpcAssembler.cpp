@@ -1,4 +1,4 @@
-#include "device/RpcAssembler.h"
+#include "device/usb/RpcAssembler.h"
 
 namespace corvane {
 

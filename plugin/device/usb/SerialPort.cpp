@@ -1,4 +1,4 @@
-#include "device/SerialPort.h"
+#include "device/usb/SerialPort.h"
 
 #include <QDeadlineTimer>
 #include <QSerialPort>

@@ -1,6 +1,6 @@
-#include "cloud/StreamRelay.h"
+#include "device/usb/StreamRelay.h"
 
-#include "device/FrameProtocol.h"
+#include "device/usb/FrameProtocol.h"
 
 #include <QTcpSocket>
 

@@ -1,7 +1,8 @@
-#include "device/UsbAdminTransport.h"
+#include "device/usb/UsbAdminTransport.h"
 
-#include "device/FrameProtocol.h"
-#include "device/SerialPort.h"
+#include "device/rpc/RpcCode.h"
+#include "device/usb/FrameProtocol.h"
+#include "device/usb/SerialPort.h"
 
 namespace corvane {
 
@@ -19,7 +20,7 @@ bool UsbAdminTransport::isConnected() const
 void UsbAdminTransport::send(const QByteArray &json)
 {
     if (!isConnected()) {
-        Q_EMIT sendFailed(QStringLiteral("disconnected"), QStringLiteral("The USB device is not connected"));
+        Q_EMIT sendFailed(RpcCode::Disconnected, QStringLiteral("The USB device is not connected"));
         return;
     }
     const QList<QByteArray> frames = fragmentRpc(json);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/RpcTransport.h"
+#include "device/rpc/RpcTransport.h"
 
 #include <QPointer>
 

@@ -1,10 +1,10 @@
-#include "device/UsbLink.h"
+#include "device/usb/UsbLink.h"
 
-#include "cloud/CloudRelay.h"
-#include "cloud/StreamRelay.h"
-#include "device/FrameProtocol.h"
-#include "device/SerialPort.h"
-#include "device/UsbAdminTransport.h"
+#include "device/usb/CloudRelay.h"
+#include "device/usb/FrameProtocol.h"
+#include "device/usb/SerialPort.h"
+#include "device/usb/StreamRelay.h"
+#include "device/usb/UsbAdminTransport.h"
 
 #include <QJsonDocument>
 #include <QPointer>
@@ -34,7 +34,7 @@ UsbLink::UsbLink(const QString &portName, QObject *parent)
     m_receiverTimer->setSingleShot(true);
     // A coarse timer may fire a little early; the pace is a minimum spacing on the wire.
     m_paceTimer->setTimerType(Qt::PreciseTimer);
-    setTimingForTests(Timing{});
+    applyTiming(Timing{});
 
     connect(m_cloudRelay, &CloudRelay::toDevice, this, &UsbLink::queueTunnel);
     connect(m_streamRelay, &StreamRelay::toDevice, this, &UsbLink::queueStream);
@@ -59,6 +59,11 @@ UsbLink::~UsbLink()
 }
 
 void UsbLink::setTimingForTests(const Timing &timing)
+{
+    applyTiming(timing);
+}
+
+void UsbLink::applyTiming(const Timing &timing)
 {
     m_timing = timing;
     m_helloTimer->setInterval(timing.helloIntervalMs);

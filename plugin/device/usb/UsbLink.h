@@ -1,7 +1,7 @@
 #pragma once
 
 #include "device/DeviceLink.h"
-#include "device/RpcAssembler.h"
+#include "device/usb/RpcAssembler.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -70,6 +70,7 @@ Q_SIGNALS:
     void tunnelChanged();
 
 private:
+    void applyTiming(const Timing &timing);
     void sendControl(const QJsonObject &message);
     void onReadyRead(const QByteArray &data);
     void onPortError(const QString &message);

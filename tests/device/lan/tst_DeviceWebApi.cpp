@@ -1,4 +1,4 @@
-#include "device/DeviceWebApi.h"
+#include "device/lan/DeviceWebApi.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

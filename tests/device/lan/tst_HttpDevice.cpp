@@ -1,12 +1,11 @@
-#include "RpcWait.h"
-#include "DevSimProcess.h"
-#include "ScriptedWebServer.h"
-
 #include "device/DeviceSession.h"
-#include "device/HttpAdminTransport.h"
-#include "device/HttpLink.h"
-#include "device/RpcClient.h"
-#include "device/UsbLink.h"
+#include "device/lan/HttpAdminTransport.h"
+#include "device/lan/HttpLink.h"
+#include "device/lan/ScriptedWebServer.h"
+#include "device/rpc/RpcClient.h"
+#include "device/usb/UsbLink.h"
+#include "support/DevSimProcess.h"
+#include "support/RpcWait.h"
 
 #include <QJsonArray>
 #include <QSignalSpy>

@@ -1,9 +1,8 @@
-#include "RpcWait.h"
-#include "ScriptedWebServer.h"
-
-#include "device/HttpAdminTransport.h"
-#include "device/HttpLink.h"
-#include "device/RpcClient.h"
+#include "device/lan/HttpAdminTransport.h"
+#include "device/lan/HttpLink.h"
+#include "device/lan/ScriptedWebServer.h"
+#include "device/rpc/RpcClient.h"
+#include "support/RpcWait.h"
 
 #include <QJsonDocument>
 #include <QSignalSpy>

@@ -1,5 +1,5 @@
-#include "TestNetwork.h"
-#include "device/TlsFeed.h"
+#include "device/lan/TlsFeed.h"
+#include "support/TestNetwork.h"
 
 #include <QJsonDocument>
 #include <QProcess>
@@ -110,7 +110,7 @@ private Q_SLOTS:
         FeedServer server(m_cert, m_key);
         QVERIFY(server.listen());
         TlsFeed feed;
-        feed.setPortForTests(server.port());
+        feed.setPort(server.port());
         authenticate(feed, server, QStringLiteral("abc\"123"));
         QCOMPARE(server.received.first(), QByteArray("{\"token\":\"abc\\\"123\",\"type\":\"auth\"}\r\n"));
         QVERIFY(feed.isAuthenticated());
@@ -137,7 +137,7 @@ private Q_SLOTS:
         FeedServer server(m_cert, m_key);
         QVERIFY(server.listen());
         TlsFeed feed;
-        feed.setPortForTests(server.port());
+        feed.setPort(server.port());
         feed.setTimingForTests(kFast);
         QSignalSpy connected(&feed, &TlsFeed::connectedChanged);
         QSignalSpy envelopes(&feed, &TlsFeed::envelope);
@@ -164,7 +164,7 @@ private Q_SLOTS:
         FeedServer server(m_cert, m_key);
         QVERIFY(server.listen());
         TlsFeed feed;
-        feed.setPortForTests(server.port());
+        feed.setPort(server.port());
         feed.setTimingForTests(kFast);
         authenticate(feed, server);
         QCOMPARE(feed.reconnectDelay(), kFast.firstDelayMs);
@@ -205,7 +205,7 @@ private Q_SLOTS:
         // No listener on this port: every attempt fails before reaching the host.
         const quint16 closedPort = test::unusedLocalPort();
         QVERIFY(closedPort != 0);
-        feed.setPortForTests(closedPort);
+        feed.setPort(closedPort);
         feed.start(QStringLiteral("127.0.0.1"), QStringLiteral("t"));
         QTRY_COMPARE(feed.reconnectDelay(), 45);
         QTest::qWait(150);
@@ -220,7 +220,7 @@ private Q_SLOTS:
         QVERIFY(port != 0);
 
         TlsFeed feed;
-        feed.setPortForTests(port);
+        feed.setPort(port);
         feed.setTimingForTests(kFast);
         QSignalSpy connected(&feed, &TlsFeed::connectedChanged);
         feed.start(QStringLiteral("127.0.0.1"), QStringLiteral("t"));
@@ -241,7 +241,7 @@ private Q_SLOTS:
         FeedServer server(m_expiredCert, m_expiredKey);
         QVERIFY(server.listen());
         TlsFeed feed;
-        feed.setPortForTests(server.port());
+        feed.setPort(server.port());
         authenticate(feed, server);
         QSignalSpy envelopes(&feed, &TlsFeed::envelope);
         server.send("{\"away_score\":\"4\"}\n");
@@ -253,7 +253,7 @@ private Q_SLOTS:
         FeedServer server(m_cert, m_key);
         QVERIFY(server.listen());
         TlsFeed feed;
-        feed.setPortForTests(server.port());
+        feed.setPort(server.port());
         feed.setTimingForTests(kFast);
         authenticate(feed, server);
 
@@ -278,7 +278,7 @@ private Q_SLOTS:
         FeedServer server(m_cert, m_key);
         QVERIFY(server.listen());
         TlsFeed feed;
-        feed.setPortForTests(server.port());
+        feed.setPort(server.port());
         authenticate(feed, server);
         int seen = 0;
         connect(&feed, &TlsFeed::envelope, this, [&] {

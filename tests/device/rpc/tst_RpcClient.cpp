@@ -1,5 +1,5 @@
-#include "device/RpcClient.h"
-#include "device/RpcTransport.h"
+#include "device/rpc/RpcClient.h"
+#include "device/rpc/RpcTransport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

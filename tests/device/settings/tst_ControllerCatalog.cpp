@@ -1,5 +1,5 @@
-#include "device/ControllerCascade.h"
-#include "device/ControllerCatalog.h"
+#include "device/settings/ControllerCascade.h"
+#include "device/settings/ControllerCatalog.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/FrameProtocol.h"
+#include "device/usb/FrameProtocol.h"
 
 // The decoding steps taken word for word: drop one byte from the front after a bad length
 // or checksum and search again from the start. Slow on noise; kept for the tests and the

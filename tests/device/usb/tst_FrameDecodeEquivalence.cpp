@@ -1,5 +1,5 @@
-#include "device/FrameProtocol.h"
-#include "LiteralFrameDecoder.h"
+#include "device/usb/FrameProtocol.h"
+#include "device/usb/LiteralFrameDecoder.h"
 
 #include <QRandomGenerator>
 #include <QTest>

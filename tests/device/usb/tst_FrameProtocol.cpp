@@ -1,4 +1,4 @@
-#include "device/FrameProtocol.h"
+#include "device/usb/FrameProtocol.h"
 
 #include <QJsonDocument>
 #include <QTest>

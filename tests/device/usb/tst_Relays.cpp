@@ -1,7 +1,7 @@
-#include "TestNetwork.h"
-#include "cloud/CloudRelay.h"
-#include "cloud/StreamRelay.h"
-#include "device/FrameProtocol.h"
+#include "device/usb/CloudRelay.h"
+#include "device/usb/FrameProtocol.h"
+#include "device/usb/StreamRelay.h"
+#include "support/TestNetwork.h"
 
 #include <QJsonDocument>
 #include <QPointer>

@@ -1,11 +1,10 @@
-#include "RpcWait.h"
-#include "DevSimProcess.h"
-
-#include "cloud/CloudRelay.h"
-#include "cloud/StreamRelay.h"
-#include "device/RpcClient.h"
-#include "device/RpcTransport.h"
-#include "device/UsbLink.h"
+#include "device/rpc/RpcClient.h"
+#include "device/rpc/RpcTransport.h"
+#include "device/usb/CloudRelay.h"
+#include "device/usb/StreamRelay.h"
+#include "device/usb/UsbLink.h"
+#include "support/DevSimProcess.h"
+#include "support/RpcWait.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

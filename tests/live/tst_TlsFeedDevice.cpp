@@ -1,13 +1,11 @@
 // TlsFeed against the simulated device's secure live feed: the token comes from the device
 // itself (ensureApiToken through a signed-in USB session), live lines follow the game, and
 // the device's refusals and dropped connections reach the feed and the source manager.
-#include "SessionFixture.h"
-
 #include "cloud/PortalClient.h"
-#include "core/SettingsStore.h"
-#include "device/TlsFeed.h"
+#include "device/lan/TlsFeed.h"
 #include "live/LiveData.h"
 #include "live/SourceManager.h"
+#include "support/SessionFixture.h"
 
 #include <QSignalSpy>
 
@@ -52,7 +50,7 @@ private Q_SLOTS:
         const quint16 port = quint16(f.sim.waitFor(QStringLiteral("FEED ")).mid(5).toUInt());
         QVERIFY(port != 0);
         TlsFeed feed;
-        feed.setPortForTests(port);
+        feed.setPort(port);
         QSignalSpy connected(&feed, &TlsFeed::connectedChanged);
         feed.start(QStringLiteral("127.0.0.1"), QStringLiteral("guessed"));
         QVERIFY(connected.wait(10000));
@@ -67,7 +65,7 @@ private Q_SLOTS:
         QVERIFY(f.port != 0);
         QCOMPARE(f.token.size(), 40);
         TlsFeed feed;
-        feed.setPortForTests(f.port);
+        feed.setPort(f.port);
         QSignalSpy connected(&feed, &TlsFeed::connectedChanged);
         QSignalSpy envelopes(&feed, &TlsFeed::envelope);
         feed.start(QStringLiteral("127.0.0.1"), f.token);
@@ -82,7 +80,7 @@ private Q_SLOTS:
         }
         // A token other than the device's current one is refused for good.
         TlsFeed stale;
-        stale.setPortForTests(f.port);
+        stale.setPort(f.port);
         QSignalSpy refused(&stale, &TlsFeed::connectedChanged);
         stale.start(QStringLiteral("127.0.0.1"), f.token.left(39) + QLatin1Char('x'));
         QVERIFY(refused.wait(10000));
@@ -97,7 +95,7 @@ private Q_SLOTS:
         QList<QPair<bool, QString>> events;
         TlsFeed feed;
         feed.setTimingForTests(kQuickRetry);
-        feed.setPortForTests(f.port);
+        feed.setPort(f.port);
         connect(&feed, &TlsFeed::connectedChanged, this, [&](bool up, const QString &detail) { events.append({up, detail}); });
         feed.start(QStringLiteral("127.0.0.1"), f.token);
         QVERIFY(QTest::qWaitFor([&] { return events.size() == 1; }, 10000));
@@ -123,8 +121,7 @@ private Q_SLOTS:
         PortalClient portal;
         portal.setBaseUrl(QStringLiteral("http://127.0.0.1:9"));
         LiveData live;
-        SettingsStore settings;
-        SourceManager manager(&portal, &live, &settings);
+        SourceManager manager(&portal, &live);
         manager.setFeedPortForTests(f.port);
         manager.useLan(QStringLiteral("CV-1001"), {QStringLiteral("127.0.0.1"), f.token, QStringLiteral("Gym board")});
         QVERIFY(QTest::qWaitFor([&] { return manager.message() == QLatin1String("Connected to Gym board, waiting for scoreboard data"); }, 10000));
