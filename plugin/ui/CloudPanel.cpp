@@ -1,7 +1,7 @@
 #include "ui/CloudPanel.h"
 
 #include "device/DeviceSession.h"
-#include "device/UsbLink.h"
+#include "device/usb/UsbLink.h"
 #include "ui/Prompter.h"
 #include "ui/SharePanel.h"
 #include "ui/StatusText.h"

@@ -1,8 +1,8 @@
 #include "ui/PanelBase.h"
 
 #include "device/DeviceSession.h"
-#include "device/RpcClient.h"
-#include "device/RpcMethodTable.h"
+#include "device/rpc/RpcClient.h"
+#include "device/rpc/RpcMethodTable.h"
 
 #include <QLabel>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "device/DeviceSession.h"
-#include "device/RpcResult.h"
+#include "device/rpc/RpcResult.h"
 
 #include <QJsonObject>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/ControllerCascade.h"
+#include "device/settings/ControllerCascade.h"
 #include "ui/PanelBase.h"
 
 #include <QHash>

@@ -1,10 +1,10 @@
 #include "ui/SharePanel.h"
 
-#include "cloud/CloudRelay.h"
-#include "cloud/StreamRelay.h"
-#include "core/App.h"
-#include "core/SettingsStore.h"
-#include "device/UsbLink.h"
+#include "device/usb/CloudRelay.h"
+#include "device/usb/StreamRelay.h"
+#include "app/App.h"
+#include "base/SettingsStore.h"
+#include "device/usb/UsbLink.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -1,7 +1,7 @@
 #include "ui/UpdatesPanel.h"
 
 #include "device/DeviceSession.h"
-#include "device/RpcMethodTable.h"
+#include "device/rpc/RpcMethodTable.h"
 #include "ui/Prompter.h"
 
 #include <QGroupBox>

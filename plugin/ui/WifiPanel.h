@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/WirelessLink.h"
+#include "device/settings/WirelessLink.h"
 #include "ui/PanelBase.h"
 
 class QComboBox;

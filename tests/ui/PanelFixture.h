@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/SessionFixture.h"
+#include "support/SessionFixture.h"
 
 #include "ui/PanelBase.h"
 #include "ui/Prompter.h"

@@ -1,7 +1,7 @@
 // The Advanced tab against corvane-devsim: the factory reset goes on only for the exact word
 // typed, the password reset and the restart only when confirmed, and the device's log.
 
-#include "PanelFixture.h"
+#include "ui/PanelFixture.h"
 
 #include "ui/AdvancedPanel.h"
 

@@ -1,7 +1,7 @@
 // The Security tab against corvane-devsim: the password checks before anything is sent, the
 // password change, the access token flow and an answer that comes after the panel closed.
 
-#include "PanelFixture.h"
+#include "ui/PanelFixture.h"
 
 #include "ui/SecurityPanel.h"
 

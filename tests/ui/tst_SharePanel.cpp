@@ -2,12 +2,12 @@
 // and a local TCP server that stands in for the cloud: every sentence of its text, the byte
 // counts, and the operator's choice kept in the settings.
 
-#include "PanelFixture.h"
-#include "TestNetwork.h"
+#include "ui/PanelFixture.h"
+#include "support/TestNetwork.h"
 
-#include "cloud/CloudRelay.h"
-#include "core/SettingsStore.h"
-#include "device/UsbLink.h"
+#include "device/usb/CloudRelay.h"
+#include "base/SettingsStore.h"
+#include "device/usb/UsbLink.h"
 #include "ui/SharePanel.h"
 
 #include <QCheckBox>

@@ -1,9 +1,9 @@
 // The Status tab against corvane-devsim: the status lines, the live section and the network
 // test loop, each from a user action to the texts shown and the requests the device got.
 
-#include "PanelFixture.h"
+#include "ui/PanelFixture.h"
 
-#include "device/UsbLink.h"
+#include "device/usb/UsbLink.h"
 #include "ui/StatusPanel.h"
 #include "ui/StatusText.h"
 

@@ -1,7 +1,7 @@
 // The Wi-Fi tab against corvane-devsim: scanning, joining a listed or typed network, the
 // wireless receiver notice in its three states, the switch requests and the countdown.
 
-#include "PanelFixture.h"
+#include "ui/PanelFixture.h"
 
 #include "ui/WifiPanel.h"
 
