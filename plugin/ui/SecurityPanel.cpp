@@ -46,6 +46,7 @@ SecurityPanel::SecurityPanel(DeviceSession *session, QWidget *parent)
     m_token = readOnlyField(tr("Access token"), network);
     networkForm->addRow(tr("Access token"), m_token);
     m_tokenNote = makeText(QString(), network);
+    m_tokenNote->hide();
     networkForm->addRow(m_tokenNote);
     m_newToken = new QPushButton(tr("Make a new access token"), network);
     m_copyToken = new QPushButton(tr("Copy token"), network);
@@ -60,7 +61,10 @@ SecurityPanel::SecurityPanel(DeviceSession *session, QWidget *parent)
     m_passkey = readOnlyField(tr("6-digit passkey"), bluetooth);
     bluetoothForm->addRow(tr("6-digit passkey"), m_passkey);
     m_showPasskey = new QPushButton(tr("Show pairing passkey"), bluetooth);
-    bluetoothForm->addRow(m_showPasskey);
+    auto *passkeyRow = new QHBoxLayout;
+    passkeyRow->addWidget(m_showPasskey);
+    passkeyRow->addStretch();
+    bluetoothForm->addRow(passkeyRow);
     bluetoothForm->addRow(makeText(tr("The passkey this computer or phone enters the first time it pairs over Bluetooth. It is only "
                                       "shown over a cable or the network."),
                                    bluetooth));
@@ -74,7 +78,10 @@ SecurityPanel::SecurityPanel(DeviceSession *session, QWidget *parent)
     passwordForm->addRow(tr("New password (at least 8 characters)"), m_new);
     passwordForm->addRow(tr("New password again"), m_repeat);
     m_changePassword = new QPushButton(tr("Change password"), password);
-    passwordForm->addRow(m_changePassword);
+    auto *passwordRow = new QHBoxLayout;
+    passwordRow->addWidget(m_changePassword);
+    passwordRow->addStretch();
+    passwordForm->addRow(passwordRow);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(network);
@@ -102,6 +109,7 @@ void SecurityPanel::refresh()
         m_fingerprint->setText(result.result.value(QLatin1String("tls_fingerprint")).toString());
         if (result.result.value(QLatin1String("api_token_configured")).toBool()) {
             m_token->clear();
+            m_tokenNote->hide();
             m_token->setPlaceholderText(tr("Set – make a new token to see one"));
         }
     });
@@ -128,6 +136,7 @@ void SecurityPanel::makeNewToken()
         }
         m_token->setText(token);
         m_tokenNote->setText(tr("Copy the token now – it is not shown again."));
+        m_tokenNote->show();
         Q_EMIT apiToken(token);
     });
 }

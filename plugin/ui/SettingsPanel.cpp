@@ -117,6 +117,9 @@ SettingsPanel::SettingsPanel(DeviceSession *session, QWidget *parent)
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidget(content);
+    // The page's own background, not the darker one of a scroll area's viewport.
+    scroll->viewport()->setAutoFillBackground(false);
+    content->setAutoFillBackground(false);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(scroll, 1);

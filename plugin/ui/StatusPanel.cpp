@@ -31,15 +31,27 @@ StatusPanel::StatusPanel(DeviceSession *session, QWidget *parent)
     m_testView->setMinimumHeight(110);
     m_testTimer->setSingleShot(true);
 
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(makeText(tr("<b>Device</b>"), this));
-    layout->addWidget(m_status);
+    // The device's own lines on the left, what it reads from the scoreboard on the right.
+    auto *device = new QVBoxLayout;
+    device->addWidget(makeText(tr("<b>Device</b>"), this));
+    device->addWidget(m_status);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_refresh);
     buttons->addStretch();
-    layout->addLayout(buttons);
-    layout->addWidget(makeText(tr("<b>Scoreboard right now</b>"), this));
-    layout->addWidget(m_live);
+    device->addLayout(buttons);
+    device->addStretch();
+    auto *live = new QVBoxLayout;
+    live->addWidget(makeText(tr("<b>Scoreboard right now</b>"), this));
+    live->addWidget(m_live);
+    live->addStretch();
+    auto *top = new QHBoxLayout;
+    top->addLayout(device, 3);
+    top->addSpacing(12);
+    top->addLayout(live, 2);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addSpacing(8);
     layout->addWidget(makeText(tr("<b>Network test</b>"), this));
     layout->addWidget(makeText(tr("Checks the device's local network, internet and cloud connection. Takes about 15 seconds."), this));
     auto *testRow = new QHBoxLayout;
