@@ -218,6 +218,7 @@ void UpdatesPanel::pollFirmware(int failures)
             const QString error = text(answer, "error");
             setFirmwareStatus(tr("Update failed: %1").arg(error.isEmpty() ? tr("unknown error") : error), true);
             m_check->setEnabled(true);
+            m_install->setEnabled(true);
             return;
         }
         m_firmwareTimer->start(m_timing.pollIntervalMs);

@@ -134,8 +134,9 @@ void WifiPanel::scan()
 
 QString WifiPanel::chosenNetwork() const
 {
-    const int index = m_network->currentIndex();
-    if (index >= 0 && m_network->itemText(index) == m_network->currentText())
+    // A listed item's text, picked or put back after a scan, stands for its network name.
+    const int index = m_network->findText(m_network->currentText(), Qt::MatchExactly);
+    if (index >= 0)
         return m_network->itemData(index).toString();
     return m_network->currentText().trimmed();
 }

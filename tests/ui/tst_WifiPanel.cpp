@@ -87,15 +87,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("pick");
         QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("scanAgain");
         QTest::addColumn<QString>("ssid");
-        QTest::newRow("listed network") << 0 << "" << "Arena-Guest";
-        QTest::newRow("typed network not in the list") << -1 << "  Backstage-5G " << "Backstage-5G";
-        QTest::newRow("listed name typed over") << 0 << "Arena-Guest-2" << "Arena-Guest-2";
+        QTest::newRow("listed network") << 0 << "" << false << "Arena-Guest";
+        QTest::newRow("typed network not in the list") << -1 << "  Backstage-5G " << false << "Backstage-5G";
+        QTest::newRow("listed name typed over") << 0 << "Arena-Guest-2" << false << "Arena-Guest-2";
+        QTest::newRow("listed network, scanned again") << 2 << "" << true << "Arena-Staff";
     }
     void joinsTheChosenNetwork()
     {
         QFETCH(int, pick);
         QFETCH(QString, typed);
+        QFETCH(bool, scanAgain);
         QFETCH(QString, ssid);
         PanelDevice f({}, quickJoinChecks());
         QVERIFY(f.ready);
@@ -106,6 +109,8 @@ private Q_SLOTS:
             panel.networkBox()->setCurrentIndex(pick);
         if (!typed.isEmpty())
             panel.networkBox()->setEditText(typed);
+        if (scanAgain)
+            scan(panel);
         panel.passwordField()->setText(QStringLiteral("courtside"));
         panel.connectButton()->click();
         QCOMPARE(panel.messageLabel()->text(), QString::fromUtf8("Sending the network to the device…"));
