@@ -55,7 +55,7 @@ private Q_SLOTS:
         ControllerPanel panel(&f.session);
         QVERIFY(!panel.saveButton()->isEnabled());
         QVERIFY(load(panel));
-        QCOMPARE(labels(panel.box(Level::Maker)), (QStringList{"Corvane wireless / ethernet bridge", "Daktronics", "Electromech", "NEVCO",
+        QCOMPARE(labels(panel.box(Level::Maker)), (QStringList{"All-American", "Corvane wireless / ethernet bridge", "Daktronics", "Electromech", "NEVCO",
                                                                "OES", "Varsity / Sportable"}));
         QCOMPARE(current(panel), (QStringList{"daktronics", "5000", "basketball", "rs232"}));
         QCOMPARE(labels(panel.box(Level::Sport)), (QStringList{"Basketball", "Hockey"}));

@@ -141,6 +141,30 @@ private Q_SLOTS:
         QCOMPARE(panel.wirelessGroup()->title(), QStringLiteral("Wireless input (Xbee)"));
     }
 
+    void otherMakersUseTheRm024Fields()
+    {
+        PanelDevice f;
+        QVERIFY(f.ready);
+        SettingsPanel panel(&f.session);
+        QVERIFY(load(panel, f));
+        pick(panel, Level::Maker, QStringLiteral("allamerican"));
+        QCOMPARE(panel.controllerBox(Level::Input)->currentData().toString(), QStringLiteral("wireless"));
+        QCOMPARE(panel.wirelessGroup()->title(), QStringLiteral("Wireless input (RM024)"));
+        QVERIFY(panel.widgetFor(QStringLiteral("wireless_channel"))->isVisibleTo(&panel));
+        QVERIFY(!panel.widgetFor(QStringLiteral("xbee_channel"))->isVisibleTo(&panel));
+        static_cast<QCheckBox *>(panel.widgetFor(QStringLiteral("wireless_auto_scan")))->setChecked(false);
+        static_cast<QSpinBox *>(panel.widgetFor(QStringLiteral("wireless_channel")))->setValue(42);
+        panel.saveButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(panel.messageLabel()->text(), QStringLiteral("Saved. The device is switching to the new settings."), 15000);
+        QCOMPARE(f.onlyParams(QStringLiteral("setSettings")),
+                 QStringLiteral("{") + commonBody()
+                     + QStringLiteral(R"("input_type":"wireless","manufacturer":"allamerican","model":"8000","mqtt_config_enabled":true,)"
+                                      R"("sport":"basketball","tcp_feed_enabled":true,"test_cloud_data_enabled":false,)"
+                                      R"("usb_tunnel_enabled":false,"usb_tunnel_port":18883,"wireless_auto_scan":false,)"
+                                      R"("wireless_channel":42,"wireless_group":0,"wireless_output_channel":1,)"
+                                      R"("wireless_output_enabled":false,"wireless_output_network_id":1})"));
+    }
+
     void savingNeedsTheScoreboard()
     {
         PanelDevice f;

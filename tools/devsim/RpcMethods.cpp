@@ -38,6 +38,7 @@ QJsonArray controllerList()
         {"nevco", "MPC7-W", "baseball", "nevco"},
         {"electromech", "LX", "football", "cl"},
         {"oes", "ISC9000", "basketball", "wireless"},
+        {"allamerican", "8000", "basketball", "wireless"},
         {"corvane", "Wireless Bridge", "basketball", "channel_1"},
     };
     QJsonArray list;
