@@ -129,36 +129,39 @@ void PluginUpdater::check(bool userInitiated)
     manifestRequest.setRawHeader("Accept", "application/json");
     QNetworkReply *reply = m_network.get(manifestRequest);
     guardRedirects(reply);
-    // The body is kept to 1 MiB; a longer one is cut off and fails to parse.
-    reply->setProperty("body", QByteArray());
-    connect(reply, &QNetworkReply::readyRead, this, [reply] {
-        QByteArray body = reply->property("body").toByteArray();
-        body += reply->read(kMaxManifestBytes - body.size());
-        reply->setProperty("body", body);
-        if (body.size() >= kMaxManifestBytes && reply->bytesAvailable() > 0) {
-            reply->setProperty("cut", true);
-            reply->abort();
-        }
-    });
+    m_manifestBody.clear();
+    m_manifestCut = false;
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { readManifest(reply); });
     connect(reply, &QNetworkReply::finished, this, [this, reply, userInitiated] { onManifest(reply, userInitiated); });
+}
+
+// The body is kept to 1 MiB; a longer one is cut off there and then fails to parse.
+void PluginUpdater::readManifest(QNetworkReply *reply)
+{
+    if (m_manifestCut)
+        return;
+    m_manifestBody += reply->read(kMaxManifestBytes - m_manifestBody.size());
+    if (m_manifestBody.size() >= kMaxManifestBytes && reply->bytesAvailable() > 0) {
+        m_manifestCut = true;
+        reply->abort();
+    }
 }
 
 void PluginUpdater::onManifest(QNetworkReply *reply, bool userInitiated)
 {
     reply->deleteLater();
     m_busy = false;
-    const bool cut = reply->property("cut").toBool();
-    if (!cut && !answered(reply)) {
+    if (!m_manifestCut && !answered(reply)) {
         if (userInitiated)
             setState(Failed, QString::fromUtf8(kCannotReach));
         else
             setState(Idle, {});
         return;
     }
-    QByteArray body = reply->property("body").toByteArray();
-    if (!cut)
-        body += reply->read(kMaxManifestBytes - body.size());
-    const ManifestResult result = parseManifest(body, m_config.currentVersion, m_config.platform, m_config.obsVersion);
+    readManifest(reply);
+    const ManifestResult result = parseManifest(m_manifestBody, m_config.currentVersion, m_config.platform,
+                                                m_config.obsVersion);
+    m_manifestBody.clear();
     if (!result.ok) {
         if (userInitiated)
             setState(Failed, result.message);

@@ -55,6 +55,7 @@ Q_SIGNALS:
 private:
     QNetworkRequest request(const QString &url, int timeoutMs) const;
     QString libraryPath() const;
+    void readManifest(QNetworkReply *reply);
     void onManifest(QNetworkReply *reply, bool userInitiated);
     void startDownload();
     void onDownloadData(QNetworkReply *reply);
@@ -80,6 +81,8 @@ private:
     bool m_busy = false;
     QPointer<QNetworkReply> m_reply;
 
+    QByteArray m_manifestBody;
+    bool m_manifestCut = false;
     FileOperations *m_operations;
     UnpackLimits m_unpackLimits;
     QPointer<PackageUnpacker> m_unpacker;

@@ -54,7 +54,6 @@ private:
     qint64 m_remaining = 0; // bytes left of the current member's data or extended header
     qint64 m_padding = 0;
     int m_emptyBlocks = 0;
-    bool m_inEntry = false;
     bool m_extendedIsGlobal = false;
     QString m_nextPath;
     QString m_nextLink;
