@@ -1,6 +1,6 @@
 #include "update/UpdateManifest.h"
 
-#include "core/Origins.h"
+#include "base/Origins.h"
 #include "update/PluginVersion.h"
 
 #include <QJsonArray>

@@ -3,7 +3,7 @@
 #include "update/FileOperations.h"
 #include "update/PluginUpdater.h"
 
-#include "TestNetwork.h"
+#include "support/TestNetwork.h"
 #include "support/UpdateSimProcess.h"
 
 #include <QCryptographicHash>
