@@ -51,5 +51,5 @@ obs_session_stop || fail "OBS did not quit cleanly the second time"
 left=$(find "$plugin_dir" -name '*.old')
 [ -z "$left" ] || fail "*.old files left after the next start: $left"
 [ -f "$plugin_dir/bin/64bit/corvane-obs.so" ] || fail "the plugin library is gone"
-echo "PASS: the background check found 1.0.2 about ${checked_after} s after start and stored last_update_check; *.old files removed at the next start"
+echo "PASS: the background check fetched the manifest and stored last_update_check ${checked_after} s after start; *.old files removed at the next start"
 rm -rf "$work"
