@@ -253,6 +253,9 @@ private Q_SLOTS:
                                            << "Version 1.0.2 needs OBS 99.0.0 or newer (this is OBS 30.2.3).";
         QTest::newRow("not for this platform") << manifest("other-platform") << PluginUpdater::Failed
                                                << "Version 1.0.2 is out, but not available for this computer yet.";
+        QTest::newRow("redirect to plain http elsewhere")
+            << manifest("redirect-away") << PluginUpdater::Failed
+            << "Could not reach the Corvane update service. Check your internet connection.";
     }
     // The user sees every outcome; a background check shows successes only.
     void manifestCases()
@@ -278,6 +281,25 @@ private Q_SLOTS:
         QVERIFY(settle(background));
         QCOMPARE(background.state(), state == PluginUpdater::Failed ? PluginUpdater::Idle : state);
         QCOMPARE(background.message(), state == PluginUpdater::Failed ? QString() : message);
+    }
+
+    void unpackerMissing()
+    {
+        UpdateSimProcess sim;
+        QVERIFY(!sim.start().isEmpty());
+        InstalledPlugin plugin;
+        PluginUpdater updater;
+        updater.setConfig(plugin.config(sim.manifestUrl()));
+        QVERIFY(findUpdate(updater));
+        const auto before = plugin.outsideWorkDir();
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", plugin.temp.path().toUtf8());
+        updater.install();
+        const bool settled = settle(updater);
+        qputenv("PATH", path);
+        QVERIFY(settled);
+        QCOMPARE(updater.message(), QStringLiteral("The update could not be unpacked on this computer. Nothing was changed."));
+        QCOMPARE(plugin.outsideWorkDir(), before);
     }
 
     void unreachableService()

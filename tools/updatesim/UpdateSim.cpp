@@ -43,7 +43,7 @@ QStringList UpdateSim::manifestCases()
 {
     return {QStringLiteral("newer"), QStringLiteral("no-packages"), QStringLiteral("schema-2"),
             QStringLiteral("upper-case-sha"), QStringLiteral("foreign-http"), QStringLiteral("min-obs"),
-            QStringLiteral("other-platform")};
+            QStringLiteral("other-platform"), QStringLiteral("redirect-away")};
 }
 
 QStringList UpdateSim::packageCases()
@@ -59,7 +59,8 @@ UpdateSim::UpdateSim(const SimOptions &options, QObject *parent)
     : QObject(parent)
     , m_options(options)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &UpdateSim::onConnection);
+    connect(&m_server, &QTcpServer::newConnection, this, [this] { onConnection(m_server); });
+    connect(&m_elsewhere, &QTcpServer::newConnection, this, [this] { onConnection(m_elsewhere); });
 }
 
 bool UpdateSim::prepare(QString *error)
@@ -152,11 +153,17 @@ QJsonObject UpdateSim::manifest() const
     return root;
 }
 
-bool UpdateSim::listen(quint16 port) { return m_server.listen(QHostAddress::LocalHost, port); }
-
-void UpdateSim::onConnection()
+bool UpdateSim::listen(quint16 port)
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+    if (!m_server.listen(QHostAddress::LocalHost, port))
+        return false;
+    return m_options.manifestCase != QLatin1String("redirect-away")
+        || m_elsewhere.listen(QHostAddress(QStringLiteral("127.0.0.2")), m_server.serverPort());
+}
+
+void UpdateSim::onConnection(QTcpServer &server)
+{
+    while (QTcpSocket *socket = server.nextPendingConnection()) {
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
             if (socket->property("answered").toBool())
@@ -177,7 +184,14 @@ void UpdateSim::onConnection()
 
 void UpdateSim::answer(QTcpSocket *socket, const QByteArray &path)
 {
-    if (path == "/downloads/obs/latest.json") {
+    if (path == "/downloads/obs/latest.json" && m_options.manifestCase == QLatin1String("redirect-away")
+        && socket->localAddress() == QHostAddress::LocalHost) {
+        // A hijacked service sends the plugin to a host of its choosing, in clear: here
+        // 127.0.0.2, which answers with a manifest as if nothing were wrong.
+        socket->write("HTTP/1.1 302 Found\r\nLocation: http://127.0.0.2:" + QByteArray::number(m_server.serverPort())
+                      + "/downloads/obs/latest.json\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        socket->disconnectFromHost();
+    } else if (path == "/downloads/obs/latest.json") {
         const QByteArray body = QJsonDocument(manifest()).toJson(QJsonDocument::Compact);
         socket->write(head(200, "OK", body.size(), "application/json") + body);
         socket->disconnectFromHost();

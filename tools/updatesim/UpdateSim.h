@@ -46,7 +46,7 @@ private:
     QByteArray buildArchive() const;
     QJsonObject manifest() const;
     QString packagePath() const;
-    void onConnection();
+    void onConnection(QTcpServer &server);
     void answer(QTcpSocket *socket, const QByteArray &path);
     void sendPackage(QTcpSocket *socket);
     void sendSlowly(QTcpSocket *socket, qsizetype offset);
@@ -55,6 +55,7 @@ private:
     QByteArray m_package; // what the manifest describes
     QByteArray m_plugin;
     QTcpServer m_server;
+    QTcpServer m_elsewhere; // another loopback host, for the redirect case
 };
 
 } // namespace corvane::sim
