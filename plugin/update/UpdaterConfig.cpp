@@ -6,8 +6,6 @@ QString defaultUpdatePlatform()
 {
 #if defined(Q_OS_WIN)
     return QStringLiteral("windows-x64");
-#elif defined(Q_OS_MACOS)
-    return QStringLiteral("macos");
 #else
     return QStringLiteral("linux-x64");
 #endif
