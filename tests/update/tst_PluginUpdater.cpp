@@ -283,6 +283,25 @@ private Q_SLOTS:
         QCOMPARE(background.message(), state == PluginUpdater::Failed ? QString() : message);
     }
 
+    // The unpacking program is killed when it runs past its time (two minutes by default).
+    void unpackingPastItsTimeIsStopped()
+    {
+        UpdateSimProcess sim;
+        QVERIFY(!sim.start().isEmpty());
+        InstalledPlugin plugin;
+        PluginUpdater updater;
+        updater.setConfig(plugin.config(sim.manifestUrl()));
+        UnpackLimits limits;
+        limits.timeoutMs = 1;
+        updater.setUnpackLimitsForTesting(limits);
+        QVERIFY(findUpdate(updater));
+        const auto before = plugin.outsideWorkDir();
+        updater.install();
+        QVERIFY(settle(updater));
+        QCOMPARE(updater.message(), QStringLiteral("The update could not be unpacked. Nothing was changed."));
+        QCOMPARE(plugin.outsideWorkDir(), before);
+    }
+
     void unpackerMissing()
     {
         UpdateSimProcess sim;
