@@ -12,8 +12,8 @@ set(CORVANE_SANITIZER_ENV
 # corvane_add_test(NAME SOURCES... LABELS label... [LIBS lib...] [TOOLS tool...] [DISPLAY])
 # DISPLAY runs the test with an X display (a private Xvfb unless one is set), as libobs
 # needs one to start. TOOLS names the programs the test starts (devsim, portal-sim, obs):
-# each is built first and its path reaches the test as CORVANE_DEVSIM, CORVANE_PORTAL_SIM
-# or CORVANE_MODULE_PATH. A test whose tools are not built is left out.
+# each is built first and its path reaches the test as CORVANE_DEVSIM, CORVANE_PORTAL_SIM,
+# CORVANE_BLE_HELPER (ble-helper) or CORVANE_MODULE_PATH. A test whose tools are not built is left out.
 # One QtTest executable per class family. Under ThreadSanitizer only the "concurrency"
 # tests are built, since the rest gain nothing from it and would double the build.
 function(corvane_add_test name)
@@ -30,6 +30,9 @@ function(corvane_add_test name)
     elseif(tool STREQUAL "portal-sim")
       list(APPEND targets corvane-portal-sim)
       list(APPEND defines CORVANE_PORTAL_SIM="$<TARGET_FILE:corvane-portal-sim>")
+    elseif(tool STREQUAL "ble-helper")
+      list(APPEND targets corvane-ble-helper)
+      list(APPEND defines CORVANE_BLE_HELPER="$<TARGET_FILE:corvane-ble-helper>")
     elseif(tool STREQUAL "obs")
       list(APPEND targets corvane-obs)
       list(APPEND defines CORVANE_MODULE_PATH="$<TARGET_FILE:corvane-obs>")
