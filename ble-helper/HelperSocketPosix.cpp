@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -36,6 +37,10 @@ bool HelperSocket::connectLoopback(int port)
         ::close(fd);
         return false;
     }
+    // Replies and events are small lines sent as they happen; waiting to merge them costs
+    // the plugin a delayed acknowledgement per line.
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     std::lock_guard<std::mutex> guard(m_sendLock);
     m_handle = fd;
     return true;

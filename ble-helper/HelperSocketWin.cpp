@@ -37,6 +37,9 @@ bool HelperSocket::connectLoopback(int port)
         ::closesocket(s);
         return false;
     }
+    // Replies and events are small lines sent as they happen; no merging delay.
+    const BOOL on = TRUE;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&on), sizeof on);
     std::lock_guard<std::mutex> guard(m_sendLock);
     m_handle = static_cast<long long>(s);
     return true;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -106,6 +107,8 @@ Step SimulatedPlatform::ensureConnected()
         return Step::failure("The simulated Bluetooth radio at " + m_host + ':' + std::to_string(m_port)
                              + " cannot be reached.");
     }
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     m_fd = fd;
     m_reader = std::thread([this] { readLoop(); });
     return {};

@@ -191,6 +191,7 @@ void BlePeripheral::onNewConnection()
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         auto *radio = new Radio;
         radio->socket = socket;
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_radios << radio;
         connect(socket, &QTcpSocket::readyRead, this, [this, radio] { onReadyRead(radio); });
         connect(socket, &QTcpSocket::disconnected, this, [this, radio] {

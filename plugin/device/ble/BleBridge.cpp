@@ -217,6 +217,8 @@ void BleBridge::onNewConnection()
             continue;
         }
         m_socket = socket;
+        // Requests are small lines, each awaited: no merging delay.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_helloDone = false;
         m_buffer.clear();
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });

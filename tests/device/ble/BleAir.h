@@ -2,9 +2,13 @@
 
 #include "device/DevSimProcess.h"
 
-#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
+
+#include <functional>
 
 // corvane-devsim's Bluetooth side, with this process pointing the helpers it starts at it,
 // and a folder for helper wrapper scripts.
@@ -43,6 +47,24 @@ struct BleAir {
         if (!file.open(QIODevice::ReadOnly))
             return {};
         return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    // Waits for `done` in a running event loop, so that chains of socket round trips do not
+    // pay QTest::qWaitFor's sleep on every step.
+    static bool spin(const std::function<bool()> &done, int timeoutMs = 20000)
+    {
+        QEventLoop loop;
+        QTimer poll;
+        QElapsedTimer clock;
+        clock.start();
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (done() || clock.elapsed() > timeoutMs)
+                loop.quit();
+        });
+        poll.start(2);
+        if (!done())
+            loop.exec();
+        return done();
     }
 
     QTemporaryDir dir;
