@@ -3,6 +3,7 @@
 #include "core/App.h"
 #include "core/Log.h"
 #include "core/Version.h"
+#include "device/ble/BleBridge.h"
 #include "live/GraphicsSource.h"
 #include "live/TextSource.h"
 
@@ -35,8 +36,18 @@ bool Module::load(const std::function<AppEnvironment()> &environment)
     return true;
 }
 
+void Module::useBleHelper(const QString &path)
+{
+    BleBridge::instance()->setHelperPath(path);
+    if (path.isEmpty())
+        CORVANE_LOG_WARNING("Bluetooth helper not found beside the plugin; Bluetooth setup is unavailable");
+    else
+        CORVANE_LOG_INFO("Bluetooth helper: %s", qUtf8Printable(path));
+}
+
 void Module::unload()
 {
+    BleBridge::instance()->stop();
     delete App::instance();
     App::setInstance(nullptr);
     CORVANE_LOG_INFO("plugin unloaded");
