@@ -9,7 +9,23 @@ set(CORVANE_SANITIZER_ENV
   # make; our code's accesses are still checked, and their pthread locks still count.
   "TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1 suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp")
 
+# The floor library that tests in the current folder link: the first folder under tests/.
+function(corvane_test_floor out)
+  file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+  string(REGEX REPLACE "/.*" "" floor "${rel}")
+  if(floor STREQUAL "")
+    set(${out} Qt6::Core PARENT_SCOPE)
+    return()
+  elseif(floor STREQUAL "obs")
+    set(floor obs-glue)
+  elseif(floor STREQUAL "ble-helper")
+    set(floor ble-helper-core)
+  endif()
+  set(${out} corvane-${floor} PARENT_SCOPE)
+endfunction()
+
 # corvane_add_test(NAME SOURCES... LABELS label... [LIBS lib...] [TOOLS tool...] [DISPLAY])
+# The test links the floor its folder mirrors (tests/device/usb/ links corvane-device).
 # DISPLAY runs the test with an X display (a private Xvfb unless one is set), as libobs
 # needs one to start. TOOLS names the programs the test starts (devsim, portal-sim, obs):
 # each is built first and its path reaches the test as CORVANE_DEVSIM, CORVANE_PORTAL_SIM,
@@ -18,6 +34,7 @@ set(CORVANE_SANITIZER_ENV
 # tests are built, since the rest gain nothing from it and would double the build.
 function(corvane_add_test name)
   cmake_parse_arguments(T "DISPLAY" "" "SOURCES;LABELS;LIBS;TOOLS" ${ARGN})
+  corvane_test_floor(CORVANE_TEST_FLOOR)
   if(CORVANE_SANITIZE STREQUAL "thread" AND NOT "concurrency" IN_LIST T_LABELS)
     return()
   endif()
@@ -46,7 +63,7 @@ function(corvane_add_test name)
     endif()
   endforeach()
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE corvane-logic corvane-warnings Qt6::Test ${T_LIBS})
+  target_link_libraries(${name} PRIVATE ${CORVANE_TEST_FLOOR} corvane-warnings Qt6::Test ${T_LIBS})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE ${defines} CORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   if(targets)

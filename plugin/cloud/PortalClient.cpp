@@ -1,7 +1,7 @@
 #include "cloud/PortalClient.h"
 
-#include "core/Origins.h"
-#include "core/Version.h"
+#include "base/Origins.h"
+#include "base/Version.h"
 
 #include <QJsonDocument>
 #include <QNetworkReply>

@@ -1,6 +1,6 @@
 #include "cloud/PortalClientJar.h"
 
-#include "core/AtomicFile.h"
+#include "base/AtomicFile.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -1,8 +1,9 @@
 #include "device/DeviceSession.h"
 
 #include "device/DeviceLink.h"
-#include "device/RpcClient.h"
-#include "device/RpcMethodTable.h"
+#include "device/rpc/RpcClient.h"
+#include "device/rpc/RpcCode.h"
+#include "device/rpc/RpcMethodTable.h"
 
 #include <QJsonArray>
 #include <QSet>
@@ -16,8 +17,8 @@ namespace {
 // Login refusals that mean "this password is wrong": the next candidate is tried.
 bool isWrongPassword(const QString &code)
 {
-    static const QSet<QString> codes{QStringLiteral("unauthorized"), QStringLiteral("invalid_credentials"),
-                                     QStringLiteral("forbidden"), QStringLiteral("bad_password")};
+    static const QSet<QString> codes{RpcCode::Unauthorized, RpcCode::InvalidCredentials, RpcCode::Forbidden,
+                                     RpcCode::BadPassword};
     return codes.contains(code);
 }
 
@@ -116,8 +117,7 @@ void DeviceSession::call(const QString &method, const QJsonObject &params, RpcCa
 void DeviceSession::start()
 {
     ++m_connection;
-    m_pollInFlight = false;
-    m_pollTimeouts = 0;
+    stopPolling();
     m_mustChangePassword = false;
     m_receiverOnly = false;
     m_viaReceiver = false;
@@ -149,13 +149,11 @@ void DeviceSession::signInThroughReceiver()
 void DeviceSession::close()
 {
     ++m_connection;
-    m_pollTimer.stop();
-    m_pollInFlight = false;
-    m_pollTimeouts = 0;
+    stopPolling();
     // The link goes first: a callback that calls again while the outstanding calls are
     // failed then fails at once instead of reaching a device nobody listens to any more.
     m_link->close();
-    m_rpc->failAll(QStringLiteral("disconnected"), QStringLiteral("Disconnected"));
+    m_rpc->failAll(RpcCode::Disconnected, QStringLiteral("Disconnected"));
     endWifiChecks(QStringLiteral("Disconnected"));
     m_password.clear();
     m_state = Idle;
@@ -179,15 +177,13 @@ void DeviceSession::onLinkOpened(const QJsonObject &info)
 
 void DeviceSession::onLinkClosed(const QString &reason)
 {
-    loseLink(QStringLiteral("disconnected"), QStringLiteral("The connection to the device was lost"), reason);
+    loseLink(RpcCode::Disconnected, QStringLiteral("The connection to the device was lost"), reason);
 }
 
 void DeviceSession::loseLink(const QString &code, const QString &message, const QString &reason)
 {
     ++m_connection;
-    m_pollTimer.stop();
-    m_pollInFlight = false;
-    m_pollTimeouts = 0;
+    stopPolling();
     m_rpc->failAll(code, message);
     if (m_restartExpected)
         setState(Restarting);
@@ -226,7 +222,7 @@ void DeviceSession::tryNextPassword()
                  m_candidates.clear();
                  tryNextPassword();
              } else {
-                 m_lastError = m_viaReceiver && result.code == QLatin1String("timeout") ? receiverTimeoutText() : result.message;
+                 m_lastError = m_viaReceiver && result.code == RpcCode::Timeout ? receiverTimeoutText() : result.message;
                  setState(Error, m_lastError);
              }
          },
@@ -246,6 +242,13 @@ void DeviceSession::afterLogin()
             startPollingIfNeeded();
         }
     });
+}
+
+void DeviceSession::stopPolling()
+{
+    m_pollTimer.stop();
+    m_pollInFlight = false;
+    m_pollTimeouts = 0;
 }
 
 void DeviceSession::startPollingIfNeeded()
@@ -271,15 +274,15 @@ void DeviceSession::pollOnce()
              if (result.ok) {
                  m_pollTimeouts = 0;
                  Q_EMIT envelope(result.result);
-             } else if (result.code == QLatin1String("unauthorized") && !m_password.isEmpty()) {
+             } else if (result.code == RpcCode::Unauthorized && !m_password.isEmpty()) {
                  // The device dropped the admin session: sign in again without asking.
                  m_candidates = QStringList{m_password};
                  tryNextPassword();
-             } else if (result.code == QLatin1String("timeout") && ++m_pollTimeouts >= MaxPollTimeouts) {
+             } else if (result.code == RpcCode::Timeout && ++m_pollTimeouts >= MaxPollTimeouts) {
                  // The device is gone although the link never said so. Close the link and
                  // say so, rather than stay Ready on a dead link.
                  m_link->close();
-                 loseLink(QStringLiteral("disconnected"), QStringLiteral("The connection to the device was lost"),
+                 loseLink(RpcCode::Disconnected, QStringLiteral("The connection to the device was lost"),
                           stoppedAnsweringText());
              }
          },
@@ -322,7 +325,7 @@ void DeviceSession::reboot(DoneCallback done)
     m_restartExpected = true;
     call(QStringLiteral("reboot"), QJsonObject(), [this, done = std::move(done)](const RpcResult &result) {
         // A device that restarts before or while answering has done what was asked.
-        const bool restarting = result.ok || result.code == QLatin1String("timeout") || result.code == QLatin1String("disconnected");
+        const bool restarting = result.ok || result.code == RpcCode::Timeout || result.code == RpcCode::Disconnected;
         if (!restarting)
             m_restartExpected = false;
         if (done)

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "device/ControllerChoice.h"
-#include "device/RpcResult.h"
-#include "device/WifiNetwork.h"
-#include "device/WirelessLink.h"
+#include "device/rpc/RpcResult.h"
+#include "device/settings/ControllerChoice.h"
+#include "device/settings/WifiNetwork.h"
+#include "device/settings/WirelessLink.h"
 
 #include <QJsonObject>
 #include <QList>
@@ -123,6 +123,7 @@ private:
     void tryNextPassword();
     void afterLogin();
     void startPollingIfNeeded();
+    void stopPolling();
     void pollOnce();
     void loseLink(const QString &code, const QString &message, const QString &reason);
     void call(const QString &method, const QJsonObject &params, RpcCallback callback, qint32 timeoutMs = 0);

@@ -1,8 +1,7 @@
 #include "live/SourceManager.h"
 
 #include "cloud/PortalClient.h"
-#include "core/SettingsStore.h"
-#include "device/TlsFeed.h"
+#include "device/lan/TlsFeed.h"
 #include "live/LiveData.h"
 
 namespace corvane {
@@ -36,11 +35,10 @@ bool isPermanentCloudError(const QString &code)
 
 } // namespace
 
-SourceManager::SourceManager(PortalClient *portal, LiveData *liveData, SettingsStore *settings, QObject *parent)
+SourceManager::SourceManager(PortalClient *portal, LiveData *liveData, QObject *parent)
     : QObject(parent)
     , m_portal(portal)
     , m_liveData(liveData)
-    , m_settings(settings)
     , m_feed(new TlsFeed(this))
     , m_feedPort(TlsFeed::kPort)
 {
@@ -70,11 +68,17 @@ void SourceManager::setStatus(bool live, const QString &message)
 
 QString SourceManager::text(const char *pattern) const { return QString::fromUtf8(pattern).arg(m_source); }
 
+void SourceManager::stopPolling()
+{
+    m_pollTimer.stop();
+    // A poll already on its way is dropped when it answers.
+    ++m_generation;
+    m_pollInFlight = false;
+}
+
 void SourceManager::stop()
 {
-    ++m_generation;
-    m_pollTimer.stop();
-    m_pollInFlight = false;
+    stopPolling();
     m_feed->stop();
     if (m_session) {
         m_session->disconnect(this);
@@ -108,7 +112,7 @@ void SourceManager::useLan(const QString &deviceId, const LanRoute &route)
     setStatus(false, text(kConnectingLan));
     // TlsFeed reconnects by itself, starting at one second.
     m_feed->stop();
-    m_feed->setPortForTests(m_feedPort);
+    m_feed->setPort(m_feedPort);
     m_feed->start(route.host, route.token);
 }
 
@@ -175,10 +179,8 @@ void SourceManager::onSignedInChanged(bool signedIn)
 {
     if (signedIn || m_mode != Cloud)
         return;
-    m_pollTimer.stop();
     // A poll already on its way would otherwise overwrite the sign-out text.
-    ++m_generation;
-    m_pollInFlight = false;
+    stopPolling();
     setStatus(false, QString::fromUtf8(kSignedOut));
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/LanRoute.h"
+#include "base/LanRoute.h"
 #include "device/DeviceSession.h"
 
 #include <QJsonObject>
@@ -13,7 +13,6 @@ namespace corvane {
 
 class LiveData;
 class PortalClient;
-class SettingsStore;
 class TlsFeed;
 
 // Chooses where live data comes from (cloud polling, the device's feed on the local network,
@@ -31,7 +30,7 @@ public:
     };
     static constexpr int kFailuresBeforeSlowPolling = 6;
 
-    SourceManager(PortalClient *portal, LiveData *liveData, SettingsStore *settings, QObject *parent = nullptr);
+    SourceManager(PortalClient *portal, LiveData *liveData, QObject *parent = nullptr);
     ~SourceManager() override;
 
     void useCloud(const QString &deviceId);
@@ -49,7 +48,6 @@ public:
     bool isPolling() const { return m_pollTimer.isActive(); }
     int failures() const { return m_failures; }
     TlsFeed *feed() const { return m_feed; }
-    SettingsStore *settings() const { return m_settings; }
 
     // Test seams: shorter polling clocks, and a feed port other than the device's fixed one.
     void setTimingForTests(const Timing &timing);
@@ -63,6 +61,7 @@ private:
     void setRoute(int mode, const QString &device, const QString &source);
     QString text(const char *pattern) const;
     void pollCloud();
+    void stopPolling();
     void onPollReply(bool ok, const QJsonObject &body, const QString &code, const QString &message);
     void onSignedInChanged(bool signedIn);
     void onFeedConnected(bool connected, const QString &detail);
@@ -72,7 +71,6 @@ private:
 
     PortalClient *m_portal;
     LiveData *m_liveData;
-    SettingsStore *m_settings;
     int m_mode = None;
     QString m_device;
     QString m_source;

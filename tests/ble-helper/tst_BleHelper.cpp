@@ -4,8 +4,8 @@
 
 #include "HelperPeer.h"
 
-#include "TestNetwork.h"
-#include "device/DevSimProcess.h"
+#include "support/TestNetwork.h"
+#include "support/DevSimProcess.h"
 
 #include <algorithm>
 #include <memory>

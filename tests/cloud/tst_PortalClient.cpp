@@ -1,8 +1,7 @@
 // PortalClient against the portal simulator over real HTTP on 127.0.0.1.
-#include "TestNetwork.h"
 #include "cloud/PortalClient.h"
-
-#include "../support/PortalSimProcess.h"
+#include "support/PortalSimProcess.h"
+#include "support/TestNetwork.h"
 
 #include <QFile>
 #include <QSignalSpy>

@@ -1,9 +1,9 @@
 // The portal client's pure parts: answer decoding, the error table, the list parsers, and
 // the rule for which addresses may stand in for the portal or the download server.
+#include "base/Origins.h"
 #include "cloud/CloudDevice.h"
 #include "cloud/GraphicsOutput.h"
 #include "cloud/PortalResult.h"
-#include "core/Origins.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

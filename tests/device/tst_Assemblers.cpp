@@ -1,6 +1,6 @@
-#include "device/BleAssembler.h"
-#include "device/FrameProtocol.h"
-#include "device/RpcAssembler.h"
+#include "device/ble/BleAssembler.h"
+#include "device/usb/FrameProtocol.h"
+#include "device/usb/RpcAssembler.h"
 
 #include <QTest>
 

@@ -1,10 +1,9 @@
 // The device's admin methods as the panels issue them, through a signed-in DeviceSession's
 // RpcClient with the deadlines of the method table, against corvane-devsim.
 
-#include "RpcWait.h"
-#include "SessionFixture.h"
-
-#include "device/RpcMethodTable.h"
+#include "device/rpc/RpcMethodTable.h"
+#include "support/RpcWait.h"
+#include "support/SessionFixture.h"
 
 #include <QJsonArray>
 

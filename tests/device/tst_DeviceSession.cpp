@@ -1,10 +1,9 @@
 // DeviceSession's state machine and sign-in, end to end: corvane-devsim on a pty, UsbLink,
 // RpcClient and the session.
 
-#include "SessionFixture.h"
-
 #include "device/DeviceLink.h"
-#include "device/RpcTransport.h"
+#include "device/rpc/RpcTransport.h"
+#include "support/SessionFixture.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>

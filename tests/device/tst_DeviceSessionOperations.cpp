@@ -1,7 +1,7 @@
 // DeviceSession's device operations against corvane-devsim over a pty: Wi-Fi scan and join
 // check, the wireless transmitter, controllers, the access token.
 
-#include "SessionFixture.h"
+#include "support/SessionFixture.h"
 
 #include <QRegularExpression>
 

@@ -1,7 +1,6 @@
-#include "device/BleAssembler.h"
-#include "device/FrameProtocol.h"
-
 #include "FuzzInput.h"
+#include "device/ble/BleAssembler.h"
+#include "device/usb/FrameProtocol.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,6 @@
-#include "device/FrameProtocol.h"
-
-#include "../device/LiteralFrameDecoder.h"
 #include "FuzzInput.h"
+#include "device/usb/FrameProtocol.h"
+#include "device/usb/LiteralFrameDecoder.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,6 @@
-#include "device/FrameProtocol.h"
-#include "device/RpcAssembler.h"
-
 #include "FuzzInput.h"
+#include "device/usb/FrameProtocol.h"
+#include "device/usb/RpcAssembler.h"
 
 #include <cstdio>
 #include <cstdlib>

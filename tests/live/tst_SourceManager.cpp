@@ -1,16 +1,14 @@
 // The source manager's three routes: cloud polling against the portal simulator over real
 // HTTP, the local-network feed and an attached device session (their signals driven by the
 // test), and every status text each route shows.
-#include "TestNetwork.h"
 #include "cloud/PortalClient.h"
-#include "core/SettingsStore.h"
 #include "device/DeviceLink.h"
 #include "device/DeviceSession.h"
-#include "device/TlsFeed.h"
+#include "device/lan/TlsFeed.h"
 #include "live/LiveData.h"
 #include "live/SourceManager.h"
-
-#include "../support/PortalSimProcess.h"
+#include "support/PortalSimProcess.h"
+#include "support/TestNetwork.h"
 
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -52,7 +50,6 @@ private:
     PortalSimProcess m_sim;
     std::unique_ptr<PortalClient> m_portal;
     std::unique_ptr<LiveData> m_live;
-    SettingsStore m_settings;
     std::unique_ptr<SourceManager> m_manager;
     quint16 m_closedPort = 0;
 
@@ -97,7 +94,7 @@ private Q_SLOTS:
         m_portal = std::make_unique<PortalClient>();
         m_portal->setBaseUrl(m_sim.url());
         m_live = std::make_unique<LiveData>();
-        m_manager = std::make_unique<SourceManager>(m_portal.get(), m_live.get(), &m_settings);
+        m_manager = std::make_unique<SourceManager>(m_portal.get(), m_live.get());
         m_manager->setTimingForTests(kFastTiming);
     }
     void cleanup()
@@ -109,7 +106,7 @@ private Q_SLOTS:
 
     void defaultsAreTheProductionClocks()
     {
-        SourceManager manager(m_portal.get(), m_live.get(), &m_settings);
+        SourceManager manager(m_portal.get(), m_live.get());
         QCOMPARE(manager.pollInterval(), 1000);
         QCOMPARE(manager.mode(), int(SourceManager::None));
     }

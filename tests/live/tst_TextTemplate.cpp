@@ -1,10 +1,7 @@
 #include "live/LiveData.h"
-#include "live/TextSource.h"
 #include "live/TextTemplate.h"
 
 #include <QTest>
-
-#include <cstring>
 
 using namespace corvane;
 
@@ -57,25 +54,6 @@ private Q_SLOTS:
     void withoutLiveDataEveryPlaceholderIsEmpty()
     {
         QCOMPARE(renderTemplate(QStringLiteral("{home_score} - {away_score} ({sport}) {}"), nullptr), QStringLiteral(" -  () {}"));
-    }
-
-    void childTypeFollowsPreference()
-    {
-        const auto only = [](std::initializer_list<const char *> ids) {
-            return [ids](const char *id) {
-                for (const char *known : ids)
-                    if (std::strcmp(known, id) == 0)
-                        return true;
-                return false;
-            };
-        };
-        QCOMPARE(QByteArray(TextSource::chooseChildType(only({"text_ft2_source"}))), QByteArray("text_ft2_source"));
-        QCOMPARE(QByteArray(TextSource::chooseChildType(only({"text_ft2_source", "text_ft2_source_v2"}))),
-                 QByteArray("text_ft2_source_v2"));
-        QCOMPARE(QByteArray(TextSource::chooseChildType(only({"text_ft2_source_v2", "text_gdiplus"}))), QByteArray("text_gdiplus"));
-        QCOMPARE(QByteArray(TextSource::chooseChildType(only({"text_gdiplus", "text_gdiplus_v3", "text_gdiplus_v2"}))),
-                 QByteArray("text_gdiplus_v3"));
-        QVERIFY(!TextSource::chooseChildType(only({"browser_source", "color_source"})));
     }
 };
 

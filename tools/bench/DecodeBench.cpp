@@ -1,8 +1,7 @@
 // Throughput of decodeFrames on clean frames, on random noise and on a hostile stream of
 // false headers that each claim a full-size payload. Prints figures; never fails.
-#include "device/FrameProtocol.h"
-
-#include "../device/LiteralFrameDecoder.h"
+#include "device/usb/FrameProtocol.h"
+#include "device/usb/LiteralFrameDecoder.h"
 
 #include <QRandomGenerator>
 

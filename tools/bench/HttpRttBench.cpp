@@ -2,11 +2,10 @@
 // and RpcClient against corvane-devsim's web API on 127.0.0.1, and the cadence of a
 // DeviceSession's status polls on that link. Prints figures; never fails on them.
 
-#include "device/DeviceSession.h"
-#include "device/HttpLink.h"
-#include "device/RpcClient.h"
-
 #include "Figures.h"
+#include "device/DeviceSession.h"
+#include "device/lan/HttpLink.h"
+#include "device/rpc/RpcClient.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

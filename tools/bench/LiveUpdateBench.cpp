@@ -2,10 +2,10 @@
 // corvane_text source (inside the real libobs, wrapping OBS's FreeType text source) and the
 // hosted server writes the snapshot to every connected client. Clients are plain loopback
 // sockets drained by a separate thread, as other programs would be.
-#include "ObsFixture.h"
-#include "cloud/HostedServer.h"
-#include "core/App.h"
-#include "live/TextSource.h"
+#include "app/App.h"
+#include "live/HostedServer.h"
+#include "obs/ObsFixture.h"
+#include "obs/TextSource.h"
 
 #include <obs.h>
 

@@ -2,9 +2,8 @@
 // 127.0.0.1: the device-state poll that cloud live data runs every second, and the graphics
 // output list, back to back and with several in flight. Prints figures; never fails on them.
 
-#include "cloud/PortalClient.h"
-
 #include "Figures.h"
+#include "cloud/PortalClient.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,10 +1,9 @@
 // Round-trip time of device RPCs over the USB path: UsbLink and RpcClient on a pseudo-
 // terminal to corvane-devsim. Prints figures; never fails on them.
 
-#include "device/RpcClient.h"
-#include "device/UsbLink.h"
-
 #include "Figures.h"
+#include "device/rpc/RpcClient.h"
+#include "device/usb/UsbLink.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

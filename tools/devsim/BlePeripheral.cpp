@@ -2,7 +2,8 @@
 
 #include "DeviceState.h"
 
-#include "device/FrameProtocol.h"
+#include "device/ble/BleAssembler.h"
+
 
 #include <QJsonDocument>
 #include <QTcpServer>

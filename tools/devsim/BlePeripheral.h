@@ -2,7 +2,7 @@
 
 #include "RpcMethods.h"
 
-#include "device/BleAssembler.h"
+#include "device/ble/BleAssembler.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,12 +1,10 @@
 #include "DeviceSimulator.h"
-#include "LiveFeedServer.h"
-
 #include "DeviceState.h"
 #include "EchoServer.h"
 #include "FileServer.h"
+#include "LiveFeedServer.h"
 #include "PtyEndpoint.h"
-
-#include "device/FrameProtocol.h"
+#include "device/usb/FrameProtocol.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

@@ -1,8 +1,7 @@
 #pragma once
 
 #include "RpcMethods.h"
-
-#include "device/RpcAssembler.h"
+#include "device/usb/RpcAssembler.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

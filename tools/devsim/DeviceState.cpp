@@ -1,6 +1,5 @@
 #include "DeviceState.h"
-
-#include "core/AtomicFile.h"
+#include "base/AtomicFile.h"
 
 #include <QDateTime>
 #include <QFile>

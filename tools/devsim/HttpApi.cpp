@@ -1,6 +1,5 @@
-#include "HttpApi.h"
-
 #include "DeviceState.h"
+#include "HttpApi.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

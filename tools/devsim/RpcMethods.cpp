@@ -1,6 +1,5 @@
-#include "RpcMethods.h"
-
 #include "DeviceState.h"
+#include "RpcMethods.h"
 
 #include <QDateTime>
 #include <QJsonArray>

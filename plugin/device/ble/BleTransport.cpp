@@ -1,6 +1,6 @@
 #include "device/ble/BleTransport.h"
 
-#include "device/FrameProtocol.h"
+#include "device/ble/BleAssembler.h"
 #include "device/ble/BleBridge.h"
 
 #include <QJsonObject>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "device/BleAssembler.h"
-#include "device/RpcTransport.h"
+#include "device/ble/BleAssembler.h"
+#include "device/rpc/RpcTransport.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/DevSimProcess.h"
+#include "support/DevSimProcess.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -1,0 +1,242 @@
+#include "app/App.h"
+
+#include "base/Log.h"
+#include "base/Origins.h"
+#include "live/HostedServer.h"
+#include "live/SourceManager.h"
+
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QPointer>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <utility>
+
+namespace corvane {
+
+namespace {
+
+// Read by the sources on OBS's threads, written on the user-interface thread at load and
+// unload.
+std::atomic<App *> g_instance{nullptr};
+
+const char kSignInForGraphics[] = "Sign in from the Corvane dock to see your graphics.";
+const char kGraphicsNeedPlan[] = "Graphics need an active Corvane cloud plan.";
+
+// The requests of hosted-server clients that App answers, by operation name.
+struct ServerCommand {
+    const char *op;
+    QJsonObject (App::*answer)(const QJsonObject &request);
+};
+
+} // namespace
+
+App::App(const AppEnvironment &environment)
+    : m_sourceManager(nullptr)
+    , m_server(nullptr)
+{
+    m_settings.load(environment.settingsPath);
+    m_portal.setBaseUrl(chooseOrigin(m_settings.portalUrl(), QString::fromLatin1(kPortalOrigin)));
+    m_portal.jar().setPath(environment.sessionPath);
+    m_portal.jar().load();
+
+    m_sourceManager = new SourceManager(&m_portal, &m_live, this);
+    m_server = new HostedServer(&m_live, this);
+
+    connect(&m_live, &LiveData::changed, m_server, &HostedServer::broadcast);
+    m_server->setHandler([this](const QString &op, const QJsonObject &request) { return handleServerCommand(op, request); });
+    connect(m_server, &HostedServer::clientsChanged, this, &App::serverStateChanged);
+    connect(&m_portal, &PortalClient::signedInChanged, this, &App::onSignedInChanged);
+    applyServerSettings();
+
+    m_portal.restoreSession([](const PortalResult &result) {
+        if (!result.ok && result.status != 0 && result.status != 401)
+            CORVANE_LOG_WARNING("could not restore sign-in: HTTP %d", result.status);
+    });
+}
+
+App::~App()
+{
+    // Children go first, while the members they may refer to are still alive.
+    qDeleteAll(children());
+}
+
+App *App::instance() { return g_instance.load(); }
+
+void App::setInstance(App *app) { g_instance.store(app); }
+
+void App::applyServerSettings()
+{
+    if (m_settings.serverEnabled()) {
+        const int port = m_settings.serverPort();
+        QString error;
+        // A port outside 1..65535 would otherwise wrap around to some other port.
+        if (port < 1 || port > 65535) {
+            m_server->stop();
+            error = QStringLiteral("Could not listen on port %1: the port must be between 1 and 65535").arg(port);
+        } else {
+            m_server->start(static_cast<quint16>(port), m_settings.serverAllowNetwork(), &error);
+        }
+        if (!error.isEmpty())
+            CORVANE_LOG_WARNING("%s", error.toUtf8().constData());
+    } else {
+        m_server->stop();
+    }
+    Q_EMIT serverStateChanged();
+}
+
+QJsonObject App::handleServerCommand(const QString &op, const QJsonObject &request)
+{
+    static const ServerCommand commands[] = {
+        {"status", &App::serverStatus},
+        {"devices", &App::serverDevices},
+        {"use", &App::serverUse},
+    };
+    for (const ServerCommand &command : commands) {
+        if (op == QLatin1String(command.op))
+            return (this->*command.answer)(request);
+    }
+    return HostedServer::failure(QStringLiteral("unknown_op"));
+}
+
+QJsonObject App::serverStatus(const QJsonObject &)
+{
+    return {{QStringLiteral("signed_in"), m_portal.isSignedIn()},
+            {QStringLiteral("account"), m_portal.email()},
+            {QStringLiteral("source"), m_sourceManager->source()},
+            {QStringLiteral("device"), m_sourceManager->device()},
+            {QStringLiteral("live"), m_sourceManager->isLive()},
+            {QStringLiteral("message"), m_sourceManager->message()},
+            {QStringLiteral("sport"), m_live.sport()}};
+}
+
+QJsonObject App::serverDevices(const QJsonObject &)
+{
+    QJsonArray list;
+    for (const CloudDevice &device : m_devices)
+        list.append(QJsonObject{{QStringLiteral("id"), device.deviceId}, {QStringLiteral("name"), device.displayName()}});
+    return {{QStringLiteral("devices"), list}};
+}
+
+QJsonObject App::serverUse(const QJsonObject &request)
+{
+    const QString id = request.value(QStringLiteral("device")).toString();
+    for (const CloudDevice &device : m_devices) {
+        if (!id.isEmpty() && device.deviceId == id) {
+            selectDevice(id);
+            return {{QStringLiteral("device"), id}};
+        }
+    }
+    return HostedServer::failure(QStringLiteral("unknown_device"));
+}
+
+void App::selectDevice(const QString &deviceId)
+{
+    m_settings.setSelectedDevice(deviceId);
+    const LanRoute route = m_settings.lanRoute(deviceId);
+    if (m_settings.routeFor(deviceId) == QLatin1String("lan") && !route.host.isEmpty() && !route.token.isEmpty())
+        m_sourceManager->useLan(deviceId, route);
+    else
+        m_sourceManager->useCloud(deviceId);
+}
+
+void App::autoSelectDevice()
+{
+    if (m_sourceManager->mode() != SourceManager::None)
+        return;
+    QString id = m_settings.selectedDevice();
+    const bool known = std::any_of(m_devices.cbegin(), m_devices.cend(),
+                                   [&id](const CloudDevice &device) { return device.deviceId == id; });
+    if (!known)
+        id = m_devices.size() == 1 ? m_devices.first().deviceId : QString();
+    if (!id.isEmpty())
+        selectDevice(id);
+}
+
+QString App::downloadsOrigin() const
+{
+    return chooseOrigin(m_settings.downloadsUrl(), QString::fromLatin1(kDownloadsOrigin));
+}
+
+void App::refreshDevices(DoneCallback callback)
+{
+    m_portal.listDevices([this, callback](const PortalResult &result) {
+        if (result.ok) {
+            m_devices = parseDevices(result.data);
+            Q_EMIT devicesChanged();
+        }
+        if (callback)
+            callback(result.ok, result.message);
+    });
+}
+
+void App::refreshOutputs(DoneCallback callback)
+{
+    if (!m_portal.isSignedIn()) {
+        m_outputsError = QString::fromUtf8(kSignInForGraphics);
+        if (callback)
+            callback(false, m_outputsError);
+        return;
+    }
+    m_portal.listOutputs([this, callback](const PortalResult &result) {
+        if (result.ok) {
+            m_outputs = parseOutputs(result.data, m_portal.baseUrl());
+            m_outputsError.clear();
+            Q_EMIT outputsChanged();
+        } else if (result.code == QLatin1String("cloud_subscription_required") || result.status == 402) {
+            m_outputsError = QString::fromUtf8(kGraphicsNeedPlan);
+        } else {
+            m_outputsError = result.message;
+        }
+        if (callback)
+            callback(result.ok, m_outputsError);
+    });
+}
+
+bool App::refreshOutputsBlocking(int timeoutMs)
+{
+    // The answer may come after we stopped waiting; the shared record outlives this frame
+    // and the loop pointer is cleared before the loop goes away.
+    struct Wait {
+        bool done = false;
+        bool ok = false;
+        QEventLoop *loop = nullptr;
+    };
+    const auto wait = std::make_shared<Wait>();
+    refreshOutputs([wait](bool ok, const QString &) {
+        wait->done = true;
+        wait->ok = ok;
+        if (wait->loop)
+            wait->loop->quit();
+    });
+    if (!wait->done) {
+        QEventLoop loop;
+        wait->loop = &loop;
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        loop.exec();
+        wait->loop = nullptr;
+    }
+    return wait->done && wait->ok;
+}
+
+void App::onSignedInChanged(bool signedIn)
+{
+    if (signedIn) {
+        const QPointer<App> self(this);
+        refreshDevices([self](bool ok, const QString &) {
+            if (ok && self)
+                self->autoSelectDevice();
+        });
+        refreshOutputs();
+        return;
+    }
+    m_devices.clear();
+    m_outputs.clear();
+    Q_EMIT devicesChanged();
+    Q_EMIT outputsChanged();
+}
+
+} // namespace corvane

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "app/AppEnvironment.h"
+#include "base/SettingsStore.h"
+#include "cloud/CloudDevice.h"
+#include "cloud/GraphicsOutput.h"
+#include "cloud/PortalClient.h"
+#include "live/LiveData.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+namespace corvane {
+
+class HostedServer;
+class SourceManager;
+
+// The hub of the plugin: one per loaded module, living on the OBS user-interface thread.
+// Views and sources reach it through instance().
+class App : public QObject {
+    Q_OBJECT
+public:
+    using DoneCallback = std::function<void(bool ok, const QString &message)>;
+
+    explicit App(const AppEnvironment &environment);
+    ~App() override;
+
+    static App *instance();
+    static void setInstance(App *app);
+
+    PortalClient &portal() { return m_portal; }
+    LiveData &live() { return m_live; }
+    SettingsStore &settings() { return m_settings; }
+    HostedServer *server() const { return m_server; }
+    SourceManager *sourceManager() const { return m_sourceManager; }
+
+    // Where plugin updates come from: the maker's, or an allowed local stand-in.
+    QString downloadsOrigin() const;
+
+    const QList<CloudDevice> &devices() const { return m_devices; }
+    const QList<GraphicsOutput> &outputs() const { return m_outputs; }
+    QString outputsError() const { return m_outputsError; }
+
+    // Fetch the account's devices or graphics outputs into the cached lists; the callback
+    // (may be empty) gets the outcome and the user sentence.
+    void refreshDevices(DoneCallback callback = nullptr);
+    void refreshOutputs(DoneCallback callback = nullptr);
+    // refreshOutputs, waiting at most `timeoutMs` in a nested event loop. False on failure
+    // or when no answer came in time (the lists then stay as they were).
+    bool refreshOutputsBlocking(int timeoutMs);
+
+    // Stores the choice and puts the device's route to use: its feed on the local network
+    // when one is known with host and token, else cloud polling.
+    void selectDevice(const QString &deviceId);
+    // While no route is in use: the stored choice if the account still has it, else the
+    // account's only device.
+    void autoSelectDevice();
+
+    // Starts or stops the hosted server as the settings say; a failed start is logged.
+    void applyServerSettings();
+    // Answers a hosted-server client's request other than "get".
+    QJsonObject handleServerCommand(const QString &op, const QJsonObject &request);
+
+Q_SIGNALS:
+    void usbRelaysChanged();
+    void devicesChanged();
+    void outputsChanged();
+    void serverStateChanged();
+
+private:
+    void onSignedInChanged(bool signedIn);
+    QJsonObject serverStatus(const QJsonObject &request);
+    QJsonObject serverDevices(const QJsonObject &request);
+    QJsonObject serverUse(const QJsonObject &request);
+
+    PortalClient m_portal;
+    LiveData m_live;
+    SettingsStore m_settings;
+    SourceManager *m_sourceManager;
+    HostedServer *m_server;
+    QList<CloudDevice> m_devices;
+    QList<GraphicsOutput> m_outputs;
+    QString m_outputsError;
+};
+
+} // namespace corvane

@@ -1,0 +1,144 @@
+#include "base/SettingsStore.h"
+
+#include "base/AtomicFile.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <cmath>
+#include <limits>
+
+namespace corvane {
+
+namespace {
+
+constexpr char kSelectedDevice[] = "selected_device";
+constexpr char kServerEnabled[] = "server_enabled";
+constexpr char kServerPort[] = "server_port";
+constexpr char kServerAllowNetwork[] = "server_allow_network";
+constexpr char kShareConnection[] = "share_connection";
+constexpr char kAutoCheckUpdates[] = "auto_check_updates";
+constexpr char kLastUpdateCheck[] = "last_update_check";
+constexpr char kLastUsbPort[] = "last_usb_port";
+constexpr char kRoutes[] = "routes";
+constexpr char kLan[] = "lan";
+constexpr char kPortalUrl[] = "portal_url";
+constexpr char kDownloadsUrl[] = "downloads_url";
+
+QString key(const char *name) { return QString::fromLatin1(name); }
+
+} // namespace
+
+void SettingsStore::load(const QString &path)
+{
+    m_path = path;
+    m_object = {};
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return;
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+    if (doc.isObject())
+        m_object = doc.object();
+}
+
+QString SettingsStore::string(const char *name, const QString &fallback) const
+{
+    const QJsonValue v = m_object.value(key(name));
+    return v.isString() ? v.toString() : fallback;
+}
+
+bool SettingsStore::boolean(const char *name, bool fallback) const
+{
+    const QJsonValue v = m_object.value(key(name));
+    return v.isBool() ? v.toBool() : fallback;
+}
+
+QString SettingsStore::selectedDevice() const { return string(kSelectedDevice); }
+bool SettingsStore::serverEnabled() const { return boolean(kServerEnabled, false); }
+bool SettingsStore::serverAllowNetwork() const { return boolean(kServerAllowNetwork, false); }
+bool SettingsStore::shareConnection() const { return boolean(kShareConnection, true); }
+bool SettingsStore::autoCheckUpdates() const { return boolean(kAutoCheckUpdates, true); }
+QString SettingsStore::lastUsbPort() const { return string(kLastUsbPort); }
+QString SettingsStore::portalUrl() const { return string(kPortalUrl); }
+QString SettingsStore::downloadsUrl() const { return string(kDownloadsUrl); }
+
+int SettingsStore::serverPort() const
+{
+    // Only a whole number in the int range is an integer; 9001.5 or "9001" are not.
+    const QJsonValue v = m_object.value(key(kServerPort));
+    if (!v.isDouble())
+        return kDefaultServerPort;
+    const double d = v.toDouble();
+    if (d != std::floor(d) || d < std::numeric_limits<int>::min() || d > std::numeric_limits<int>::max())
+        return kDefaultServerPort;
+    return static_cast<int>(d);
+}
+
+qint64 SettingsStore::lastUpdateCheck() const
+{
+    const QJsonValue v = m_object.value(key(kLastUpdateCheck));
+    return v.isDouble() ? static_cast<qint64>(v.toDouble()) : 0;
+}
+
+QString SettingsStore::routeFor(const QString &deviceId) const
+{
+    const QJsonValue v = m_object.value(key(kRoutes)).toObject().value(deviceId);
+    return v.isString() ? v.toString() : QStringLiteral("cloud");
+}
+
+LanRoute SettingsStore::lanRoute(const QString &deviceId) const
+{
+    const QJsonObject entry = m_object.value(key(kLan)).toObject().value(deviceId).toObject();
+    const auto member = [&entry](const char *name) {
+        const QJsonValue v = entry.value(key(name));
+        return v.isString() ? v.toString() : QString();
+    };
+    return {member("host"), member("token"), member("name")};
+}
+
+void SettingsStore::setSelectedDevice(const QString &id) { write(kSelectedDevice, id); }
+void SettingsStore::setServerEnabled(bool enabled) { write(kServerEnabled, enabled); }
+void SettingsStore::setServerPort(int port) { write(kServerPort, port); }
+void SettingsStore::setServerAllowNetwork(bool allow) { write(kServerAllowNetwork, allow); }
+void SettingsStore::setShareConnection(bool share) { write(kShareConnection, share); }
+void SettingsStore::setAutoCheckUpdates(bool enabled) { write(kAutoCheckUpdates, enabled); }
+void SettingsStore::setLastUsbPort(const QString &port) { write(kLastUsbPort, port); }
+
+void SettingsStore::setLastUpdateCheck(qint64 secondsSinceEpoch)
+{
+    write(kLastUpdateCheck, static_cast<double>(secondsSinceEpoch));
+}
+
+void SettingsStore::setRoute(const QString &deviceId, const QString &route)
+{
+    setMember(kRoutes, deviceId, route);
+}
+
+void SettingsStore::setLanRoute(const QString &deviceId, const LanRoute &route)
+{
+    setMember(kLan, deviceId,
+              QJsonObject{{QStringLiteral("host"), route.host},
+                          {QStringLiteral("token"), route.token},
+                          {QStringLiteral("name"), route.name}});
+}
+
+void SettingsStore::write(const char *name, const QJsonValue &value)
+{
+    m_object.insert(key(name), value);
+    save();
+}
+
+void SettingsStore::setMember(const char *objectKey, const QString &member, const QJsonValue &value)
+{
+    // A stored non-object under this key is replaced; it could never have been read anyway.
+    QJsonObject inner = m_object.value(key(objectKey)).toObject();
+    inner.insert(member, value);
+    write(objectKey, inner);
+}
+
+void SettingsStore::save() const
+{
+    if (!m_path.isEmpty())
+        saveFileAtomically(m_path, QJsonDocument(m_object).toJson(QJsonDocument::Indented));
+}
+
+} // namespace corvane

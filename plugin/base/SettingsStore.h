@@ -1,0 +1,61 @@
+#pragma once
+
+#include "base/LanRoute.h"
+
+#include <QJsonObject>
+#include <QString>
+
+namespace corvane {
+
+// The operator's choices in settings.json. Reads fall back to the default whenever a key is
+// missing or has another JSON type; every write saves the whole file at once. A save that
+// fails keeps the value in memory until the next one succeeds.
+class SettingsStore {
+public:
+    static constexpr int kDefaultServerPort = 9001;
+
+    // Reads the file at `path` (empty: settings live in memory only). Anything but a JSON
+    // object reads as empty settings.
+    void load(const QString &path);
+
+    QString path() const { return m_path; }
+    QJsonObject object() const { return m_object; }
+
+    QString selectedDevice() const;
+    bool serverEnabled() const;
+    int serverPort() const;
+    bool serverAllowNetwork() const;
+    bool shareConnection() const;
+    bool autoCheckUpdates() const;
+    qint64 lastUpdateCheck() const;
+    QString lastUsbPort() const;
+    // Developer settings: local stand-ins for the portal and the download server; "" when
+    // absent. Callers pass them through chooseOrigin().
+    QString portalUrl() const;
+    QString downloadsUrl() const;
+    QString routeFor(const QString &deviceId) const;
+    LanRoute lanRoute(const QString &deviceId) const;
+
+    void setSelectedDevice(const QString &id);
+    void setServerEnabled(bool enabled);
+    void setServerPort(int port);
+    void setServerAllowNetwork(bool allow);
+    void setShareConnection(bool share);
+    void setAutoCheckUpdates(bool enabled);
+    void setLastUpdateCheck(qint64 secondsSinceEpoch);
+    void setLastUsbPort(const QString &port);
+    void setRoute(const QString &deviceId, const QString &route);
+    void setLanRoute(const QString &deviceId, const LanRoute &route);
+
+private:
+    QString string(const char *key, const QString &fallback = QString()) const;
+    bool boolean(const char *key, bool fallback) const;
+    void write(const char *key, const QJsonValue &value);
+    void setMember(const char *objectKey, const QString &member, const QJsonValue &value);
+    void save() const;
+
+    QString m_path;
+    QJsonObject m_object;
+};
+
+} // namespace corvane

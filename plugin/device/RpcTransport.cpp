@@ -1,7 +1,0 @@
-#include "device/RpcTransport.h"
-
-namespace corvane {
-
-RpcTransport::~RpcTransport() = default;
-
-} // namespace corvane

@@ -1,0 +1,168 @@
+#include "device/lan/TlsFeed.h"
+
+#include <QJsonDocument>
+#include <QSslSocket>
+
+#include <algorithm>
+
+namespace corvane {
+
+namespace {
+
+const char kRejectedForGood[] = "The device rejected the connection. Re-run device setup to refresh its access.";
+const char kRejected[] = "The device rejected the connection.";
+const char kUnreachable[] = "Could not reach the device on your network (%1).";
+
+} // namespace
+
+TlsFeed::TlsFeed(QObject *parent)
+    : QObject(parent)
+{
+    m_reconnectTimer.setSingleShot(true);
+    connect(&m_reconnectTimer, &QTimer::timeout, this, &TlsFeed::connectNow);
+}
+
+TlsFeed::~TlsFeed() { stop(); }
+
+void TlsFeed::setTimingForTests(const Timing &timing)
+{
+    m_timing = timing;
+    m_reconnectDelay = timing.firstDelayMs;
+}
+
+void TlsFeed::start(const QString &host, const QString &token)
+{
+    stop();
+    m_host = host;
+    m_token = token;
+    m_active = true;
+    m_reconnectDelay = m_timing.firstDelayMs;
+    connectNow();
+}
+
+void TlsFeed::stop()
+{
+    m_active = false;
+    m_reconnectTimer.stop();
+    dropSocket();
+    if (m_authenticated) {
+        m_authenticated = false;
+        Q_EMIT connectedChanged(false, QString());
+    }
+}
+
+void TlsFeed::dropSocket()
+{
+    if (!m_socket)
+        return;
+    m_socket->disconnect(this);
+    m_socket->abort();
+    m_socket->deleteLater();
+    m_socket = nullptr;
+}
+
+void TlsFeed::connectNow()
+{
+    if (!m_active)
+        return;
+    dropSocket();
+    m_buffer.clear();
+    m_authenticated = false;
+    m_reachedHost = false;
+    m_socket = new QSslSocket(this);
+    QSslSocket *socket = m_socket;
+    // The device's certificate is self-signed; its fingerprint is shown to the user
+    // elsewhere, and the access token is what proves the right to the data.
+    connect(socket, &QSslSocket::sslErrors, socket, [socket] { socket->ignoreSslErrors(); });
+    connect(socket, &QSslSocket::connected, this, [this] { m_reachedHost = true; });
+    connect(socket, &QSslSocket::encrypted, this, &TlsFeed::onEncrypted);
+    connect(socket, &QSslSocket::readyRead, this, &TlsFeed::onReadyRead);
+    connect(socket, &QSslSocket::disconnected, this, &TlsFeed::onDisconnected);
+    connect(socket, &QSslSocket::errorOccurred, this, &TlsFeed::onError);
+    socket->connectToHostEncrypted(m_host, m_port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+}
+
+void TlsFeed::onEncrypted()
+{
+    const QJsonObject auth{{QStringLiteral("type"), QStringLiteral("auth")}, {QStringLiteral("token"), m_token}};
+    m_socket->write(QJsonDocument(auth).toJson(QJsonDocument::Compact) + "\r\n");
+}
+
+void TlsFeed::onReadyRead()
+{
+    const QPointer<QSslSocket> socket = m_socket;
+    m_buffer += socket->readAll();
+    qsizetype end;
+    while ((end = m_buffer.indexOf('\n')) >= 0) {
+        const QByteArray line = m_buffer.left(end).trimmed();
+        m_buffer.remove(0, end + 1);
+        if (line.isEmpty())
+            continue;
+        const QJsonDocument doc = QJsonDocument::fromJson(line);
+        if (!doc.isObject())
+            continue;
+        const QJsonObject message = doc.object();
+        const QString type = message.value(QLatin1String("type")).toString();
+        if (!m_authenticated) {
+            if (type != QLatin1String("auth_ok")) {
+                refuse();
+                return;
+            }
+            m_authenticated = true;
+            m_reconnectDelay = m_timing.firstDelayMs;
+            m_detail.clear();
+            Q_EMIT connectedChanged(true, QString());
+        } else if (type == QLatin1String("auth_fail")) {
+            // The device closes the connection next; the disconnection reports it.
+            m_detail = QString::fromLatin1(kRejected);
+        } else {
+            Q_EMIT envelope(message);
+        }
+        // A listener may have stopped or restarted the feed.
+        if (socket != m_socket || !socket)
+            return;
+    }
+}
+
+void TlsFeed::refuse()
+{
+    m_detail = QString::fromLatin1(kRejectedForGood);
+    m_active = false;
+    m_reconnectTimer.stop();
+    if (m_socket)
+        m_socket->abort();
+    Q_EMIT connectedChanged(false, m_detail);
+}
+
+void TlsFeed::onDisconnected()
+{
+    const bool wasAuthenticated = m_authenticated;
+    m_authenticated = false;
+    if (wasAuthenticated)
+        Q_EMIT connectedChanged(false, m_detail);
+    scheduleReconnect();
+}
+
+void TlsFeed::onError(QAbstractSocket::SocketError error)
+{
+    if (!m_socket)
+        return;
+    // The device closes the connection right after "auth_fail"; that close must not
+    // replace the reason the device gave.
+    if (error != QAbstractSocket::RemoteHostClosedError || m_detail.isEmpty())
+        m_detail = QString::fromLatin1(kUnreachable).arg(m_socket->errorString());
+    // An attempt that never reached the device ends without a disconnection; retry it
+    // too, or a device switched on after OBS would never be picked up.
+    if (!m_reachedHost)
+        scheduleReconnect();
+}
+
+void TlsFeed::scheduleReconnect()
+{
+    if (!m_active || m_reconnectTimer.isActive())
+        return;
+    m_reconnectTimer.start(m_reconnectDelay);
+    m_reconnectDelay = std::min(m_reconnectDelay * 2, m_timing.maxDelayMs);
+}
+
+} // namespace corvane

@@ -1,0 +1,7 @@
+#include "device/rpc/RpcTransport.h"
+
+namespace corvane {
+
+RpcTransport::~RpcTransport() = default;
+
+} // namespace corvane

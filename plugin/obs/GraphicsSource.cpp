@@ -1,0 +1,225 @@
+#include "obs/GraphicsSource.h"
+
+#include "app/App.h"
+#include "base/Log.h"
+#include "obs/Module.h"
+
+#include <obs-module.h>
+
+#include <QByteArray>
+#include <QString>
+
+namespace corvane {
+
+namespace {
+
+constexpr int kMinSize = 16;
+constexpr int kMaxSize = 8192;
+constexpr int kRefreshLimitMs = 8000;
+constexpr char kChildType[] = "browser_source";
+constexpr char kTransparentCss[] = "body { background-color: rgba(0, 0, 0, 0); margin: 0px auto; overflow: hidden; }";
+
+QString text(const char *key) { return QString::fromUtf8(Module::text(key)); }
+
+bool obsKnowsType(const char *id)
+{
+    const char *type = nullptr;
+    for (size_t i = 0; obs_enum_input_types(i, &type); ++i) {
+        if (qstrcmp(type, id) == 0)
+            return true;
+    }
+    return false;
+}
+
+QString foundText(qsizetype count) { return text("GraphicsFound").arg(count); }
+
+QString statusText()
+{
+    App *app = App::instance();
+    if (!app->portal().isSignedIn())
+        return text("GraphicsSignIn");
+    if (!app->outputsError().isEmpty())
+        return app->outputsError();
+    return foundText(app->outputs().size());
+}
+
+void graphics_source_apply(GraphicsSource *gs, obs_data_t *settings)
+{
+    const char *url = obs_data_get_string(settings, "url");
+    const long long width = obs_data_get_int(settings, "width");
+    const long long height = obs_data_get_int(settings, "height");
+    gs->width = width < kMinSize ? GraphicsSource::kDefaultWidth : static_cast<int>(width);
+    gs->height = height < kMinSize ? GraphicsSource::kDefaultHeight : static_cast<int>(height);
+
+    obs_data_t *child = obs_data_create();
+    obs_data_set_string(child, "url", url);
+    obs_data_set_int(child, "width", gs->width);
+    obs_data_set_int(child, "height", gs->height);
+    obs_data_set_int(child, "fps", 30);
+    obs_data_set_bool(child, "fps_custom", true);
+    obs_data_set_bool(child, "reroute_audio", false);
+    obs_data_set_bool(child, "shutdown", false);
+    obs_data_set_bool(child, "restart_when_active", false);
+    obs_data_set_string(child, "css", kTransparentCss);
+    obs_source_update(gs->child, child);
+    obs_data_release(child);
+}
+
+void graphics_source_fill_outputs(obs_property_t *list, obs_data_t *settings)
+{
+    obs_property_list_clear(list);
+    const QString chosen = QString::fromUtf8(obs_data_get_string(settings, "output_id"));
+    bool matched = false;
+    if (App *app = App::instance()) {
+        for (const GraphicsOutput &output : app->outputs()) {
+            obs_property_list_add_string(list, output.name.toUtf8().constData(), output.id.toUtf8().constData());
+            matched = matched || output.id == chosen;
+        }
+    }
+    // An output gone from the account keeps showing its page; keep it choosable by name.
+    if (!chosen.isEmpty() && !matched) {
+        const char *name = obs_data_get_string(settings, "output_name");
+        obs_property_list_insert_string(list, 0, *name ? name : chosen.toUtf8().constData(),
+                                        chosen.toUtf8().constData());
+    }
+    if (obs_property_list_item_count(list) == 0)
+        obs_property_list_add_string(list, Module::text("GraphicsNone"), "");
+}
+
+bool graphics_source_output_selected(obs_properties_t *, obs_property_t *, obs_data_t *settings)
+{
+    App *app = App::instance();
+    const QString id = QString::fromUtf8(obs_data_get_string(settings, "output_id"));
+    if (!app || id.isEmpty())
+        return false;
+    for (const GraphicsOutput &output : app->outputs()) {
+        if (output.id != id)
+            continue;
+        obs_data_set_string(settings, "url", output.url.toUtf8().constData());
+        obs_data_set_string(settings, "output_name", output.name.toUtf8().constData());
+        obs_data_set_int(settings, "width", output.width);
+        obs_data_set_int(settings, "height", output.height);
+        return true;
+    }
+    return false;
+}
+
+bool graphics_source_refresh(obs_properties_t *props, obs_property_t *, void *data)
+{
+    auto *gs = static_cast<GraphicsSource *>(data);
+    App *app = App::instance();
+    if (app)
+        app->refreshOutputsBlocking(kRefreshLimitMs);
+
+    obs_data_t *settings = gs ? obs_source_get_settings(gs->source) : obs_data_create();
+    graphics_source_fill_outputs(obs_properties_get(props, "output_id"), settings);
+    obs_data_release(settings);
+
+    if (app) {
+        const QString status = app->outputsError().isEmpty() ? foundText(app->outputs().size()) : app->outputsError();
+        if (obs_property_t *p = obs_properties_get(props, "status"))
+            obs_property_set_description(p, status.toUtf8().constData());
+    }
+    return true;
+}
+
+const char *graphics_source_get_name(void *) { return Module::text("CorvaneGraphics"); }
+
+void *graphics_source_create(obs_data_t *settings, obs_source_t *source)
+{
+    if (!obsKnowsType(kChildType)) {
+        CORVANE_LOG_ERROR("this OBS has no browser source, so graphics cannot be shown");
+        return nullptr;
+    }
+    auto *gs = new GraphicsSource;
+    gs->source = source;
+    gs->child = obs_source_create_private(kChildType, "Corvane graphics", nullptr);
+    graphics_source_apply(gs, settings);
+    return gs;
+}
+
+void graphics_source_destroy(void *data)
+{
+    auto *gs = static_cast<GraphicsSource *>(data);
+    obs_source_release(gs->child);
+    delete gs;
+}
+
+void graphics_source_update(void *data, obs_data_t *settings)
+{
+    graphics_source_apply(static_cast<GraphicsSource *>(data), settings);
+}
+
+void graphics_source_get_defaults(obs_data_t *settings)
+{
+    obs_data_set_default_int(settings, "width", GraphicsSource::kDefaultWidth);
+    obs_data_set_default_int(settings, "height", GraphicsSource::kDefaultHeight);
+}
+
+uint32_t graphics_source_get_width(void *data) { return static_cast<uint32_t>(static_cast<GraphicsSource *>(data)->width); }
+
+uint32_t graphics_source_get_height(void *data)
+{
+    return static_cast<uint32_t>(static_cast<GraphicsSource *>(data)->height);
+}
+
+obs_properties_t *graphics_source_get_properties(void *data)
+{
+    auto *gs = static_cast<GraphicsSource *>(data);
+    obs_properties_t *props = obs_properties_create();
+
+    obs_property_t *list = obs_properties_add_list(props, "output_id", Module::text("GraphicsOutput"),
+                                                   OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
+    obs_data_t *settings = gs ? obs_source_get_settings(gs->source) : obs_data_create();
+    graphics_source_fill_outputs(list, settings);
+    obs_data_release(settings);
+    obs_property_set_modified_callback(list, graphics_source_output_selected);
+
+    obs_properties_add_button(props, "refresh", Module::text("GraphicsRefresh"), graphics_source_refresh);
+
+    if (App::instance()) {
+        obs_properties_add_text(props, "status", statusText().toUtf8().constData(), OBS_TEXT_INFO);
+        obs_properties_add_int(props, "width", Module::text("Width"), kMinSize, kMaxSize, 1);
+        obs_properties_add_int(props, "height", Module::text("Height"), kMinSize, kMaxSize, 1);
+    }
+    return props;
+}
+
+void graphics_source_show(void *data) { obs_source_inc_showing(static_cast<GraphicsSource *>(data)->child); }
+void graphics_source_hide(void *data) { obs_source_dec_showing(static_cast<GraphicsSource *>(data)->child); }
+void graphics_source_activate(void *data) { obs_source_inc_active(static_cast<GraphicsSource *>(data)->child); }
+void graphics_source_deactivate(void *data) { obs_source_dec_active(static_cast<GraphicsSource *>(data)->child); }
+
+void graphics_source_video_render(void *data, gs_effect_t *)
+{
+    obs_source_video_render(static_cast<GraphicsSource *>(data)->child);
+}
+
+} // namespace
+
+void GraphicsSource::registerType()
+{
+    if (obs_get_source_output_flags("corvane_graphics") != 0)
+        return;
+    obs_source_info info = {};
+    info.id = "corvane_graphics";
+    info.type = OBS_SOURCE_TYPE_INPUT;
+    info.output_flags = OBS_SOURCE_VIDEO | OBS_SOURCE_CUSTOM_DRAW;
+    info.icon_type = OBS_ICON_TYPE_BROWSER;
+    info.get_name = graphics_source_get_name;
+    info.create = graphics_source_create;
+    info.destroy = graphics_source_destroy;
+    info.get_width = graphics_source_get_width;
+    info.get_height = graphics_source_get_height;
+    info.get_defaults = graphics_source_get_defaults;
+    info.get_properties = graphics_source_get_properties;
+    info.update = graphics_source_update;
+    info.show = graphics_source_show;
+    info.hide = graphics_source_hide;
+    info.activate = graphics_source_activate;
+    info.deactivate = graphics_source_deactivate;
+    info.video_render = graphics_source_video_render;
+    obs_register_source(&info);
+}
+
+} // namespace corvane

@@ -1,0 +1,95 @@
+#include "obs/Module.h"
+
+#include "app/App.h"
+#include "base/Log.h"
+#include "base/Version.h"
+#include "device/ble/BleBridge.h"
+#include "obs/GraphicsSource.h"
+#include "obs/TextSource.h"
+
+#include <obs-module.h>
+
+namespace corvane {
+
+namespace {
+
+text_lookup *g_lookup = nullptr;
+
+void logToObs(LogLevel level, const char *line)
+{
+    blog(int(level), "%s", line);
+}
+
+} // namespace
+
+bool Module::load(const std::function<AppEnvironment()> &environment)
+{
+    setLogSink(logToObs);
+    CORVANE_LOG_INFO("loading plugin %s", CORVANE_PLUGIN_VERSION);
+    App *created = nullptr;
+    if (!App::instance()) {
+        created = new App(environment());
+        App::setInstance(created);
+    }
+    // Source types can only be registered with a running libobs; tests of the plugin core
+    // load it without one.
+    if (obs_initialized()) {
+        TextSource::registerType();
+        GraphicsSource::registerType();
+    }
+    // Direct: the refresh takes the registry lock itself and runs wherever the live data
+    // was applied, which in the plugin is always the user-interface thread.
+    if (created)
+        QObject::connect(&created->live(), &LiveData::changed, &created->live(), &TextSource::refreshAll, Qt::DirectConnection);
+    return true;
+}
+
+void Module::useBleHelper(const QString &path)
+{
+    BleBridge::instance()->setHelperPath(path);
+    if (path.isEmpty())
+        CORVANE_LOG_WARNING("Bluetooth helper not found beside the plugin; Bluetooth setup is unavailable");
+    else
+        CORVANE_LOG_INFO("Bluetooth helper: %s", qUtf8Printable(path));
+}
+
+void Module::unload()
+{
+    BleBridge::instance()->stop();
+    delete App::instance();
+    App::setInstance(nullptr);
+    CORVANE_LOG_INFO("plugin unloaded");
+}
+
+void Module::setLocale(obs_module *module, const char *locale)
+{
+    freeLocale();
+    g_lookup = obs_module_load_locale(module, "en-US", locale);
+}
+
+void Module::freeLocale()
+{
+    if (g_lookup)
+        text_lookup_destroy(g_lookup);
+    g_lookup = nullptr;
+}
+
+void Module::loadLocaleFile(const char *path)
+{
+    freeLocale();
+    g_lookup = text_lookup_create(path);
+}
+
+bool Module::getString(const char *key, const char **out)
+{
+    return g_lookup && text_lookup_getstr(g_lookup, key, out);
+}
+
+const char *Module::text(const char *key)
+{
+    const char *out = key;
+    getString(key, &out);
+    return out;
+}
+
+} // namespace corvane

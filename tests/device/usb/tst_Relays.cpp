@@ -1,0 +1,322 @@
+#include "device/usb/CloudRelay.h"
+#include "device/usb/FrameProtocol.h"
+#include "device/usb/StreamRelay.h"
+#include "support/TestNetwork.h"
+
+#include <QJsonDocument>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+using namespace corvane;
+
+namespace {
+
+QByteArray pattern(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char((i * 31 + 7) & 0xFF);
+    return bytes;
+}
+
+QJsonObject json(const char *text)
+{
+    return QJsonDocument::fromJson(QByteArray(text)).object();
+}
+
+// A loopback server that keeps its accepted connections and what they sent.
+struct Server {
+    Server() { QVERIFY(server.listen(QHostAddress::LocalHost)); }
+    quint16 port() const { return server.serverPort(); }
+    QTcpSocket *accept()
+    {
+        if (!QTest::qWaitFor([this] { return server.hasPendingConnections(); }, 5000))
+            return nullptr;
+        QTcpSocket *socket = server.nextPendingConnection();
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { received += socket->readAll(); });
+        return socket;
+    }
+    QTcpServer server;
+    QByteArray received;
+};
+
+// The stream messages a relay sent to the device, parsed.
+struct DeviceSide {
+    explicit DeviceSide(StreamRelay &relay)
+    {
+        QObject::connect(&relay, &StreamRelay::toDevice, [this](const QByteArray &payload) {
+            StreamMessage message;
+            QVERIFY(parseStreamMessage(payload, message));
+            messages << message;
+        });
+    }
+    QList<StreamOp> ops() const
+    {
+        QList<StreamOp> list;
+        for (const StreamMessage &m : messages)
+            list << m.op;
+        return list;
+    }
+    QList<qsizetype> dataSizes() const
+    {
+        QList<qsizetype> sizes;
+        for (const StreamMessage &m : messages) {
+            if (m.op == StreamOp::Data)
+                sizes << m.data.size();
+        }
+        return sizes;
+    }
+    QByteArray data() const
+    {
+        QByteArray all;
+        for (const StreamMessage &m : messages) {
+            if (m.op == StreamOp::Data)
+                all += m.data;
+        }
+        return all;
+    }
+    QList<StreamMessage> messages;
+};
+
+} // namespace
+
+class TestRelays : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void cloudBytesWaitForTheConnectionInOrder()
+    {
+        Server cloud;
+        CloudRelay relay;
+        QByteArray toDevice;
+        connect(&relay, &CloudRelay::toDevice, this, [&](const QByteArray &bytes) { toDevice += bytes; });
+        relay.setTarget(QStringLiteral("127.0.0.1"), cloud.port());
+        QVERIFY(relay.targetValid());
+        relay.fromDevice(QByteArrayLiteral("first "));
+        relay.fromDevice(QByteArrayLiteral("second"));
+        QTcpSocket *peer = cloud.accept();
+        QVERIFY(peer);
+        QTRY_COMPARE(cloud.received, QByteArrayLiteral("first second"));
+        QVERIFY(relay.isConnected());
+        QCOMPARE(relay.pendingSize(), 0);
+        peer->write("down");
+        QTRY_COMPARE(toDevice, QByteArrayLiteral("down"));
+        QCOMPARE(relay.bytesUp(), quint64(12));
+        QCOMPARE(relay.bytesDown(), quint64(4));
+    }
+
+    void cloudIgnoresBytesWithoutTarget()
+    {
+        Server cloud;
+        CloudRelay relay;
+        relay.fromDevice(QByteArrayLiteral("lost"));
+        relay.setTarget(QString(), cloud.port());
+        QVERIFY(!relay.targetValid());
+        relay.fromDevice(QByteArrayLiteral("lost"));
+        relay.setTarget(QStringLiteral("127.0.0.1"), 0);
+        QVERIFY(!relay.targetValid());
+        relay.fromDevice(QByteArrayLiteral("lost"));
+        QTest::qWait(100);
+        QVERIFY(!cloud.server.hasPendingConnections());
+        QCOMPARE(relay.bytesUp(), quint64(0));
+    }
+
+    void cloudPendingIsCapped()
+    {
+        CloudRelay relay;
+        relay.setTarget(QStringLiteral("127.0.0.1"), test::unusedLocalPort());
+        // No event loop between the calls: the connection cannot be up yet.
+        relay.fromDevice(QByteArray(200000, 'a'));
+        relay.fromDevice(QByteArray(100000, 'b')); // would exceed 262144: dropped
+        relay.fromDevice(QByteArray(62144, 'c'));  // fits exactly
+        QCOMPARE(relay.pendingSize(), 262144);
+        QCOMPARE(relay.bytesUp(), quint64(362144));
+    }
+
+    void cloudNewTargetDropsAndRebuilds()
+    {
+        Server cloud;
+        CloudRelay relay;
+        relay.setTarget(QStringLiteral("127.0.0.1"), cloud.port());
+        relay.fromDevice(QByteArrayLiteral("a"));
+        QPointer<QTcpSocket> first = cloud.accept();
+        QTRY_VERIFY(relay.isConnected());
+        // The same target again still drops the connection.
+        relay.setTarget(QStringLiteral("127.0.0.1"), cloud.port());
+        QVERIFY(!relay.isConnected());
+        QTRY_VERIFY(!first || first->state() != QAbstractSocket::ConnectedState);
+        relay.fromDevice(QByteArrayLiteral("b"));
+        QVERIFY(cloud.accept());
+        QTRY_VERIFY(relay.isConnected());
+    }
+
+    void cloudSharingOffDropsEverything()
+    {
+        Server cloud;
+        CloudRelay relay;
+        QSignalSpy status(&relay, &CloudRelay::statusChanged);
+        relay.setTarget(QStringLiteral("127.0.0.1"), cloud.port());
+        relay.fromDevice(QByteArrayLiteral("a"));
+        QPointer<QTcpSocket> peer = cloud.accept();
+        QTRY_VERIFY(relay.isConnected());
+        status.clear();
+        relay.setEnabled(false);
+        QCOMPARE(status.count(), 1);
+        relay.setEnabled(false);
+        QCOMPARE(status.count(), 1);
+        QVERIFY(!relay.isConnected());
+        QTRY_VERIFY(!peer || peer->state() != QAbstractSocket::ConnectedState);
+        relay.fromDevice(QByteArrayLiteral("b"));
+        QCOMPARE(relay.pendingSize(), 0);
+        QTest::qWait(100);
+        QVERIFY(!cloud.server.hasPendingConnections());
+    }
+
+    void cloudFailedDialIsRetriedByTheNextBytes()
+    {
+        const quint16 port = test::unusedLocalPort();
+        CloudRelay relay;
+        relay.setTarget(QStringLiteral("127.0.0.1"), port);
+        relay.fromDevice(QByteArrayLiteral("early "));
+        QTRY_VERIFY(!relay.lastError().isEmpty());
+        QVERIFY(!relay.isConnected());
+
+        QTcpServer late;
+        if (!late.listen(QHostAddress::LocalHost, port))
+            QSKIP("the probed port was taken meanwhile");
+        relay.fromDevice(QByteArrayLiteral("late"));
+        QTRY_VERIFY(late.hasPendingConnections());
+        QTcpSocket *peer = late.nextPendingConnection();
+        QTRY_VERIFY(relay.isConnected());
+        QVERIFY(relay.lastError().isEmpty());
+        // What waited for the failed dial went out with the next one.
+        QTRY_COMPARE(peer->bytesAvailable(), qint64(10));
+        QCOMPARE(peer->readAll(), QByteArrayLiteral("early late"));
+    }
+
+    void streamRoutesAreValidated()
+    {
+        StreamRelay relay;
+        relay.configure(json(R"({"ota":{"host":"127.0.0.1","port":8080},
+            "spaced":{"host":"bad host","port":1},"huge":{"host":"h","port":70000},
+            "zero":{"host":"h"},"empty":{"host":"","port":5},"alpha":{"host":"a.example","port":1}})"));
+        QCOMPARE(relay.routeNames(), (QStringList{QStringLiteral("alpha"), QStringLiteral("ota")}));
+        QCOMPARE(relay.route(QStringLiteral("ota")).port, quint16(8080));
+
+        DeviceSide device(relay);
+        relay.fromDevice(encodeStreamMessage(4, StreamOp::Open, "huge"));
+        relay.fromDevice(encodeStreamMessage(0, StreamOp::Open, "ota")); // id 0: ignored
+        relay.fromDevice(encodeStreamMessage(5, StreamOp::Open, ""));    // no name: ignored
+        relay.fromDevice(QByteArrayLiteral("\x01"));                     // too short: ignored
+        QCOMPARE(device.messages.size(), 1);
+        QCOMPARE(device.messages.at(0).op, StreamOp::Error);
+        QCOMPARE(device.messages.at(0).data, QByteArrayLiteral("unknown_stream"));
+        QCOMPARE(relay.lastError(), QStringLiteral("unknown_stream"));
+
+        relay.setEnabled(false);
+        relay.fromDevice(encodeStreamMessage(6, StreamOp::Open, "ota"));
+        QCOMPARE(device.messages.last().data, QByteArrayLiteral("disabled"));
+        QCOMPARE(relay.streamCount(), 0);
+    }
+
+    void streamDataFlowsWithinCredit()
+    {
+        Server server;
+        StreamRelay relay;
+        DeviceSide device(relay);
+        relay.configure(QJsonObject{{QStringLiteral("fw"), QJsonObject{{QStringLiteral("host"), QStringLiteral("127.0.0.1")}, {QStringLiteral("port"), server.port()}}}});
+        relay.fromDevice(encodeStreamMessage(7, StreamOp::Open, "fw"));
+        // Bytes from the device before the connection wait for it.
+        relay.fromDevice(encodeStreamMessage(7, StreamOp::Data, "request"));
+        QTcpSocket *peer = server.accept();
+        QVERIFY(peer);
+        QTRY_COMPARE(device.ops(), QList<StreamOp>{StreamOp::Opened});
+        QCOMPARE(relay.openCount(), 1);
+        QTRY_COMPARE(server.received, QByteArrayLiteral("request"));
+
+        const QByteArray file = pattern(70000);
+        peer->write(file);
+        peer->disconnectFromHost();
+        QTest::qWait(200);
+        QCOMPARE(device.dataSizes().size(), 0); // no credit yet
+
+        relay.fromDevice(streamCreditMessage(7, 0x00010000));
+        QTRY_COMPARE(device.dataSizes().size(), 128);
+        QCOMPARE(device.dataSizes(), QList<qsizetype>(128, 512));
+        QCOMPARE(relay.streamCount(), 1); // bytes remain, so no Close yet
+
+        relay.fromDevice(QByteArrayLiteral("\x07\x06\x01\x02\x03")); // Credit of 3 bytes: ignored
+        QTest::qWait(50);
+        QCOMPARE(device.dataSizes().size(), 128);
+
+        relay.fromDevice(streamCreditMessage(7, 100000));
+        QTRY_COMPARE(device.ops().last(), StreamOp::Close);
+        QCOMPARE(device.data(), file);
+        QCOMPARE(device.dataSizes().last(), qsizetype(70000 - 136 * 512));
+        QCOMPARE(relay.bytesToDevice(), quint64(70000));
+        QCOMPARE(relay.bytesFromDevice(), quint64(7));
+        QCOMPARE(relay.streamCount(), 0);
+        QCOMPARE(relay.openCount(), 0);
+    }
+
+    void streamServerClosingAfter2000Bytes()
+    {
+        Server server;
+        StreamRelay relay;
+        DeviceSide device(relay);
+        relay.configure(QJsonObject{{QStringLiteral("s"), QJsonObject{{QStringLiteral("host"), QStringLiteral("127.0.0.1")}, {QStringLiteral("port"), server.port()}}}});
+        relay.fromDevice(encodeStreamMessage(1, StreamOp::Open, "s"));
+        QTcpSocket *peer = server.accept();
+        QVERIFY(peer);
+        QTRY_COMPARE(relay.openCount(), 1);
+        // The server sends and closes while the device has granted nothing yet.
+        peer->write(pattern(2000));
+        peer->disconnectFromHost();
+        QTest::qWait(200);
+        QCOMPARE(relay.streamCount(), 1);
+        relay.fromDevice(streamCreditMessage(1, 4096));
+        QTRY_COMPARE(device.ops().last(), StreamOp::Close);
+        QCOMPARE(device.dataSizes(), (QList<qsizetype>{512, 512, 512, 464}));
+        QCOMPARE(device.data(), pattern(2000));
+    }
+
+    void streamReopenAndDialFailure()
+    {
+        Server server;
+        StreamRelay relay;
+        DeviceSide device(relay);
+        const quint16 dead = test::unusedLocalPort();
+        relay.configure(QJsonObject{
+            {QStringLiteral("live"), QJsonObject{{QStringLiteral("host"), QStringLiteral("127.0.0.1")}, {QStringLiteral("port"), server.port()}}},
+            {QStringLiteral("dead"), QJsonObject{{QStringLiteral("host"), QStringLiteral("127.0.0.1")}, {QStringLiteral("port"), dead}}},
+        });
+        relay.fromDevice(encodeStreamMessage(2, StreamOp::Open, "live"));
+        QPointer<QTcpSocket> first = server.accept();
+        QTRY_COMPARE(device.ops(), QList<StreamOp>{StreamOp::Opened});
+        // The same id again: the old stream goes silently, a new one starts.
+        relay.fromDevice(encodeStreamMessage(2, StreamOp::Open, "live"));
+        QVERIFY(server.accept());
+        QTRY_COMPARE(device.ops(), (QList<StreamOp>{StreamOp::Opened, StreamOp::Opened}));
+        QTRY_VERIFY(!first || first->state() != QAbstractSocket::ConnectedState);
+        QCOMPARE(relay.streamCount(), 1);
+
+        relay.fromDevice(encodeStreamMessage(3, StreamOp::Open, "dead"));
+        QTRY_COMPARE(device.messages.size(), 3);
+        QCOMPARE(device.messages.last().id, quint8(3));
+        QCOMPARE(device.messages.last().op, StreamOp::Error);
+        QCOMPARE(device.messages.last().data, QByteArrayLiteral("dial_failed"));
+        QVERIFY(!relay.lastError().isEmpty());
+        QCOMPARE(relay.streamCount(), 1);
+
+        // reset tells the device nothing.
+        relay.reset();
+        QCOMPARE(relay.streamCount(), 0);
+        QCOMPARE(device.messages.size(), 3);
+        QVERIFY(relay.lastError().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRelays)
+#include "tst_Relays.moc"

@@ -1,0 +1,206 @@
+#include "device/usb/SerialPort.h"
+
+#include <QDeadlineTimer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+#include <thread>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace corvane;
+
+namespace {
+
+// The far end of a pseudo-terminal plays the device; closing it is an unplug.
+struct Pty {
+    Pty()
+    {
+        int slave = -1;
+        char name[128] = {};
+        if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+            qFatal("openpty failed");
+        termios raw{};
+        tcgetattr(slave, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(slave, TCSANOW, &raw);
+        ::close(slave);
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        path = QString::fromLocal8Bit(name);
+    }
+    ~Pty() { unplug(); }
+    void unplug()
+    {
+        if (master >= 0)
+            ::close(master);
+        master = -1;
+    }
+    // Writes everything, letting the event loop drain the other side meanwhile.
+    void send(const QByteArray &bytes)
+    {
+        qsizetype done = 0;
+        QDeadlineTimer deadline(10000);
+        while (done < bytes.size() && !deadline.hasExpired()) {
+            const ssize_t n = ::write(master, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n > 0)
+                done += n;
+            else
+                QTest::qWait(5);
+        }
+        QCOMPARE(done, bytes.size());
+    }
+    QByteArray receive(qsizetype count, bool pumpEvents = true)
+    {
+        QByteArray out;
+        QDeadlineTimer deadline(5000);
+        char buffer[4096];
+        while (out.size() < count && !deadline.hasExpired()) {
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n > 0)
+                out.append(buffer, n);
+            else if (pumpEvents)
+                QTest::qWait(5);
+            else
+                QThread::msleep(2);
+        }
+        return out;
+    }
+    int master = -1;
+    QString path;
+};
+
+QByteArray pattern(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
+
+} // namespace
+
+class TestSerialPort : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void dataFlowsBothWaysInBoundedReads()
+    {
+        Pty pty;
+        SerialPort port;
+        QString error;
+        QVERIFY2(port.open(pty.path, &error), qPrintable(error));
+        QVERIFY(port.isOpen());
+
+        QByteArray received;
+        qsizetype largest = 0;
+        connect(&port, &SerialPort::readyRead, this, [&](const QByteArray &data) {
+            QVERIFY(!data.isEmpty());
+            largest = qMax(largest, data.size());
+            received += data;
+        });
+        const QByteArray sent = pattern(100000);
+        pty.send(sent);
+        QTRY_COMPARE_WITH_TIMEOUT(received.size(), sent.size(), 10000);
+        QCOMPARE(received, sent);
+        QVERIFY(largest <= SerialPort::ReadChunk);
+
+        // The device reads while the write blocks, as a real one does.
+        const QByteArray reply = pattern(20000);
+        QByteArray echoed;
+        std::thread reader([&] { echoed = pty.receive(reply.size(), false); });
+        const bool written = port.write(reply);
+        reader.join();
+        QVERIFY(written);
+        QCOMPARE(echoed, reply);
+    }
+
+    void writeToStalledDeviceFails()
+    {
+        Pty pty;
+        SerialPort port;
+        QVERIFY(port.open(pty.path, nullptr));
+        // Nobody reads the far end: the line buffer fills and a write gives up in time.
+        bool written = true;
+        for (int i = 0; i < 64 && written; ++i)
+            written = port.write(pattern(4096));
+        QVERIFY(!written);
+        QVERIFY(port.isOpen());
+    }
+
+    void emptyAndClosedWrites()
+    {
+        SerialPort port;
+        QVERIFY(!port.write(QByteArrayLiteral("x")));
+        Pty pty;
+        QVERIFY(port.open(pty.path, nullptr));
+        QVERIFY(port.write(QByteArray()));
+        port.close();
+        QVERIFY(!port.isOpen());
+        QVERIFY(!port.write(QByteArrayLiteral("x")));
+    }
+
+    void secondOpenIsRefusedAsBusy()
+    {
+        Pty pty;
+        SerialPort first;
+        QVERIFY(first.open(pty.path, nullptr));
+        SerialPort second;
+        QString error;
+        QVERIFY(!second.open(pty.path, &error));
+        QVERIFY(!second.isOpen());
+        QCOMPARE(error, QStringLiteral("That USB port is in use by another program (close any serial monitor)."));
+
+        // Once released, the port can be taken again; reopening replaces the old handle.
+        first.close();
+        QVERIFY(second.open(pty.path, &error));
+        QVERIFY(second.open(pty.path, &error));
+        QVERIFY(second.write(QByteArrayLiteral("ok")));
+        QCOMPARE(pty.receive(2), QByteArrayLiteral("ok"));
+    }
+
+    void missingPortGivesOtherFailureText()
+    {
+        SerialPort port;
+        QString error;
+        QVERIFY(!port.open(QStringLiteral("/dev/corvane-no-such-port"), &error));
+        QVERIFY2(error.startsWith(QStringLiteral("Could not open the USB port (error ")), qPrintable(error));
+        QVERIFY(error.endsWith(QStringLiteral(").")));
+    }
+
+    void unplugGivesExactlyOneError()
+    {
+        Pty pty;
+        SerialPort port;
+        QVERIFY(port.open(pty.path, nullptr));
+        QSignalSpy errors(&port, &SerialPort::errorOccurred);
+        QSignalSpy reads(&port, &SerialPort::readyRead);
+        pty.send(QByteArrayLiteral("last words"));
+        QTRY_COMPARE(reads.count(), 1);
+        pty.unplug();
+        QTRY_COMPARE(errors.count(), 1);
+        QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("The USB device was unplugged or stopped responding."));
+        QVERIFY(!port.isOpen());
+        QTest::qWait(200);
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(reads.count(), 1);
+        QVERIFY(!port.write(QByteArrayLiteral("x")));
+    }
+
+    void closeIsSilent()
+    {
+        Pty pty;
+        SerialPort port;
+        QVERIFY(port.open(pty.path, nullptr));
+        QSignalSpy errors(&port, &SerialPort::errorOccurred);
+        port.close();
+        pty.unplug();
+        QTest::qWait(100);
+        QCOMPARE(errors.count(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSerialPort)
+#include "tst_SerialPort.moc"

@@ -1,0 +1,315 @@
+// The hosted live-data server over real TCP on loopback, driven the way other programs on
+// this computer would use it.
+#include "live/HostedServer.h"
+#include "live/LiveData.h"
+#include "support/LineClient.h"
+#include "support/TestNetwork.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace corvane;
+using corvane::test::LineClient;
+
+namespace {
+
+QByteArray compact(const QJsonObject &object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
+
+QJsonObject parse(const QByteArray &line)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(line);
+    return doc.object();
+}
+
+
+
+} // namespace
+
+class TestHostedServer : public QObject {
+    Q_OBJECT
+private:
+    LiveData live;
+    std::unique_ptr<HostedServer> server;
+    QStringList handledOps;
+
+    quint16 port() const { return server->port(); }
+
+private Q_SLOTS:
+    void init()
+    {
+        live.clear();
+        handledOps.clear();
+        server = std::make_unique<HostedServer>(&live);
+        connect(&live, &LiveData::changed, server.get(), &HostedServer::broadcast);
+        server->setHandler([this](const QString &op, const QJsonObject &request) {
+            handledOps << op;
+            if (op == QLatin1String("echo"))
+                return request;
+            if (op == QLatin1String("refuse"))
+                return QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), QStringLiteral("nope")}};
+            return QJsonObject{{QStringLiteral("seen"), op}};
+        });
+        QString error;
+        QVERIFY2(server->start(0, false, &error), qPrintable(error));
+    }
+
+    void cleanup() { server.reset(); }
+
+    void snapshotOnConnect()
+    {
+        QSignalSpy counts(server.get(), &HostedServer::clientsChanged);
+        LineClient client(port());
+        QTRY_COMPARE(client.lines.size(), 1);
+        QCOMPARE(client.take(), QByteArray(R"({"fields":{},"source":"","sport":"","updated_at":""})"));
+        QCOMPARE(counts.size(), 1);
+        QCOMPARE(counts.first().first().toInt(), 1);
+
+        live.setSource(QStringLiteral("Gym"));
+        live.apply({{QStringLiteral("sport"), QStringLiteral("soccer")}, {QStringLiteral("home_score"), 2}});
+        QTRY_COMPARE(client.lines.size(), 1);
+        const QJsonObject snapshot = parse(client.take());
+        QCOMPARE(snapshot, live.snapshot());
+        QCOMPARE(snapshot.value(QStringLiteral("source")).toString(), QStringLiteral("Gym"));
+        QCOMPARE(snapshot.value(QStringLiteral("fields")).toObject().value(QStringLiteral("home_score")).toString(), QStringLiteral("2"));
+        QVERIFY(snapshot.value(QStringLiteral("updated_at")).toString().endsWith(QLatin1Char('Z')));
+        QVERIFY(client.pending.isEmpty());
+    }
+
+    void getBothWays()
+    {
+        live.apply({{QStringLiteral("clock"), QStringLiteral("12:00")}});
+        LineClient client(port());
+        QTRY_COMPARE(client.lines.size(), 1);
+        const QByteArray expected = compact(live.snapshot());
+        QCOMPARE(client.take(), expected);
+
+        client.send("get\n{\"op\":\"get\"}\n  {\"op\": \"get\", \"extra\": [1]}  \n");
+        QTRY_COMPARE(client.lines.size(), 3);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(client.take(), expected);
+        QVERIFY(handledOps.isEmpty());
+    }
+
+    void operationNamesAndAnswers()
+    {
+        LineClient client(port());
+        QTRY_COMPARE(client.lines.size(), 1);
+        client.take();
+
+        client.send("  status  \n\n \t \r\n{\"op\":\"echo\",\"device\":\"abc\"}\nrefuse\r\n{\"op\":5}\n");
+        QTRY_COMPARE(client.lines.size(), 4);
+        QCOMPARE(handledOps, QStringList({QStringLiteral("status"), QStringLiteral("echo"), QStringLiteral("refuse"), QString()}));
+        QCOMPARE(client.take(), QByteArray(R"({"ok":true,"op":"status","seen":"status"})"));
+        QCOMPARE(client.take(), QByteArray(R"({"device":"abc","ok":true,"op":"echo"})"));
+        QCOMPARE(client.take(), QByteArray(R"({"error":"nope","ok":false,"op":"refuse"})"));
+        QCOMPARE(client.take(), QByteArray(R"({"ok":true,"op":"","seen":""})"));
+    }
+
+    void invalidJsonKeepsTheConnection()
+    {
+        LineClient client(port());
+        QTRY_COMPARE(client.lines.size(), 1);
+        client.take();
+
+        client.send("{not json\n{\"op\":\"get\"} trailing\n{\"op\":\"x\"\nget\n");
+        QTRY_COMPARE(client.lines.size(), 4);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(client.take(), QByteArray(R"({"error":"invalid_json","ok":false})"));
+        QCOMPARE(client.take(), compact(live.snapshot()));
+        QVERIFY(handledOps.isEmpty());
+        QCOMPARE(client.socket.state(), QAbstractSocket::ConnectedState);
+    }
+
+    void unknownOperationWithoutHandler()
+    {
+        server->setHandler(nullptr);
+        LineClient client(port());
+        QTRY_COMPARE(client.lines.size(), 1);
+        client.take();
+        client.send("status\n");
+        QTRY_COMPARE(client.lines.size(), 1);
+        QCOMPARE(client.take(), QByteArray(R"({"error":"unavailable","ok":false})"));
+    }
+
+    void requestsAcrossSegments()
+    {
+        LineClient client(port());
+        QTRY_COMPARE(client.lines.size(), 1);
+        client.take();
+
+        client.send("first\nsecond\n");
+        QTRY_COMPARE(client.lines.size(), 2);
+        QCOMPARE(parse(client.take()).value(QStringLiteral("op")).toString(), QStringLiteral("first"));
+        QCOMPARE(parse(client.take()).value(QStringLiteral("op")).toString(), QStringLiteral("second"));
+
+        client.send("{\"op\":\"ec");
+        // Give the server every chance to answer a line that is not complete yet.
+        QTest::qWait(100);
+        QVERIFY(client.lines.isEmpty());
+        client.send("ho\",\"n\":1}\nthi");
+        QTRY_COMPARE(client.lines.size(), 1);
+        QCOMPARE(client.take(), QByteArray(R"({"n":1,"ok":true,"op":"echo"})"));
+        client.send("rd\n");
+        QTRY_COMPARE(client.lines.size(), 1);
+        QCOMPARE(parse(client.take()).value(QStringLiteral("op")).toString(), QStringLiteral("third"));
+    }
+
+    void unfinishedLineOverflowDisconnects()
+    {
+        LineClient fits(port());
+        LineClient floods(port());
+        QTRY_COMPARE(server->clientCount(), 2);
+
+        // 60000 bytes end in a line feed in time and are handled as one operation name.
+        fits.send(QByteArray(60000, 'a') + '\n');
+        QTRY_COMPARE(fits.lines.size(), 2);
+        QCOMPARE(handledOps, QStringList(QString(60000, QLatin1Char('a'))));
+
+        QSignalSpy gone(&floods.socket, &QTcpSocket::disconnected);
+        floods.send(QByteArray(40000, 'b'));
+        QTest::qWait(100);
+        floods.send(QByteArray(30000, 'b') + "\nget\n");
+        QVERIFY(gone.wait(5000));
+        QTRY_COMPARE(server->clientCount(), 1);
+        QCOMPARE(handledOps.size(), 1);
+        // The snapshot sent on connect is all it ever got.
+        QCOMPARE(floods.lines.size(), 1);
+        QCOMPARE(fits.socket.state(), QAbstractSocket::ConnectedState);
+    }
+
+    void stalledReaderIsDisconnected()
+    {
+        // A raw socket with a small receive window that never reads.
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        QVERIFY(fd >= 0);
+        int small = 4096;
+        QCOMPARE(setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port());
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+
+        LineClient reader(port());
+        QTRY_COMPARE(server->clientCount(), 2);
+        QTRY_COMPARE(reader.lines.size(), 1);
+
+        // 100 KiB snapshots: the kernel buffers take a few MiB, after which the server
+        // must give up on the stalled socket rather than queue without end.
+        const QString filler(100 * 1024, QLatin1Char('x'));
+        int updates = 0;
+        for (; updates < 400 && server->clientCount() == 2; ++updates) {
+            live.apply({{QStringLiteral("filler"), filler}, {QStringLiteral("n"), updates}});
+            QTest::qWait(5);
+        }
+        QCOMPARE(server->clientCount(), 1);
+
+        // The reader got every update in order, and the stalled socket sees the end.
+        QTRY_COMPARE_WITH_TIMEOUT(reader.lines.size(), 1 + updates, 20000);
+        for (int i = 0; i <= updates; ++i) {
+            const QJsonObject fields = parse(reader.lines.at(i)).value(QStringLiteral("fields")).toObject();
+            if (i > 0)
+                QCOMPARE(fields.value(QStringLiteral("n")).toString(), QString::number(i - 1));
+        }
+        char sink[65536];
+        ssize_t got = 0;
+        do {
+            got = ::recv(fd, sink, sizeof sink, 0);
+        } while (got > 0);
+        QVERIFY(got <= 0);
+        ::close(fd);
+    }
+
+    void manyClientsReceiveEveryBroadcastInOrder()
+    {
+        std::vector<std::unique_ptr<LineClient>> clients;
+        // In batches, so that the listen backlog never overflows.
+        for (int batch = 0; batch < 5; ++batch) {
+            for (int i = 0; i < 40; ++i)
+                clients.push_back(std::make_unique<LineClient>(port()));
+            QTRY_COMPARE(server->clientCount(), int(clients.size()));
+        }
+
+        const qint64 before = server->bytesSerialised();
+        const int updates = 25;
+        qint64 lineBytes = 0;
+        for (int n = 0; n < updates; ++n) {
+            live.apply({{QStringLiteral("sport"), QStringLiteral("hockey")}, {QStringLiteral("n"), n}, {QStringLiteral("clock"), 600 - n}});
+            lineBytes += compact(live.snapshot()).size() + 1;
+        }
+        // Each update was serialised once, whatever the number of clients.
+        QCOMPARE(server->bytesSerialised() - before, lineBytes);
+
+        for (const auto &client : clients) {
+            QTRY_COMPARE(client->lines.size(), 1 + updates);
+            for (int n = 0; n < updates; ++n) {
+                const QJsonObject fields = parse(client->lines.at(1 + n)).value(QStringLiteral("fields")).toObject();
+                QCOMPARE(fields.value(QStringLiteral("n")).toString(), QString::number(n));
+            }
+        }
+    }
+
+    void stopAndStart()
+    {
+        LineClient client(port());
+        QTRY_COMPARE(server->clientCount(), 1);
+        QSignalSpy counts(server.get(), &HostedServer::clientsChanged);
+        QSignalSpy gone(&client.socket, &QTcpSocket::disconnected);
+        const quint16 oldPort = port();
+        server->stop();
+        QCOMPARE(server->clientCount(), 0);
+        QVERIFY(!server->isListening());
+        QCOMPARE(counts.size(), 1);
+        QCOMPARE(counts.first().first().toInt(), 0);
+        QVERIFY(gone.wait(5000));
+        // A broadcast after stop reaches nobody and does not crash.
+        live.apply({{QStringLiteral("n"), 1}});
+
+        // Busy port: the error names the port and the system's reason.
+        QTcpServer squatter;
+        QVERIFY(squatter.listen(QHostAddress::LocalHost, 0));
+        QString error;
+        QVERIFY(!server->start(squatter.serverPort(), false, &error));
+        QVERIFY2(error.startsWith(QStringLiteral("Could not listen on port %1: ").arg(squatter.serverPort())), qPrintable(error));
+        QVERIFY(error.size() > QStringLiteral("Could not listen on port %1: ").arg(squatter.serverPort()).size());
+
+        QVERIFY(server->start(oldPort, false, &error));
+        QCOMPARE(server->port(), oldPort);
+        LineClient again(oldPort);
+        QTRY_COMPARE(again.lines.size(), 1);
+    }
+
+    void listensOnLoopbackUnlessNetworkAllowed()
+    {
+        QString error;
+        QVERIFY(server->start(0, false, &error));
+        LineClient local(port());
+        QTRY_COMPARE(local.lines.size(), 1);
+        QCOMPARE(local.socket.peerAddress(), QHostAddress(QHostAddress::LocalHost));
+
+        // Allowed: IPv6 loopback reaches it too, which a 127.0.0.1-only server refuses.
+        QVERIFY(server->start(0, true, &error));
+        QTcpSocket v6;
+        v6.connectToHost(QHostAddress::LocalHostIPv6, port());
+        QVERIFY(v6.waitForConnected(5000));
+        QTRY_COMPARE(server->clientCount(), 1);
+
+        QVERIFY(server->start(0, false, &error));
+        QTcpSocket refused;
+        refused.connectToHost(QHostAddress::LocalHostIPv6, port());
+        QVERIFY(!refused.waitForConnected(5000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHostedServer)
+#include "tst_HostedServer.moc"
