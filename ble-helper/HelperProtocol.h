@@ -41,17 +41,6 @@ std::string errorLine(std::int64_t reqId, std::string_view code, std::string_vie
 std::string dataEventLine(std::string_view value);
 std::string_view disconnectedEventLine();
 
-// Collects received bytes and hands out whole lines (without their line feed).
-class LineBuffer {
-public:
-    void append(const char *data, std::size_t size) { m_bytes.append(data, size); }
-    bool takeLine(std::string *line);
-    std::size_t pending() const { return m_bytes.size(); }
-
-private:
-    std::string m_bytes;
-};
-
 // Scan duration in ms: 500 to 30000.
 int clampScanMs(std::int64_t ms);
 // Bytes one write may carry for a maximum PDU size; 20 when the size could not be read.

@@ -1,6 +1,7 @@
 #include "SimulatedPlatform.h"
 
 #include "HelperProtocol.h"
+#include "LineBuffer.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -5,6 +5,7 @@
 #include "BleOperations.h"
 #include "HelperProtocol.h"
 #include "HelperSocket.h"
+#include "LineBuffer.h"
 #include "QtBluetoothPlatform.h"
 #ifndef _WIN32
 #include "SimulatedPlatform.h"

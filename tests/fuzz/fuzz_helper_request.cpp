@@ -1,4 +1,5 @@
 #include "HelperProtocol.h"
+#include "LineBuffer.h"
 
 #include <cstdio>
 #include <cstdlib>
