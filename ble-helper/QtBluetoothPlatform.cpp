@@ -35,6 +35,8 @@ QtBluetoothPlatform::QtBluetoothPlatform()
     , m_home(new QObject)
 {
     m_home->moveToThread(m_thread);
+    // Objects of the platform thread go with it, after its event loop has stopped.
+    QObject::connect(m_thread, &QThread::finished, m_home, &QObject::deleteLater);
     m_thread->start();
 }
 
@@ -44,7 +46,6 @@ QtBluetoothPlatform::~QtBluetoothPlatform()
         releaseOnPlatform();
         delete m_agent;
         m_agent = nullptr;
-        delete m_home;
     }, Qt::BlockingQueuedConnection);
     m_thread->quit();
     m_thread->wait();

@@ -225,6 +225,9 @@ private Q_SLOTS:
                  errorReply(1, "bluetooth_unavailable", "No Bluetooth adapter was found on this computer."));
         QCOMPARE(helper.request("{\"op\":\"write\",\"reqId\":9,\"b64\":\"e30=\"}"), NotConnected);
         QCOMPARE(helper.request("{\"op\":\"disconnect\",\"reqId\":3}"), QByteArray("{\"reqId\":3,\"ok\":true,\"result\":{}}"));
+        // Leaving takes the platform thread down cleanly.
+        helper.send("{\"op\":\"quit\",\"reqId\":0}\n");
+        QCOMPARE(helper.exitCode(), 0);
     }
 };
 
