@@ -212,11 +212,15 @@ private Q_SLOTS:
         OpenLink l(air);
         QVERIFY(l.open());
         QVERIFY(l.transport()->isConnected());
+        // Every link hears every bridge event; one that is not open ignores them.
+        BleLink idle(QStringLiteral("0E0E0E0E0E0E"), QStringLiteral("Court 2"), &l.bridge);
+        QSignalSpy idleClosed(&idle, &DeviceLink::closed);
         QVERIFY(air.sim.command(QStringLiteral("ble-drop")));
         // The loss may already be in while the simulator confirms the command.
         QVERIFY(QTest::qWaitFor([&l] { return l.closed.size() == 1; }, 10000));
         QCOMPARE(l.closed.first().first().toString(), QStringLiteral("Bluetooth link lost"));
         QVERIFY(!l.transport()->isConnected());
+        QCOMPARE(idleClosed.size(), 0);
 
         l.opened.clear();
         QVERIFY(l.open());
