@@ -3,6 +3,7 @@
 #include "app/App.h"
 #include "base/Log.h"
 #include "base/Version.h"
+#include "device/ble/BleBridge.h"
 #include "obs/GraphicsSource.h"
 #include "obs/TextSource.h"
 
@@ -43,8 +44,18 @@ bool Module::load(const std::function<AppEnvironment()> &environment)
     return true;
 }
 
+void Module::useBleHelper(const QString &path)
+{
+    BleBridge::instance()->setHelperPath(path);
+    if (path.isEmpty())
+        CORVANE_LOG_WARNING("Bluetooth helper not found beside the plugin; Bluetooth setup is unavailable");
+    else
+        CORVANE_LOG_INFO("Bluetooth helper: %s", qUtf8Printable(path));
+}
+
 void Module::unload()
 {
+    BleBridge::instance()->stop();
     delete App::instance();
     App::setInstance(nullptr);
     CORVANE_LOG_INFO("plugin unloaded");

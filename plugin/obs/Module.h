@@ -2,6 +2,8 @@
 
 #include "app/AppEnvironment.h"
 
+#include <QString>
+
 #include <functional>
 
 struct obs_module;
@@ -15,8 +17,11 @@ class Module {
 public:
     // Logs the load and creates App unless one exists; `environment` is asked only then.
     static bool load(const std::function<AppEnvironment()> &environment);
-    // Deletes App and logs the unload.
+    // Stops the Bluetooth bridge, deletes App and logs the unload.
     static void unload();
+    // Hands the helper program's path (empty when not found) to the Bluetooth bridge and
+    // logs what was found.
+    static void useBleHelper(const QString &path);
 
     // Locale table of the module: a missing key reads as the key itself.
     static void setLocale(obs_module *module, const char *locale);
