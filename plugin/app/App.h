@@ -11,12 +11,15 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
 namespace corvane {
 
+class DeviceSession;
 class HostedServer;
+class RelayHolder;
 class SourceManager;
 
 // The hub of the plugin: one per loaded module, living on the OBS user-interface thread.
@@ -62,6 +65,13 @@ public:
 
     // Starts or stops the hosted server as the settings say; a failed start is logged.
     void applyServerSettings();
+    // USB sessions kept open after the setup wizard so that their device reaches the cloud
+    // through this computer (see RelayHolder); each change emits usbRelaysChanged.
+    bool adoptRelay(DeviceSession *session);
+    void releaseRelay(const QString &portName);
+    void releaseAllRelays();
+    QStringList relayStatusLines() const;
+
     // Answers a hosted-server client's request other than "get".
     QJsonObject handleServerCommand(const QString &op, const QJsonObject &request);
 
@@ -80,6 +90,7 @@ private:
     PortalClient m_portal;
     LiveData m_live;
     SettingsStore m_settings;
+    RelayHolder *m_relays;
     SourceManager *m_sourceManager;
     HostedServer *m_server;
     QList<CloudDevice> m_devices;
