@@ -54,7 +54,7 @@ bool RelayHolder::adopt(DeviceSession *session)
         return false;
     if (!session->receiverOnly() && !link->cloudRelay()->targetValid())
         return false;
-    release(link->portName());
+    closeOnPort(link->portName());
     session->setParent(this);
     m_sessions.append(session);
     connect(link->cloudRelay(), &CloudRelay::statusChanged, this, &RelayHolder::changed);
@@ -65,6 +65,12 @@ bool RelayHolder::adopt(DeviceSession *session)
 
 void RelayHolder::release(const QString &portName)
 {
+    closeOnPort(portName);
+    Q_EMIT changed();
+}
+
+void RelayHolder::closeOnPort(const QString &portName)
+{
     const QList<QPointer<DeviceSession>> sessions = m_sessions;
     for (const QPointer<DeviceSession> &kept : sessions) {
         DeviceSession *session = kept.data();
@@ -73,7 +79,6 @@ void RelayHolder::release(const QString &portName)
             drop(session);
     }
     m_sessions.removeAll(QPointer<DeviceSession>());
-    Q_EMIT changed();
 }
 
 void RelayHolder::releaseAll()

@@ -34,6 +34,7 @@ Q_SIGNALS:
     void changed();
 
 private:
+    void closeOnPort(const QString &portName);
     void onStateChanged(DeviceSession *session);
     void drop(DeviceSession *session);
 
