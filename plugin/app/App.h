@@ -6,6 +6,7 @@
 #include "cloud/GraphicsOutput.h"
 #include "cloud/PortalClient.h"
 #include "live/LiveData.h"
+#include "update/PluginUpdater.h"
 
 #include <QJsonObject>
 #include <QList>
@@ -14,6 +15,8 @@
 #include <QStringList>
 
 #include <functional>
+
+class QTimer;
 
 namespace corvane {
 
@@ -40,6 +43,7 @@ public:
     SettingsStore &settings() { return m_settings; }
     HostedServer *server() const { return m_server; }
     SourceManager *sourceManager() const { return m_sourceManager; }
+    PluginUpdater &updater() { return m_updater; }
 
     // Where plugin updates come from: the maker's, or an allowed local stand-in.
     QString downloadsOrigin() const;
@@ -75,6 +79,9 @@ public:
     // Answers a hosted-server client's request other than "get".
     QJsonObject handleServerCommand(const QString &op, const QJsonObject &request);
 
+    // Test seam: restarts the background update check's timers with shorter delays.
+    void setUpdateCheckTimingForTesting(int firstDelayMs, int intervalMs);
+
 Q_SIGNALS:
     void usbRelaysChanged();
     void devicesChanged();
@@ -86,6 +93,9 @@ private:
     QJsonObject serverStatus(const QJsonObject &request);
     QJsonObject serverDevices(const QJsonObject &request);
     QJsonObject serverUse(const QJsonObject &request);
+    void setUpUpdater(const AppEnvironment &environment);
+    void onUpdaterStateChanged();
+    void backgroundUpdateCheck();
 
     PortalClient m_portal;
     LiveData m_live;
@@ -96,6 +106,9 @@ private:
     QList<CloudDevice> m_devices;
     QList<GraphicsOutput> m_outputs;
     QString m_outputsError;
+    PluginUpdater m_updater;
+    QTimer *m_firstUpdateCheck;
+    QTimer *m_dailyUpdateCheck;
 };
 
 } // namespace corvane

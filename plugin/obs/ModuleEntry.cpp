@@ -3,6 +3,7 @@
 
 #include <obs-module.h>
 
+#include <QDir>
 #include <QString>
 
 namespace {
@@ -17,11 +18,23 @@ QString configPath(const char *file)
     return result;
 }
 
+// The plugin's own folder: the one above its data folder, as OBS lays plugins out.
+QString installRoot()
+{
+    char *data = obs_find_module_file(g_module, "");
+    const QString dataDir = data ? QString::fromUtf8(data) : QString();
+    bfree(data);
+    return dataDir.isEmpty() ? QString() : QDir::cleanPath(QDir(dataDir).absolutePath() + QStringLiteral("/.."));
+}
+
 corvane::AppEnvironment environmentFromObs()
 {
     corvane::AppEnvironment env;
     env.settingsPath = configPath("settings.json");
     env.sessionPath = configPath("session.json");
+    env.obsVersion = QString::fromUtf8(obs_get_version_string());
+    env.installRoot = installRoot();
+    env.updateWorkDir = configPath("update");
     return env;
 }
 
