@@ -282,32 +282,35 @@ void Dock::doSignIn()
     m_signIn->setEnabled(false);
     const QPointer<Dock> self(this);
     auto answered = [self](const PortalResult &result) {
-        if (!self)
-            return;
-        Dock *dock = self.data();
-        dock->m_signIn->setEnabled(true);
-        if (!result.ok) {
-            dock->m_signInMessage->setStyleSheet(QString::fromLatin1(kErrorStyle));
-            dock->m_signInMessage->setText(result.message);
-            return;
-        }
-        if (result.data.value(QStringLiteral("totp_required")).toBool()) {
-            dock->m_challengeId = result.data.value(QStringLiteral("challenge_id")).toString();
-            dock->m_code->show();
-            dock->m_code->setFocus();
-            dock->m_signInMessage->setText(tr("Enter the code from your authenticator app."));
-            return;
-        }
-        dock->m_password->clear();
-        dock->m_code->clear();
-        dock->m_code->hide();
-        dock->m_challengeId.clear();
-        dock->m_signInMessage->clear();
+        if (Dock *dock = self.data())
+            dock->onSignInAnswer(result);
     };
     if (!m_challengeId.isEmpty() && m_code->isVisibleTo(this))
         m_app->portal().signInWithCode(m_challengeId, m_code->text(), answered);
     else
         m_app->portal().signIn(m_email->text(), m_password->text(), answered);
+}
+
+void Dock::onSignInAnswer(const PortalResult &result)
+{
+    m_signIn->setEnabled(true);
+    if (!result.ok) {
+        m_signInMessage->setStyleSheet(QString::fromLatin1(kErrorStyle));
+        m_signInMessage->setText(result.message);
+        return;
+    }
+    if (result.data.value(QStringLiteral("totp_required")).toBool()) {
+        m_challengeId = result.data.value(QStringLiteral("challenge_id")).toString();
+        m_code->show();
+        m_code->setFocus();
+        m_signInMessage->setText(tr("Enter the code from your authenticator app."));
+        return;
+    }
+    m_password->clear();
+    m_code->clear();
+    m_code->hide();
+    m_challengeId.clear();
+    m_signInMessage->clear();
 }
 
 void Dock::showAccount()

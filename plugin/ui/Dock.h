@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cloud/PortalResult.h"
+
 #include <QPointer>
 #include <QString>
 #include <QTimer>
@@ -46,6 +48,7 @@ private:
     QWidget *buildServerBox();
     QWidget *buildPluginBox();
     void connectApp();
+    void onSignInAnswer(const PortalResult &result);
 
     QString pickedDevice() const;
     void onDeviceActivated(int index);

@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,6 +29,15 @@ template <typename T> T *byText(QWidget *root, const QString &text)
     for (T *widget : root->findChildren<T *>()) {
         if (widget->text() == text)
             return widget;
+    }
+    return nullptr;
+}
+
+QGroupBox *groupTitled(QWidget *root, const QString &title)
+{
+    for (QGroupBox *box : root->findChildren<QGroupBox *>()) {
+        if (box->title() == title)
+            return box;
     }
     return nullptr;
 }
@@ -55,6 +65,7 @@ private:
         QJsonObject settings = extra;
         settings.insert(key("portal_url"), m_sim.url());
         const QString folder = m_dir.filePath(QString::number(++m_serial));
+        QDir().mkpath(folder);
         if (!corvane::test::writeTestSettings(folder + QStringLiteral("/settings.json"), settings))
             return nullptr;
         return std::make_unique<App>(AppEnvironment{folder + QStringLiteral("/settings.json"), folder + QStringLiteral("/session.json")});
@@ -78,11 +89,12 @@ private Q_SLOTS:
     void signInFillsThePickerAndSignOutEmptiesIt()
     {
         auto app = makeApp();
+        QVERIFY(app);
         Dock dock(app.get());
         dock.show();
         auto *picker = dock.findChild<QComboBox *>();
         auto *manage = byText<QPushButton>(&dock, QStringLiteral("Manage the selected device through my account…"));
-        QVERIFY(byText<QGroupBox>(&dock, QStringLiteral("Corvane account (optional)"))->isVisible());
+        QVERIFY(groupTitled(&dock, QStringLiteral("Corvane account (optional)"))->isVisible());
         QVERIFY(!picker->isVisible());
         QVERIFY(!manage->isVisible());
 
@@ -95,7 +107,7 @@ private Q_SLOTS:
 
         signIn(dock, QStringLiteral("operator@example.com"), QStringLiteral("correct horse battery"));
         QTRY_VERIFY_WITH_TIMEOUT(picker->count() == 5, 10000);
-        QVERIFY(!byText<QGroupBox>(&dock, QStringLiteral("Corvane account (optional)"))->isVisible());
+        QVERIFY(!groupTitled(&dock, QStringLiteral("Corvane account (optional)"))->isVisible());
         QVERIFY(byText<QLabel>(&dock, QStringLiteral("Signed in as <b>operator@example.com</b>")));
         QVERIFY(picker->isVisible());
         QCOMPARE(picker->itemText(0), QStringLiteral("Main gym (CV-1001)"));
@@ -112,13 +124,14 @@ private Q_SLOTS:
                                  10000);
 
         byText<QPushButton>(&dock, QStringLiteral("Sign out"))->click();
-        QTRY_VERIFY_WITH_TIMEOUT(byText<QGroupBox>(&dock, QStringLiteral("Corvane account (optional)"))->isVisible(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(groupTitled(&dock, QStringLiteral("Corvane account (optional)"))->isVisible(), 10000);
         QVERIFY(!picker->isVisible());
     }
 
     void authenticatorCodeIsAskedAndSent()
     {
         auto app = makeApp();
+        QVERIFY(app);
         Dock dock(app.get());
         dock.show();
         signIn(dock, QStringLiteral("totp@example.com"), QStringLiteral("correct horse battery"));
@@ -145,6 +158,7 @@ private Q_SLOTS:
                                                              QJsonObject{{key("host"), QStringLiteral("127.0.0.1")},
                                                                          {key("token"), QStringLiteral("t0k")}}}}},
                             {key("routes"), QJsonObject{{QStringLiteral("CV-1001"), QStringLiteral("lan")}}}});
+        QVERIFY(app);
         Dock dock(app.get());
         dock.show();
         signIn(dock, QStringLiteral("operator@example.com"), QStringLiteral("correct horse battery"));
@@ -168,6 +182,7 @@ private Q_SLOTS:
     void serverControlsWriteTheSettings()
     {
         auto app = makeApp();
+        QVERIFY(app);
         Dock dock(app.get());
         dock.show();
         auto *enabled = byText<QCheckBox>(&dock, QStringLiteral("Send scores over TCP"));
