@@ -1,5 +1,6 @@
 #include "app/App.h"
 
+#include "app/RelayHolder.h"
 #include "base/Log.h"
 #include "base/Origins.h"
 #include "base/Version.h"
@@ -56,7 +57,8 @@ struct ServerCommand {
 } // namespace
 
 App::App(const AppEnvironment &environment)
-    : m_sourceManager(nullptr)
+    : m_relays(nullptr)
+    , m_sourceManager(nullptr)
     , m_server(nullptr)
     , m_firstUpdateCheck(nullptr)
     , m_dailyUpdateCheck(nullptr)
@@ -66,6 +68,8 @@ App::App(const AppEnvironment &environment)
     m_portal.jar().setPath(environment.sessionPath);
     m_portal.jar().load();
 
+    m_relays = new RelayHolder(&m_settings, this);
+    connect(m_relays, &RelayHolder::changed, this, &App::usbRelaysChanged);
     m_sourceManager = new SourceManager(&m_portal, &m_live, this);
     m_server = new HostedServer(&m_live, this);
 
@@ -200,6 +204,14 @@ QJsonObject App::serverUse(const QJsonObject &request)
     }
     return HostedServer::failure(QStringLiteral("unknown_device"));
 }
+
+bool App::adoptRelay(DeviceSession *session) { return m_relays->adopt(session); }
+
+void App::releaseRelay(const QString &portName) { m_relays->release(portName); }
+
+void App::releaseAllRelays() { m_relays->releaseAll(); }
+
+QStringList App::relayStatusLines() const { return m_relays->statusLines(); }
 
 void App::selectDevice(const QString &deviceId)
 {

@@ -12,6 +12,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -19,7 +20,9 @@ class QTimer;
 
 namespace corvane {
 
+class DeviceSession;
 class HostedServer;
+class RelayHolder;
 class SourceManager;
 
 // The hub of the plugin: one per loaded module, living on the OBS user-interface thread.
@@ -66,6 +69,13 @@ public:
 
     // Starts or stops the hosted server as the settings say; a failed start is logged.
     void applyServerSettings();
+    // USB sessions kept open after the setup wizard so that their device reaches the cloud
+    // through this computer (see RelayHolder); each change emits usbRelaysChanged.
+    bool adoptRelay(DeviceSession *session);
+    void releaseRelay(const QString &portName);
+    void releaseAllRelays();
+    QStringList relayStatusLines() const;
+
     // Answers a hosted-server client's request other than "get".
     QJsonObject handleServerCommand(const QString &op, const QJsonObject &request);
 
@@ -90,6 +100,7 @@ private:
     PortalClient m_portal;
     LiveData m_live;
     SettingsStore m_settings;
+    RelayHolder *m_relays;
     SourceManager *m_sourceManager;
     HostedServer *m_server;
     QList<CloudDevice> m_devices;

@@ -44,6 +44,8 @@ public:
     QString notes() const { return m_notes; }
     int progress() const { return m_progress; }
     bool isBusy() const { return m_busy; }
+    // Whether a check found a package to download (a failed install can be tried again).
+    bool hasPackage() const { return !m_url.isEmpty(); }
 
     // Test seams: a file-operations double, and smaller unpacking bounds.
     void setFileOperationsForTesting(FileOperations *operations) { m_operations = operations; }
