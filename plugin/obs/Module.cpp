@@ -6,14 +6,22 @@
 #include "device/ble/BleBridge.h"
 #include "obs/GraphicsSource.h"
 #include "obs/TextSource.h"
+#include "ui/Dock.h"
 
+#include <obs-frontend-api.h>
 #include <obs-module.h>
+
+#include <QApplication>
+#include <QPointer>
 
 namespace corvane {
 
 namespace {
 
 text_lookup *g_lookup = nullptr;
+// OBS owns the dock once it is added and deletes it when the dock is removed.
+QPointer<Dock> g_dock;
+constexpr char kDockId[] = "corvane-dock";
 
 void logToObs(LogLevel level, const char *line)
 {
@@ -41,7 +49,20 @@ bool Module::load(const std::function<AppEnvironment()> &environment)
     // was applied, which in the plugin is always the user-interface thread.
     if (created)
         QObject::connect(&created->live(), &LiveData::changed, &created->live(), &TextSource::refreshAll, Qt::DirectConnection);
+    addDock();
     return true;
+}
+
+void Module::addDock()
+{
+    // Widgets need a QApplication; the plugin core's tests load without one.
+    if (g_dock || !App::instance() || !qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return;
+    auto *dock = new Dock(App::instance());
+    if (obs_frontend_add_dock_by_id(kDockId, "Corvane", dock))
+        g_dock = dock;
+    else
+        delete dock; // no OBS front end (libobs-level tests)
 }
 
 void Module::useBleHelper(const QString &path)
@@ -55,6 +76,10 @@ void Module::useBleHelper(const QString &path)
 
 void Module::unload()
 {
+    if (g_dock) {
+        obs_frontend_remove_dock(kDockId);
+        g_dock.clear();
+    }
     BleBridge::instance()->stop();
     delete App::instance();
     App::setInstance(nullptr);

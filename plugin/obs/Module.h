@@ -15,9 +15,10 @@ namespace corvane {
 // the exports so that tests can load and unload the plugin without a module file.
 class Module {
 public:
-    // Logs the load and creates App unless one exists; `environment` is asked only then.
+    // Logs the load, creates App unless one exists (`environment` is asked only then),
+    // registers the source types and adds the dock when OBS's front end is there.
     static bool load(const std::function<AppEnvironment()> &environment);
-    // Stops the Bluetooth bridge, deletes App and logs the unload.
+    // Removes the dock, stops the Bluetooth bridge, deletes App and logs the unload.
     static void unload();
     // Hands the helper program's path (empty when not found) to the Bluetooth bridge and
     // logs what was found.
@@ -31,6 +32,9 @@ public:
     static void loadLocaleFile(const char *path);
     static bool getString(const char *key, const char **out);
     static const char *text(const char *key);
+
+private:
+    static void addDock();
 };
 
 } // namespace corvane
