@@ -23,19 +23,25 @@ bool ObsFrontend::addSourceToScene(const char *typeId, const QString &baseName)
     obs_source_t *sceneSource = obs_frontend_get_current_scene();
     if (!sceneSource)
         return false;
+    const bool added = addSourceToScene(obs_scene_from_source(sceneSource), typeId, baseName);
+    obs_source_release(sceneSource);
+    return added;
+}
+
+bool ObsFrontend::addSourceToScene(obs_scene *scene, const char *typeId, const QString &baseName)
+{
     const QString name = uniqueSourceName(baseName, sourceExists);
     obs_data_t *settings = obs_data_create();
     if (qstrcmp(typeId, "corvane_text") == 0)
         obs_data_set_string(settings, "template", "{home_score} - {away_score}");
     obs_source_t *source = obs_source_create(typeId, name.toUtf8().constData(), settings, nullptr);
     obs_data_release(settings);
-    if (source) {
-        obs_scene_add(obs_scene_from_source(sceneSource), source);
-        obs_frontend_open_source_properties(source);
-        obs_source_release(source);
-    }
-    obs_source_release(sceneSource);
-    return source != nullptr;
+    if (!source)
+        return false;
+    obs_scene_add(scene, source);
+    obs_frontend_open_source_properties(source);
+    obs_source_release(source);
+    return true;
 }
 
 bool ObsFrontend::isStreamingOrRecording()

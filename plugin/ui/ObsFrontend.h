@@ -2,6 +2,8 @@
 
 #include <QString>
 
+struct obs_scene;
+
 namespace corvane {
 
 // What the dock asks of OBS's front end, in one place so that the widgets stay free of
@@ -11,6 +13,8 @@ public:
     // Adds a new source of `typeId` to the current scene, named `baseName` or "baseName N"
     // for the first free N, and opens its properties. False without a current scene.
     static bool addSourceToScene(const char *typeId, const QString &baseName);
+    // The same in a given scene; false when OBS refused to create the source.
+    static bool addSourceToScene(obs_scene *scene, const char *typeId, const QString &baseName);
     static bool isStreamingOrRecording();
 };
 

@@ -2,6 +2,7 @@
 // background check and what it records, against corvane-update-sim.
 #include "app/App.h"
 #include "base/Log.h"
+#include "support/PluginHome.h"
 #include "support/TestSettings.h"
 #include "support/UpdateSimProcess.h"
 
@@ -14,7 +15,9 @@
 #include <QTimer>
 
 using namespace corvane;
+using corvane::test::PluginHome;
 using corvane::test::UpdateSimProcess;
+using corvane::test::writeFile;
 
 namespace {
 
@@ -24,43 +27,6 @@ struct LogCapture {
     static void handle(LogLevel level, const char *line) { s_current->lines << qMakePair(level, QString::fromUtf8(line)); }
     static inline LogCapture *s_current = nullptr;
     QList<QPair<LogLevel, QString>> lines;
-};
-
-void writeFile(const QString &path, const QByteArray &content = "x")
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-// A plugin folder and configuration folder as OBS gives them to a per-user install.
-struct PluginHome {
-    QTemporaryDir temp;
-    QString root = temp.filePath(QStringLiteral("plugins/corvane-obs"));
-    QString config = temp.filePath(QStringLiteral("plugin_config/corvane-obs"));
-
-    PluginHome() { writeFile(root + QStringLiteral("/bin/64bit/corvane-obs.so"), "old library"); }
-
-    AppEnvironment environment(const QJsonObject &settings) const
-    {
-        QDir().mkpath(config);
-        if (!corvane::test::writeTestSettings(config + QStringLiteral("/settings.json"), settings))
-            qFatal("cannot write settings");
-        AppEnvironment environment;
-        environment.settingsPath = config + QStringLiteral("/settings.json");
-        environment.obsVersion = QStringLiteral("30.2.3");
-        environment.installRoot = root;
-        environment.updateWorkDir = config + QStringLiteral("/update");
-        return environment;
-    }
-
-    QJsonObject storedSettings() const
-    {
-        QFile file(config + QStringLiteral("/settings.json"));
-        file.open(QIODevice::ReadOnly);
-        return QJsonDocument::fromJson(file.readAll()).object();
-    }
 };
 
 bool waitForState(PluginUpdater &updater, PluginUpdater::State state)
