@@ -246,18 +246,24 @@ private Q_SLOTS:
 
     void newPasswordRefusalsThenAcceptance_data()
     {
-        QTest::addColumn<QStringList>("refused"); // password, repeat, message; repeated
-        QTest::newRow("refusals") << QStringList{QStringLiteral("abc1234"), QStringLiteral("abc1234"),
-                                                 QStringLiteral("Use at least 8 characters, and not the factory password."),
-                                                 QStringLiteral("MAPLEGUARD"), QStringLiteral("MAPLEGUARD"),
-                                                 QStringLiteral("Use at least 8 characters, and not the factory password."),
-                                                 QStringLiteral("courtside-9"), QStringLiteral("courtside-8"),
-                                                 QStringLiteral("The two passwords do not match.")};
+        QTest::addColumn<bool>("signedIn");
+        QTest::newRow("signed out") << false;
+        QTest::newRow("signed in: saved to the account") << true;
     }
     void newPasswordRefusalsThenAcceptance()
     {
-        QFETCH(QStringList, refused);
-        Wizard w(m_portal, {});
+        QFETCH(bool, signedIn);
+        // password, repeat, the refusal
+        const QStringList refused{QStringLiteral("abc1234"), QStringLiteral("abc1234"),
+                                  QStringLiteral("Use at least 8 characters, and not the factory password."),
+                                  QStringLiteral("MAPLEGUARD"), QStringLiteral("MAPLEGUARD"),
+                                  QStringLiteral("Use at least 8 characters, and not the factory password."),
+                                  QStringLiteral("courtside-9"), QStringLiteral("courtside-8"),
+                                  QStringLiteral("The two passwords do not match.")};
+        // CV-1002: the portal simulator keeps what is saved for a device until it exits.
+        Wizard w(m_portal, {}, QJsonObject{{key("device_id"), QStringLiteral("CV-1002")}});
+        if (signedIn)
+            QVERIFY(w.signIn());
         QVERIFY(w.connectUsb());
         QTRY_COMPARE_WITH_TIMEOUT(w.heading(), QStringLiteral("<b>Choose a new device password</b>"), 15000);
         QGroupBox *group = groupSaying(w.dialog.get(), kNewPasswordGroup);
@@ -283,8 +289,11 @@ private Q_SLOTS:
                  (QJsonObject{{key("current_password"), QStringLiteral("mapleguard")},
                               {key("new_password"), QStringLiteral("courtside-9")},
                               {key("confirm_password"), QStringLiteral("courtside-9")}}));
-        // Not signed in: nothing goes to the account.
-        QCOMPARE(portalRequests(QStringLiteral("PUT"), QStringLiteral("/devices/CVSIM-0001/pairing")), 0);
+        const QString pairing = QStringLiteral("/devices/CV-1002/pairing");
+        QTRY_COMPARE_WITH_TIMEOUT(portalRequests(QStringLiteral("PUT"), pairing), signedIn ? 1 : 0, 10000);
+        if (signedIn)
+            QCOMPARE(lastRequestTo(pairing).value(key("body")).toString(), QStringLiteral("{\"admin_password\":\"courtside-9\"}"));
+        QCOMPARE(portalRequests(QStringLiteral("POST"), pairing + QStringLiteral("/reveal")), 0);
     }
 
     void deviceOnWifiGoesToManagePage()
