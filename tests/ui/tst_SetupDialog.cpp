@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
@@ -394,6 +395,21 @@ private Q_SLOTS:
         QTest::qWait(500);
         QCOMPARE(w.dialog->currentPage(), int(SetupDialog::ConnectPage));
         QVERIFY(w.heading() != QStringLiteral("<b>Connection lost</b>"));
+    }
+
+    // A port that cannot be opened ends on "Could not connect" with the link's reason, and
+    // the spinner stops.
+    void unopenablePortCannotConnect()
+    {
+        Wizard w(m_portal, {});
+        const QString missing = w.dir.filePath(QStringLiteral("no-such-tty"));
+        w.dialog->setPortListerForTesting([missing] { return QList<UsbPortInfo>{UsbPortInfo{missing, missing, false}}; });
+        byText<QPushButton>(w.dialog.get(), QStringLiteral("Scan again"))->click();
+        QVERIFY(w.connectUsb());
+        QTRY_COMPARE_WITH_TIMEOUT(w.heading(), QStringLiteral("<b>Could not connect</b>"), 10000);
+        QCOMPARE(w.dialog->currentPage(), int(SetupDialog::SignInPage));
+        QVERIFY(!w.redText().isEmpty());
+        QVERIFY(!w.dialog->findChild<QProgressBar *>()->isVisible());
     }
 
     void receiverPageAndSignInThroughIt()
