@@ -134,6 +134,8 @@ void App::onUpdaterStateChanged()
     const PluginUpdater::State state = m_updater.state();
     if (state == PluginUpdater::UpToDate || state == PluginUpdater::Available)
         m_settings.setLastUpdateCheck(QDateTime::currentSecsSinceEpoch());
+    if (state == PluginUpdater::Available)
+        CORVANE_LOG_INFO("plugin %s is available (this is %s)", qUtf8Printable(m_updater.version()), CORVANE_PLUGIN_VERSION);
     else if (state == PluginUpdater::Installed)
         CORVANE_LOG_INFO("plugin %s installed; takes effect on the next OBS start", qUtf8Printable(m_updater.version()));
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo inside the build root: the portal simulator with a single-device account and a
-# stored sign-in, OBS with the plugin showing that device's live score in a large text
-# source, a screenshot once the score is live, a clean shutdown.
+# stored sign-in, OBS filling the screen with the Corvane dock docked beside the preview,
+# the device's live score in the dock and in a large text source, a screenshot once the
+# score is live, a clean shutdown. Runs inside a D-Bus session (scripts/demo starts one).
 set -uo pipefail
 . "$(dirname "$0")/common.sh"
 . "$(dirname "$0")/obs-session.sh"
@@ -31,10 +32,14 @@ obs_session_write_score_scene "$home" '{ "template": "{home_score} - {away_score
 say "scene collection: one corvane_text source \"{home_score} - {away_score}\" in a 256-point font"
 
 say "starting OBS Studio with the plugin (display ${DISPLAY:-Xvfb})"
-obs_session_start "$work" build/dev || die "OBS could not be started."
+obs_session_display "$work" || die "no X display."
+obs_session_accessibility || die "the accessibility bus did not start."
+OBS_SESSION_GEOMETRY=1600x1000+0+0 obs_session_start "$work" build/dev || die "OBS could not be started."
 obs_session_wait_log "[corvane] loading plugin" 60 || { obs_session_stop; die "OBS did not load the plugin."; }
 say "OBS loaded the plugin: $(grep -F '[corvane] loading plugin' "$OBS_SESSION_LOG" | head -1)"
 obs_session_wait_log "Switched to scene" 60 || { obs_session_stop; die "OBS did not finish starting."; }
+say "showing the Corvane dock from OBS's Docks menu and docking it"
+python3 scripts/lib/show-dock.py || { obs_session_stop; die "could not show the dock."; }
 
 say "waiting for the live score (hosted server on 127.0.0.1:9001)"
 status="" live=""

@@ -1,6 +1,8 @@
 # Runs real OBS Studio with the freshly built plugin in a throw-away configuration.
 # Sourced by the real-OBS tests and the demo; runs where OBS is installed (the build root).
 #
+#   obs_session_display WORKDIR          make sure there is an X display (a private Xvfb)
+#   obs_session_accessibility            start the accessibility bus, to drive OBS's widgets
 #   obs_session_start WORKDIR BUILDDIR   prepare WORKDIR/home, install the plugin, start OBS
 #   obs_session_wait_log TEXT SECONDS     wait until OBS's log holds TEXT
 #   obs_session_screenshot FILE           save the screen as PNG
@@ -84,33 +86,51 @@ obs_session_store_portal_session() {
   printf '["corvane_session=%s; expires=%s; domain=127.0.0.1; path=/"]\n' "$cookie" "$expires" >"$dir/session.json"
 }
 
+# The caller's display when set, otherwise a private Xvfb that obs_session_stop ends.
+obs_session_display() {
+  local work=$1
+  [ -n "${DISPLAY:-}" ] && return 0
+  command -v Xvfb >/dev/null || { obs_session_fail "Xvfb is not installed and no DISPLAY is set"; return 1; }
+  local n i
+  n=$(obs_session_free_display) || { obs_session_fail "no free X display number"; return 1; }
+  Xvfb ":$n" -screen 0 ${OBS_SESSION_SCREEN:-1600x1000}x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  OBS_SESSION_XVFB_PID=$!
+  export DISPLAY=":$n"
+  for i in $(seq 1 100); do
+    [ -e "/tmp/.X11-unix/X$n" ] && break
+    sleep 0.1
+  done
+  [ -e "/tmp/.X11-unix/X$n" ] || { obs_session_fail "Xvfb did not start (see $work/xvfb.log)"; return 1; }
+}
+
+# The accessibility bus and its registry, so that a script can find and press OBS's menus
+# and buttons by name (scripts/lib/show-dock.py). Needs a D-Bus session (dbus-run-session)
+# and a display; the processes end with the session.
+obs_session_accessibility() {
+  [ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || { obs_session_fail "no D-Bus session for the accessibility bus"; return 1; }
+  export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+  /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
+  sleep 1
+  /usr/libexec/at-spi2-registryd >/dev/null 2>&1 &
+  sleep 1
+}
+
 obs_session_start() {
   local work=$1 build=$2
   command -v obs >/dev/null || { obs_session_fail "OBS Studio is not installed here"; return 1; }
   [ -f "$build/plugin/corvane-obs.so" ] || { obs_session_fail "the plugin is not built in $build"; return 1; }
   OBS_SESSION_HOME="$work/home"
   OBS_SESSION_PLUGIN_CONFIG="$OBS_SESSION_HOME/.config/obs-studio/plugin_config/corvane-obs"
-  OBS_SESSION_XVFB_PID=""
+  OBS_SESSION_XVFB_PID=${OBS_SESSION_XVFB_PID:-}
   obs_session_prepare_home "$OBS_SESSION_HOME" "$build" || return 1
-  if [ -z "${DISPLAY:-}" ]; then
-    command -v Xvfb >/dev/null || { obs_session_fail "Xvfb is not installed and no DISPLAY is set"; return 1; }
-    local n
-    n=$(obs_session_free_display) || { obs_session_fail "no free X display number"; return 1; }
-    Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    OBS_SESSION_XVFB_PID=$!
-    export DISPLAY=":$n"
-    local i
-    for i in $(seq 1 100); do
-      [ -e "/tmp/.X11-unix/X$n" ] && break
-      sleep 0.1
-    done
-    [ -e "/tmp/.X11-unix/X$n" ] || { obs_session_fail "Xvfb did not start (see $work/xvfb.log)"; return 1; }
-  fi
+  obs_session_display "$work" || return 1
   export LIBGL_ALWAYS_SOFTWARE=1
+  # Without a window manager the main window keeps its first size; Qt's -geometry sets it.
   (
     cd /usr/bin || exit 1
     HOME="$OBS_SESSION_HOME" XDG_CONFIG_HOME="$OBS_SESSION_HOME/.config" \
-      exec obs --disable-shutdown-check --disable-updater --multi >"$work/obs.out" 2>&1
+      exec obs --disable-shutdown-check --disable-updater --multi ${OBS_SESSION_GEOMETRY:+-geometry "$OBS_SESSION_GEOMETRY"} \
+      >"$work/obs.out" 2>&1
   ) &
   OBS_SESSION_PID=$!
   OBS_SESSION_WORK=$work
@@ -162,6 +182,7 @@ obs_session_stop() {
   if [ -n "$OBS_SESSION_XVFB_PID" ]; then
     kill "$OBS_SESSION_XVFB_PID" 2>/dev/null || true
     wait "$OBS_SESSION_XVFB_PID" 2>/dev/null || true
+    OBS_SESSION_XVFB_PID=""
     unset DISPLAY
   fi
   return "$status"

@@ -28,7 +28,9 @@ started=$(date +%s)
 obs_session_start "$work" "$build" || fail "OBS did not start"
 obs_session_wait_log "[corvane] loading plugin 1.0.1" 60 || { obs_session_stop; fail "no load line"; }
 obs_session_wait_log "Switched to scene" 60 || { obs_session_stop; fail "OBS did not finish starting"; }
-for _ in $(seq 1 600); do
+obs_session_wait_log "[corvane] plugin 1.0.2 is available (this is 1.0.1)" 60 ||
+  { obs_session_stop; fail "the background check did not find version 1.0.2"; }
+for _ in $(seq 1 100); do
   grep -q '"last_update_check"' "$settings" 2>/dev/null && break
   sleep 0.1
 done
