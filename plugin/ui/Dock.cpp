@@ -7,6 +7,7 @@
 #include "ui/DockText.h"
 #include "ui/ManageDialog.h"
 #include "ui/ObsFrontend.h"
+#include "ui/SetupDialog.h"
 #include "update/PluginUpdater.h"
 
 #include <QCheckBox>
@@ -208,13 +209,16 @@ QWidget *Dock::buildSourcesBox()
 
 QWidget *Dock::buildDevicesBox()
 {
+    auto *setUp = new QPushButton(tr("Set up or manage a device…"));
     m_manage = new QPushButton(tr("Manage the selected device through my account…"));
     m_relays = wrappedLabel();
     m_stopSharing = new QPushButton(tr("Stop sharing this computer's internet with USB devices"));
     auto *layout = new QVBoxLayout;
+    layout->addWidget(setUp);
     layout->addWidget(m_manage);
     layout->addWidget(m_relays);
     layout->addWidget(m_stopSharing);
+    connect(setUp, &QPushButton::clicked, this, &Dock::openSetupDialog);
     connect(m_manage, &QPushButton::clicked, this, &Dock::openManageDialog);
     connect(m_stopSharing, &QPushButton::clicked, this, [this] { m_app->releaseAllRelays(); });
     return group(tr("Devices"), layout);
@@ -472,6 +476,17 @@ void Dock::openManageDialog()
     auto *dialog = new ManageDialog(&m_app->portal(), id, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->show();
+}
+
+void Dock::openSetupDialog()
+{
+    if (!m_setupDialog) {
+        m_setupDialog = new SetupDialog(m_app, this);
+        m_setupDialog->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_setupDialog->show();
+    m_setupDialog->raise();
+    m_setupDialog->activateWindow();
 }
 
 void Dock::openPortalPage(const QString &page)

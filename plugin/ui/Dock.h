@@ -19,6 +19,7 @@ class QSpinBox;
 namespace corvane {
 
 class App;
+class SetupDialog;
 
 // The plugin's panel inside OBS: the cloud account, the device whose scores feed OBS, the
 // sources, the device dialogs, sharing over TCP and plugin updates. Everything it shows
@@ -37,6 +38,8 @@ public:
     void showRelays();
     void showServer();
     void showUpdate();
+    // Opens the setup wizard, or brings the open one forward: there is at most one.
+    void openSetupDialog();
 
 private:
     QWidget *buildUpdateBanner();
@@ -61,6 +64,7 @@ private:
     QString m_challengeId;
     bool m_fillingRoute = false;
     QTimer m_relayTimer;
+    QPointer<SetupDialog> m_setupDialog;
 
     QFrame *m_banner = nullptr;
     QLabel *m_bannerTitle = nullptr;

@@ -305,8 +305,9 @@ private Q_SLOTS:
         r = run([&](auto cb) { c->revealPairing(QStringLiteral("CV-1001"), cb); });
         QVERIFY(r.ok);
         QCOMPARE(m_sim.lastRequest().value(key("method")).toString(), QStringLiteral("POST"));
-        QCOMPARE(r.data.value(key("admin_password")).toString(), QStringLiteral("new secret"));
-        QCOMPARE(r.data.value(key("ble_passkey")).toString(), QStringLiteral("112233"));
+        const QJsonObject pairing = r.data.value(key("pairing")).toObject();
+        QCOMPARE(pairing.value(key("admin_password")).toString(), QStringLiteral("new secret"));
+        QCOMPARE(pairing.value(key("ble_passkey")).toString(), QStringLiteral("112233"));
 
         r = run([&](auto cb) {
             c->sendRequest("PATCH", QStringLiteral("/devices/CV-1001"), QJsonObject{{key("x"), 1}}, cb, true);

@@ -5,12 +5,14 @@
 #include "support/TestNetwork.h"
 #include "support/TestSettings.h"
 #include "ui/Dock.h"
+#include "ui/SetupDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -200,6 +202,33 @@ private Q_SLOTS:
         enabled->click();
         QVERIFY(!app->server()->isListening());
         QVERIFY(byText<QLabel>(&dock, QStringLiteral("Off.")));
+    }
+
+    // However often it is pressed, the setup button leaves one wizard; a closed one goes away
+    // and the next press makes a new one.
+    void setupButtonOpensOneWizard()
+    {
+        auto app = makeApp();
+        QVERIFY(app);
+        Dock dock(app.get());
+        dock.show();
+        QGroupBox *devices = groupTitled(&dock, QStringLiteral("Devices"));
+        auto *setUp = qobject_cast<QPushButton *>(devices->layout()->itemAt(0)->widget());
+        QVERIFY(setUp);
+        QCOMPARE(setUp->text(), QStringLiteral("Set up or manage a device…"));
+        setUp->click();
+        setUp->click();
+        const QList<SetupDialog *> open = dock.findChildren<SetupDialog *>();
+        QCOMPARE(open.size(), 1);
+        QPointer<SetupDialog> first = open.first();
+        QVERIFY(first->isVisible());
+        QCOMPARE(first->windowTitle(), QStringLiteral("Set up or manage a Corvane device"));
+
+        first->close();
+        QTRY_VERIFY(!first);
+        setUp->click();
+        QCOMPARE(dock.findChildren<SetupDialog *>().size(), 1);
+        QVERIFY(dock.findChild<SetupDialog *>()->isVisible());
     }
 };
 

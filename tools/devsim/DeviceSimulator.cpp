@@ -241,8 +241,12 @@ void DeviceSimulator::sendReceiverStatus()
 {
     sendControl(QJsonObject{
         {QStringLiteral("t"), QStringLiteral("rx_status")},
+        {QStringLiteral("fw"), QStringLiteral("rx-1.1.0-sim")},
         {QStringLiteral("fw_version"), QStringLiteral("rx-1.1.0-sim")},
+        {QStringLiteral("configured"), !m_receiverKey.isEmpty()},
         {QStringLiteral("paired"), !m_receiverKey.isEmpty()},
+        // Whether the device's radio is heard right now.
+        {QStringLiteral("link"), !m_state->options().pairedSilent},
         {QStringLiteral("channel"), m_receiverChannel},
         {QStringLiteral("rssi"), -48},
     });

@@ -323,7 +323,8 @@ HttpResponse PortalSim::deviceRoute(const HttpRequest &request, const QJsonObjec
         return json(200, {{key("status"), QStringLiteral("applied")}, {key("config"), body.value(key("config"))}});
     }
     if (s.size() == 4 && s[2] == QLatin1String("pairing") && s[3] == QLatin1String("reveal") && method == "POST")
-        return json(200, {{key("ble_passkey"), device->blePasskey}, {key("admin_password"), device->adminPassword}});
+        return json(200, {{key("pairing"), QJsonObject{{key("ble_passkey"), device->blePasskey},
+                                                        {key("admin_password"), device->adminPassword}}}});
     if (s.size() == 3 && s[2] == QLatin1String("pairing") && method == "PUT") {
         if (!body.value(key("admin_password")).isString())
             return errorText(400, QStringLiteral("admin_password is required."));
