@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -202,6 +203,14 @@ private Q_SLOTS:
         enabled->click();
         QVERIFY(!app->server()->isListening());
         QVERIFY(byText<QLabel>(&dock, QStringLiteral("Off.")));
+
+        // A port another program holds: the dock says so and the server stays stopped.
+        QTcpServer squatter;
+        QVERIFY(squatter.listen(QHostAddress::LocalHost, 0));
+        dock.findChild<QSpinBox *>()->setValue(squatter.serverPort());
+        enabled->click();
+        QVERIFY(!app->server()->isListening());
+        QVERIFY(byText<QLabel>(&dock, QStringLiteral("Could not start - port %1 may be in use. Try another port.").arg(squatter.serverPort())));
     }
 
     // However often it is pressed, the setup button leaves one wizard; a closed one goes away
