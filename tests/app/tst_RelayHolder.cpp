@@ -103,6 +103,27 @@ private Q_SLOTS:
         QVERIFY(changed.count() >= 2);
     }
 
+    // Connected before a last error, an error before ready, ready before waiting.
+    void statusLinesInTheirOrderOfPrecedence()
+    {
+        RelayHolder holder(&m_settings);
+        RelayedDevice connected({QStringLiteral("--cloud-echo")});
+        RelayedDevice unreachable(tunnelTo(test::unusedLocalPort()));
+        RelayedDevice receiver({QStringLiteral("--mode"), QStringLiteral("receiver")});
+        QVERIFY(connected.ready() && unreachable.ready());
+        receiver.session->start();
+        QVERIFY(QTest::qWaitFor([&] { return receiver.session->state() == DeviceSession::Ready; }, 15000));
+        QVERIFY(receiver.session->receiverOnly());
+        QVERIFY(holder.adopt(connected.session) && holder.adopt(unreachable.session) && holder.adopt(receiver.session));
+
+        QVERIFY(connected.sim.command(QStringLiteral("tunnel 10")));
+        QVERIFY(unreachable.sim.command(QStringLiteral("tunnel 10")));
+        const QStringList expected{connected.session->deviceId() + QStringLiteral(": connected to the cloud through this computer"),
+                                   unreachable.session->deviceId() + QStringLiteral(": cannot reach the cloud (Connection refused)"),
+                                   QStringLiteral("wireless receiver: waiting for the paired device")};
+        QTRY_COMPARE_WITH_TIMEOUT(holder.statusLines(), expected, 15000);
+    }
+
     void releasedByPortOrAll()
     {
         RelayHolder holder(&m_settings);
