@@ -128,11 +128,14 @@ QWidget *Dock::buildAccountBox()
 {
     m_email = new QLineEdit;
     m_email->setPlaceholderText(tr("Email"));
+    m_email->setAccessibleName(tr("Email"));
     m_password = new QLineEdit;
     m_password->setPlaceholderText(tr("Password"));
+    m_password->setAccessibleName(tr("Password"));
     m_password->setEchoMode(QLineEdit::Password);
     m_code = new QLineEdit;
     m_code->setPlaceholderText(tr("6-digit code from your authenticator app"));
+    m_code->setAccessibleName(tr("Authenticator code"));
     m_code->setMaxLength(12);
     m_code->hide();
     m_signIn = new QPushButton(tr("Sign in"));
