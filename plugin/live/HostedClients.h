@@ -1,8 +1,12 @@
 #pragma once
 
+#include "base/CallQueue.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
+
+#include <functional>
 
 class QTcpSocket;
 
@@ -13,7 +17,7 @@ namespace corvane {
 // number of clients. It only moves bytes: it writes the lines it is given, in the order it
 // is given them, and hands each complete request line back through requestReceived; all
 // decisions about what to answer stay with HostedServer on the user-interface thread.
-// Every public method must be called on this object's own thread.
+// Other threads reach it through post(); every other public method runs on its own thread.
 class HostedClients : public QObject {
     Q_OBJECT
 public:
@@ -25,6 +29,9 @@ public:
 
     explicit HostedClients(QObject *parent = nullptr);
     ~HostedClients() override;
+
+    // Any thread: runs `call` on this object's thread, after every call posted before it.
+    void post(std::function<void()> call) { m_calls.post(std::move(call)); }
 
     // Takes over an accepted connection and writes `greeting` to it first. `generation`
     // tags the server's current listening period; see closeAll.
@@ -49,6 +56,8 @@ Q_SIGNALS:
     void countChanged(quint64 generation, int count, quint64 adopted);
 
 private:
+    Q_INVOKABLE void runQueued() { m_calls.run(); }
+
     struct Client {
         quint64 id;
         QTcpSocket *socket;
@@ -66,6 +75,7 @@ private:
     quint64 m_nextId = 1;
     quint64 m_generation = 0;
     quint64 m_adopted = 0;
+    CallQueue m_calls{this, "runQueued"};
 };
 
 } // namespace corvane

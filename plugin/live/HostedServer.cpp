@@ -47,9 +47,10 @@ HostedServer::~HostedServer()
     m_server->close();
     if (m_clients) {
         // Deleted on its own thread, after every call queued for it has run.
-        HostedClients *clients = m_clients;
-        QMetaObject::invokeMethod(clients, [clients] { delete clients; }, Qt::BlockingQueuedConnection);
-        m_thread.quit();
+        m_clients->post([clients = m_clients, thread = &m_thread] {
+            delete clients;
+            thread->quit();
+        });
         m_thread.wait();
     }
 }
@@ -81,7 +82,7 @@ void HostedServer::stop()
     ++m_generation;
     if (m_clients) {
         const quint64 generation = m_generation;
-        QMetaObject::invokeMethod(m_clients, [clients = m_clients, generation] { clients->closeAll(generation); });
+        toClients([generation](HostedClients &clients) { clients.closeAll(generation); });
     }
     if (m_server->isListening())
         m_server->close();
@@ -97,9 +98,19 @@ void HostedServer::startClientThread()
         return;
     m_clients = new HostedClients;
     m_clients->moveToThread(&m_thread);
-    connect(m_clients, &HostedClients::requestReceived, this, &HostedServer::handleLine);
-    connect(m_clients, &HostedClients::countChanged, this, &HostedServer::onCountChanged);
+    // Emitted on the client thread; what they report is handled here on ours.
+    connect(m_clients, &HostedClients::requestReceived, m_clients, [this](quint64 client, const QByteArray &line) {
+        m_fromClients.post([this, client, line] { handleLine(client, line); });
+    }, Qt::DirectConnection);
+    connect(m_clients, &HostedClients::countChanged, m_clients, [this](quint64 generation, int count, quint64 adopted) {
+        m_fromClients.post([this, generation, count, adopted] { onCountChanged(generation, count, adopted); });
+    }, Qt::DirectConnection);
     m_thread.start();
+}
+
+void HostedServer::toClients(std::function<void(HostedClients &)> call)
+{
+    m_clients->post([clients = m_clients, call = std::move(call)] { call(*clients); });
 }
 
 void HostedServer::accept(qintptr descriptor)
@@ -107,9 +118,7 @@ void HostedServer::accept(qintptr descriptor)
     const QByteArray greeting = snapshotLine();
     ++m_accepted;
     const quint64 generation = m_generation;
-    QMetaObject::invokeMethod(m_clients, [clients = m_clients, descriptor, greeting, generation] {
-        clients->adopt(descriptor, greeting, generation);
-    });
+    toClients([descriptor, greeting, generation](HostedClients &clients) { clients.adopt(descriptor, greeting, generation); });
 }
 
 void HostedServer::onCountChanged(quint64 generation, int count, quint64 adopted)
@@ -154,7 +163,7 @@ void HostedServer::handleLine(quint64 client, const QByteArray &line)
 
 void HostedServer::answer(quint64 client, const QByteArray &line)
 {
-    QMetaObject::invokeMethod(m_clients, [clients = m_clients, client, line] { clients->reply(client, line); });
+    toClients([client, line](HostedClients &clients) { clients.reply(client, line); });
 }
 
 void HostedServer::broadcast()
@@ -162,7 +171,7 @@ void HostedServer::broadcast()
     if (!m_clients || (m_clientCount == 0 && m_adopted == m_accepted))
         return;
     const QByteArray line = snapshotLine();
-    QMetaObject::invokeMethod(m_clients, [clients = m_clients, line] { clients->broadcast(line); });
+    toClients([line](HostedClients &clients) { clients.broadcast(line); });
 }
 
 QByteArray HostedServer::snapshotLine()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/CallQueue.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QObject>
@@ -58,6 +60,10 @@ Q_SIGNALS:
 private:
     class Listener;
 
+    Q_INVOKABLE void runQueued() { m_fromClients.run(); }
+    // Runs `call` with the client thread's object, on that thread, after every call before.
+    void toClients(std::function<void(HostedClients &)> call);
+
     void accept(qintptr descriptor);
     void startClientThread();
     void onCountChanged(quint64 generation, int count, quint64 adopted);
@@ -79,6 +85,7 @@ private:
     // earlier listening period are recognised as stale.
     quint64 m_generation = 0;
     qint64 m_bytesSerialised = 0;
+    CallQueue m_fromClients{this, "runQueued"};
 };
 
 } // namespace corvane
