@@ -5,6 +5,7 @@
 #include "base/Version.h"
 #include "obs/GraphicsSource.h"
 #include "obs/TextSource.h"
+#include "obs/WebSocketVendor.h"
 
 #include <obs-module.h>
 
@@ -43,8 +44,14 @@ bool Module::load(const std::function<AppEnvironment()> &environment)
     return true;
 }
 
+void Module::postLoad()
+{
+    WebSocketVendor::registerVendor();
+}
+
 void Module::unload()
 {
+    WebSocketVendor::unregisterVendor();
     delete App::instance();
     App::setInstance(nullptr);
     CORVANE_LOG_INFO("plugin unloaded");

@@ -15,6 +15,8 @@ class Module {
 public:
     // Logs the load and creates App unless one exists; `environment` is asked only then.
     static bool load(const std::function<AppEnvironment()> &environment);
+    // Once every module has loaded: offers the scores to obs-websocket's clients.
+    static void postLoad();
     // Deletes App and logs the unload.
     static void unload();
 

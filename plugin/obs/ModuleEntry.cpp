@@ -55,6 +55,8 @@ MODULE_EXPORT const char *obs_module_description(void)
 
 MODULE_EXPORT bool obs_module_load(void) { return corvane::Module::load(environmentFromObs); }
 
+MODULE_EXPORT void obs_module_post_load(void) { corvane::Module::postLoad(); }
+
 MODULE_EXPORT void obs_module_unload(void) { corvane::Module::unload(); }
 
 } // extern "C"
