@@ -1,7 +1,7 @@
 // End-to-end latency of a live update: from corvane-devsim writing a live message (its pty
 // for USB, its TLS feed for the local network) to a hosted-server client reading the line,
 // through a real App with a USB device session, then with the device's feed on the local
-// network. The simulator stamps each message with its monotonic clock ("sim_sent_us"), so
+// network, then with cloud polling against corvane-portal-sim. The simulators stamp each message with its monotonic clock ("sim_sent_us"), so
 // the reader, on the same machine, takes the difference. Prints figures; never fails on them.
 #include "Figures.h"
 #include "app/App.h"
@@ -11,10 +11,12 @@
 #include "live/HostedServer.h"
 #include "live/SourceManager.h"
 #include "support/DevSimProcess.h"
+#include "support/PortalSimProcess.h"
 #include "support/TestNetwork.h"
 #include "support/TestSettings.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 
@@ -186,5 +188,39 @@ int main(int argc, char **argv)
     }
     print("local-network TLS feed", reader.latencies());
     app.sourceManager()->stop();
+
+    // Cloud polling: the portal's state changes once a second and is read every second, so
+    // fewer updates (second argument, default 60) give a fair picture in a minute.
+    const size_t cloudUpdates = argc > 2 ? size_t(atoi(argv[2])) : 60;
+    test::PortalSimProcess portal;
+    const QByteArray cookie = "bench-latency";
+    if (portal.start({QStringLiteral("--session"), QStringLiteral("solo@example.com=") + QString::fromLatin1(cookie),
+                      QStringLiteral("--live-stamp")}).isEmpty()) {
+        std::fprintf(stderr, "the portal simulator did not start\n");
+        return 1;
+    }
+    const quint16 cloudServerPort = test::unusedLocalPort();
+    const QString cloudSettings = dir.filePath(QStringLiteral("cloud-settings.json"));
+    const QString cloudSession = dir.filePath(QStringLiteral("cloud-session.json"));
+    test::writeTestSettings(cloudSettings, {{QStringLiteral("server_enabled"), true},
+                                            {QStringLiteral("server_port"), cloudServerPort},
+                                            {QStringLiteral("portal_url"), portal.url()}});
+    QFile sessionFile(cloudSession);
+    if (!sessionFile.open(QIODevice::WriteOnly))
+        return 1;
+    sessionFile.write("[\"corvane_session=" + cookie + "; expires=Fri, 01-Jan-2100 00:00:00 GMT; domain=127.0.0.1; path=/\"]\n");
+    sessionFile.close();
+    App cloudApp(AppEnvironment{cloudSettings, cloudSession});
+    StampReader cloudReader(cloudServerPort);
+    if (!QTest::qWaitFor([&] { return cloudApp.sourceManager()->isLive(); }, 20000)) {
+        std::fprintf(stderr, "cloud polling did not go live: %s\n", qPrintable(cloudApp.sourceManager()->message()));
+        return 1;
+    }
+    if (!collect(cloudReader, cloudUpdates, int(cloudUpdates) * 3000 + 20000)) {
+        std::fprintf(stderr, "cloud: only %zu updates arrived\n", cloudReader.count());
+        return 1;
+    }
+    std::printf("Cloud polling (state changes every second, polled every second):\n");
+    print("cloud polling", cloudReader.latencies());
     return 0;
 }
