@@ -24,7 +24,7 @@ obs_websocket_vendor g_vendor = nullptr;
 std::unique_ptr<QObject> g_events;
 // The request names, kept alive for obs-websocket, which holds them as callback data.
 QList<QByteArray> g_requestNames;
-bool g_frontendCallback = false;
+bool g_frontendCallback = false; // whether onFrontendEvent is registered
 
 obs_data_t *toObsData(const QJsonObject &object)
 {
@@ -50,8 +50,7 @@ void emitEvent(const char *name, const QJsonObject &object)
     obs_data_release(data);
 }
 
-// Requests and events end; the frontend callback stays until unload, since OBS is walking
-// its callbacks when it calls this one.
+// Requests and events end.
 void stopServing()
 {
     g_events.reset();
@@ -64,8 +63,13 @@ void stopServing()
 
 void onFrontendEvent(obs_frontend_event event, void *)
 {
-    if (event == OBS_FRONTEND_EVENT_EXIT)
-        stopServing();
+    if (event != OBS_FRONTEND_EVENT_EXIT)
+        return;
+    stopServing();
+    // OBS walks its callbacks from the last one down, so this one may go while it runs; by
+    // the time modules unload the front end no longer takes removals.
+    obs_frontend_remove_event_callback(onFrontendEvent, nullptr);
+    g_frontendCallback = false;
 }
 
 } // namespace
@@ -92,7 +96,8 @@ void WebSocketVendor::registerVendor()
                      [app] { emitEvent("StatusChanged", app->handleServerCommand(QStringLiteral("status"), {})); });
     // obs-websocket goes away during OBS's exit, before our unload; unregister while it is
     // still there.
-    obs_frontend_add_event_callback(onFrontendEvent, nullptr);
+    if (!g_frontendCallback)
+        obs_frontend_add_event_callback(onFrontendEvent, nullptr);
     g_frontendCallback = true;
     CORVANE_LOG_INFO("obs-websocket vendor \"corvane\" registered");
 }
@@ -100,10 +105,6 @@ void WebSocketVendor::registerVendor()
 void WebSocketVendor::unregisterVendor()
 {
     stopServing();
-    if (g_frontendCallback) {
-        obs_frontend_remove_event_callback(onFrontendEvent, nullptr);
-        g_frontendCallback = false;
-    }
 }
 
 } // namespace corvane

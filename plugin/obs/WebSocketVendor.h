@@ -10,8 +10,8 @@ class WebSocketVendor {
 public:
     // Once every module has loaded (obs-websocket included).
     static void registerVendor();
-    // Stops the requests and events; safe to call again. Runs when OBS begins to exit, while
-    // obs-websocket is still loaded, and at unload.
+    // Stops the requests and events; safe to call again. Also done when OBS begins to exit,
+    // while obs-websocket is still loaded.
     static void unregisterVendor();
 };
 

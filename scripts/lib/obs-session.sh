@@ -41,6 +41,8 @@ ShowTransitions=true
 INI
   # Extra sections a caller wants in global.ini (such as [OBSWebSocket]).
   [ -z "${OBS_SESSION_GLOBAL_INI_EXTRA:-}" ] || printf '%s\n' "$OBS_SESSION_GLOBAL_INI_EXTRA" >>"$home/.config/obs-studio/global.ini"
+  # OBS_SESSION_NO_PLUGIN=1 runs OBS without the plugin, for comparisons.
+  [ "${OBS_SESSION_NO_PLUGIN:-}" = 1 ] && return 0
   cmake --install "$build" --prefix "$home/.config/obs-studio/plugins" >/dev/null ||
     obs_session_fail "could not install the plugin from $build (is it built?)"
 }
