@@ -176,7 +176,7 @@ void HostedServer::broadcast()
 
 QByteArray HostedServer::snapshotLine()
 {
-    QByteArray line = lineOf(m_live ? m_live->snapshot() : QJsonObject());
+    QByteArray line = m_live ? m_live->snapshotJson() + '\n' : lineOf(QJsonObject());
     m_bytesSerialised += line.size();
     return line;
 }

@@ -50,8 +50,8 @@ public:
     // Sends the current snapshot to every client; connected to LiveData::changed.
     void broadcast();
 
-    // Snapshot bytes serialised so far, for diagnostics: a broadcast adds one line however
-    // many clients it reaches.
+    // Snapshot bytes taken for sending so far, for diagnostics: a broadcast adds one line
+    // however many clients it reaches.
     qint64 bytesSerialised() const { return m_bytesSerialised; }
 
 Q_SIGNALS:

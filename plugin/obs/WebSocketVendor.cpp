@@ -41,11 +41,11 @@ void onRequest(obs_data_t *request, obs_data_t *response, void *name)
     obs_data_release(answer);
 }
 
-void emitEvent(const char *name, const QJsonObject &object)
+void emitEvent(const char *name, const QByteArray &json)
 {
     if (!g_vendor)
         return;
-    obs_data_t *data = toObsData(object);
+    obs_data_t *data = obs_data_create_from_json(json.constData());
     obs_websocket_vendor_emit_event(g_vendor, name, data);
     obs_data_release(data);
 }
@@ -90,10 +90,12 @@ void WebSocketVendor::registerVendor()
     for (QByteArray &name : g_requestNames)
         obs_websocket_vendor_register_request(g_vendor, name.constData(), onRequest, name.data());
     g_events = std::make_unique<QObject>();
-    // One snapshot per update, serialised once, whatever the number of obs-websocket clients.
-    QObject::connect(&app->live(), &LiveData::changed, g_events.get(), [app] { emitEvent("LiveDataChanged", app->live().snapshot()); });
-    QObject::connect(app->sourceManager(), &SourceManager::statusChanged, g_events.get(),
-                     [app] { emitEvent("StatusChanged", app->handleServerCommand(QStringLiteral("status"), {})); });
+    // The snapshot the hosted server serialised for this update, whatever the number of
+    // obs-websocket clients.
+    QObject::connect(&app->live(), &LiveData::changed, g_events.get(), [app] { emitEvent("LiveDataChanged", app->live().snapshotJson()); });
+    QObject::connect(app->sourceManager(), &SourceManager::statusChanged, g_events.get(), [app] {
+        emitEvent("StatusChanged", QJsonDocument(app->handleServerCommand(QStringLiteral("status"), {})).toJson(QJsonDocument::Compact));
+    });
     // obs-websocket goes away during OBS's exit, before our unload; unregister while it is
     // still there.
     if (!g_frontendCallback)
