@@ -7,6 +7,7 @@
 using NativeSocket = SOCKET;
 #else
 #include <sys/socket.h>
+#include <unistd.h>
 using NativeSocket = int;
 #endif
 
@@ -19,6 +20,15 @@ constexpr int kSendFlags = 0;
 namespace corvane {
 
 namespace {
+
+void closeDescriptor(qintptr descriptor)
+{
+#ifdef Q_OS_WIN
+    closesocket(static_cast<NativeSocket>(descriptor));
+#else
+    ::close(static_cast<NativeSocket>(descriptor));
+#endif
+}
 
 // Closes at once with a reset: the unsent output is thrown away by the system too, instead
 // of waiting in it for a reader that is not reading.
@@ -53,6 +63,8 @@ void HostedClients::adopt(qintptr descriptor, const QByteArray &greeting, quint6
     ++m_adopted;
     auto *socket = new QTcpSocket(this);
     if (!socket->setSocketDescriptor(descriptor)) {
+        // A socket that did not take the descriptor leaves it to us.
+        closeDescriptor(descriptor);
         delete socket;
         Q_EMIT countChanged(m_generation, count(), m_adopted);
         return;
