@@ -18,6 +18,8 @@ function(corvane_test_floor out)
     return()
   elseif(floor STREQUAL "obs")
     set(floor obs-glue)
+  elseif(floor STREQUAL "ble-helper")
+    set(floor ble-helper-core)
   endif()
   set(${out} corvane-${floor} PARENT_SCOPE)
 endfunction()
@@ -25,9 +27,10 @@ endfunction()
 # corvane_add_test(NAME SOURCES... LABELS label... [LIBS lib...] [TOOLS tool...] [DISPLAY])
 # The test links the floor its folder mirrors (tests/device/usb/ links corvane-device).
 # DISPLAY runs the test with an X display (a private Xvfb unless one is set), as libobs
-# needs one to start. TOOLS names the programs the test starts (devsim, portal-sim, obs):
-# each is built first and its path reaches the test as CORVANE_DEVSIM, CORVANE_PORTAL_SIM
-# or CORVANE_MODULE_PATH. A test whose tools are not built is left out.
+# needs one to start. TOOLS names the programs the test starts (devsim, portal-sim, update-sim,
+# ble-helper, obs): each is built first and its path reaches the test as CORVANE_DEVSIM,
+# CORVANE_PORTAL_SIM, CORVANE_UPDATE_SIM, CORVANE_BLE_HELPER or CORVANE_MODULE_PATH. A test
+# whose tools are not built is left out.
 # One QtTest executable per class family. Under ThreadSanitizer only the "concurrency"
 # tests are built, since the rest gain nothing from it and would double the build.
 function(corvane_add_test name)
@@ -45,6 +48,12 @@ function(corvane_add_test name)
     elseif(tool STREQUAL "portal-sim")
       list(APPEND targets corvane-portal-sim)
       list(APPEND defines CORVANE_PORTAL_SIM="$<TARGET_FILE:corvane-portal-sim>")
+    elseif(tool STREQUAL "update-sim")
+      list(APPEND targets corvane-update-sim)
+      list(APPEND defines CORVANE_UPDATE_SIM="$<TARGET_FILE:corvane-update-sim>")
+    elseif(tool STREQUAL "ble-helper")
+      list(APPEND targets corvane-ble-helper)
+      list(APPEND defines CORVANE_BLE_HELPER="$<TARGET_FILE:corvane-ble-helper>")
     elseif(tool STREQUAL "obs")
       list(APPEND targets corvane-obs)
       list(APPEND defines CORVANE_MODULE_PATH="$<TARGET_FILE:corvane-obs>")

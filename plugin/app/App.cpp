@@ -1,11 +1,17 @@
 #include "app/App.h"
 
+#include "app/RelayHolder.h"
 #include "base/Log.h"
 #include "base/Origins.h"
+#include "base/Version.h"
 #include "live/HostedServer.h"
 #include "live/SourceManager.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
 #include <QEventLoop>
+#include <QFile>
 #include <QJsonArray>
 #include <QPointer>
 #include <QTimer>
@@ -26,6 +32,22 @@ std::atomic<App *> g_instance{nullptr};
 const char kSignInForGraphics[] = "Sign in from the Corvane dock to see your graphics.";
 const char kGraphicsNeedPlan[] = "Graphics need an active Corvane cloud plan.";
 
+constexpr int kFirstUpdateCheckMs = 20000;
+constexpr int kUpdateCheckIntervalMs = 86400000;
+
+// Files an earlier self-update moved aside (a loaded library cannot be overwritten); by the
+// next start nothing holds them any more. Only a folder that holds our library is ours to
+// clean: installed for all users, the folder above the data folder is shared by plugins.
+void removeOldFiles(const QString &installRoot)
+{
+    if (installRoot.isEmpty() || !QFileInfo(installRoot + QLatin1Char('/') + defaultLibraryPath()).isFile())
+        return;
+    QDirIterator it(installRoot, {QStringLiteral("*.old")}, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        QFile::remove(it.next());
+}
+
 // The requests of hosted-server clients that App answers, by operation name.
 struct ServerCommand {
     const char *op;
@@ -35,14 +57,19 @@ struct ServerCommand {
 } // namespace
 
 App::App(const AppEnvironment &environment)
-    : m_sourceManager(nullptr)
+    : m_relays(nullptr)
+    , m_sourceManager(nullptr)
     , m_server(nullptr)
+    , m_firstUpdateCheck(nullptr)
+    , m_dailyUpdateCheck(nullptr)
 {
     m_settings.load(environment.settingsPath);
     m_portal.setBaseUrl(chooseOrigin(m_settings.portalUrl(), QString::fromLatin1(kPortalOrigin)));
     m_portal.jar().setPath(environment.sessionPath);
     m_portal.jar().load();
 
+    m_relays = new RelayHolder(&m_settings, this);
+    connect(m_relays, &RelayHolder::changed, this, &App::usbRelaysChanged);
     m_sourceManager = new SourceManager(&m_portal, &m_live, this);
     m_server = new HostedServer(&m_live, this);
 
@@ -51,6 +78,7 @@ App::App(const AppEnvironment &environment)
     connect(m_server, &HostedServer::clientsChanged, this, &App::serverStateChanged);
     connect(&m_portal, &PortalClient::signedInChanged, this, &App::onSignedInChanged);
     applyServerSettings();
+    setUpUpdater(environment);
 
     m_portal.restoreSession([](const PortalResult &result) {
         if (!result.ok && result.status != 0 && result.status != 401)
@@ -65,6 +93,50 @@ App::~App()
 }
 
 App *App::instance() { return g_instance.load(); }
+
+void App::setUpUpdater(const AppEnvironment &environment)
+{
+    UpdaterConfig config;
+    config.manifestUrl = downloadsOrigin() + QStringLiteral("/downloads/obs/latest.json");
+    config.currentVersion = QStringLiteral(CORVANE_PLUGIN_VERSION);
+    config.platform = defaultUpdatePlatform();
+    config.obsVersion = environment.obsVersion;
+    config.installRoot = environment.installRoot;
+    config.workDir = environment.updateWorkDir;
+    config.downloadPage = downloadsOrigin() + QStringLiteral("/download");
+    m_updater.setConfig(config);
+    removeOldFiles(config.installRoot);
+
+    connect(&m_updater, &PluginUpdater::stateChanged, this, &App::onUpdaterStateChanged);
+    m_firstUpdateCheck = new QTimer(this);
+    m_firstUpdateCheck->setSingleShot(true);
+    m_dailyUpdateCheck = new QTimer(this);
+    connect(m_firstUpdateCheck, &QTimer::timeout, this, &App::backgroundUpdateCheck);
+    connect(m_dailyUpdateCheck, &QTimer::timeout, this, &App::backgroundUpdateCheck);
+    m_firstUpdateCheck->start(kFirstUpdateCheckMs);
+    m_dailyUpdateCheck->start(kUpdateCheckIntervalMs);
+}
+
+void App::setUpdateCheckTimingForTesting(int firstDelayMs, int intervalMs)
+{
+    m_firstUpdateCheck->start(firstDelayMs);
+    m_dailyUpdateCheck->start(intervalMs);
+}
+
+void App::backgroundUpdateCheck()
+{
+    if (m_settings.autoCheckUpdates())
+        m_updater.check(false);
+}
+
+void App::onUpdaterStateChanged()
+{
+    const PluginUpdater::State state = m_updater.state();
+    if (state == PluginUpdater::UpToDate || state == PluginUpdater::Available)
+        m_settings.setLastUpdateCheck(QDateTime::currentSecsSinceEpoch());
+    else if (state == PluginUpdater::Installed)
+        CORVANE_LOG_INFO("plugin %s installed; takes effect on the next OBS start", qUtf8Printable(m_updater.version()));
+}
 
 void App::setInstance(App *app) { g_instance.store(app); }
 
@@ -132,6 +204,14 @@ QJsonObject App::serverUse(const QJsonObject &request)
     }
     return HostedServer::failure(QStringLiteral("unknown_device"));
 }
+
+bool App::adoptRelay(DeviceSession *session) { return m_relays->adopt(session); }
+
+void App::releaseRelay(const QString &portName) { m_relays->release(portName); }
+
+void App::releaseAllRelays() { m_relays->releaseAll(); }
+
+QStringList App::relayStatusLines() const { return m_relays->statusLines(); }
 
 void App::selectDevice(const QString &deviceId)
 {

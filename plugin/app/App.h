@@ -6,17 +6,23 @@
 #include "cloud/GraphicsOutput.h"
 #include "cloud/PortalClient.h"
 #include "live/LiveData.h"
+#include "update/PluginUpdater.h"
 
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
+class QTimer;
+
 namespace corvane {
 
+class DeviceSession;
 class HostedServer;
+class RelayHolder;
 class SourceManager;
 
 // The hub of the plugin: one per loaded module, living on the OBS user-interface thread.
@@ -37,6 +43,7 @@ public:
     SettingsStore &settings() { return m_settings; }
     HostedServer *server() const { return m_server; }
     SourceManager *sourceManager() const { return m_sourceManager; }
+    PluginUpdater &updater() { return m_updater; }
 
     // Where plugin updates come from: the maker's, or an allowed local stand-in.
     QString downloadsOrigin() const;
@@ -62,8 +69,18 @@ public:
 
     // Starts or stops the hosted server as the settings say; a failed start is logged.
     void applyServerSettings();
+    // USB sessions kept open after the setup wizard so that their device reaches the cloud
+    // through this computer (see RelayHolder); each change emits usbRelaysChanged.
+    bool adoptRelay(DeviceSession *session);
+    void releaseRelay(const QString &portName);
+    void releaseAllRelays();
+    QStringList relayStatusLines() const;
+
     // Answers a hosted-server client's request other than "get".
     QJsonObject handleServerCommand(const QString &op, const QJsonObject &request);
+
+    // Test seam: restarts the background update check's timers with shorter delays.
+    void setUpdateCheckTimingForTesting(int firstDelayMs, int intervalMs);
 
 Q_SIGNALS:
     void usbRelaysChanged();
@@ -76,15 +93,22 @@ private:
     QJsonObject serverStatus(const QJsonObject &request);
     QJsonObject serverDevices(const QJsonObject &request);
     QJsonObject serverUse(const QJsonObject &request);
+    void setUpUpdater(const AppEnvironment &environment);
+    void onUpdaterStateChanged();
+    void backgroundUpdateCheck();
 
     PortalClient m_portal;
     LiveData m_live;
     SettingsStore m_settings;
+    RelayHolder *m_relays;
     SourceManager *m_sourceManager;
     HostedServer *m_server;
     QList<CloudDevice> m_devices;
     QList<GraphicsOutput> m_outputs;
     QString m_outputsError;
+    PluginUpdater m_updater;
+    QTimer *m_firstUpdateCheck;
+    QTimer *m_dailyUpdateCheck;
 };
 
 } // namespace corvane

@@ -9,6 +9,10 @@ namespace corvane {
 struct AppEnvironment {
     QString settingsPath; // settings.json in the module configuration folder, or empty
     QString sessionPath;  // session.json there, or empty
+    // For the self-updater; left out (as by tests of other parts), updates have nowhere to go.
+    QString obsVersion = {};    // the running OBS version, or empty
+    QString installRoot = {};   // the plugin's own install folder, or empty when OBS names none
+    QString updateWorkDir = {}; // the configuration folder "update", where updates are unpacked
 };
 
 } // namespace corvane

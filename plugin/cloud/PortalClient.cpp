@@ -114,12 +114,14 @@ void PortalClient::getDeviceState(const QString &deviceId, Callback callback)
 void PortalClient::sendCommand(const QString &deviceId, const QString &name, const QJsonObject &args,
                                Callback callback)
 {
-    sendRequest("POST", devicePath(deviceId) + QStringLiteral("/cmd/") + name, args, std::move(callback), true);
+    sendRequest("POST", devicePath(deviceId) + QStringLiteral("/cmd/") + name, QJsonObject{{key("args"), args}},
+                std::move(callback), true);
 }
 
 void PortalClient::sendConfig(const QString &deviceId, const QJsonObject &config, Callback callback)
 {
-    sendRequest("POST", devicePath(deviceId) + QStringLiteral("/config"), config, std::move(callback), true);
+    sendRequest("POST", devicePath(deviceId) + QStringLiteral("/config"), QJsonObject{{key("config"), config}},
+                std::move(callback), true);
 }
 
 void PortalClient::linkDevice(const QString &deviceId, const QString &claimCode, const QString &via,

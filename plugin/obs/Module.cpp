@@ -3,17 +3,26 @@
 #include "app/App.h"
 #include "base/Log.h"
 #include "base/Version.h"
+#include "device/ble/BleBridge.h"
 #include "obs/GraphicsSource.h"
 #include "obs/TextSource.h"
 #include "obs/WebSocketVendor.h"
+#include "ui/Dock.h"
 
+#include <obs-frontend-api.h>
 #include <obs-module.h>
+
+#include <QApplication>
+#include <QPointer>
 
 namespace corvane {
 
 namespace {
 
 text_lookup *g_lookup = nullptr;
+// OBS owns the dock once it is added and deletes it when the dock is removed.
+QPointer<Dock> g_dock;
+constexpr char kDockId[] = "corvane-dock";
 
 void logToObs(LogLevel level, const char *line)
 {
@@ -41,6 +50,7 @@ bool Module::load(const std::function<AppEnvironment()> &environment)
     // was applied, which in the plugin is always the user-interface thread.
     if (created)
         QObject::connect(&created->live(), &LiveData::changed, &created->live(), &TextSource::refreshAll, Qt::DirectConnection);
+    addDock();
     return true;
 }
 
@@ -49,9 +59,35 @@ void Module::postLoad()
     WebSocketVendor::registerVendor();
 }
 
+void Module::addDock()
+{
+    // Widgets need a QApplication; the plugin core's tests load without one.
+    if (g_dock || !App::instance() || !qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return;
+    auto *dock = new Dock(App::instance());
+    if (obs_frontend_add_dock_by_id(kDockId, "Corvane", dock))
+        g_dock = dock;
+    else
+        delete dock; // no OBS front end (libobs-level tests)
+}
+
+void Module::useBleHelper(const QString &path)
+{
+    BleBridge::instance()->setHelperPath(path);
+    if (path.isEmpty())
+        CORVANE_LOG_WARNING("Bluetooth helper not found beside the plugin; Bluetooth setup is unavailable");
+    else
+        CORVANE_LOG_INFO("Bluetooth helper: %s", qUtf8Printable(path));
+}
+
 void Module::unload()
 {
     WebSocketVendor::unregisterVendor();
+    if (g_dock) {
+        obs_frontend_remove_dock(kDockId);
+        g_dock.clear();
+    }
+    BleBridge::instance()->stop();
     delete App::instance();
     App::setInstance(nullptr);
     CORVANE_LOG_INFO("plugin unloaded");

@@ -2,6 +2,8 @@
 
 #include "app/AppEnvironment.h"
 
+#include <QString>
+
 #include <functional>
 
 struct obs_module;
@@ -13,12 +15,16 @@ namespace corvane {
 // the exports so that tests can load and unload the plugin without a module file.
 class Module {
 public:
-    // Logs the load and creates App unless one exists; `environment` is asked only then.
+    // Logs the load, creates App unless one exists (`environment` is asked only then),
+    // registers the source types and adds the dock when OBS's front end is there.
     static bool load(const std::function<AppEnvironment()> &environment);
     // Once every module has loaded: offers the scores to obs-websocket's clients.
     static void postLoad();
-    // Deletes App and logs the unload.
+    // Removes the dock, stops the Bluetooth bridge, deletes App and logs the unload.
     static void unload();
+    // Hands the helper program's path (empty when not found) to the Bluetooth bridge and
+    // logs what was found.
+    static void useBleHelper(const QString &path);
 
     // Locale table of the module: a missing key reads as the key itself.
     static void setLocale(obs_module *module, const char *locale);
@@ -28,6 +34,9 @@ public:
     static void loadLocaleFile(const char *path);
     static bool getString(const char *key, const char **out);
     static const char *text(const char *key);
+
+private:
+    static void addDock();
 };
 
 } // namespace corvane

@@ -3,6 +3,8 @@
 
 #include <obs-module.h>
 
+#include <QDir>
+#include <QFileInfo>
 #include <QString>
 
 namespace {
@@ -17,12 +19,44 @@ QString configPath(const char *file)
     return result;
 }
 
+// The plugin's own folder: the one above its data folder, as OBS lays plugins out.
+QString installRoot()
+{
+    char *data = obs_find_module_file(g_module, "");
+    const QString dataDir = data ? QString::fromUtf8(data) : QString();
+    bfree(data);
+    return dataDir.isEmpty() ? QString() : QDir::cleanPath(QDir(dataDir).absolutePath() + QStringLiteral("/.."));
+}
+
 corvane::AppEnvironment environmentFromObs()
 {
     corvane::AppEnvironment env;
     env.settingsPath = configPath("settings.json");
     env.sessionPath = configPath("session.json");
+    env.obsVersion = QString::fromUtf8(obs_get_version_string());
+    env.installRoot = installRoot();
+    env.updateWorkDir = configPath("update");
     return env;
+}
+
+// `cmake --install` puts the helper beside the module library; a package may instead ship
+// it among the module's data files.
+QString bleHelperPath()
+{
+#ifdef _WIN32
+    const char *name = "corvane-ble-helper.exe";
+#else
+    const char *name = "corvane-ble-helper";
+#endif
+    if (const char *binary = obs_get_module_binary_path(g_module)) {
+        const QString beside = QFileInfo(QString::fromUtf8(binary)).absoluteDir().filePath(QString::fromLatin1(name));
+        if (QFileInfo(beside).isExecutable())
+            return beside;
+    }
+    char *data = obs_find_module_file(g_module, name);
+    const QString found = data ? QString::fromUtf8(data) : QString();
+    bfree(data);
+    return found;
 }
 
 } // namespace
@@ -53,7 +87,12 @@ MODULE_EXPORT const char *obs_module_description(void)
     return "Live Corvane scoreboard data, graphics and device setup inside OBS.";
 }
 
-MODULE_EXPORT bool obs_module_load(void) { return corvane::Module::load(environmentFromObs); }
+MODULE_EXPORT bool obs_module_load(void)
+{
+    const bool loaded = corvane::Module::load(environmentFromObs);
+    corvane::Module::useBleHelper(bleHelperPath());
+    return loaded;
+}
 
 MODULE_EXPORT void obs_module_post_load(void) { corvane::Module::postLoad(); }
 

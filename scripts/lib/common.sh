@@ -16,6 +16,7 @@ CORVANE_PACKAGES=(
   libobs-dev obs-studio obs-plugins
   xvfb xauth imagemagick procps iproute2
   clang libclang-rt-dev llvm openssl gdb
+  libarchive-tools
 )
 
 say() { printf '==> %s\n' "$*"; }

@@ -274,13 +274,15 @@ private Q_SLOTS:
         QVERIFY(r.ok);
         QCOMPARE(r.status, 202);
         QCOMPARE(r.data.value(key("status")).toString(), QStringLiteral("queued"));
-        QCOMPARE(m_sim.lastRequest().value(key("body")).toString(), QStringLiteral("{\"seconds\":5}"));
+        // The command's arguments travel under "args", a configuration under "config".
+        QCOMPARE(m_sim.lastRequest().value(key("body")).toString(), QStringLiteral("{\"args\":{\"seconds\":5}}"));
 
         const QJsonObject config{{key("brightness"), 80}};
         r = run([&](auto cb) { c->sendConfig(QStringLiteral("CV-1001"), config, cb); });
         QVERIFY(r.ok);
         QCOMPARE(r.data.value(key("config")).toObject(), config);
         QCOMPARE(m_sim.lastRequest().value(key("target")).toString(), QStringLiteral("/devices/CV-1001/config"));
+        QCOMPARE(m_sim.lastRequest().value(key("body")).toString(), QStringLiteral("{\"config\":{\"brightness\":80}}"));
 
         r = run([&](auto cb) { c->linkDevice(QStringLiteral("CV-2002"), QString(), QStringLiteral("manual"), cb); });
         QVERIFY(r.ok);

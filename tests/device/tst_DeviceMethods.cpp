@@ -63,7 +63,7 @@ private Q_SLOTS:
         QCOMPARE(done, (QList<bool>{false, false, true}));
         // Not on Wi-Fi: the test says so.
         QCOMPARE(last.result.value(QLatin1String("overall")).toString(), QStringLiteral("fail"));
-        QCOMPARE(last.result.value(QLatin1String("checks")).toObject().value(QLatin1String("wifi")).toObject().value(QLatin1String("status")).toString(),
+        QCOMPARE(last.result.value(QLatin1String("checks")).toObject().value(QLatin1String("local_network")).toObject().value(QLatin1String("status")).toString(),
                  QStringLiteral("fail"));
     }
 

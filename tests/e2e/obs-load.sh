@@ -16,6 +16,8 @@ status=$?
 [ "$status" -eq 0 ] || fail "OBS exited with status $status"
 log=$OBS_SESSION_LOG
 grep -qF "[corvane] plugin unloaded" "$log" || fail "no unload line"
+# cmake --install put the Bluetooth helper beside the plugin, and the plugin found it there.
+grep -qE "\[corvane\] Bluetooth helper: .*/corvane-obs/bin/64bit/corvane-ble-helper$" "$log" || fail "the installed Bluetooth helper was not found"
 grep -qF "Number of memory leaks: 0" "$log" || fail "libobs reported leaks or did not finish shutting down"
 # The unload line must come after the load line, and OBS must not have flagged the module.
 load_line=$(grep -nF "[corvane] loading plugin 1.0.1" "$log" | head -1 | cut -d: -f1)

@@ -53,6 +53,14 @@ DeviceState::DeviceState(const Options &options, QObject *parent)
         password = options.password;
         mustChangePassword = false;
     }
+    if (!options.wifiSsid.isEmpty()) {
+        wifiSsid = options.wifiSsid;
+        wifiStaIp = QStringLiteral("192.168.1.57");
+    }
+    if (!options.pairedReceiver.isEmpty()) {
+        peerMac = options.pairedReceiver.toLower();
+        espnowKey = randomHex(32);
+    }
     blePasskey = QStringLiteral("%1").arg(m_random.bounded(1000000), 6, 10, QLatin1Char('0'));
     load();
     log(QStringLiteral("boot: firmware %1").arg(firmwareVersion));

@@ -29,6 +29,9 @@ public:
         int restartMs = 3000;       // how long a restart keeps the device away
         int joinChecks = 3;         // status reads until a Wi-Fi join settles
         int scanMs = 800;           // how long a Wi-Fi scan takes
+        int netTestPolls = 3;       // "networkTest" polls until the test is done
+        QString wifiSsid;           // on this network from the start
+        QString pairedReceiver;     // paired with this receiver (and a key) from the start
         int relayDelayMs = 300;     // receiver mode: added to every relayed answer
         bool pairedSilent = false;  // receiver mode: the paired device does not answer
         QString statePath;          // kept across runs when not empty

@@ -38,6 +38,7 @@ QJsonArray controllerList()
         {"nevco", "MPC7-W", "baseball", "nevco"},
         {"electromech", "LX", "football", "cl"},
         {"oes", "ISC9000", "basketball", "wireless"},
+        {"allamerican", "8000", "basketball", "wireless"},
         {"corvane", "Wireless Bridge", "basketball", "channel_1"},
     };
     QJsonArray list;
@@ -98,16 +99,26 @@ struct UpdateTiming {
     int transferMs;
     int applyMs;
     const char *transferState;
+    int unknownSizeMs; // the first part of the transfer, before the server has told the size
 };
-constexpr UpdateTiming OtaTiming{3000, 1000, "downloading"};
-constexpr UpdateTiming C6Timing{2500, 0, "sending"};
+constexpr UpdateTiming OtaTiming{3000, 1000, "downloading", 500};
+constexpr UpdateTiming C6Timing{2500, 0, "sending", 0};
 
-qint64 advanceUpdate(DeviceState &state, DeviceState::Update &update, const UpdateTiming &timing, const QString &what)
+struct UpdateProgress {
+    qint64 bytes = 0;
+    qint64 total = 0; // 0 until the size is known
+};
+
+UpdateProgress advanceUpdate(DeviceState &state, DeviceState::Update &update, const UpdateTiming &timing, const QString &what)
 {
     if (update.state == QLatin1String("idle") || update.state == QLatin1String("failed") || !update.since.isValid())
-        return update.state == QLatin1String("idle") ? 0 : update.totalBytes;
+        return update.state == QLatin1String("idle") ? UpdateProgress{} : UpdateProgress{update.totalBytes, update.totalBytes};
     const qint64 elapsed = update.since.elapsed();
-    const qint64 bytes = qMin(update.totalBytes, update.totalBytes * elapsed / qMax(1, timing.transferMs));
+    const qint64 sized = elapsed - timing.unknownSizeMs;
+    const UpdateProgress progress{
+        sized < 0 ? 0 : qMin(update.totalBytes, update.totalBytes * sized / qMax(1, timing.transferMs - timing.unknownSizeMs)),
+        sized < 0 ? 0 : update.totalBytes,
+    };
     if (elapsed >= timing.transferMs + timing.applyMs) {
         if (update.state != QLatin1String("rebooting")) {
             update.state = QStringLiteral("rebooting");
@@ -116,7 +127,7 @@ qint64 advanceUpdate(DeviceState &state, DeviceState::Update &update, const Upda
     } else if (elapsed >= timing.transferMs) {
         update.state = QStringLiteral("applying");
     }
-    return bytes;
+    return progress;
 }
 
 } // namespace
@@ -424,24 +435,41 @@ void RpcMethods::addNetwork()
     });
 
     add(QStringLiteral("networkTest"), Access::Configured, [s](Call &) {
-        // A test runs over several polls; the poll after the last result starts a new one.
+        // A test runs over several polls, its checks finishing one after another; the poll
+        // after the last result starts a new one. Everything past the local network needs it.
         const int step = ++s->networkTestCalls;
-        const bool wifi = !s->wifiStaIp.isEmpty();
-        const auto check = [step](int readyAt, bool good, const QString &detail) {
-            QString state = step >= readyAt ? (good ? QStringLiteral("ok") : QStringLiteral("fail")) : QStringLiteral("running");
-            return QJsonObject{{QStringLiteral("status"), state}, {QStringLiteral("detail"), step >= readyAt ? detail : QString()}};
+        const int polls = s->options().netTestPolls;
+        const bool lan = !s->wifiStaIp.isEmpty();
+        const bool cloud = lan && s->mqttConfigured;
+        struct Check {
+            const char *name;
+            bool good;
+            QString okDetail;
+            QString failDetail;
         };
-        const QJsonObject checks{
-            {QStringLiteral("wifi"), check(1, wifi, wifi ? QStringLiteral("connected to %1").arg(s->wifiSsid) : QStringLiteral("not connected"))},
-            {QStringLiteral("dns"), check(2, wifi, wifi ? QStringLiteral("resolved in 18 ms") : QStringLiteral("no network"))},
-            {QStringLiteral("cloud"), check(3, wifi && s->mqttConfigured,
-                                            wifi && s->mqttConfigured ? QStringLiteral("broker answered") : QStringLiteral("not reachable"))},
+        const Check checks[] = {
+            {"local_network", lan, QStringLiteral("Wi-Fi %1, %2").arg(s->wifiSsid, s->wifiStaIp), QStringLiteral("not connected")},
+            {"dns", lan, QStringLiteral("resolved in 18 ms"), QStringLiteral("no network")},
+            {"mqtt", cloud, QStringLiteral("port 8883 answered"), QStringLiteral("not reachable")},
+            {"websocket_https", cloud, QStringLiteral("port 443 answered"), QStringLiteral("not reachable")},
+            {"firewall", lan, QString(), QStringLiteral("no network")},
+            {"end_to_end", cloud, QStringLiteral("round trip 140 ms"), QStringLiteral("no answer from the cloud")},
         };
-        const bool done = step >= 3;
+        QJsonObject results;
+        const int count = int(std::size(checks));
+        for (int i = 0; i < count; ++i) {
+            // Check i is ready at the poll that covers its share of the test.
+            const bool ready = step * count >= (i + 1) * polls;
+            const Check &check = checks[i];
+            results.insert(QLatin1String(check.name),
+                           QJsonObject{{QStringLiteral("status"), !ready ? QStringLiteral("running") : check.good ? QStringLiteral("ok") : QStringLiteral("fail")},
+                                       {QStringLiteral("detail"), !ready ? QString() : check.good ? check.okDetail : check.failDetail}});
+        }
+        const bool done = step >= polls;
         if (done)
             s->networkTestCalls = 0;
-        const QString overall = !done ? QStringLiteral("running") : (wifi && s->mqttConfigured ? QStringLiteral("ok") : QStringLiteral("fail"));
-        return Reply::success(QJsonObject{{QStringLiteral("checks"), checks}, {QStringLiteral("done"), done}, {QStringLiteral("overall"), overall}});
+        const QString overall = !done ? QStringLiteral("running") : (cloud ? QStringLiteral("ok") : QStringLiteral("fail"));
+        return Reply::success(QJsonObject{{QStringLiteral("checks"), results}, {QStringLiteral("done"), done}, {QStringLiteral("overall"), overall}});
     });
 
     add(QStringLiteral("clearMqttConfig"), Access::Configured, [s](Call &) {
@@ -548,21 +576,21 @@ void RpcMethods::addUpdates()
     });
 
     add(QStringLiteral("otaProgress"), Access::Configured, [s](Call &) {
-        const qint64 bytes = advanceUpdate(*s, s->ota, OtaTiming, QStringLiteral("firmware update"));
+        const UpdateProgress progress = advanceUpdate(*s, s->ota, OtaTiming, QStringLiteral("firmware update"));
         return Reply::success(QJsonObject{
             {QStringLiteral("state"), s->ota.state},
-            {QStringLiteral("total_bytes"), double(s->ota.totalBytes)},
-            {QStringLiteral("bytes_read"), double(bytes)},
+            {QStringLiteral("total_bytes"), double(progress.total)},
+            {QStringLiteral("bytes_read"), double(progress.bytes)},
             {QStringLiteral("error"), s->ota.error},
         });
     });
 
     add(QStringLiteral("c6OtaStatus"), Access::Configured, [s](Call &) {
-        const qint64 bytes = advanceUpdate(*s, s->c6, C6Timing, QStringLiteral("wireless chip update"));
+        const UpdateProgress progress = advanceUpdate(*s, s->c6, C6Timing, QStringLiteral("wireless chip update"));
         return Reply::success(QJsonObject{
             {QStringLiteral("state"), s->c6.state},
-            {QStringLiteral("total_bytes"), double(s->c6.totalBytes)},
-            {QStringLiteral("bytes_sent"), double(bytes)},
+            {QStringLiteral("total_bytes"), double(progress.total)},
+            {QStringLiteral("bytes_sent"), double(progress.bytes)},
             {QStringLiteral("error"), s->c6.error},
             {QStringLiteral("c6_running_version"), s->c6Version},
             {QStringLiteral("running_version"), s->firmwareVersion},

@@ -1,6 +1,7 @@
 // corvane-devsim: a Corvane device or wireless receiver on a pseudo-terminal, for tests,
 // benchmarks and demos of the plugin's USB path.
 
+#include "BlePeripheral.h"
 #include "DeviceSimulator.h"
 #include "DeviceState.h"
 #include "HttpApi.h"
@@ -15,6 +16,7 @@
 #include <memory>
 #include <unistd.h>
 
+using corvane::devsim::BlePeripheral;
 using corvane::devsim::DeviceSimulator;
 using corvane::devsim::DeviceState;
 using corvane::devsim::HttpApi;
@@ -51,7 +53,7 @@ int main(int argc, char **argv)
         "answers hello with rx_status, handles rx_set pairing requests and relays RPC to its\n"
         "paired device. A Wi-Fi join settles by the network name: one containing \"revert\"\n"
         "fails back to the previous network, one containing \"never\" stays connecting.\n\n")
-        + DeviceSimulator::commands() + HttpApi::commands());
+        + DeviceSimulator::commands() + HttpApi::commands() + BlePeripheral::commands());
     parser.addHelpOption();
     const QCommandLineOption mode(QStringLiteral("mode"), QStringLiteral("device (default) or receiver."), QStringLiteral("mode"), QStringLiteral("device"));
     const QCommandLineOption silent(QStringLiteral("silent"), QStringLiteral("Answer nothing (hello, receiver, RPC) until told otherwise."));
@@ -72,6 +74,9 @@ int main(int argc, char **argv)
     const QCommandLineOption restartMs(QStringLiteral("restart-ms"), QStringLiteral("How long a restart keeps the device away (default 3000)."), QStringLiteral("ms"), QStringLiteral("3000"));
     const QCommandLineOption joinChecks(QStringLiteral("join-checks"), QStringLiteral("Status reads until a Wi-Fi join settles (default 3)."), QStringLiteral("n"), QStringLiteral("3"));
     const QCommandLineOption scanMs(QStringLiteral("scan-ms"), QStringLiteral("How long a Wi-Fi scan takes (default 800)."), QStringLiteral("ms"), QStringLiteral("800"));
+    const QCommandLineOption netTestPolls(QStringLiteral("nettest-polls"), QStringLiteral("Network test polls until it is done (default 3)."), QStringLiteral("n"), QStringLiteral("3"));
+    const QCommandLineOption wifi(QStringLiteral("wifi"), QStringLiteral("Start joined to this Wi-Fi network."), QStringLiteral("ssid"));
+    const QCommandLineOption pairedReceiver(QStringLiteral("paired-receiver"), QStringLiteral("Start paired (with a key) to the receiver at this address."), QStringLiteral("mac"));
     const QCommandLineOption relayMs(QStringLiteral("relay-ms"), QStringLiteral("Receiver mode: delay of each relayed answer (default 300)."), QStringLiteral("ms"), QStringLiteral("300"));
     const QCommandLineOption pairedSilent(QStringLiteral("paired-silent"), QStringLiteral("Receiver mode: the paired device does not answer."));
     const QCommandLineOption stateFile(QStringLiteral("state"), QStringLiteral("Keep the device's settings in this file across runs."), QStringLiteral("file"));
@@ -79,8 +84,10 @@ int main(int argc, char **argv)
     const QCommandLineOption httpPort(QStringLiteral("http-port"), QStringLiteral("Serve the device's web API over HTTP on this port (0: any free port) and print \"HTTP <address>:<port>\"."), QStringLiteral("port"));
     const QCommandLineOption httpBind(QStringLiteral("http-bind"), QStringLiteral("Address the web API listens on (default 127.0.0.1)."), QStringLiteral("address"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption feedPort(QStringLiteral("feed-port"), QStringLiteral("TLS live feed port on 127.0.0.1; 0 picks a free one (default 1010)."), QStringLiteral("n"), QStringLiteral("1010"));
-    parser.addOptions({mode, silent, noise, liveMs, liveStamp, sport, cloudEcho, tunnel, otaSize, otaFile, echoStream, stream, credit,
-                       password, maxFailures, lockoutMs, restartMs, joinChecks, scanMs, relayMs, pairedSilent, stateFile, ptyLink,
+    const QCommandLineOption blePort(QStringLiteral("ble-port"), QStringLiteral("Serve the device's Bluetooth LE side for corvane-ble-helper (CORVANE_BLE_SIM) on this 127.0.0.1 port (0: any free port) and print \"BLE 127.0.0.1:<port>\"."), QStringLiteral("port"));
+    const QCommandLineOption blePdu(QStringLiteral("ble-pdu"), QStringLiteral("Maximum PDU size of a Bluetooth link: a number (23, 185, 247, 517...) or none (default 247)."), QStringLiteral("n|none"), QStringLiteral("247"));
+    parser.addOptions({blePort, blePdu, mode, silent, noise, liveMs, liveStamp, sport, cloudEcho, tunnel, otaSize, otaFile, echoStream, stream, credit,
+                       password, maxFailures, lockoutMs, restartMs, joinChecks, scanMs, netTestPolls, wifi, pairedReceiver, relayMs, pairedSilent, stateFile, ptyLink,
                        httpPort, httpBind, feedPort});
     parser.process(app);
 
@@ -131,6 +138,9 @@ int main(int argc, char **argv)
     deviceOptions.restartMs = parser.value(restartMs).toInt();
     deviceOptions.joinChecks = qMax(1, parser.value(joinChecks).toInt());
     deviceOptions.scanMs = parser.value(scanMs).toInt();
+    deviceOptions.netTestPolls = qMax(1, parser.value(netTestPolls).toInt());
+    deviceOptions.wifiSsid = parser.value(wifi);
+    deviceOptions.pairedReceiver = parser.value(pairedReceiver);
     deviceOptions.relayDelayMs = parser.value(relayMs).toInt();
     deviceOptions.pairedSilent = parser.isSet(pairedSilent);
     deviceOptions.statePath = parser.value(stateFile);
@@ -160,6 +170,26 @@ int main(int argc, char **argv)
         std::fflush(stdout);
     }
 
+    std::unique_ptr<BlePeripheral> ble;
+    if (parser.isSet(blePort)) {
+        bool portOk = false;
+        const uint port = parser.value(blePort).toUInt(&portOk);
+        bool pduOk = parser.value(blePdu) == QLatin1String("none");
+        const int pdu = pduOk ? 0 : parser.value(blePdu).toInt(&pduOk);
+        if (!portOk || port > 65535 || !pduOk || pdu < 0) {
+            std::fprintf(stderr, "bad --ble-port or --ble-pdu\n");
+            return 2;
+        }
+        ble = std::make_unique<BlePeripheral>(&state, pdu);
+        QString bleError;
+        if (!ble->listen(quint16(port), &bleError)) {
+            std::fprintf(stderr, "corvane-devsim: %s\n", qPrintable(bleError));
+            return 1;
+        }
+        std::printf("BLE 127.0.0.1:%u\n", unsigned(ble->serverPort()));
+        std::fflush(stdout);
+    }
+
     DeviceSimulator simulator(options, &state);
     QObject::connect(&simulator, &DeviceSimulator::quitRequested, &app, &QCoreApplication::quit);
     QString error;
@@ -184,7 +214,7 @@ int main(int argc, char **argv)
         while ((newline = pending.indexOf('\n')) >= 0) {
             const QString line = QString::fromUtf8(pending.left(newline)).trimmed();
             pending.remove(0, newline + 1);
-            if (!web || !web->command(line))
+            if ((!web || !web->command(line)) && (!ble || !ble->command(line)))
                 simulator.command(line);
         }
     });

@@ -324,8 +324,8 @@ HttpResponse PortalSim::deviceRoute(const HttpRequest &request, const QJsonObjec
         if (offline)
             return json(202, {{key("status"), QStringLiteral("queued")}, {key("queued"), true}});
         if (isCommand)
-            return json(200, {{key("status"), QStringLiteral("done")}, {key("command"), s[3]}, {key("args"), body}});
-        return json(200, {{key("status"), QStringLiteral("applied")}, {key("config"), body}});
+            return json(200, commandAnswer(id, s[3], body.value(key("args")).toObject()));
+        return json(200, {{key("status"), QStringLiteral("applied")}, {key("config"), body.value(key("config"))}});
     }
     if (s.size() == 4 && s[2] == QLatin1String("pairing") && s[3] == QLatin1String("reveal") && method == "POST")
         return json(200, {{key("ble_passkey"), device->blePasskey}, {key("admin_password"), device->adminPassword}});
@@ -336,6 +336,21 @@ HttpResponse PortalSim::deviceRoute(const HttpRequest &request, const QJsonObjec
         return json(200, {{key("ok"), true}});
     }
     return errorText(404, QStringLiteral("Not found."));
+}
+
+// What the device sends back through the portal for a relayed command.
+QJsonObject PortalSim::commandAnswer(const QString &deviceId, const QString &command, const QJsonObject &args) const
+{
+    QJsonObject answer{{key("status"), QStringLiteral("done")}, {key("command"), command}, {key("args"), args}};
+    if (command == QLatin1String("get_status")) {
+        answer.insert(key("data"), QJsonObject{{key("device_id"), deviceId},
+                                               {key("firmware_version"), QStringLiteral("2.3.1")},
+                                               {key("wifi_sta_ip"), QStringLiteral("192.0.2.40")},
+                                               {key("uptime_s"), 5400}});
+    } else if (command == QLatin1String("ota_check")) {
+        answer.insert(key("data"), QJsonObject{{key("update_available"), false}, {key("current"), QStringLiteral("2.3.1")}});
+    }
+    return answer;
 }
 
 QJsonObject PortalSim::gameState(const QString &deviceId, bool online) const

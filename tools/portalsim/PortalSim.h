@@ -71,6 +71,7 @@ private:
     HttpResponse signedIn(const QString &email, const QByteArray &existingToken = {});
     QString sessionEmail(const HttpRequest &request) const;
     QString ownerOf(const QString &email) const;
+    QJsonObject commandAnswer(const QString &deviceId, const QString &command, const QJsonObject &args) const;
     QJsonObject gameState(const QString &deviceId, bool online) const;
     QJsonArray outputsOf(const QString &email) const;
     void record(const HttpRequest &request);

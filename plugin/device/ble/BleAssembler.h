@@ -8,6 +8,17 @@
 
 namespace corvane {
 
+// Bluetooth chunks of one RPC message: at most kMaxBleMessage bytes, written in chunks of
+// 20 to 244 bytes, each but a whole message behind a 6-byte header.
+constexpr int kMaxBleMessage = 8192;
+constexpr int kMinBleChunk = 20;
+constexpr int kMaxBleChunk = 244;
+constexpr int kBleChunkHeaderSize = 6;
+
+// The Bluetooth writes for one RPC message; writeSize is clamped to 20..244. An empty list
+// when the message is longer than kMaxBleMessage.
+QList<QByteArray> fragmentForBle(const QByteArray &message, int writeSize, quint8 sequence);
+
 // Joins Bluetooth notification chunks into whole RPC messages. A chunk starting with "{" is
 // a whole message at any time; other chunks carry a total length and an index, either
 // behind a 0xFF marker and sequence byte (16-bit index) or bare (8-bit index). Index 0

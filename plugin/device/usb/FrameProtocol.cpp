@@ -262,32 +262,6 @@ QList<QByteArray> fragmentRpc(const QByteArray &message)
     return frames;
 }
 
-QList<QByteArray> fragmentForBle(const QByteArray &message, int writeSize, quint8 sequence)
-{
-    const qsizetype total = message.size();
-    if (total > kMaxBleMessage)
-        return {};
-    const int chunkSize = qBound(kMinBleChunk, writeSize, kMaxBleChunk);
-    if (total <= chunkSize)
-        return {message};
-    const int piece = chunkSize - kBleChunkHeaderSize;
-    QList<QByteArray> chunks;
-    quint16 index = 0;
-    for (qsizetype offset = 0; offset < total; offset += piece, ++index) {
-        QByteArray chunk;
-        chunk.reserve(chunkSize);
-        chunk.append('\xFF');
-        chunk.append(static_cast<char>(sequence));
-        chunk.append(static_cast<char>((total >> 8) & 0xFF));
-        chunk.append(static_cast<char>(total & 0xFF));
-        chunk.append(static_cast<char>(index >> 8));
-        chunk.append(static_cast<char>(index & 0xFF));
-        chunk.append(message.constData() + offset, qMin<qsizetype>(piece, total - offset));
-        chunks.append(chunk);
-    }
-    return chunks;
-}
-
 QByteArray encodeControl(const QJsonObject &message)
 {
     return encodeFrame(UsbFrameType::Control, compactJson(message));

@@ -24,12 +24,6 @@ constexpr int kRpcFragmentHeaderSize = 3;
 constexpr int kRpcFragmentData = kMaxFramePayload - kRpcFragmentHeaderSize;
 constexpr int kMaxRpcMessage = 65535;
 
-// Bluetooth chunks: writes of 20 to 244 bytes, 6-byte header on each chunk of a longer message.
-constexpr int kMaxBleMessage = 8192;
-constexpr int kMinBleChunk = 20;
-constexpr int kMaxBleChunk = 244;
-constexpr int kBleChunkHeaderSize = 6;
-
 // What the plugin puts in one tunnel frame or one stream Data message at most.
 constexpr int kMaxTunnelChunk = 512;
 constexpr int kMaxStreamData = 512;
@@ -84,10 +78,6 @@ QList<UsbFrame> decodeFrames(QByteArray &buffer, const QByteArray &newBytes);
 // The type-4 frames that carry one RPC message: one plain frame up to kMaxFramePayload
 // bytes, fragments above that; an empty list when the message is longer than kMaxRpcMessage.
 QList<QByteArray> fragmentRpc(const QByteArray &message);
-
-// The Bluetooth writes for one RPC message; writeSize is clamped to 20..244. An empty list
-// when the message is longer than kMaxBleMessage.
-QList<QByteArray> fragmentForBle(const QByteArray &message, int writeSize, quint8 sequence);
 
 // Control messages (type 3): compact JSON objects with the key "t".
 QByteArray encodeControl(const QJsonObject &message); // the whole type-3 frame

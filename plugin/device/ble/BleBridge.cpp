@@ -1,0 +1,351 @@
+#include "device/ble/BleBridge.h"
+
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMutex>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <algorithm>
+#include <utility>
+
+namespace corvane {
+
+BleBridge *BleBridge::instance()
+{
+    static QMutex lock;
+    static BleBridge *bridge = nullptr;
+    QMutexLocker guard(&lock);
+    if (!bridge)
+        bridge = new BleBridge;
+    return bridge;
+}
+
+BleBridge::BleBridge(QObject *parent)
+    : QObject(parent)
+    , m_server(new QTcpServer(this))
+    , m_startTimer(new QTimer(this))
+{
+    m_startTimer->setSingleShot(true);
+    m_startTimer->setInterval(kStartTimeoutMs);
+    connect(m_startTimer, &QTimer::timeout, this, [this] { failStart(didNotStartText()); });
+    connect(m_server, &QTcpServer::newConnection, this, &BleBridge::onNewConnection);
+}
+
+BleBridge::~BleBridge()
+{
+    if (m_process) {
+        m_process->disconnect(this);
+        m_process->kill();
+        m_process->waitForFinished(3000);
+    }
+}
+
+QString BleBridge::missingText()
+{
+    return QStringLiteral("The Bluetooth helper is missing from this install. Reinstall the Corvane plugin.");
+}
+
+QString BleBridge::noPortText()
+{
+    return QStringLiteral("Could not open a local port for the Bluetooth helper.");
+}
+
+QString BleBridge::didNotStartText()
+{
+    return QStringLiteral("The Bluetooth helper did not start. Bluetooth setup is unavailable on this system.");
+}
+
+QString BleBridge::stoppedText()
+{
+    return QStringLiteral("The Bluetooth helper stopped.");
+}
+
+QString BleBridge::timeoutText()
+{
+    return QStringLiteral("Bluetooth did not respond in time.");
+}
+
+qint64 BleBridge::helperProcessId() const
+{
+    return m_process && m_process->state() != QProcess::NotRunning ? m_process->processId() : 0;
+}
+
+void BleBridge::setStartTimeoutForTesting(int ms)
+{
+    m_startTimer->setInterval(ms);
+}
+
+void BleBridge::start(ReplyCallback callback)
+{
+    if (m_started) {
+        BleReply reply;
+        reply.ok = true;
+        callback(reply);
+        return;
+    }
+    request(QStringLiteral("start"), {}, [this, callback = std::move(callback)](const BleReply &reply) {
+        if (reply.ok)
+            m_started = true;
+        callback(reply);
+    }, kStartRequestTimeoutMs);
+}
+
+void BleBridge::scan(int ms, ScanCallback callback)
+{
+    start([this, ms, callback = std::move(callback)](const BleReply &started) {
+        if (!started.ok) {
+            callback(false, {}, 0, started.code, started.message);
+            return;
+        }
+        request(QStringLiteral("scan"), QJsonObject{{QStringLiteral("ms"), ms}}, [callback](const BleReply &reply) {
+            if (!reply.ok) {
+                callback(false, {}, 0, reply.code, reply.message);
+                return;
+            }
+            QList<BleDeviceInfo> devices;
+            const QJsonArray list = reply.result.value(QLatin1String("devices")).toArray();
+            for (const QJsonValue &entry : list) {
+                const QJsonObject device = entry.toObject();
+                devices << BleDeviceInfo{device.value(QLatin1String("id")).toString(), device.value(QLatin1String("name")).toString(),
+                                         device.value(QLatin1String("rssi")).toInt(0)};
+            }
+            callback(true, devices, reply.result.value(QLatin1String("seen")).toInt(0), QString(), QString());
+        }, ms + kScanExtraMs);
+    });
+}
+
+void BleBridge::request(const QString &op, const QJsonObject &args, ReplyCallback callback, int timeoutMs)
+{
+    ensureHelper([this, op, args, callback = std::move(callback), timeoutMs](bool ok, const QString &error) {
+        if (!ok) {
+            if (callback)
+                callback(BleReply{false, {}, QStringLiteral("bluetooth_unavailable"), error});
+            return;
+        }
+        const int reqId = m_nextReqId++;
+        QJsonObject body = args;
+        body.insert(QStringLiteral("reqId"), reqId);
+        body.insert(QStringLiteral("op"), op);
+        auto *timer = new QTimer(this);
+        timer->setSingleShot(true);
+        connect(timer, &QTimer::timeout, this, [this, reqId] { onRequestTimeout(reqId); });
+        timer->start(timeoutMs);
+        m_pending.insert(reqId, Pending{callback, timer});
+        if (QTcpSocket *socket = m_socket.data())
+            socket->write(QJsonDocument(body).toJson(QJsonDocument::Compact) + '\n');
+    });
+}
+
+void BleBridge::ensureHelper(ReadyCallback callback)
+{
+    if (m_socket && m_helloDone) {
+        callback(true, QString());
+        return;
+    }
+    if (m_helperPath.isEmpty() || !QFileInfo::exists(m_helperPath)) {
+        callback(false, missingText());
+        return;
+    }
+    m_startWaiters << std::move(callback);
+    if (m_startWaiters.size() == 1)
+        launchHelper();
+}
+
+void BleBridge::launchHelper()
+{
+    if (!m_server->isListening() && !m_server->listen(QHostAddress::LocalHost, 0)) {
+        const QList<ReadyCallback> waiters = std::exchange(m_startWaiters, {});
+        for (const ReadyCallback &waiter : waiters)
+            waiter(false, noPortText());
+        return;
+    }
+    QRandomGenerator *random = QRandomGenerator::system();
+    m_token = QString::number(random->generate64(), 16) + QString::number(random->generate64(), 16);
+
+    if (QProcess *old = m_process.data()) {
+        old->disconnect(this);
+        old->kill();
+        old->waitForFinished(3000);
+        old->deleteLater();
+    }
+    auto *process = new QProcess(this);
+    m_process = process;
+    // A helper that dies before its hello (a crash, a missing library) ends the wait at
+    // once rather than after the whole start timeout.
+    connect(process, &QProcess::finished, this, [this, process] { onHelperExited(process); });
+    connect(process, &QProcess::errorOccurred, this, [this, process](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            onHelperExited(process);
+    });
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    process->start(m_helperPath,
+                   {QStringLiteral("--port"), QString::number(m_server->serverPort()), QStringLiteral("--token"), m_token},
+                   QIODevice::ReadWrite);
+    m_startTimer->start();
+}
+
+void BleBridge::onHelperExited(QProcess *process)
+{
+    if (process == m_process && !m_helloDone && !m_startWaiters.isEmpty())
+        failStart(didNotStartText());
+}
+
+void BleBridge::failStart(const QString &error)
+{
+    m_startTimer->stop();
+    const QList<ReadyCallback> waiters = std::exchange(m_startWaiters, {});
+    for (const ReadyCallback &waiter : waiters)
+        waiter(false, error);
+    if (m_process && m_process->state() != QProcess::NotRunning)
+        m_process->kill();
+}
+
+void BleBridge::onNewConnection()
+{
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        if (m_socket) {
+            socket->close();
+            socket->deleteLater();
+            continue;
+        }
+        m_socket = socket;
+        // Requests are small lines, each awaited: no merging delay.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        m_helloDone = false;
+        m_buffer.clear();
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { onSocketLost(socket); });
+    }
+}
+
+void BleBridge::onReadyRead(QTcpSocket *socket)
+{
+    if (socket != m_socket)
+        return;
+    m_buffer += socket->readAll();
+    qsizetype newline;
+    while (socket == m_socket && (newline = m_buffer.indexOf('\n')) >= 0) {
+        const QByteArray line = m_buffer.left(newline).trimmed();
+        m_buffer.remove(0, newline + 1);
+        if (line.isEmpty())
+            continue;
+        const QJsonDocument document = QJsonDocument::fromJson(line);
+        if (!document.isObject())
+            continue;
+        handleLine(socket, document.object());
+    }
+}
+
+void BleBridge::handleLine(QTcpSocket *socket, const QJsonObject &object)
+{
+    if (!m_helloDone) {
+        if (object.value(QLatin1String("hello")).toString() != m_token) {
+            socket->close();
+            return;
+        }
+        m_helloDone = true;
+        m_startTimer->stop();
+        const QList<ReadyCallback> waiters = std::exchange(m_startWaiters, {});
+        for (const ReadyCallback &waiter : waiters)
+            waiter(true, QString());
+        return;
+    }
+    if (object.contains(QLatin1String("ev"))) {
+        const QString event = object.value(QLatin1String("ev")).toString();
+        if (event == QLatin1String("data"))
+            Q_EMIT dataReceived(QByteArray::fromBase64(object.value(QLatin1String("b64")).toString().toLatin1()));
+        else if (event == QLatin1String("disconnected"))
+            Q_EMIT disconnected(object.value(QLatin1String("reason")).toString());
+        return;
+    }
+    const int reqId = object.value(QLatin1String("reqId")).toInt(-1);
+    auto it = m_pending.find(reqId);
+    if (it == m_pending.end())
+        return;
+    Pending pending = it.value();
+    m_pending.erase(it);
+    settle(pending);
+    BleReply reply;
+    reply.ok = object.value(QLatin1String("ok")).toBool(false);
+    if (reply.ok) {
+        reply.result = object.value(QLatin1String("result")).toObject();
+    } else {
+        const QJsonObject error = object.value(QLatin1String("error")).toObject();
+        reply.code = error.value(QLatin1String("code")).toString(QStringLiteral("ble_error"));
+        reply.message = error.value(QLatin1String("message")).toString(QStringLiteral("Bluetooth error"));
+    }
+    if (pending.callback)
+        pending.callback(reply);
+}
+
+void BleBridge::onRequestTimeout(int reqId)
+{
+    auto it = m_pending.find(reqId);
+    if (it == m_pending.end())
+        return;
+    Pending pending = it.value();
+    m_pending.erase(it);
+    settle(pending);
+    if (pending.callback)
+        pending.callback(BleReply{false, {}, QStringLiteral("timeout"), timeoutText()});
+}
+
+void BleBridge::onSocketLost(QTcpSocket *socket)
+{
+    socket->deleteLater();
+    if (socket != m_socket)
+        return;
+    m_socket = nullptr;
+    m_helloDone = false;
+    m_started = false;
+    failAll(QStringLiteral("bluetooth_unavailable"), stoppedText());
+    Q_EMIT helperStopped(QStringLiteral("stopped"));
+}
+
+void BleBridge::settle(Pending &pending)
+{
+    pending.timer->stop();
+    pending.timer->deleteLater();
+}
+
+void BleBridge::failAll(const QString &code, const QString &message)
+{
+    const QHash<int, Pending> pending = std::exchange(m_pending, {});
+    // In request order, as the helper would have answered them.
+    QList<int> ids = pending.keys();
+    std::sort(ids.begin(), ids.end());
+    for (int id : std::as_const(ids)) {
+        Pending entry = pending.value(id);
+        settle(entry);
+        if (entry.callback)
+            entry.callback(BleReply{false, {}, code, message});
+    }
+}
+
+void BleBridge::stop()
+{
+    const QHash<int, Pending> pending = std::exchange(m_pending, {});
+    for (Pending entry : pending)
+        settle(entry);
+    m_startWaiters.clear();
+    m_startTimer->stop();
+    if (QTcpSocket *socket = m_socket.data()) {
+        socket->disconnect(this);
+        socket->write("{\"op\":\"quit\",\"reqId\":0}\n");
+        socket->flush();
+        socket->close();
+        m_socket = nullptr;
+    }
+    m_helloDone = false;
+    m_started = false;
+}
+
+} // namespace corvane

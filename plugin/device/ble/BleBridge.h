@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+
+class QProcess;
+class QTcpServer;
+class QTcpSocket;
+class QTimer;
+
+namespace corvane {
+
+// One answer of the Bluetooth helper (or of the bridge on its behalf).
+struct BleReply {
+    bool ok = false;
+    QJsonObject result;
+    QString code;
+    QString message;
+};
+
+// One device heard by a scan.
+struct BleDeviceInfo {
+    QString id; // 12 upper-case hexadecimal digits
+    QString name;
+    int rssi = 0;
+};
+
+// The plugin's side of corvane-ble-helper: starts the helper on demand, accepts its one
+// loopback connection, checks its hello token, sends requests as JSON lines, matches the
+// replies by reqId, times requests out and turns the helper's event lines into signals.
+// The plugin uses one bridge (instance()); it lives on the main thread.
+class BleBridge : public QObject {
+    Q_OBJECT
+public:
+    using ReplyCallback = std::function<void(const BleReply &reply)>;
+    using ScanCallback = std::function<void(bool ok, const QList<BleDeviceInfo> &devices, int seen, const QString &code,
+                                            const QString &message)>;
+
+    static constexpr int kStartTimeoutMs = 20000;
+    static constexpr int kStartRequestTimeoutMs = 30000;
+    static constexpr int kScanExtraMs = 15000;
+
+    static BleBridge *instance();
+    explicit BleBridge(QObject *parent = nullptr);
+    ~BleBridge() override;
+
+    void setHelperPath(const QString &path) { m_helperPath = path; }
+    QString helperPath() const { return m_helperPath; }
+
+    // The helper's adapter check, asked once per helper connection.
+    void start(ReplyCallback callback);
+    void scan(int ms, ScanCallback callback);
+    // One request; the callback (may be empty) runs exactly once.
+    void request(const QString &op, const QJsonObject &args, ReplyCallback callback, int timeoutMs);
+    // Unload: forgets every caller, asks the helper to quit. The bridge is not used again.
+    void stop();
+
+    // The running helper's process id, 0 when none runs.
+    qint64 helperProcessId() const;
+    // How long a launched helper may take to say hello; the default is kStartTimeoutMs.
+    void setStartTimeoutForTesting(int ms);
+
+    static QString missingText();
+    static QString noPortText();
+    static QString didNotStartText();
+    static QString stoppedText();
+    static QString timeoutText();
+
+Q_SIGNALS:
+    void dataReceived(const QByteArray &bytes);
+    void disconnected(const QString &reason);
+    void helperStopped(const QString &reason);
+
+private:
+    using ReadyCallback = std::function<void(bool ok, const QString &error)>;
+    struct Pending {
+        ReplyCallback callback;
+        QTimer *timer = nullptr;
+    };
+
+    void ensureHelper(ReadyCallback callback);
+    void launchHelper();
+    void onNewConnection();
+    void onReadyRead(QTcpSocket *socket);
+    void handleLine(QTcpSocket *socket, const QJsonObject &object);
+    void onSocketLost(QTcpSocket *socket);
+    void onRequestTimeout(int reqId);
+    void onHelperExited(QProcess *process);
+    void failStart(const QString &error);
+    void failAll(const QString &code, const QString &message);
+    static void settle(Pending &pending);
+
+    QString m_helperPath;
+    QTcpServer *m_server;
+    QPointer<QTcpSocket> m_socket;
+    QPointer<QProcess> m_process;
+    QString m_token;
+    QByteArray m_buffer;
+    bool m_helloDone = false;
+    QTimer *m_startTimer;
+    QList<ReadyCallback> m_startWaiters;
+    QHash<int, Pending> m_pending;
+    int m_nextReqId = 1;
+    bool m_started = false;
+};
+
+} // namespace corvane

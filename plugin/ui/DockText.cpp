@@ -1,0 +1,66 @@
+#include "ui/DockText.h"
+
+#include "live/LiveData.h"
+
+namespace corvane {
+
+namespace {
+
+// The fields worth a place on the score line after the score itself, in this order.
+const char *const kDetailFields[] = {"period", "quarter", "half", "inning", "clock"};
+constexpr int kFallbackPairs = 3;
+
+} // namespace
+
+QString dockScoreText(const LiveData &live)
+{
+    const QStringList names = live.fieldNames();
+    if (names.isEmpty())
+        return {};
+    QStringList parts;
+    const QString home = live.value(QStringLiteral("home_score"));
+    const QString away = live.value(QStringLiteral("away_score"));
+    if (!home.isEmpty() || !away.isEmpty()) {
+        parts << QStringLiteral("%1 \u2013 %2")
+                     .arg(home.isEmpty() ? QStringLiteral("0") : home, away.isEmpty() ? QStringLiteral("0") : away);
+    }
+    for (const char *field : kDetailFields) {
+        const QString value = live.value(QString::fromLatin1(field));
+        if (!value.isEmpty())
+            parts << value;
+    }
+    if (parts.isEmpty()) {
+        for (const QString &name : names.mid(0, kFallbackPairs))
+            parts << name + QStringLiteral(": ") + live.value(name);
+    }
+    return parts.join(QStringLiteral("   \u00b7   ")).toHtmlEscaped();
+}
+
+QString dockStatusHtml(bool live, const QString &message)
+{
+    const QString text = message.isEmpty() ? QStringLiteral("Pick a scoreboard above.") : message;
+    return QStringLiteral("<span style=\"color:%1\">\u25cf</span> %2")
+        .arg(live ? QStringLiteral("#3cb371") : QStringLiteral("#d9a441"), text.toHtmlEscaped());
+}
+
+QString dockServerText(const ServerView &view)
+{
+    if (!view.enabled)
+        return QStringLiteral("Off.");
+    if (!view.listening)
+        return QStringLiteral("Could not start - port %1 may be in use. Try another port.").arg(view.configuredPort);
+    return QStringLiteral("Connect to %1:%2 and read one JSON line per update. %3 connected.")
+        .arg(view.allowNetwork ? QStringLiteral("this computer's address") : QStringLiteral("127.0.0.1"))
+        .arg(view.listeningPort)
+        .arg(view.clients);
+}
+
+QString uniqueSourceName(const QString &base, const std::function<bool(const QString &name)> &taken)
+{
+    QString name = base;
+    for (int n = 2; taken(name); ++n)
+        name = QStringLiteral("%1 %2").arg(base).arg(n);
+    return name;
+}
+
+} // namespace corvane

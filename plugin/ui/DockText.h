@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace corvane {
+
+class LiveData;
+
+// The dock's texts that depend on data alone, apart from the widgets that show them.
+
+// The score line: "home – away", then period, quarter, half, inning and clock when set; with
+// none of those, up to three "name: value" pairs. HTML-escaped; empty without fields.
+QString dockScoreText(const LiveData &live);
+
+// The status line with its coloured dot: green while live, amber otherwise.
+QString dockStatusHtml(bool live, const QString &message);
+
+// The hosted server's state in one sentence.
+struct ServerView {
+    bool enabled = false;
+    bool listening = false;
+    bool allowNetwork = false;
+    int configuredPort = 0;
+    int listeningPort = 0;
+    int clients = 0;
+};
+QString dockServerText(const ServerView &view);
+
+// `base`, or "base 2", "base 3", ... : the first name for which `taken` is false.
+QString uniqueSourceName(const QString &base, const std::function<bool(const QString &name)> &taken);
+
+} // namespace corvane

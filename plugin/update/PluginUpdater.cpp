@@ -1,0 +1,319 @@
+#include "update/PluginUpdater.h"
+
+#include "update/ExtractedTree.h"
+#include "update/FileOperations.h"
+#include "update/TreeInstaller.h"
+#include "update/UpdateManifest.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+
+namespace corvane {
+
+namespace {
+
+constexpr qint64 kMaxManifestBytes = 1048576;
+constexpr qint64 kMaxPackageBytes = 209715200;
+// Headroom over the announced size before a download counts as too large.
+constexpr qint64 kSizeSlack = 4096;
+// How much of a download may wait in memory before the socket is left to fill.
+constexpr qint64 kDownloadBuffer = 1048576;
+
+const char kCannotReach[] = "Could not reach the Corvane update service. Check your internet connection.";
+
+// The sentences of the unpacking and tree-check failures, by code.
+struct FailureText {
+    const char *code;
+    const char *text;
+};
+constexpr FailureText kFailureTexts[] = {
+    {"unpack_unavailable", "The update could not be unpacked on this computer. Nothing was changed."},
+    {"unpack_failed", "The update could not be unpacked. Nothing was changed."},
+    {"package_too_large", "The update package unpacked to far more than its size, so it was discarded. Nothing was changed."},
+    {"package_shape", "The update package was not in the expected shape. Nothing was changed."},
+    {"package_link", "The update package contained an unexpected link, so it was rejected. Nothing was changed."},
+    {"package_no_library", "The update package did not contain the plugin for this computer. Nothing was changed."},
+};
+
+QString textFor(const QString &code)
+{
+    for (const FailureText &entry : kFailureTexts) {
+        if (code == QLatin1String(entry.code))
+            return QString::fromUtf8(entry.text);
+    }
+    return QString::fromUtf8(kFailureTexts[1].text);
+}
+
+bool answered(const QNetworkReply *reply)
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return reply->error() == QNetworkReply::NoError && status >= 200 && status <= 299;
+}
+
+// Redirects may not leave the allowed addresses, nor fall from https to http.
+void guardRedirects(QNetworkReply *reply)
+{
+    QObject::connect(reply, &QNetworkReply::redirected, reply, [reply](const QUrl &target) {
+        const bool downgrade = reply->url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0
+            && target.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0;
+        if (!downgrade && isAllowedUpdateUrl(target.toString()))
+            Q_EMIT reply->redirectAllowed();
+        else
+            reply->abort();
+    });
+}
+
+} // namespace
+
+PluginUpdater::PluginUpdater(QObject *parent)
+    : QObject(parent)
+    , m_operations(&FileOperations::system())
+{
+}
+
+PluginUpdater::~PluginUpdater()
+{
+    // A running download must not call back into a half-destroyed updater.
+    if (QNetworkReply *reply = m_reply.data()) {
+        reply->disconnect(this);
+        reply->abort();
+    }
+}
+
+QString PluginUpdater::libraryPath() const
+{
+    return m_config.libraryPath.isEmpty() ? defaultLibraryPath() : m_config.libraryPath;
+}
+
+QNetworkRequest PluginUpdater::request(const QString &url, int timeoutMs) const
+{
+    QNetworkRequest request{QUrl(url)};
+    request.setRawHeader("User-Agent",
+                         QStringLiteral("Corvane-OBS/%1 (%2)").arg(m_config.currentVersion, m_config.platform).toUtf8());
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setTransferTimeout(timeoutMs);
+    return request;
+}
+
+void PluginUpdater::setState(State state, const QString &message)
+{
+    m_state = state;
+    m_message = message;
+    Q_EMIT stateChanged();
+}
+
+void PluginUpdater::fail(const QString &message)
+{
+    m_busy = false;
+    setState(Failed, message);
+}
+
+void PluginUpdater::failWith(const QString &code) { fail(textFor(code)); }
+
+void PluginUpdater::check(bool userInitiated)
+{
+    if (m_busy || m_state == Installed)
+        return;
+    if (!isAllowedUpdateUrl(m_config.manifestUrl)) {
+        if (userInitiated)
+            fail(QStringLiteral("The update address is not valid."));
+        return;
+    }
+    m_busy = true;
+    setState(Checking, QStringLiteral("Checking for updates…"));
+    QNetworkRequest manifestRequest = request(m_config.manifestUrl, m_config.timeoutMs);
+    manifestRequest.setRawHeader("Accept", "application/json");
+    QNetworkReply *reply = m_network.get(manifestRequest);
+    guardRedirects(reply);
+    m_manifestBody.clear();
+    m_manifestCut = false;
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { readManifest(reply); });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, userInitiated] { onManifest(reply, userInitiated); });
+}
+
+// The body is kept to 1 MiB; a longer one is cut off there and then fails to parse.
+void PluginUpdater::readManifest(QNetworkReply *reply)
+{
+    if (m_manifestCut)
+        return;
+    m_manifestBody += reply->read(kMaxManifestBytes - m_manifestBody.size());
+    if (m_manifestBody.size() >= kMaxManifestBytes && reply->bytesAvailable() > 0) {
+        m_manifestCut = true;
+        reply->abort();
+    }
+}
+
+void PluginUpdater::onManifest(QNetworkReply *reply, bool userInitiated)
+{
+    reply->deleteLater();
+    m_busy = false;
+    if (!m_manifestCut && !answered(reply)) {
+        if (userInitiated)
+            setState(Failed, QString::fromUtf8(kCannotReach));
+        else
+            setState(Idle, {});
+        return;
+    }
+    readManifest(reply);
+    const ManifestResult result = parseManifest(m_manifestBody, m_config.currentVersion, m_config.platform,
+                                                m_config.obsVersion);
+    m_manifestBody.clear();
+    if (!result.ok) {
+        if (userInitiated)
+            setState(Failed, result.message);
+        else
+            setState(Idle, {});
+        return;
+    }
+    const UpdateManifest &manifest = result.manifest;
+    m_version = manifest.version;
+    m_released = manifest.released;
+    m_notes = manifest.notes;
+    m_minObs = manifest.minObs;
+    m_url = manifest.url;
+    m_sha256 = manifest.sha256;
+    m_size = manifest.size;
+    if (manifest.updateApplies)
+        setState(Available, QStringLiteral("Version %1 is available.").arg(m_version));
+    else
+        setState(UpToDate, QStringLiteral("Corvane %1 is up to date.").arg(m_config.currentVersion));
+}
+
+bool PluginUpdater::canSelfUpdate() const
+{
+    const QString root = m_config.installRoot;
+    return !root.isEmpty() && m_operations->isDirectory(root) && m_operations->isWritable(root)
+        && m_operations->isWritable(QFileInfo(root).absolutePath())
+        && QFileInfo(root + QLatin1Char('/') + libraryPath()).isFile();
+}
+
+void PluginUpdater::install()
+{
+    if (m_busy || (m_state != Available && m_state != Failed) || m_url.isEmpty())
+        return;
+    if (!canSelfUpdate()) {
+        const QString page = m_config.downloadPage.isEmpty() ? QStringLiteral("the Corvane website") : m_config.downloadPage;
+        fail(QStringLiteral("This copy of the plugin was installed for all users, so it cannot update itself. "
+                            "Download and run the installer from %1.")
+                 .arg(page));
+        return;
+    }
+    m_busy = true;
+    m_progress = 0;
+    const QString removal = removeTree(m_config.workDir, *m_operations);
+    if (!removal.isEmpty() || !m_operations->makePath(m_config.workDir)) {
+        fail(QStringLiteral("Could not prepare a download folder (%1).").arg(removal.isEmpty() ? m_config.workDir : removal));
+        return;
+    }
+    m_package.setFileName(m_config.workDir + QStringLiteral("/package.zip"));
+    if (!m_package.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        fail(QStringLiteral("Could not write the update to disk."));
+        return;
+    }
+    setState(Downloading, QStringLiteral("Downloading version %1…").arg(m_version));
+    startDownload();
+}
+
+void PluginUpdater::startDownload()
+{
+    m_hash.reset();
+    m_received = 0;
+    m_tooLarge = false;
+    m_limit = m_size > 0 ? qMin(m_size + kSizeSlack, kMaxPackageBytes) : kMaxPackageBytes;
+    QNetworkReply *reply = m_network.get(request(m_url, 2 * m_config.timeoutMs));
+    reply->setReadBufferSize(kDownloadBuffer);
+    guardRedirects(reply);
+    m_reply = reply;
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { onDownloadData(reply); });
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { onDownloadFinished(reply); });
+}
+
+void PluginUpdater::onDownloadData(QNetworkReply *reply)
+{
+    while (!m_tooLarge && reply->bytesAvailable() > 0) {
+        const QByteArray chunk = reply->read(65536);
+        m_received += chunk.size();
+        if (m_received > m_limit) {
+            m_tooLarge = true;
+            reply->abort();
+            return;
+        }
+        m_hash.addData(chunk);
+        m_package.write(chunk);
+    }
+    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    const qint64 total = announced > 0 ? announced : m_size;
+    const int percent = total > 0 ? int(qBound(qint64(0), m_received * 100 / total, qint64(100))) : 0;
+    if (percent != m_progress) {
+        m_progress = percent;
+        setState(Downloading, QStringLiteral("Downloading version %1… %2%").arg(m_version).arg(percent));
+    }
+}
+
+void PluginUpdater::onDownloadFinished(QNetworkReply *reply)
+{
+    reply->deleteLater();
+    if (!m_tooLarge && reply->error() == QNetworkReply::NoError)
+        onDownloadData(reply);
+    // A write that failed (disk full) shows as a short file: the size or hash check fails.
+    const bool written = m_package.flush() && m_package.size() == m_received;
+    m_package.close();
+    if (m_tooLarge)
+        fail(QStringLiteral("The download was larger than expected, so it was discarded."));
+    else if (!answered(reply))
+        fail(QStringLiteral("The download did not finish. Check your internet connection and try again."));
+    else if (m_size > 0 && m_received != m_size)
+        fail(QStringLiteral("The download was incomplete, so it was discarded. Try again."));
+    else if (!written || QString::fromLatin1(m_hash.result().toHex()) != m_sha256)
+        fail(QStringLiteral("The download did not match its checksum, so it was discarded. Nothing was changed."));
+    else
+        unpack();
+}
+
+void PluginUpdater::unpack()
+{
+    setState(Installing, QStringLiteral("Installing version %1…").arg(m_version));
+    const QString extracted = m_config.workDir + QStringLiteral("/extracted");
+    if (!m_operations->makePath(extracted)) {
+        failWith(QStringLiteral("unpack_failed"));
+        return;
+    }
+    auto *unpacker = new PackageUnpacker(this);
+    unpacker->setLimits(m_unpackLimits);
+    m_unpacker = unpacker;
+    unpacker->start(m_package.fileName(), extracted, [this, unpacker](const UnpackResult &result) {
+        unpacker->deleteLater();
+        onUnpacked(result);
+    });
+}
+
+void PluginUpdater::onUnpacked(const UnpackResult &result)
+{
+    if (!result.ok) {
+        failWith(result.code);
+        return;
+    }
+    const QString extracted = m_config.workDir + QStringLiteral("/extracted");
+    const TreeCheck tree = checkExtractedTree(extracted, libraryPath());
+    if (!tree.ok) {
+        failWith(tree.code);
+        return;
+    }
+    const InstallOutcome outcome = installTree(tree.pluginFolder, m_config.installRoot,
+                                               m_config.workDir + QStringLiteral("/previous"), *m_operations);
+    if (!outcome.ok) {
+        fail(QStringLiteral("The update could not be installed (%1). The current version was left in place.")
+                 .arg(outcome.reason));
+        return;
+    }
+    m_operations->remove(m_package.fileName());
+    removeTree(extracted, *m_operations);
+    m_busy = false;
+    setState(Installed, QStringLiteral("Version %1 is installed. Restart OBS to start using it.").arg(m_version));
+}
+
+} // namespace corvane

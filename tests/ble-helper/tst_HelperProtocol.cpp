@@ -1,0 +1,149 @@
+// The helper's protocol layer as plain functions: field reading, line building, the
+// command line and the small conversions behind the Bluetooth operations.
+
+#include "HelperProtocol.h"
+
+#include <QTest>
+
+#include <vector>
+
+using namespace corvane::helper;
+
+Q_DECLARE_METATYPE(std::string)
+
+class TestHelperProtocol : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void fieldInt_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<qint64>("value");
+        QTest::newRow("plain") << QByteArray("{\"op\":\"scan\",\"reqId\":42}") << qint64(42);
+        QTest::newRow("spaces and sign") << QByteArray("{\"reqId\":   -7 }") << qint64(-7);
+        QTest::newRow("stops at non-digit") << QByteArray("{\"reqId\":12ab}") << qint64(12);
+        QTest::newRow("no digits") << QByteArray("{\"reqId\":\"x\"}") << qint64(0);
+        QTest::newRow("missing key") << QByteArray("{\"op\":\"start\"}") << qint64(-1);
+        QTest::newRow("key without colon") << QByteArray("{\"reqId\"") << qint64(-1);
+        QTest::newRow("first occurrence wins") << QByteArray("{\"reqId\":3,\"x\":{\"reqId\":9}}") << qint64(3);
+        QTest::newRow("64-bit") << QByteArray("{\"reqId\":9007199254740993}") << qint64(9007199254740993LL);
+        QTest::newRow("saturates") << QByteArray("{\"reqId\":99999999999999999999}") << qint64(INT64_MAX);
+        QTest::newRow("key must be quoted") << QByteArray("{reqId:5}") << qint64(-1);
+    }
+    void fieldInt()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(qint64, value);
+        QCOMPARE(qint64(corvane::helper::fieldInt(line.toStdString(), "reqId", -1)), value);
+    }
+
+    void fieldString_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("value");
+        QTest::newRow("plain") << QByteArray("{\"op\":\"connect\"}") << QByteArray("connect");
+        QTest::newRow("space after colon") << QByteArray("{\"op\": \"write\"}") << QByteArray("write");
+        QTest::newRow("escapes are literal") << QByteArray("{\"op\":\"a\\\"b\\\\c\\/d\\ne\"}") << QByteArray("a\"b\\c/dne");
+        QTest::newRow("no closing quote") << QByteArray("{\"op\":\"sca") << QByteArray("sca");
+        QTest::newRow("not a string") << QByteArray("{\"op\":5}") << QByteArray();
+        QTest::newRow("missing") << QByteArray("{\"reqId\":1}") << QByteArray();
+        QTest::newRow("empty") << QByteArray("{\"op\":\"\"}") << QByteArray();
+        QTest::newRow("no unicode decoding") << QByteArray("{\"op\":\"\\u0041\"}") << QByteArray("u0041");
+    }
+    void fieldString()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, value);
+        QCOMPARE(QByteArray::fromStdString(corvane::helper::fieldString(line.toStdString(), "op")), value);
+    }
+
+    void linesAreExactBytes()
+    {
+        QCOMPARE(helloLine("ab\"c"), std::string("{\"hello\":\"ab\\\"c\"}"));
+        QCOMPARE(okLine(7, "{}"), std::string("{\"reqId\":7,\"ok\":true,\"result\":{}}"));
+        // The message is escaped (quote, backslash, control bytes as spaces; UTF-8 kept),
+        // the code is not.
+        QCOMPARE(errorLine(-1, "ble_error", "say \"hi\"\\\n\tnow \xC3\xA9"),
+                 std::string("{\"reqId\":-1,\"ok\":false,\"error\":{\"code\":\"ble_error\",\"message\":\"say \\\"hi\\\"\\\\  now \xC3\xA9\"}}"));
+        QCOMPARE(dataEventLine(std::string("\x00\xFF{", 3)), std::string("{\"ev\":\"data\",\"b64\":\"AP97\"}"));
+        QCOMPARE(std::string(disconnectedEventLine()), std::string("{\"ev\":\"disconnected\",\"reason\":\"\"}"));
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("token");
+        QTest::newRow("both") << QStringList{"--port", "4100", "--token", "t1"} << true << 4100 << "t1";
+        QTest::newRow("any order") << QStringList{"--token", "t1", "--port", "4100"} << true << 4100 << "t1";
+        QTest::newRow("no token") << QStringList{"--port", "4100"} << true << 4100 << "";
+        QTest::newRow("no arguments") << QStringList{} << false << 0 << "";
+        QTest::newRow("port without value") << QStringList{"--port"} << false << 0 << "";
+        QTest::newRow("zero") << QStringList{"--port", "0"} << false << 0 << "";
+        QTest::newRow("negative") << QStringList{"--port", "-5"} << false << 0 << "";
+        QTest::newRow("not a number") << QStringList{"--port", "http"} << false << 0 << "";
+        QTest::newRow("beyond 16 bits") << QStringList{"--port", "70000"} << false << 0 << "";
+        QTest::newRow("only a token") << QStringList{"--token", "t1"} << false << 0 << "";
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, ok);
+        std::vector<std::string> storage{"corvane-ble-helper"};
+        for (const QString &arg : args)
+            storage.push_back(arg.toStdString());
+        std::vector<const char *> argv;
+        for (const std::string &arg : storage)
+            argv.push_back(arg.c_str());
+        const CommandLine parsed = parseCommandLine(int(argv.size()), argv.data());
+        QCOMPARE(parsed.ok, ok);
+        if (ok) {
+            QTEST(parsed.port, "port");
+            QTEST(QString::fromStdString(parsed.token), "token");
+        }
+    }
+
+    void conversions()
+    {
+        const struct {
+            qint64 ms;
+            int scan;
+        } scans[] = {{100, 500}, {6000, 6000}, {60000, 30000}, {-4, 500}, {30000, 30000}};
+        for (const auto &c : scans)
+            QCOMPARE(clampScanMs(c.ms), c.scan);
+
+        const struct {
+            std::optional<int> pdu;
+            int payload;
+        } pdus[] = {{23, 20}, {185, 182}, {247, 244}, {517, 244}, {std::nullopt, 20}, {10, 20}, {24, 21}};
+        for (const auto &c : pdus)
+            QCOMPARE(writePayloadForPdu(c.pdu), c.payload);
+
+        QCOMPARE(deviceIdText(0xABCDEFull), std::string("000000ABCDEF"));
+        QCOMPARE(parseDeviceAddress("00A1B2C3D4E5"), 0xA1B2C3D4E5ull);
+        QCOMPARE(parseDeviceAddress("  0xc0ffee000029zz"), 0xC0FFEE000029ull);
+        QCOMPARE(parseDeviceAddress("nothing"), 0ull);
+
+        const std::vector<std::string> service{"6e400001-b5a3-f393-e0a9-e50e24dcca9e"};
+        QVERIFY(advertisementMatches("", service));
+        QVERIFY(advertisementMatches("Corvane-0029", {}));
+        QVERIFY(!advertisementMatches("corvane-x", {}));
+        QVERIFY(!advertisementMatches("Corvan", {"0000180F-0000-1000-8000-00805F9B34FB"}));
+    }
+
+    void base64()
+    {
+        for (const std::string &bytes : {std::string(), std::string("a"), std::string("ab"), std::string("abc"), std::string("\xFF\x00\x10\x7F", 4)}) {
+            std::string back;
+            QVERIFY(decodeBase64(encodeBase64(bytes), &back));
+            QCOMPARE(back, bytes);
+            QCOMPARE(QByteArray::fromStdString(encodeBase64(bytes)), QByteArray::fromStdString(bytes).toBase64());
+        }
+        std::string out;
+        for (const char *bad : {"abc", "a===", "ab=c", "ab c", "=abc", "YQ==YQ=="})
+            QVERIFY2(!decodeBase64(bad, &out), bad);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHelperProtocol)
+#include "tst_HelperProtocol.moc"

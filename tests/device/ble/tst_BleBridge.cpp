@@ -1,0 +1,225 @@
+// BleBridge against the real helper on the simulated radio, and against scripted helpers
+// that misbehave: one launch for many callers, one connection, the hello, timeouts, and the
+// helper's loss.
+
+#include "BleAir.h"
+
+#include "device/ble/BleBridge.h"
+
+#include <QSignalSpy>
+#include <QTcpSocket>
+
+#include <signal.h>
+
+using namespace corvane;
+
+namespace {
+
+// Every reply a callback got.
+struct Replies {
+    QList<BleReply> log;
+    BleBridge::ReplyCallback make()
+    {
+        return [this](const BleReply &reply) { log << reply; };
+    }
+    bool wait(int count = 1, int timeoutMs = 15000)
+    {
+        return QTest::qWaitFor([this, count] { return log.size() >= count; }, timeoutMs);
+    }
+};
+
+int portOf(const QString &launch)
+{
+    const QStringList args = launch.split(QLatin1Char(' '));
+    return args.value(args.indexOf(QStringLiteral("--port")) + 1).toInt();
+}
+
+QString tokenOf(const QString &launch)
+{
+    const QStringList args = launch.split(QLatin1Char(' '));
+    return args.value(args.indexOf(QStringLiteral("--token")) + 1);
+}
+
+} // namespace
+
+class TestBleBridge : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void missingHelper_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("not set") << QString();
+        QTest::newRow("no such file") << QStringLiteral("/nonexistent/corvane-ble-helper");
+    }
+    void missingHelper()
+    {
+        QFETCH(QString, path);
+        BleBridge bridge;
+        bridge.setHelperPath(path);
+        Replies replies;
+        bridge.request(QStringLiteral("start"), {}, replies.make(), 1000);
+        QCOMPARE(replies.log.size(), 1);
+        QCOMPARE(replies.log.first().code, QStringLiteral("bluetooth_unavailable"));
+        QCOMPARE(replies.log.first().message, BleBridge::missingText());
+    }
+
+    void twoScansShareOneLaunch()
+    {
+        BleAir air;
+        BleBridge bridge;
+        bridge.setHelperPath(air.loggingHelper());
+        QList<QList<BleDeviceInfo>> results;
+        const auto collect = [&results](bool ok, const QList<BleDeviceInfo> &devices, int seen, const QString &, const QString &) {
+            QVERIFY(ok);
+            QCOMPARE(seen, 6);
+            results << devices;
+        };
+        bridge.scan(100, collect);
+        bridge.scan(100, collect);
+        QVERIFY(QTest::qWaitFor([&results] { return results.size() == 2; }, 15000));
+        QCOMPARE(air.launches().size(), 1);
+        for (const QList<BleDeviceInfo> &devices : std::as_const(results)) {
+            QCOMPARE(devices.size(), 3);
+            QCOMPARE(devices.at(2).id, QStringLiteral("C0FFEE000029"));
+            QCOMPARE(devices.at(2).name, QStringLiteral("Corvane-0029"));
+            QCOMPARE(devices.at(2).rssi, -70);
+        }
+        // `start` is asked once per helper connection; the next one answers at once.
+        Replies again;
+        bridge.start(again.make());
+        QCOMPARE(again.log.size(), 1);
+        QVERIFY(again.log.first().ok);
+
+        // A second connection to the bridge's port is closed; the first one keeps serving.
+        QTcpSocket intruder;
+        bool accepted = false;
+        connect(&intruder, &QTcpSocket::connected, this, [&accepted] { accepted = true; });
+        intruder.connectToHost(QHostAddress::LocalHost, quint16(portOf(air.launches().first())));
+        // The bridge runs on this thread: wait with its events flowing.
+        QVERIFY(QTest::qWaitFor([&] { return accepted && intruder.state() == QAbstractSocket::UnconnectedState; }, 5000));
+        Replies after;
+        bridge.request(QStringLiteral("disconnect"), {}, after.make(), 8000);
+        QVERIFY(after.wait());
+        QVERIFY(after.log.first().ok);
+    }
+
+    void wrongHelloFailsAtStartTimeoutAndKills()
+    {
+        BleAir air;
+        BleBridge bridge;
+        // The real helper says hello with another token, then something stays running.
+        bridge.setHelperPath(air.script(QStringLiteral("wrong-hello"),
+                                        QStringLiteral("'%1' --port \"$2\" --token wrong\nexec sleep 600").arg(QStringLiteral(CORVANE_BLE_HELPER))));
+        bridge.setStartTimeoutForTesting(1500);
+        Replies replies;
+        bridge.request(QStringLiteral("start"), {}, replies.make(), 30000);
+        QVERIFY(QTest::qWaitFor([&bridge] { return bridge.helperProcessId() != 0; }, 5000));
+        const qint64 pid = bridge.helperProcessId();
+        QVERIFY(replies.wait());
+        QCOMPARE(replies.log.size(), 1);
+        QCOMPARE(replies.log.first().code, QStringLiteral("bluetooth_unavailable"));
+        QCOMPARE(replies.log.first().message, BleBridge::didNotStartText());
+        QVERIFY(QTest::qWaitFor([&bridge] { return bridge.helperProcessId() == 0; }, 5000));
+        QCOMPARE(::kill(pid_t(pid), 0), -1); // gone
+    }
+
+    void exitBeforeHelloFailsAtOnce()
+    {
+        BleAir air;
+        BleBridge bridge;
+        bridge.setHelperPath(air.script(QStringLiteral("crashing"), QStringLiteral("exit 127")));
+        Replies replies;
+        bridge.request(QStringLiteral("start"), {}, replies.make(), 30000);
+        // Well before the 20 s start timeout, which stays at its default here.
+        QVERIFY(replies.wait(1, 10000));
+        QCOMPARE(replies.log.first().message, BleBridge::didNotStartText());
+    }
+
+    void replyAfterTimeoutIsDropped()
+    {
+        BleAir air;
+        BleBridge bridge;
+        bridge.setHelperPath(QStringLiteral(CORVANE_BLE_HELPER));
+        Replies scan;
+        bridge.request(QStringLiteral("scan"), QJsonObject{{QStringLiteral("ms"), 800}}, scan.make(), 200);
+        QVERIFY(scan.wait());
+        QCOMPARE(scan.log.first().code, QStringLiteral("timeout"));
+        QCOMPARE(scan.log.first().message, BleBridge::timeoutText());
+        // The scan's late reply comes in ahead of this one and must not be taken for it.
+        Replies next;
+        bridge.request(QStringLiteral("disconnect"), {}, next.make(), 8000);
+        QVERIFY(next.wait());
+        QVERIFY(next.log.first().ok);
+        QCOMPARE(next.log.first().result, QJsonObject());
+        QCOMPARE(scan.log.size(), 1);
+    }
+
+    void helperLossFailsPendingAndRelaunches()
+    {
+        BleAir air;
+        BleBridge bridge;
+        bridge.setHelperPath(air.loggingHelper());
+        QSignalSpy stopped(&bridge, &BleBridge::helperStopped);
+        Replies started;
+        bridge.start(started.make());
+        QVERIFY(started.wait());
+        QVERIFY(started.log.first().ok);
+
+        Replies scan;
+        bridge.request(QStringLiteral("scan"), QJsonObject{{QStringLiteral("ms"), 5000}}, scan.make(), 20000);
+        QVERIFY(!air.sim.waitFor(QStringLiteral("BLE-SCAN start")).isEmpty());
+        QCOMPARE(::kill(pid_t(bridge.helperProcessId()), SIGKILL), 0);
+        QVERIFY(scan.wait());
+        QCOMPARE(scan.log.first().code, QStringLiteral("bluetooth_unavailable"));
+        QCOMPARE(scan.log.first().message, BleBridge::stoppedText());
+        QCOMPARE(stopped.size(), 1);
+        QCOMPARE(stopped.first().first().toString(), QStringLiteral("stopped"));
+
+        // The next caller gets a new helper with a new token, and `start` is asked again.
+        Replies restarted;
+        bridge.start(restarted.make());
+        QVERIFY(restarted.wait());
+        QVERIFY(restarted.log.first().ok);
+        const QStringList launches = air.launches();
+        QCOMPARE(launches.size(), 2);
+        QVERIFY(tokenOf(launches.at(0)) != tokenOf(launches.at(1)));
+        QVERIFY(tokenOf(launches.at(1)).size() >= 16);
+        QCOMPARE(stopped.size(), 1);
+    }
+
+    void readsLinesLeniently()
+    {
+        BleAir air;
+        BleBridge bridge;
+        // A helper that pads its hello, sends blank and non-object lines, events of every
+        // kind and replies with parts missing.
+        bridge.setHelperPath(air.script(QStringLiteral("scripted"), QStringLiteral(
+            "exec 3<>/dev/tcp/127.0.0.1/$2\n"
+            "printf '  {\"hello\":\"%s\"}  \\n\\nnot json\\n[1]\\n' \"$4\" >&3\n"
+            "read -r line <&3\n"
+            "printf '{\"ev\":\"data\",\"b64\":\"aGk=\"}\\n{\"ev\":\"disconnected\",\"reason\":\"\"}\\n{\"ev\":\"other\"}\\n' >&3\n"
+            "printf '{\"reqId\":77,\"ok\":true}\\n{\"reqId\":1,\"ok\":false}\\n' >&3\n"
+            "read -r line <&3\n"
+            "printf '{\"reqId\":2,\"ok\":true}\\n' >&3\n"
+            "exec sleep 600")));
+        QSignalSpy data(&bridge, &BleBridge::dataReceived);
+        QSignalSpy lost(&bridge, &BleBridge::disconnected);
+        Replies first;
+        bridge.request(QStringLiteral("start"), {}, first.make(), 5000);
+        QVERIFY(first.wait());
+        QCOMPARE(first.log.first().code, QStringLiteral("ble_error"));
+        QCOMPARE(first.log.first().message, QStringLiteral("Bluetooth error"));
+        QCOMPARE(data.size(), 1);
+        QCOMPARE(data.first().first().toByteArray(), QByteArray("hi"));
+        QCOMPARE(lost.size(), 1);
+        QCOMPARE(lost.first().first().toString(), QString());
+        Replies second;
+        bridge.request(QStringLiteral("disconnect"), {}, second.make(), 5000);
+        QVERIFY(second.wait());
+        QVERIFY(second.log.first().ok);
+        QCOMPARE(second.log.first().result, QJsonObject());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBleBridge)
+#include "tst_BleBridge.moc"

@@ -1,0 +1,207 @@
+// The dock over a real App and the portal simulator, driven the way an operator would.
+#include "app/App.h"
+#include "live/HostedServer.h"
+#include "support/PortalSimProcess.h"
+#include "support/TestNetwork.h"
+#include "support/TestSettings.h"
+#include "ui/Dock.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace corvane;
+using corvane::test::PortalSimProcess;
+
+namespace {
+
+QString key(const char *name) { return QString::fromLatin1(name); }
+
+template <typename T> T *byText(QWidget *root, const QString &text)
+{
+    for (T *widget : root->findChildren<T *>()) {
+        if (widget->text() == text)
+            return widget;
+    }
+    return nullptr;
+}
+
+QGroupBox *groupTitled(QWidget *root, const QString &title)
+{
+    for (QGroupBox *box : root->findChildren<QGroupBox *>()) {
+        if (box->title() == title)
+            return box;
+    }
+    return nullptr;
+}
+
+QLineEdit *byPlaceholder(QWidget *root, const QString &text)
+{
+    for (QLineEdit *field : root->findChildren<QLineEdit *>()) {
+        if (field->placeholderText() == text)
+            return field;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestDock : public QObject {
+    Q_OBJECT
+private:
+    PortalSimProcess m_sim;
+    QTemporaryDir m_dir;
+    int m_serial = 0;
+
+    std::unique_ptr<App> makeApp(const QJsonObject &extra = {})
+    {
+        QJsonObject settings = extra;
+        settings.insert(key("portal_url"), m_sim.url());
+        const QString folder = m_dir.filePath(QString::number(++m_serial));
+        QDir().mkpath(folder);
+        if (!corvane::test::writeTestSettings(folder + QStringLiteral("/settings.json"), settings))
+            return nullptr;
+        return std::make_unique<App>(AppEnvironment{folder + QStringLiteral("/settings.json"), folder + QStringLiteral("/session.json")});
+    }
+
+    // Types into the account box and presses "Sign in"; waits for the button to come back.
+    static void signIn(Dock &dock, const QString &email, const QString &password)
+    {
+        byPlaceholder(&dock, QStringLiteral("Email"))->setText(email);
+        byPlaceholder(&dock, QStringLiteral("Password"))->setText(password);
+        QPushButton *button = byText<QPushButton>(&dock, QStringLiteral("Sign in"));
+        button->click();
+        QVERIFY(!button->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 10000);
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(!m_sim.start().isEmpty()); }
+    void init() { QVERIFY(m_sim.reset()); }
+
+    void signInFillsThePickerAndSignOutEmptiesIt()
+    {
+        auto app = makeApp();
+        QVERIFY(app);
+        Dock dock(app.get());
+        dock.show();
+        auto *picker = dock.findChild<QComboBox *>();
+        auto *manage = byText<QPushButton>(&dock, QStringLiteral("Manage the selected device through my account…"));
+        QVERIFY(groupTitled(&dock, QStringLiteral("Corvane account (optional)"))->isVisible());
+        QVERIFY(!picker->isVisible());
+        QVERIFY(!manage->isVisible());
+
+        signIn(dock, QStringLiteral("operator@example.com"), QStringLiteral("wrong"));
+        QLabel *message = nullptr;
+        for (QLabel *label : dock.findChildren<QLabel *>())
+            if (label->styleSheet() == QLatin1String("color: #d9534f;"))
+                message = label;
+        QVERIFY(message && !message->text().isEmpty());
+
+        signIn(dock, QStringLiteral("operator@example.com"), QStringLiteral("correct horse battery"));
+        QTRY_VERIFY_WITH_TIMEOUT(picker->count() == 5, 10000);
+        QVERIFY(!groupTitled(&dock, QStringLiteral("Corvane account (optional)"))->isVisible());
+        QVERIFY(byText<QLabel>(&dock, QStringLiteral("Signed in as <b>operator@example.com</b>")));
+        QVERIFY(picker->isVisible());
+        QCOMPARE(picker->itemText(0), QStringLiteral("Main gym (CV-1001)"));
+        QCOMPARE(picker->itemText(1), QStringLiteral("CV-1002"));
+        QVERIFY(manage->isVisible() && manage->isEnabled());
+        QVERIFY(byPlaceholder(&dock, QStringLiteral("Password"))->text().isEmpty());
+
+        // Picking a device routes it through the cloud and the status line follows.
+        picker->setCurrentIndex(2);
+        Q_EMIT picker->activated(2);
+        QCOMPARE(app->settings().selectedDevice(), QStringLiteral("CV-1003"));
+        QTRY_VERIFY_WITH_TIMEOUT(byText<QLabel>(&dock, QStringLiteral("<span style=\"color:#d9a441\">\u25cf</span> "
+                                                                      "CV-1003 has not sent any scoreboard data yet.")),
+                                 10000);
+
+        byText<QPushButton>(&dock, QStringLiteral("Sign out"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(groupTitled(&dock, QStringLiteral("Corvane account (optional)"))->isVisible(), 10000);
+        QVERIFY(!picker->isVisible());
+    }
+
+    void authenticatorCodeIsAskedAndSent()
+    {
+        auto app = makeApp();
+        QVERIFY(app);
+        Dock dock(app.get());
+        dock.show();
+        signIn(dock, QStringLiteral("totp@example.com"), QStringLiteral("correct horse battery"));
+        QLineEdit *code = byPlaceholder(&dock, QStringLiteral("6-digit code from your authenticator app"));
+        QVERIFY(code->isVisible());
+        QVERIFY(byText<QLabel>(&dock, QStringLiteral("Enter the code from your authenticator app.")));
+        QCOMPARE(byPlaceholder(&dock, QStringLiteral("Password"))->text(), QStringLiteral("correct horse battery"));
+
+        const int before = int(m_sim.requests().size());
+        code->setText(QStringLiteral(" 424242 "));
+        Q_EMIT code->returnPressed();
+        QTRY_VERIFY_WITH_TIMEOUT(app->portal().isSignedIn(), 10000);
+        QCOMPARE(m_sim.requests().at(before).toObject().value(key("target")).toString(), QStringLiteral("/auth/login/totp"));
+        QVERIFY(!code->isVisible());
+        // This account has no devices.
+        QTRY_COMPARE_WITH_TIMEOUT(dock.findChild<QComboBox *>()->itemText(0), QStringLiteral("No devices on this account yet"), 10000);
+        QVERIFY(!byText<QPushButton>(&dock, QStringLiteral("Manage the selected device through my account…"))->isEnabled());
+    }
+
+    void localNetworkChoiceIsStoredOnlyByTheOperator()
+    {
+        auto app = makeApp({{key("selected_device"), QStringLiteral("CV-1001")},
+                            {key("lan"), QJsonObject{{QStringLiteral("CV-1001"),
+                                                             QJsonObject{{key("host"), QStringLiteral("127.0.0.1")},
+                                                                         {key("token"), QStringLiteral("t0k")}}}}},
+                            {key("routes"), QJsonObject{{QStringLiteral("CV-1001"), QStringLiteral("lan")}}}});
+        QVERIFY(app);
+        Dock dock(app.get());
+        dock.show();
+        signIn(dock, QStringLiteral("operator@example.com"), QStringLiteral("correct horse battery"));
+        auto *picker = dock.findChild<QComboBox *>();
+        QTRY_VERIFY_WITH_TIMEOUT(picker->count() == 5, 10000);
+        auto *lan = byText<QCheckBox>(&dock, QStringLiteral("Use my local network (works without internet)"));
+        QCOMPARE(picker->currentData().toString(), QStringLiteral("CV-1001"));
+        QVERIFY(lan->isVisible());
+        QVERIFY(lan->isChecked()); // filled from the settings, written back by nobody
+        QCOMPARE(app->settings().routeFor(QStringLiteral("CV-1001")), QStringLiteral("lan"));
+
+        lan->click();
+        QCOMPARE(app->settings().routeFor(QStringLiteral("CV-1001")), QStringLiteral("cloud"));
+
+        // A device without a stored host and token has no such choice.
+        picker->setCurrentIndex(1);
+        Q_EMIT picker->activated(1);
+        QVERIFY(!lan->isVisible());
+    }
+
+    void serverControlsWriteTheSettings()
+    {
+        auto app = makeApp();
+        QVERIFY(app);
+        Dock dock(app.get());
+        dock.show();
+        auto *enabled = byText<QCheckBox>(&dock, QStringLiteral("Send scores over TCP"));
+        QVERIFY(byText<QLabel>(&dock, QStringLiteral("Off.")));
+        QCOMPARE(dock.findChild<QSpinBox *>()->value(), 9001);
+
+        const quint16 port = corvane::test::unusedLocalPort();
+        dock.findChild<QSpinBox *>()->setValue(port);
+        enabled->click();
+        QVERIFY(app->settings().serverEnabled());
+        QCOMPARE(app->settings().serverPort(), int(port));
+        QVERIFY(app->server()->isListening());
+        QVERIFY(byText<QLabel>(&dock, QStringLiteral("Connect to 127.0.0.1:%1 and read one JSON line per update. 0 connected.").arg(port)));
+
+        enabled->click();
+        QVERIFY(!app->server()->isListening());
+        QVERIFY(byText<QLabel>(&dock, QStringLiteral("Off.")));
+    }
+};
+
+QTEST_MAIN(TestDock)
+#include "tst_Dock.moc"

@@ -1,0 +1,380 @@
+// PluginUpdater against corvane-update-sim over real HTTP, installing into a plugin folder
+// in a temporary directory.
+#include "update/FileOperations.h"
+#include "update/PluginUpdater.h"
+
+#include "support/TestNetwork.h"
+#include "support/UpdateSimProcess.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QEventLoop>
+#include <QTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace corvane;
+using corvane::test::UpdateSimProcess;
+
+namespace {
+
+const char kOldLibrary[] = "old library 1.0.1";
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(content);
+}
+
+// A plugin installed for the current user, beside its configuration folder.
+struct InstalledPlugin {
+    QTemporaryDir temp;
+    QString root = temp.filePath(QStringLiteral("plugins/corvane-obs"));
+    QString workDir = temp.filePath(QStringLiteral("config/update"));
+
+    InstalledPlugin()
+    {
+        writeFile(root + QStringLiteral("/bin/64bit/corvane-obs.so"), kOldLibrary);
+        writeFile(root + QStringLiteral("/data/locale/en-US.ini"), "old locale");
+        QDir().mkpath(QFileInfo(workDir).absolutePath());
+    }
+
+    UpdaterConfig config(const QString &manifestUrl) const
+    {
+        UpdaterConfig config;
+        config.manifestUrl = manifestUrl;
+        config.currentVersion = QStringLiteral("1.0.1");
+        config.platform = QStringLiteral("linux-x64");
+        config.obsVersion = QStringLiteral("30.2.3");
+        config.installRoot = root;
+        config.workDir = workDir;
+        config.downloadPage = QStringLiteral("https://downloads.corvane.com/download");
+        return config;
+    }
+
+    // Everything in the temporary directory outside the work folder: each path with its
+    // kind and, for files, a hash of the content.
+    QMap<QString, QByteArray> outsideWorkDir() const
+    {
+        QMap<QString, QByteArray> entries;
+        const QDir base(temp.path());
+        QDirIterator it(temp.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            if (path == workDir || path.startsWith(workDir + QLatin1Char('/')))
+                continue;
+            const QFileInfo info = it.fileInfo();
+            entries.insert(base.relativeFilePath(path),
+                           info.isSymLink() ? "link " + info.symLinkTarget().toUtf8()
+                           : info.isDir()   ? QByteArray("folder")
+                                            : QCryptographicHash::hash(readAll(path), QCryptographicHash::Sha256).toHex());
+        }
+        return entries;
+    }
+};
+
+// Waits for the running check or install to end, in a plain event loop: QTest's waits sleep
+// between event rounds, which would throttle the unpacking program's pipe.
+bool settle(const PluginUpdater &updater)
+{
+    if (!updater.isBusy())
+        return true;
+    QEventLoop loop;
+    QObject::connect(&updater, &PluginUpdater::stateChanged, &loop, [&] {
+        if (!updater.isBusy())
+            loop.quit();
+    });
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    loop.exec();
+    return !updater.isBusy();
+}
+
+// Checks against the simulator; true when the update was found.
+bool findUpdate(PluginUpdater &updater)
+{
+    updater.check(true);
+    return settle(updater) && updater.state() == PluginUpdater::Available;
+}
+
+// Refuses to write into one folder, as a folder installed for all users does; works even
+// for a test that runs as root, whom no permission bit stops.
+class ReadOnlyFolder : public FileOperations {
+public:
+    explicit ReadOnlyFolder(QString folder)
+        : m_folder(std::move(folder))
+    {
+    }
+    bool isWritable(const QString &path) override { return path != m_folder && FileOperations::isWritable(path); }
+
+private:
+    QString m_folder;
+};
+
+} // namespace
+
+class tst_PluginUpdater : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void installs_data()
+    {
+        QTest::addColumn<QStringList>("simArguments");
+        QTest::newRow("plain package") << QStringList();
+        QTest::newRow("checksum in upper case") << QStringList{QStringLiteral("--manifest"), QStringLiteral("upper-case-sha")};
+        QTest::newRow("__MACOSX beside the folder") << QStringList{QStringLiteral("--package"), QStringLiteral("macosx")};
+        QTest::newRow("slow delivery") << QStringList{QStringLiteral("--package"), QStringLiteral("slow")};
+    }
+    void installs()
+    {
+        QFETCH(QStringList, simArguments);
+        UpdateSimProcess sim;
+        QVERIFY(!sim.start(simArguments).isEmpty());
+        InstalledPlugin plugin;
+        PluginUpdater updater;
+        updater.setConfig(plugin.config(sim.manifestUrl()));
+
+        QVERIFY(findUpdate(updater));
+        QCOMPARE(updater.message(), QStringLiteral("Version 1.0.2 is available."));
+        QCOMPARE(updater.version(), QStringLiteral("1.0.2"));
+        QCOMPARE(updater.released(), QStringLiteral("2026-12-01"));
+        QCOMPARE(updater.notes(), QStringLiteral("Faster updates.\nFixes."));
+        QVERIFY(updater.canSelfUpdate());
+
+        QList<int> progress;
+        QStringList messages;
+        connect(&updater, &PluginUpdater::stateChanged, this, [&] {
+            messages.append(updater.message());
+            if (updater.state() == PluginUpdater::Downloading)
+                progress.append(updater.progress());
+        });
+        updater.install();
+        QVERIFY(settle(updater));
+        QCOMPARE(updater.message(), QStringLiteral("Version 1.0.2 is installed. Restart OBS to start using it."));
+        QCOMPARE(updater.state(), PluginUpdater::Installed);
+        QCOMPARE(messages.first(), QStringLiteral("Downloading version 1.0.2…"));
+        QVERIFY(messages.contains(QStringLiteral("Installing version 1.0.2…")));
+        QVERIFY(std::is_sorted(progress.cbegin(), progress.cend()));
+        QCOMPARE(progress.last(), 100);
+        if (QTest::currentDataTag() == QLatin1String("slow delivery")) {
+            QVERIFY2(progress.size() >= 5, qPrintable(QStringLiteral("%1 progress steps").arg(progress.size())));
+            QVERIFY(messages.contains(QStringLiteral("Downloading version 1.0.2… %1%").arg(progress.at(2))));
+        }
+
+        QCOMPARE(readAll(plugin.root + QStringLiteral("/bin/64bit/corvane-obs.so")), readAll(QStringLiteral(CORVANE_MODULE_PATH)));
+        QCOMPARE(readAll(plugin.root + QStringLiteral("/data/locale/en-US.ini")),
+                 readAll(QStringLiteral(CORVANE_SOURCE_DIR "/locale/en-US.ini")));
+        QCOMPARE(readAll(plugin.workDir + QStringLiteral("/previous/bin/64bit/corvane-obs.so")), QByteArray(kOldLibrary));
+        QVERIFY(!QFileInfo::exists(plugin.workDir + QStringLiteral("/package.zip")));
+        QVERIFY(!QFileInfo::exists(plugin.workDir + QStringLiteral("/extracted")));
+
+        const int requests = sim.requests().size();
+        updater.check(true);
+        updater.check(false);
+        QCOMPARE(updater.state(), PluginUpdater::Installed);
+        QCOMPARE(sim.requests().size(), requests);
+    }
+
+    // Each bad delivery or package fails with its sentence and leaves everything outside
+    // the work folder, the plugin's own folder included, exactly as it was.
+    void refusesBadPackages_data()
+    {
+        QTest::addColumn<QString>("packageCase");
+        QTest::addColumn<QString>("message");
+        const QString shape = QStringLiteral("The update package was not in the expected shape. Nothing was changed.");
+        const QString link = QStringLiteral("The update package contained an unexpected link, so it was rejected. Nothing was changed.");
+        const QString unfinished = QStringLiteral("The download did not finish. Check your internet connection and try again.");
+        QTest::newRow("wrong checksum") << "wrong-sha"
+                                        << "The download did not match its checksum, so it was discarded. Nothing was changed.";
+        QTest::newRow("one byte more than size") << "one-byte-more"
+                                                 << "The download was incomplete, so it was discarded. Try again.";
+        QTest::newRow("far more than size") << "far-more" << "The download was larger than expected, so it was discarded.";
+        QTest::newRow("cut off") << "cut" << unfinished;
+        QTest::newRow("404") << "missing" << unfinished;
+        QTest::newRow("two top-level folders") << "two-folders" << shape;
+        QTest::newRow("file beside the folder") << "top-file" << shape;
+        QTest::newRow("no plugin library") << "no-library"
+                                           << "The update package did not contain the plugin for this computer. Nothing was changed.";
+        QTest::newRow("symbolic link") << "symlink" << link;
+        QTest::newRow("hard link") << "hardlink" << link;
+        QTest::newRow("name with ../") << "dotdot" << link;
+        QTest::newRow("absolute name") << "absolute" << link;
+        QTest::newRow("expands far beyond its weight") << "bomb"
+                                                       << "The update package unpacked to far more than its size, so it was discarded. Nothing was changed.";
+    }
+    void refusesBadPackages()
+    {
+        QFETCH(QString, packageCase);
+        QFETCH(QString, message);
+        InstalledPlugin plugin;
+        UpdateSimProcess sim;
+        QVERIFY(!sim.start({QStringLiteral("--package"), packageCase, QStringLiteral("--escape-dir"), plugin.temp.path(),
+                            QStringLiteral("--bomb-mib"), QStringLiteral("64")})
+                     .isEmpty());
+        PluginUpdater updater;
+        updater.setConfig(plugin.config(sim.manifestUrl()));
+        UnpackLimits limits;
+        limits.maxBytes = qint64(32) << 20;
+        updater.setUnpackLimitsForTesting(limits);
+        QVERIFY(findUpdate(updater));
+        const auto before = plugin.outsideWorkDir();
+
+        updater.install();
+        QVERIFY(settle(updater));
+        QCOMPARE(updater.message(), message);
+        QCOMPARE(updater.state(), PluginUpdater::Failed);
+        QCOMPARE(plugin.outsideWorkDir(), before);
+        QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/corvane-escaped.txt")));
+    }
+
+    void manifestCases_data()
+    {
+        QTest::addColumn<QStringList>("simArguments");
+        QTest::addColumn<PluginUpdater::State>("state");
+        QTest::addColumn<QString>("message");
+        const auto manifest = [](const char *name) { return QStringList{QStringLiteral("--manifest"), QString::fromLatin1(name)}; };
+        QTest::newRow("same version, no packages")
+            << (manifest("no-packages") << QStringLiteral("--version") << QStringLiteral("1.0.1")) << PluginUpdater::UpToDate
+            << "Corvane 1.0.1 is up to date.";
+        QTest::newRow("newer") << manifest("newer") << PluginUpdater::Available << "Version 1.0.2 is available.";
+        QTest::newRow("schema 2") << manifest("schema-2") << PluginUpdater::Failed
+                                  << "This update needs a newer Corvane plugin than the one installed. Download the installer from the Corvane website.";
+        QTest::newRow("http to another host") << manifest("foreign-http") << PluginUpdater::Failed
+                                              << "The update information is incomplete.";
+        QTest::newRow("needs a newer OBS") << manifest("min-obs") << PluginUpdater::Failed
+                                           << "Version 1.0.2 needs OBS 99.0.0 or newer (this is OBS 30.2.3).";
+        QTest::newRow("not for this platform") << manifest("other-platform") << PluginUpdater::Failed
+                                               << "Version 1.0.2 is out, but not available for this computer yet.";
+        QTest::newRow("redirect to plain http elsewhere")
+            << manifest("redirect-away") << PluginUpdater::Failed
+            << "Could not reach the Corvane update service. Check your internet connection.";
+    }
+    // The user sees every outcome; a background check shows successes only.
+    void manifestCases()
+    {
+        QFETCH(QStringList, simArguments);
+        QFETCH(PluginUpdater::State, state);
+        QFETCH(QString, message);
+        UpdateSimProcess sim;
+        QVERIFY(!sim.start(simArguments).isEmpty());
+        InstalledPlugin plugin;
+        PluginUpdater user;
+        user.setConfig(plugin.config(sim.manifestUrl()));
+        user.check(true);
+        QCOMPARE(user.state(), PluginUpdater::Checking);
+        QCOMPARE(user.message(), QStringLiteral("Checking for updates…"));
+        QVERIFY(settle(user));
+        QCOMPARE(user.state(), state);
+        QCOMPARE(user.message(), message);
+
+        PluginUpdater background;
+        background.setConfig(plugin.config(sim.manifestUrl()));
+        background.check(false);
+        QVERIFY(settle(background));
+        QCOMPARE(background.state(), state == PluginUpdater::Failed ? PluginUpdater::Idle : state);
+        QCOMPARE(background.message(), state == PluginUpdater::Failed ? QString() : message);
+    }
+
+    // The unpacking program is killed when it runs past its time (two minutes by default).
+    void unpackingPastItsTimeIsStopped()
+    {
+        UpdateSimProcess sim;
+        QVERIFY(!sim.start().isEmpty());
+        InstalledPlugin plugin;
+        PluginUpdater updater;
+        updater.setConfig(plugin.config(sim.manifestUrl()));
+        UnpackLimits limits;
+        limits.timeoutMs = 1;
+        updater.setUnpackLimitsForTesting(limits);
+        QVERIFY(findUpdate(updater));
+        const auto before = plugin.outsideWorkDir();
+        updater.install();
+        QVERIFY(settle(updater));
+        QCOMPARE(updater.message(), QStringLiteral("The update could not be unpacked. Nothing was changed."));
+        QCOMPARE(plugin.outsideWorkDir(), before);
+    }
+
+    void unpackerMissing()
+    {
+        UpdateSimProcess sim;
+        QVERIFY(!sim.start().isEmpty());
+        InstalledPlugin plugin;
+        PluginUpdater updater;
+        updater.setConfig(plugin.config(sim.manifestUrl()));
+        QVERIFY(findUpdate(updater));
+        const auto before = plugin.outsideWorkDir();
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", plugin.temp.path().toUtf8());
+        updater.install();
+        const bool settled = settle(updater);
+        qputenv("PATH", path);
+        QVERIFY(settled);
+        QCOMPARE(updater.message(), QStringLiteral("The update could not be unpacked on this computer. Nothing was changed."));
+        QCOMPARE(plugin.outsideWorkDir(), before);
+    }
+
+    void unreachableService()
+    {
+        InstalledPlugin plugin;
+        const quint16 port = corvane::test::unusedLocalPort();
+        QVERIFY(port != 0);
+        PluginUpdater updater;
+        updater.setConfig(plugin.config(QStringLiteral("http://127.0.0.1:%1/downloads/obs/latest.json").arg(port)));
+        QSignalSpy changes(&updater, &PluginUpdater::stateChanged);
+        updater.check(false);
+        QVERIFY(settle(updater));
+        QCOMPARE(changes.size(), 2);
+        QCOMPARE(updater.state(), PluginUpdater::Idle);
+        QCOMPARE(updater.message(), QString());
+
+        updater.check(true);
+        QVERIFY(settle(updater));
+        QCOMPARE(updater.state(), PluginUpdater::Failed);
+        QCOMPARE(updater.message(), QStringLiteral("Could not reach the Corvane update service. Check your internet connection."));
+
+        updater.setConfig(plugin.config(QStringLiteral("http://downloads.example.com/downloads/obs/latest.json")));
+        changes.clear();
+        updater.check(false);
+        QCOMPARE(changes.size(), 0);
+        updater.check(true);
+        QCOMPARE(updater.state(), PluginUpdater::Failed);
+        QCOMPARE(updater.message(), QStringLiteral("The update address is not valid."));
+    }
+
+    void folderForAllUsersIsNotUpdated()
+    {
+        UpdateSimProcess sim;
+        QVERIFY(!sim.start().isEmpty());
+        InstalledPlugin plugin;
+        ReadOnlyFolder readOnly(plugin.root);
+        PluginUpdater updater;
+        updater.setConfig(plugin.config(sim.manifestUrl()));
+        updater.setFileOperationsForTesting(&readOnly);
+        QVERIFY(findUpdate(updater));
+        QVERIFY(!updater.canSelfUpdate());
+        updater.install();
+        QCOMPARE(updater.state(), PluginUpdater::Failed);
+        QCOMPARE(updater.message(), QStringLiteral("This copy of the plugin was installed for all users, so it cannot update "
+                                                   "itself. Download and run the installer from "
+                                                   "https://downloads.corvane.com/download."));
+        QCOMPARE(sim.requests(), QStringList{QStringLiteral("/downloads/obs/latest.json")});
+        QVERIFY(!QFileInfo::exists(plugin.workDir));
+
+        UpdaterConfig missing = plugin.config(sim.manifestUrl());
+        missing.libraryPath = QStringLiteral("bin/64bit/absent.so");
+        updater.setConfig(missing);
+        updater.setFileOperationsForTesting(&FileOperations::system());
+        QVERIFY(!updater.canSelfUpdate());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_PluginUpdater)
+#include "tst_PluginUpdater.moc"
