@@ -1,10 +1,11 @@
 #include "live/HostedServer.h"
 
+#include "live/HostedClients.h"
 #include "live/LiveData.h"
 
 #include <QHostAddress>
 #include <QJsonDocument>
-#include <QTcpSocket>
+#include <QTcpServer>
 
 namespace corvane {
 
@@ -17,19 +18,41 @@ QByteArray lineOf(const QJsonObject &object)
 
 } // namespace
 
+// Hands each accepted connection over as a bare descriptor, so that its socket is created
+// on the client thread, where it will live.
+class HostedServer::Listener : public QTcpServer {
+public:
+    explicit Listener(HostedServer *owner)
+        : m_owner(owner)
+    {
+    }
+
+protected:
+    void incomingConnection(qintptr descriptor) override { m_owner->accept(descriptor); }
+
+private:
+    HostedServer *m_owner;
+};
+
 HostedServer::HostedServer(LiveData *live, QObject *parent)
     : QObject(parent)
     , m_live(live)
+    , m_server(std::make_unique<Listener>(this))
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &HostedServer::acceptPending);
+    m_thread.setObjectName(QStringLiteral("corvane-hosted-clients"));
 }
 
 HostedServer::~HostedServer()
 {
-    // The sockets are children of m_server and die with it; only our connections to them
-    // must go first so that no slot runs on a half-destroyed server.
-    for (QTcpSocket *client : std::as_const(m_clients))
-        client->disconnect(this);
+    m_server->close();
+    if (m_clients) {
+        // Deleted on its own thread, after every call queued for it has run.
+        m_clients->post([clients = m_clients, thread = &m_thread] {
+            delete clients;
+            thread->quit();
+        });
+        m_thread.wait();
+    }
 }
 
 QJsonObject HostedServer::failure(const QString &code)
@@ -37,72 +60,77 @@ QJsonObject HostedServer::failure(const QString &code)
     return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), code}};
 }
 
+bool HostedServer::isListening() const { return m_server->isListening(); }
+
+quint16 HostedServer::port() const { return m_server->serverPort(); }
+
 bool HostedServer::start(quint16 port, bool allowNetwork, QString *error)
 {
     stop();
     const QHostAddress address = allowNetwork ? QHostAddress(QHostAddress::Any) : QHostAddress(QHostAddress::LocalHost);
-    if (m_server.listen(address, port))
+    if (m_server->listen(address, port)) {
+        startClientThread();
         return true;
+    }
     if (error)
-        *error = QStringLiteral("Could not listen on port %1: %2").arg(port).arg(m_server.errorString());
+        *error = QStringLiteral("Could not listen on port %1: %2").arg(port).arg(m_server->errorString());
     return false;
 }
 
 void HostedServer::stop()
 {
-    const QList<QTcpSocket *> clients = std::exchange(m_clients, {});
-    m_buffers.clear();
-    for (QTcpSocket *client : clients) {
-        // The socket still deletes itself once the goodbye is through (see acceptPending).
-        client->disconnect(this);
-        client->disconnectFromHost();
+    ++m_generation;
+    if (m_clients) {
+        const quint64 generation = m_generation;
+        toClients([generation](HostedClients &clients) { clients.closeAll(generation); });
     }
-    if (m_server.isListening())
-        m_server.close();
+    if (m_server->isListening())
+        m_server->close();
+    m_clientCount = 0;
     Q_EMIT clientsChanged(0);
 }
 
-void HostedServer::acceptPending()
+void HostedServer::startClientThread()
 {
-    while (QTcpSocket *client = m_server.nextPendingConnection()) {
-        m_clients.append(client);
-        m_buffers.insert(client, QByteArray());
-        connect(client, &QTcpSocket::readyRead, this, [this, client] { readFrom(client); });
-        connect(client, &QTcpSocket::disconnected, this, [this, client] { forget(client); });
-        connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
-        if (!send(client, snapshotLine())) {
-            drop(client);
-            continue;
-        }
-        Q_EMIT clientsChanged(clientCount());
-    }
+    // Started with the first listening socket, so that a plugin whose server is off runs
+    // no thread for it.
+    if (m_clients)
+        return;
+    m_clients = new HostedClients;
+    m_clients->moveToThread(&m_thread);
+    // Emitted on the client thread; what they report is handled here on ours.
+    connect(m_clients, &HostedClients::requestReceived, m_clients, [this](quint64 client, const QByteArray &line) {
+        m_fromClients.post([this, client, line] { handleLine(client, line); });
+    }, Qt::DirectConnection);
+    connect(m_clients, &HostedClients::countChanged, m_clients, [this](quint64 generation, int count, quint64 adopted) {
+        m_fromClients.post([this, generation, count, adopted] { onCountChanged(generation, count, adopted); });
+    }, Qt::DirectConnection);
+    m_thread.start();
 }
 
-void HostedServer::readFrom(QTcpSocket *client)
+void HostedServer::toClients(std::function<void(HostedClients &)> call)
 {
-    auto it = m_buffers.find(client);
-    if (it == m_buffers.end())
-        return;
-    it->append(client->readAll());
-    if (it->size() > kMaxPendingInput) {
-        it->clear();
-        client->disconnectFromHost();
-        return;
-    }
-    qsizetype newline;
-    while ((newline = it->indexOf('\n')) >= 0) {
-        const QByteArray line = it->left(newline).trimmed();
-        it->remove(0, newline + 1);
-        if (!line.isEmpty())
-            handleLine(client, line);
-        // Answering may have dropped the client and with it the buffer.
-        it = m_buffers.find(client);
-        if (it == m_buffers.end())
-            return;
-    }
+    m_clients->post([clients = m_clients, call = std::move(call)] { call(*clients); });
 }
 
-void HostedServer::handleLine(QTcpSocket *client, const QByteArray &line)
+void HostedServer::accept(qintptr descriptor)
+{
+    const QByteArray greeting = snapshotLine();
+    ++m_accepted;
+    const quint64 generation = m_generation;
+    toClients([descriptor, greeting, generation](HostedClients &clients) { clients.adopt(descriptor, greeting, generation); });
+}
+
+void HostedServer::onCountChanged(quint64 generation, int count, quint64 adopted)
+{
+    m_adopted = adopted;
+    if (generation != m_generation)
+        return;
+    m_clientCount = count;
+    Q_EMIT clientsChanged(count);
+}
+
+void HostedServer::handleLine(quint64 client, const QByteArray &line)
 {
     QString op;
     QJsonObject request;
@@ -111,7 +139,7 @@ void HostedServer::handleLine(QTcpSocket *client, const QByteArray &line)
     } else {
         const QJsonDocument doc = QJsonDocument::fromJson(line);
         if (!doc.isObject()) {
-            answer(client, failure(QStringLiteral("invalid_json")));
+            answer(client, lineOf(failure(QStringLiteral("invalid_json"))));
             return;
         }
         request = doc.object();
@@ -119,67 +147,36 @@ void HostedServer::handleLine(QTcpSocket *client, const QByteArray &line)
     }
 
     if (op == QLatin1String("get")) {
-        if (!send(client, snapshotLine()))
-            drop(client);
+        answer(client, snapshotLine());
         return;
     }
     if (!m_handler) {
-        answer(client, failure(QStringLiteral("unavailable")));
+        answer(client, lineOf(failure(QStringLiteral("unavailable"))));
         return;
     }
     QJsonObject reply = m_handler(op, request);
     if (!reply.contains(QLatin1String("ok")))
         reply.insert(QStringLiteral("ok"), true);
     reply.insert(QStringLiteral("op"), op);
-    answer(client, reply);
+    answer(client, lineOf(reply));
 }
 
-void HostedServer::answer(QTcpSocket *client, const QJsonObject &object)
+void HostedServer::answer(quint64 client, const QByteArray &line)
 {
-    if (!send(client, lineOf(object)))
-        drop(client);
-}
-
-bool HostedServer::send(QTcpSocket *client, const QByteArray &line)
-{
-    client->write(line);
-    return client->bytesToWrite() <= kMaxPendingOutput;
+    toClients([client, line](HostedClients &clients) { clients.reply(client, line); });
 }
 
 void HostedServer::broadcast()
 {
-    if (m_clients.isEmpty())
+    if (!m_clients || (m_clientCount == 0 && m_adopted == m_accepted))
         return;
     const QByteArray line = snapshotLine();
-    QList<QTcpSocket *> stalled;
-    for (QTcpSocket *client : std::as_const(m_clients)) {
-        if (!send(client, line))
-            stalled.append(client);
-    }
-    for (QTcpSocket *client : std::as_const(stalled))
-        drop(client);
-}
-
-void HostedServer::forget(QTcpSocket *client)
-{
-    if (!m_clients.removeOne(client))
-        return;
-    m_buffers.remove(client);
-    Q_EMIT clientsChanged(clientCount());
-}
-
-void HostedServer::drop(QTcpSocket *client)
-{
-    // abort() throws the queued output away; a graceful close would wait for a reader that
-    // is not reading. Its disconnected signal, if any, runs forget() right here.
-    client->abort();
-    forget(client);
-    client->deleteLater();
+    toClients([line](HostedClients &clients) { clients.broadcast(line); });
 }
 
 QByteArray HostedServer::snapshotLine()
 {
-    QByteArray line = lineOf(m_live ? m_live->snapshot() : QJsonObject());
+    QByteArray line = m_live ? m_live->snapshotJson() + '\n' : lineOf(QJsonObject());
     m_bytesSerialised += line.size();
     return line;
 }

@@ -1,5 +1,7 @@
 #include "live/LiveData.h"
 
+#include <QJsonDocument>
+
 #include <QSet>
 #include <cmath>
 
@@ -97,6 +99,7 @@ bool LiveData::apply(const QJsonObject &message)
             }
         }
         m_updatedAt = QDateTime::currentDateTimeUtc();
+        ++m_version;
     }
     if (!added.isEmpty())
         Q_EMIT fieldsChanged(added);
@@ -114,6 +117,7 @@ void LiveData::clear()
         m_fields.clear();
         m_sport.clear();
         m_updatedAt = QDateTime();
+        ++m_version;
     }
     Q_EMIT fieldsChanged({});
     Q_EMIT changed();
@@ -166,11 +170,34 @@ QJsonObject LiveData::snapshot() const
             {QStringLiteral("updated_at"), updatedAt}};
 }
 
+QByteArray LiveData::snapshotJson() const
+{
+    quint64 version = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_jsonVersion == m_version)
+            return m_json;
+        version = m_version;
+    }
+    const QByteArray json = QJsonDocument(snapshot()).toJson(QJsonDocument::Compact);
+    std::lock_guard<std::mutex> guard(m_lock);
+    // A message applied meanwhile (OBS's threads may apply too) leaves this one uncached.
+    if (m_version == version) {
+        m_json = json;
+        m_jsonVersion = version;
+    }
+    return json;
+}
+
 void LiveData::setSource(const QString &source)
 {
     if (source == m_source)
         return;
     m_source = source;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        ++m_version;
+    }
     Q_EMIT sourceChanged();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -32,6 +33,9 @@ public:
     QString sport() const;
     QDateTime updatedAt() const;
     QJsonObject snapshot() const;
+    // The snapshot as compact JSON, serialised once per state however many readers ask (the
+    // hosted server, obs-websocket's event). On the user-interface thread, like source().
+    QByteArray snapshotJson() const;
 
     QString source() const { return m_source; }
     void setSource(const QString &source);
@@ -50,6 +54,11 @@ private:
     QMap<QString, QString> m_fields;
     QString m_source;
     QDateTime m_updatedAt;
+    // Grows with every accepted message, clear and source change; the serialised snapshot
+    // is kept for the version it was made from.
+    quint64 m_version = 0;
+    mutable quint64 m_jsonVersion = ~quint64(0);
+    mutable QByteArray m_json;
 };
 
 } // namespace corvane

@@ -6,6 +6,7 @@
 #include "device/ble/BleBridge.h"
 #include "obs/GraphicsSource.h"
 #include "obs/TextSource.h"
+#include "obs/WebSocketVendor.h"
 #include "ui/Dock.h"
 
 #include <obs-frontend-api.h>
@@ -53,6 +54,11 @@ bool Module::load(const std::function<AppEnvironment()> &environment)
     return true;
 }
 
+void Module::postLoad()
+{
+    WebSocketVendor::registerVendor();
+}
+
 void Module::addDock()
 {
     // Widgets need a QApplication; the plugin core's tests load without one.
@@ -76,6 +82,7 @@ void Module::useBleHelper(const QString &path)
 
 void Module::unload()
 {
+    WebSocketVendor::unregisterVendor();
     if (g_dock) {
         obs_frontend_remove_dock(kDockId);
         g_dock.clear();

@@ -18,6 +18,8 @@ public:
     // Logs the load, creates App unless one exists (`environment` is asked only then),
     // registers the source types and adds the dock when OBS's front end is there.
     static bool load(const std::function<AppEnvironment()> &environment);
+    // Once every module has loaded: offers the scores to obs-websocket's clients.
+    static void postLoad();
     // Removes the dock, stops the Bluetooth bridge, deletes App and logs the unload.
     static void unload();
     // Hands the helper program's path (empty when not found) to the Bluetooth bridge and

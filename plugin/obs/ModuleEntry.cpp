@@ -94,6 +94,8 @@ MODULE_EXPORT bool obs_module_load(void)
     return loaded;
 }
 
+MODULE_EXPORT void obs_module_post_load(void) { corvane::Module::postLoad(); }
+
 MODULE_EXPORT void obs_module_unload(void) { corvane::Module::unload(); }
 
 } // extern "C"

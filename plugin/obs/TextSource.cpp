@@ -40,16 +40,24 @@ const LiveData *liveData()
     return app ? &app->live() : nullptr;
 }
 
-// Copies every setting (the wrapped source's included), puts the rendered template in as
-// "text", and hands the copy to the wrapped source.
+// Copies every setting (the wrapped source's included), puts `rendered` in as "text", and
+// hands the copy to the wrapped source.
+void push(TextSource *text, obs_data_t *settings, const QString &rendered)
+{
+    obs_data_t *copy = obs_data_create();
+    obs_data_apply(copy, settings);
+    obs_data_set_string(copy, "text", rendered.toUtf8().constData());
+    obs_source_update(text->child, copy);
+    obs_data_release(copy);
+    text->shownText = rendered;
+}
+
+// After a settings change the wrapped source is always told, since its font or colour may
+// have changed even when the text has not.
 void renderAndPush(TextSource *text, obs_data_t *settings)
 {
     text->templateText = QString::fromUtf8(obs_data_get_string(settings, kTemplate));
-    obs_data_t *copy = obs_data_create();
-    obs_data_apply(copy, settings);
-    obs_data_set_string(copy, "text", renderTemplate(text->templateText, liveData()).toUtf8().constData());
-    obs_source_update(text->child, copy);
-    obs_data_release(copy);
+    push(text, settings, renderTemplate(text->templateText, liveData()));
 }
 
 QString fieldList()
@@ -161,9 +169,15 @@ std::size_t TextSource::registeredCount()
 void TextSource::refreshAll()
 {
     std::lock_guard<std::mutex> guard(g_registryLock);
+    const LiveData *live = liveData();
     for (TextSource *text : g_registry) {
+        // A source whose fields did not change (a clock ticking beside a score) costs one
+        // render and no update of the wrapped source.
+        const QString rendered = renderTemplate(text->templateText, live);
+        if (rendered == text->shownText)
+            continue;
         obs_data_t *settings = obs_source_get_settings(text->source);
-        renderAndPush(text, settings);
+        push(text, settings, rendered);
         obs_data_release(settings);
     }
 }

@@ -16,6 +16,7 @@ struct TextSource {
     obs_source *source = nullptr; // the corvane_text source; not referenced
     obs_source *child = nullptr;  // the wrapped text source; we hold its one reference
     QString templateText;         // the template last read from the settings
+    QString shownText;            // the text last pushed to the wrapped source
 
     // Registers the `corvane_text` type with OBS unless it is known already.
     static void registerType();

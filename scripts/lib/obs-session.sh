@@ -7,6 +7,8 @@
 #   obs_session_wait_log TEXT SECONDS     wait until OBS's log holds TEXT
 #   obs_session_screenshot FILE           save the screen as PNG
 #   obs_session_stop                      quit OBS as a user would (SIGINT); returns its status
+# OBS_SESSION_GLOBAL_INI_EXTRA, when set, is appended to OBS's global.ini before it starts;
+# OBS_SESSION_ARGS, when set, adds to OBS's command line.
 # OBS_SESSION_HOME, OBS_SESSION_PLUGIN_CONFIG and OBS_SESSION_LOG describe the running session.
 
 obs_session_fail() { printf 'error: %s\n' "$*" >&2; return 1; }
@@ -39,6 +41,10 @@ LastVersion=503447555
 [BasicWindow]
 ShowTransitions=true
 INI
+  # Extra sections a caller wants in global.ini (such as [OBSWebSocket]).
+  [ -z "${OBS_SESSION_GLOBAL_INI_EXTRA:-}" ] || printf '%s\n' "$OBS_SESSION_GLOBAL_INI_EXTRA" >>"$home/.config/obs-studio/global.ini"
+  # OBS_SESSION_NO_PLUGIN=1 runs OBS without the plugin, for comparisons.
+  [ "${OBS_SESSION_NO_PLUGIN:-}" = 1 ] && return 0
   cmake --install "$build" --prefix "$home/.config/obs-studio/plugins" >/dev/null ||
     obs_session_fail "could not install the plugin from $build (is it built?)"
 }
@@ -130,7 +136,7 @@ obs_session_start() {
     cd /usr/bin || exit 1
     HOME="$OBS_SESSION_HOME" XDG_CONFIG_HOME="$OBS_SESSION_HOME/.config" \
       exec obs --disable-shutdown-check --disable-updater --multi ${OBS_SESSION_GEOMETRY:+-geometry "$OBS_SESSION_GEOMETRY"} \
-      >"$work/obs.out" 2>&1
+      ${OBS_SESSION_ARGS:-} >"$work/obs.out" 2>&1
   ) &
   OBS_SESSION_PID=$!
   OBS_SESSION_WORK=$work

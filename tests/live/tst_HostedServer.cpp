@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <memory>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -31,7 +32,46 @@ QJsonObject parse(const QByteArray &line)
     return doc.object();
 }
 
+// A raw loopback connection with a small receive window that reads only when told to.
+int stalledReader(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int small = 4096;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
+int tcpState(int fd)
+{
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    return getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 ? info.tcpi_state : -1;
+}
+
+// The listening socket of this process on `port`; accepted sockets inherit its options.
+int listeningSocketOn(quint16 port)
+{
+    for (int fd = 3; fd < 4096; ++fd) {
+        int listening = 0;
+        socklen_t size = sizeof listening;
+        sockaddr_in address{};
+        socklen_t addressSize = sizeof address;
+        if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening
+            && getsockname(fd, reinterpret_cast<sockaddr *>(&address), &addressSize) == 0 && ntohs(address.sin_port) == port)
+            return fd;
+    }
+    return -1;
+}
+
+int numberField(const QByteArray &line) { return parse(line).value(QStringLiteral("fields")).toObject().value(QStringLiteral("n")).toString().toInt(); }
 
 } // namespace
 
@@ -187,18 +227,113 @@ private Q_SLOTS:
         QCOMPARE(fits.socket.state(), QAbstractSocket::ConnectedState);
     }
 
+    void finishedRequestsDoNotCountAgainstTheLimit()
+    {
+        LineClient client(port());
+        QTRY_COMPARE(client.lines.size(), 1);
+        client.take();
+
+        // 100 requests padded to 1000 bytes each reach the server as one 100 KB burst;
+        // each is finished, so none is an overlong line.
+        QByteArray burst;
+        for (int i = 0; i < 100; ++i)
+            burst += QByteArray(998, ' ') + "x\n";
+        client.send(burst);
+        QTRY_COMPARE(client.lines.size(), 100);
+        QCOMPARE(handledOps.size(), 100);
+        QCOMPARE(client.take(), QByteArray(R"({"ok":true,"op":"x","seen":"x"})"));
+        QCOMPARE(client.socket.state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(server->clientCount(), 1);
+    }
+
+    void leavingClientsAreCounted()
+    {
+        QSignalSpy counts(server.get(), &HostedServer::clientsChanged);
+        auto first = std::make_unique<LineClient>(port());
+        LineClient second(port());
+        QTRY_COMPARE(server->clientCount(), 2);
+        first.reset();
+        QTRY_COMPARE(server->clientCount(), 1);
+        QTRY_COMPARE(counts.size(), 3);
+        QCOMPARE(counts.at(2).first().toInt(), 1);
+        second.socket.disconnectFromHost();
+        QTRY_COMPARE(counts.size(), 4);
+        QCOMPARE(counts.at(3).first().toInt(), 0);
+        QCOMPARE(server->clientCount(), 0);
+    }
+
+    void clientsJoiningDuringUpdatesMissNothing()
+    {
+        // Clients connect while updates stream in: each must get a snapshot and then every
+        // later update, none skipped and none older than what it already has.
+        std::vector<std::unique_ptr<LineClient>> clients;
+        const int updates = 300;
+        for (int n = 0; n < updates; ++n) {
+            live.apply({{QStringLiteral("n"), n}});
+            if (n % 10 == 0)
+                clients.push_back(std::make_unique<LineClient>(port()));
+            QCoreApplication::processEvents();
+        }
+        for (const auto &client : clients) {
+            QTRY_VERIFY(!client->lines.isEmpty() && numberField(client->lines.last()) == updates - 1);
+            int expected = numberField(client->lines.first());
+            for (const QByteArray &line : std::as_const(client->lines))
+                QCOMPARE(numberField(line), expected++);
+        }
+    }
+
+    void answersAndUpdatesKeepTheirOrder()
+    {
+        LineClient client(port());
+        QTRY_COMPARE(client.lines.size(), 1);
+        client.take();
+        // Each "get" is answered with the state at the time it is handled, so the n of
+        // the lines a client reads never goes down.
+        for (int n = 0; n < 200; ++n) {
+            live.apply({{QStringLiteral("n"), n}});
+            client.send("get\n");
+            QCoreApplication::processEvents();
+        }
+        QTRY_COMPARE(client.lines.size(), 400);
+        int last = -1;
+        for (const QByteArray &line : std::as_const(client.lines)) {
+            QVERIFY(numberField(line) >= last);
+            last = numberField(line);
+        }
+        QCOMPARE(last, 199);
+    }
+
+    void stopResetsReadersThatStalled()
+    {
+        // Small kernel buffers on the server side too, so that the output a stalled reader
+        // leaves behind stays in the server, well below the cap.
+        const int listener = listeningSocketOn(port());
+        QVERIFY(listener >= 0);
+        int small = 4096;
+        QCOMPARE(setsockopt(listener, SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
+        const int fd = stalledReader(port());
+        QVERIFY(fd >= 0);
+        LineClient reader(port());
+        QTRY_COMPARE(server->clientCount(), 2);
+
+        const QString filler(100 * 1024, QLatin1Char('x'));
+        for (int n = 0; n < 5; ++n)
+            live.apply({{QStringLiteral("filler"), filler}, {QStringLiteral("n"), n}});
+        QTRY_COMPARE(reader.lines.size(), 6);
+        QCOMPARE(server->clientCount(), 2);
+
+        server->stop();
+        // A reader that does not read would otherwise keep its connection, and the server
+        // its unsent output, for as long as the plugin runs.
+        QTRY_VERIFY(tcpState(fd) != TCP_ESTABLISHED);
+        QTRY_COMPARE(reader.socket.state(), QAbstractSocket::UnconnectedState);
+        ::close(fd);
+    }
+
     void stalledReaderIsDisconnected()
     {
-        // A raw socket with a small receive window that never reads.
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int fd = stalledReader(port());
         QVERIFY(fd >= 0);
-        int small = 4096;
-        QCOMPARE(setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port());
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
 
         LineClient reader(port());
         QTRY_COMPARE(server->clientCount(), 2);

@@ -35,6 +35,24 @@ struct SignalLog {
 class TestLiveData : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void snapshotJsonFollowsEveryChange()
+    {
+        LiveData live;
+        const auto compact = [&] { return QJsonDocument(live.snapshot()).toJson(QJsonDocument::Compact); };
+        QCOMPARE(live.snapshotJson(), compact());
+        live.apply({{QStringLiteral("home_score"), 1}});
+        QCOMPARE(live.snapshotJson(), compact());
+        // Asked again without a change: the same bytes, not a second serialisation.
+        QCOMPARE(live.snapshotJson().constData(), live.snapshotJson().constData());
+        live.setSource(QStringLiteral("Gym"));
+        QCOMPARE(live.snapshotJson(), compact());
+        QVERIFY(live.snapshotJson().contains("\"source\":\"Gym\""));
+        live.apply({{QStringLiteral("home_score"), 2}});
+        QCOMPARE(live.snapshotJson(), compact());
+        live.clear();
+        QCOMPARE(live.snapshotJson(), compact());
+    }
+
     void heartbeatRefreshesTimeOnly()
     {
         LiveData live;

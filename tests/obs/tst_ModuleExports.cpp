@@ -8,7 +8,22 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdarg>
+#include <cstdio>
 #include <dlfcn.h>
+
+namespace {
+
+QStringList g_logLines;
+
+void captureLog(int, const char *format, va_list args, void *)
+{
+    char line[1024];
+    std::vsnprintf(line, sizeof line, format, args);
+    g_logLines << QString::fromUtf8(line);
+}
+
+} // namespace
 
 class TestModuleExports : public QObject {
     Q_OBJECT
@@ -46,6 +61,16 @@ private Q_SLOTS:
     void loadsAndUnloadsUnderLibobs()
     {
         QVERIFY(obs_init_module(m_module));
+    }
+
+    void postLoadWithoutObsWebSocketLogsOnce()
+    {
+        // No obs-websocket in this libobs: the vendor is skipped with one line, nothing else.
+        base_set_log_handler(captureLog, nullptr);
+        obs_post_load_modules();
+        base_set_log_handler(nullptr, nullptr);
+        QCOMPARE(g_logLines.filter(QStringLiteral("[corvane]")),
+                 QStringList(QStringLiteral("[corvane] obs-websocket is not available; scores are not offered to its clients")));
     }
 
     void localeComesFromTheDataFolder()

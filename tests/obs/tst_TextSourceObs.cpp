@@ -144,6 +144,32 @@ private Q_SLOTS:
         QCOMPARE(childText(text.get()), QStringLiteral("Q4 7:12 basketball"));
     }
 
+    void unchangedTextIsNotPushedAgain()
+    {
+        applyLive({{QStringLiteral("home_score"), 1}, {QStringLiteral("away_score"), 2}, {QStringLiteral("clock"), QStringLiteral("9:59")}});
+        SourceRef text(createText("unchanged", "{home_score} - {away_score}"));
+        QCOMPARE(childText(text.get()), QStringLiteral("1 - 2"));
+        // A mark in the wrapped source's own settings survives only while nothing is pushed.
+        obs_data_t *child = obs_source_get_settings(instanceOf(text.get())->child);
+        obs_data_set_string(child, "text", "mark");
+        obs_data_release(child);
+
+        applyLive({{QStringLiteral("clock"), QStringLiteral("9:58")}});
+        QCOMPARE(childText(text.get()), QStringLiteral("mark"));
+        applyLive({{QStringLiteral("home_score"), 3}});
+        QCOMPARE(childText(text.get()), QStringLiteral("3 - 2"));
+
+        // A settings change reaches the wrapped source even when the text stays the same.
+        obs_data_t *change = obs_data_create();
+        obs_data_set_int(change, "custom_width", 77);
+        obs_source_update(text.get(), change);
+        obs_data_release(change);
+        // OBS runs a video source's update on its video thread.
+        child = obs_source_get_settings(instanceOf(text.get())->child);
+        QTRY_COMPARE(obs_data_get_int(child, "custom_width"), 77LL);
+        obs_data_release(child);
+    }
+
     void everyLiveSourceIsRefreshed()
     {
         std::vector<SourceRef> texts;

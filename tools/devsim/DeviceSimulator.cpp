@@ -256,7 +256,14 @@ void DeviceSimulator::sendLive()
 {
     // Every tenth message is a keep-alive, as the firmware sends between updates.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const QJsonObject message = m_random.bounded(10) == 0 ? m_state->game().heartbeat(now) : m_state->game().message(now);
+    QJsonObject message = m_random.bounded(10) == 0 ? m_state->game().heartbeat(now) : m_state->game().message(now);
+    if (m_options.liveStamp && message.contains(QLatin1String("fields"))) {
+        timespec clock{};
+        clock_gettime(CLOCK_MONOTONIC, &clock);
+        QJsonObject fields = message.value(QLatin1String("fields")).toObject();
+        fields.insert(QStringLiteral("sim_sent_us"), QString::number(qint64(clock.tv_sec) * 1000000 + clock.tv_nsec / 1000));
+        message.insert(QStringLiteral("fields"), fields);
+    }
     sendFrame(quint8(UsbFrameType::Live), QJsonDocument(message).toJson(QJsonDocument::Compact));
     if (m_feed)
         m_feed->broadcast(message);

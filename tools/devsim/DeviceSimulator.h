@@ -41,6 +41,7 @@ public:
         bool silent = false;
         bool noise = false;
         int liveMs = 1000;
+        bool liveStamp = false; // adds "sim_sent_us" (monotonic clock) to each live message
         QString ptyLink; // kept pointing at the current pty, as a stable device name
         bool cloudEcho = false;
         Route tunnel;

@@ -59,6 +59,7 @@ int main(int argc, char **argv)
     const QCommandLineOption silent(QStringLiteral("silent"), QStringLiteral("Answer nothing (hello, receiver, RPC) until told otherwise."));
     const QCommandLineOption noise(QStringLiteral("noise"), QStringLiteral("Send random bytes between frames."));
     const QCommandLineOption liveMs(QStringLiteral("live-ms"), QStringLiteral("Live message interval in ms; 0 sends none (default 1000)."), QStringLiteral("ms"), QStringLiteral("1000"));
+    const QCommandLineOption liveStamp(QStringLiteral("live-stamp"), QStringLiteral("Add the field sim_sent_us, the monotonic clock in microseconds when the message is written, to each live message (for latency benchmarks)."));
     const QCommandLineOption sport(QStringLiteral("sport"), QStringLiteral("basketball, hockey, soccer, lacrosse, volleyball, baseball, or cycle (default)."), QStringLiteral("sport"), QStringLiteral("cycle"));
     const QCommandLineOption cloudEcho(QStringLiteral("cloud-echo"), QStringLiteral("Start a local echo server and name it as the tunnel target."));
     const QCommandLineOption tunnel(QStringLiteral("tunnel"), QStringLiteral("Tunnel target named in the hello answer."), QStringLiteral("host:port"));
@@ -85,7 +86,7 @@ int main(int argc, char **argv)
     const QCommandLineOption feedPort(QStringLiteral("feed-port"), QStringLiteral("TLS live feed port on 127.0.0.1; 0 picks a free one (default 1010)."), QStringLiteral("n"), QStringLiteral("1010"));
     const QCommandLineOption blePort(QStringLiteral("ble-port"), QStringLiteral("Serve the device's Bluetooth LE side for corvane-ble-helper (CORVANE_BLE_SIM) on this 127.0.0.1 port (0: any free port) and print \"BLE 127.0.0.1:<port>\"."), QStringLiteral("port"));
     const QCommandLineOption blePdu(QStringLiteral("ble-pdu"), QStringLiteral("Maximum PDU size of a Bluetooth link: a number (23, 185, 247, 517...) or none (default 247)."), QStringLiteral("n|none"), QStringLiteral("247"));
-    parser.addOptions({blePort, blePdu, mode, silent, noise, liveMs, sport, cloudEcho, tunnel, otaSize, otaFile, echoStream, stream, credit,
+    parser.addOptions({blePort, blePdu, mode, silent, noise, liveMs, liveStamp, sport, cloudEcho, tunnel, otaSize, otaFile, echoStream, stream, credit,
                        password, maxFailures, lockoutMs, restartMs, joinChecks, scanMs, netTestPolls, wifi, pairedReceiver, relayMs, pairedSilent, stateFile, ptyLink,
                        httpPort, httpBind, feedPort});
     parser.process(app);
@@ -99,6 +100,7 @@ int main(int argc, char **argv)
     options.silent = parser.isSet(silent);
     options.noise = parser.isSet(noise);
     options.liveMs = parser.value(liveMs).toInt();
+    options.liveStamp = parser.isSet(liveStamp);
     options.ptyLink = parser.value(ptyLink);
     options.feedPort = int(qBound(0u, parser.value(feedPort).toUInt(), 65535u));
     options.cloudEcho = parser.isSet(cloudEcho);

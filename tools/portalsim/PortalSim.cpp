@@ -6,6 +6,8 @@
 #include <QRandomGenerator>
 #include <QUrl>
 
+#include <time.h>
+
 namespace corvane::sim {
 
 namespace {
@@ -67,6 +69,9 @@ PortalSim::PortalSim(QObject *parent)
     m_devices.insert(QStringLiteral("CV-4001"), {QStringLiteral("Solo court"), QStringLiteral("online"), {}, {}, QStringLiteral("solo@example.com"), {}, false});
     m_devices.insert(QStringLiteral("CV-3001"), {QStringLiteral("Free court"), QStringLiteral("online"), {}, {}, QStringLiteral("free@example.com"), {}, false});
     m_clock.start();
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    m_clockStartUs = qint64(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
 bool PortalSim::listen(quint16 port) { return m_http.listen(QHostAddress::LocalHost, port); }
@@ -356,7 +361,7 @@ QJsonObject PortalSim::gameState(const QString &deviceId, bool online) const
     const qint64 elapsed = online ? m_clock.elapsed() / 1000 : 60;
     const int period = static_cast<int>(elapsed / 720) % 4 + 1;
     const int remaining = 720 - static_cast<int>(elapsed % 720);
-    const QJsonObject fields{
+    QJsonObject fields{
         {key("home_score"), static_cast<int>(elapsed / 7 * 2 + elapsed / 29)},
         {key("away_score"), static_cast<int>(elapsed / 9 * 2 + elapsed / 23)},
         {key("clock"), clockText(remaining)},
@@ -364,6 +369,9 @@ QJsonObject PortalSim::gameState(const QString &deviceId, bool online) const
         {key("home_name"), QStringLiteral("Hawks")},
         {key("away_name"), QStringLiteral("Otters")},
     };
+    // The state changes once a second, with the clock.
+    if (m_liveStamp && online)
+        fields.insert(key("sim_sent_us"), QString::number(m_clockStartUs + elapsed * 1000000));
     return {{key("type"), QStringLiteral("state")}, {key("online"), online}, {key("sport"), QStringLiteral("basketball")},
             {key("device_id"), deviceId}, {key("fields"), fields},
             {key("ts_ms"), static_cast<double>(QDateTime::currentMSecsSinceEpoch())}};

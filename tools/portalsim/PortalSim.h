@@ -38,6 +38,9 @@ public:
 
     void setBehaviour(const Behaviour &behaviour) { m_behaviour = behaviour; }
     void setTotpCode(const QString &code) { m_totpCode = code; }
+    // Adds "sim_sent_us" to each device state: the monotonic clock, in microseconds, when
+    // the state took its current value (for latency benchmarks).
+    void setLiveStamp(bool on) { m_liveStamp = on; }
     QString totpCode() const { return m_totpCode; }
     QStringList accountLines() const;
     // A sign-in made in advance: requests carrying this cookie value act as `email`.
@@ -82,6 +85,8 @@ private:
     Behaviour m_behaviour;
     QJsonArray m_requests;
     QElapsedTimer m_clock;
+    qint64 m_clockStartUs = 0; // the monotonic clock when m_clock started
+    bool m_liveStamp = false;
 };
 
 } // namespace corvane::sim

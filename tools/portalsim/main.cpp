@@ -42,11 +42,14 @@ int main(int argc, char **argv)
     const QCommandLineOption session(QStringLiteral("session"),
                                      QStringLiteral("Pre-create a sign-in: the cookie corvane_session=<value> acts as <email>."),
                                      QStringLiteral("email=value"));
-    parser.addOptions({port, failStatus, failCode, delay, silent, totp, session});
+    const QCommandLineOption liveStamp(QStringLiteral("live-stamp"),
+                                       QStringLiteral("Add sim_sent_us, the monotonic clock in microseconds when the state took its value, to device states (for latency benchmarks)."));
+    parser.addOptions({port, failStatus, failCode, delay, silent, totp, session, liveStamp});
     parser.process(app);
 
     PortalSim sim;
     sim.setTotpCode(parser.value(totp));
+    sim.setLiveStamp(parser.isSet(liveStamp));
     Behaviour behaviour;
     behaviour.status = parser.value(failStatus).toInt();
     behaviour.code = parser.value(failCode);

@@ -1,0 +1,18 @@
+#pragma once
+
+namespace corvane {
+
+// Serves the live scores to obs-websocket clients: a vendor named "corvane" whose requests
+// are App's remote requests (RemoteRequests) and whose events are "LiveDataChanged" (the
+// snapshot, on every live update) and "StatusChanged" (the status answer, when the source
+// manager's status changes). Without obs-websocket it logs one line and does nothing.
+class WebSocketVendor {
+public:
+    // Once every module has loaded (obs-websocket included).
+    static void registerVendor();
+    // Stops the requests and events; safe to call again. Also done when OBS begins to exit,
+    // while obs-websocket is still loaded.
+    static void unregisterVendor();
+};
+
+} // namespace corvane
