@@ -215,14 +215,18 @@ private Q_SLOTS:
         QFETCH(QString, packageCase);
         QFETCH(QString, message);
         InstalledPlugin plugin;
+        // The bound leaves room for every crafted package, which hold the plugin library up
+        // to twice, and the bomb expands well past it; both follow the library's size.
+        const qint64 library = QFileInfo(QStringLiteral(CORVANE_MODULE_PATH)).size();
+        const qint64 bound = 3 * library + (qint64(8) << 20);
         UpdateSimProcess sim;
         QVERIFY(!sim.start({QStringLiteral("--package"), packageCase, QStringLiteral("--escape-dir"), plugin.temp.path(),
-                            QStringLiteral("--bomb-mib"), QStringLiteral("64")})
+                            QStringLiteral("--bomb-mib"), QString::number((2 * bound >> 20) + 1)})
                      .isEmpty());
         PluginUpdater updater;
         updater.setConfig(plugin.config(sim.manifestUrl()));
         UnpackLimits limits;
-        limits.maxBytes = qint64(32) << 20;
+        limits.maxBytes = bound;
         updater.setUnpackLimitsForTesting(limits);
         QVERIFY(findUpdate(updater));
         const auto before = plugin.outsideWorkDir();
