@@ -13,17 +13,6 @@
 
 obs_session_fail() { printf 'error: %s\n' "$*" >&2; return 1; }
 
-# A display number with no X server and no lock file.
-obs_session_free_display() {
-  local n
-  for n in $(seq 90 140); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-      echo "$n"; return 0
-    fi
-  done
-  return 1
-}
-
 # The plugin restores the cloud sign-in at start; unless a caller chose a portal, point it
 # at a local port where nothing listens, so that no test or demo reaches the real portal.
 OBS_SESSION_OFFLINE_PORTAL="http://127.0.0.1:9"
@@ -97,16 +86,18 @@ obs_session_display() {
   local work=$1
   [ -n "${DISPLAY:-}" ] && return 0
   command -v Xvfb >/dev/null || { obs_session_fail "Xvfb is not installed and no DISPLAY is set"; return 1; }
-  local n i
-  n=$(obs_session_free_display) || { obs_session_fail "no free X display number"; return 1; }
-  Xvfb ":$n" -screen 0 ${OBS_SESSION_SCREEN:-1600x1000}x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  # Xvfb picks a free display number itself and writes it to the given descriptor, so that
+  # tests starting displays side by side never race for the same number.
+  local n="" i
+  Xvfb -displayfd 3 -screen 0 ${OBS_SESSION_SCREEN:-1600x1000}x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
   OBS_SESSION_XVFB_PID=$!
-  export DISPLAY=":$n"
   for i in $(seq 1 100); do
-    [ -e "/tmp/.X11-unix/X$n" ] && break
+    n=$(cat "$work/display" 2>/dev/null)
+    [ -n "$n" ] && [ -e "/tmp/.X11-unix/X$n" ] && break
     sleep 0.1
   done
-  [ -e "/tmp/.X11-unix/X$n" ] || { obs_session_fail "Xvfb did not start (see $work/xvfb.log)"; return 1; }
+  [ -n "$n" ] && [ -e "/tmp/.X11-unix/X$n" ] || { obs_session_fail "Xvfb did not start (see $work/xvfb.log)"; return 1; }
+  export DISPLAY=":$n"
 }
 
 # The accessibility bus and its registry, so that a script can find and press OBS's menus
