@@ -123,6 +123,12 @@ void SourceManager::useDevice(DeviceSession *session, const QString &label)
     if (session) {
         connect(session, &DeviceSession::envelope, this, &SourceManager::onSessionEnvelope);
         connect(session, &DeviceSession::stateChanged, this, &SourceManager::onSessionState);
+        // A session closed and deleted without a last state (the setup window went away)
+        // must not leave its "Live from" behind.
+        connect(session, &QObject::destroyed, this, [this] {
+            if (m_mode == Session)
+                setStatus(false, text(kLost));
+        });
     }
     setStatus(false, text(kWaitingForData));
 }

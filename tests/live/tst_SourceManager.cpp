@@ -259,6 +259,17 @@ private Q_SLOTS:
         QCOMPARE(m_manager->message(), QStringLiteral("The device rejected the connection."));
     }
 
+    void deletedSessionIsNoLongerLive()
+    {
+        auto *session = new DeviceSession(new QuietLink);
+        m_manager->useDevice(session, QStringLiteral("USB device"));
+        Q_EMIT session->envelope(scores(4, 5));
+        QVERIFY(m_manager->isLive());
+        delete session;
+        QVERIFY(!m_manager->isLive());
+        QCOMPARE(m_manager->message(), QStringLiteral("Lost the connection to USB device"));
+    }
+
     void deviceSession()
     {
         auto *link = new QuietLink;
