@@ -73,6 +73,7 @@ Q_SIGNALS:
 
 private:
     void onSignedInChanged(bool signedIn);
+    bool isCurrentSignIn(quint64 epoch) const;
     QJsonObject serverStatus(const QJsonObject &request);
     QJsonObject serverDevices(const QJsonObject &request);
     QJsonObject serverUse(const QJsonObject &request);
@@ -85,6 +86,8 @@ private:
     QList<CloudDevice> m_devices;
     QList<GraphicsOutput> m_outputs;
     QString m_outputsError;
+    // Counts sign-in changes, so that a list asked for before one is not taken after it.
+    quint64 m_signInEpoch = 0;
 };
 
 } // namespace corvane

@@ -45,8 +45,11 @@ bool Module::load(const std::function<AppEnvironment()> &environment)
 
 void Module::unload()
 {
-    delete App::instance();
+    // OBS threads read the instance (the text sources): they must find none before the
+    // object goes away, not a half-destroyed one.
+    App *app = App::instance();
     App::setInstance(nullptr);
+    delete app;
     CORVANE_LOG_INFO("plugin unloaded");
 }
 

@@ -55,8 +55,10 @@ private Q_SLOTS:
         DeviceSession::Timing timing;
         timing.pollIntervalMs = 50;
         SessionFixture f({}, timing);
+        QSignalSpy statusReads(&f.session, &DeviceSession::statusUpdated);
         f.session.start();
         QVERIFY(f.waitState(State::NeedsNewPassword));
+        QCOMPARE(statusReads.count(), 1); // the read after the login
         QCOMPARE(f.stateSequence(), (QList<State>{State::Connecting, State::SigningIn, State::NeedsNewPassword}));
         for (const auto &entry : std::as_const(f.states))
             QVERIFY(entry.second.isEmpty());
@@ -135,6 +137,34 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return f.states.size() == 9; }));
         QCOMPARE(f.session.state(), State::NeedsPassword);
         QVERIFY(f.session.lastError().startsWith(QStringLiteral("Too many wrong passwords.")));
+    }
+
+    void aNewAttemptForgetsTheLockOut()
+    {
+        SessionFixture f(args({"--password", "secret-77", "--max-failures", "1", "--lockout-ms", "300"}));
+        f.session.start();
+        QVERIFY(f.waitState(State::NeedsPassword));
+        QVERIFY(f.session.lastError().startsWith(QStringLiteral("Too many wrong passwords.")));
+
+        QTest::qWait(400); // the lock-out ends
+        f.session.submitPassword(QStringLiteral("secret-77"));
+        QVERIFY(f.session.lastError().isEmpty());
+        QVERIFY(f.waitState(State::Ready));
+        QVERIFY(f.session.lastError().isEmpty());
+
+        // A status read that fails adds no status signal.
+        QSignalSpy statusReads(&f.session, &DeviceSession::statusUpdated);
+        Calls<bool, const QString &> read;
+        f.session.refreshStatus(read.make());
+        QVERIFY(read.wait());
+        QCOMPARE(std::get<0>(read.only()), true);
+        QCOMPARE(statusReads.count(), 1);
+        f.session.close();
+        Calls<bool, const QString &> closed;
+        f.session.refreshStatus(closed.make());
+        QVERIFY(closed.wait());
+        QCOMPARE(std::get<0>(closed.only()), false);
+        QCOMPARE(statusReads.count(), 1);
     }
 
     void rebootRestartsAndSignsInAgainWithoutAsking()

@@ -1,5 +1,7 @@
 #include "device/lan/TlsFeed.h"
 
+#include "base/Log.h"
+
 #include <QJsonDocument>
 #include <QSslSocket>
 
@@ -88,20 +90,30 @@ void TlsFeed::onEncrypted()
     m_socket->write(QJsonDocument(auth).toJson(QJsonDocument::Compact) + "\r\n");
 }
 
+QList<QJsonObject> TlsFeed::takeMessages(QByteArray &buffer)
+{
+    QList<QJsonObject> messages;
+    qsizetype start = 0;
+    qsizetype end;
+    while ((end = buffer.indexOf('\n', start)) >= 0) {
+        const QByteArray line = QByteArray::fromRawData(buffer.constData() + start, end - start).trimmed();
+        start = end + 1;
+        if (line.isEmpty())
+            continue;
+        const QJsonDocument doc = QJsonDocument::fromJson(line);
+        if (doc.isObject())
+            messages.append(doc.object());
+    }
+    buffer.remove(0, start);
+    return messages;
+}
+
 void TlsFeed::onReadyRead()
 {
     const QPointer<QSslSocket> socket = m_socket;
     m_buffer += socket->readAll();
-    qsizetype end;
-    while ((end = m_buffer.indexOf('\n')) >= 0) {
-        const QByteArray line = m_buffer.left(end).trimmed();
-        m_buffer.remove(0, end + 1);
-        if (line.isEmpty())
-            continue;
-        const QJsonDocument doc = QJsonDocument::fromJson(line);
-        if (!doc.isObject())
-            continue;
-        const QJsonObject message = doc.object();
+    const QList<QJsonObject> messages = takeMessages(m_buffer);
+    for (const QJsonObject &message : messages) {
         const QString type = message.value(QLatin1String("type")).toString();
         if (!m_authenticated) {
             if (type != QLatin1String("auth_ok")) {
@@ -111,6 +123,7 @@ void TlsFeed::onReadyRead()
             m_authenticated = true;
             m_reconnectDelay = m_timing.firstDelayMs;
             m_detail.clear();
+            CORVANE_LOG_INFO("live feed connected to %s:%u", qUtf8Printable(m_host), unsigned(m_port));
             Q_EMIT connectedChanged(true, QString());
         } else if (type == QLatin1String("auth_fail")) {
             // The device closes the connection next; the disconnection reports it.
@@ -131,6 +144,7 @@ void TlsFeed::refuse()
     m_reconnectTimer.stop();
     if (m_socket)
         m_socket->abort();
+    CORVANE_LOG_INFO("live feed at %s:%u refused: %s", qUtf8Printable(m_host), unsigned(m_port), qUtf8Printable(m_detail));
     Q_EMIT connectedChanged(false, m_detail);
 }
 
@@ -138,8 +152,11 @@ void TlsFeed::onDisconnected()
 {
     const bool wasAuthenticated = m_authenticated;
     m_authenticated = false;
-    if (wasAuthenticated)
+    if (wasAuthenticated) {
+        CORVANE_LOG_INFO("live feed from %s:%u dropped%s%s", qUtf8Printable(m_host), unsigned(m_port),
+                         m_detail.isEmpty() ? "" : ": ", qUtf8Printable(m_detail));
         Q_EMIT connectedChanged(false, m_detail);
+    }
     scheduleReconnect();
 }
 

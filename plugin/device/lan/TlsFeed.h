@@ -3,6 +3,7 @@
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QJsonObject>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -41,6 +42,10 @@ public:
     void setPort(quint16 port) { m_port = port; }
     // Test seam: shorter delays.
     void setTimingForTests(const Timing &timing);
+
+    // Takes every complete line off the front of `buffer` and returns those that are JSON
+    // objects, in order; blank and malformed lines are skipped, an unfinished line stays.
+    static QList<QJsonObject> takeMessages(QByteArray &buffer);
 
 Q_SIGNALS:
     void connectedChanged(bool connected, const QString &detail);
