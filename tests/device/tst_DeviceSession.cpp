@@ -1,6 +1,7 @@
 // DeviceSession's state machine and sign-in, end to end: corvane-devsim on a pty, UsbLink,
 // RpcClient and the session.
 
+#include "base/Log.h"
 #include "device/DeviceLink.h"
 #include "device/rpc/RpcTransport.h"
 #include "support/SessionFixture.h"
@@ -14,6 +15,9 @@ using State = DeviceSession::State;
 namespace {
 
 const QString Unplugged = QStringLiteral("The USB device was unplugged or stopped responding.");
+
+QStringList g_log;
+void captureLog(LogLevel, const char *line) { g_log << QString::fromUtf8(line); }
 
 // A link that needs polling, as the network and Bluetooth links do, carried over the
 // simulator's USB line so that the polls reach a real (simulated) device.
@@ -142,6 +146,8 @@ private Q_SLOTS:
     void aNewAttemptForgetsTheLockOut()
     {
         SessionFixture f(args({"--password", "secret-77", "--max-failures", "1", "--lockout-ms", "300"}));
+        g_log.clear();
+        const LogSink previous = setLogSink(captureLog);
         f.session.start();
         QVERIFY(f.waitState(State::NeedsPassword));
         QVERIFY(f.session.lastError().startsWith(QStringLiteral("Too many wrong passwords.")));
@@ -151,6 +157,12 @@ private Q_SLOTS:
         QVERIFY(f.session.lastError().isEmpty());
         QVERIFY(f.waitState(State::Ready));
         QVERIFY(f.session.lastError().isEmpty());
+        // Support sees each step with its reason, never a password.
+        setLogSink(previous);
+        QVERIFY(g_log.contains(QStringLiteral("[corvane] device session (usb): NeedsPassword")));
+        QVERIFY(g_log.contains(QStringLiteral("[corvane] device session (usb): Ready")));
+        QVERIFY(g_log.filter(QStringLiteral("secret-77")).isEmpty());
+        QVERIFY(g_log.filter(QStringLiteral("mapleguard")).isEmpty());
 
         // A status read that fails adds no status signal.
         QSignalSpy statusReads(&f.session, &DeviceSession::statusUpdated);
