@@ -14,6 +14,7 @@ namespace {
 const char kRejectedForGood[] = "The device rejected the connection. Re-run device setup to refresh its access.";
 const char kRejected[] = "The device rejected the connection.";
 const char kUnreachable[] = "Could not reach the device on your network (%1).";
+const char kTooLong[] = "The device sent a line too long to be a live message.";
 
 } // namespace
 
@@ -134,6 +135,13 @@ void TlsFeed::onReadyRead()
         // A listener may have stopped or restarted the feed.
         if (socket != m_socket || !socket)
             return;
+    }
+    // An unfinished line beyond any live message would otherwise grow without end.
+    if (m_buffer.size() > kMaxLine) {
+        m_buffer.clear();
+        m_detail = QString::fromLatin1(kTooLong);
+        dropSocket();
+        onDisconnected();
     }
 }
 

@@ -20,6 +20,8 @@ class TlsFeed : public QObject {
     Q_OBJECT
 public:
     static constexpr quint16 kPort = 1010;
+    // The longest unfinished line kept; a device that sends more is disconnected.
+    static constexpr qsizetype kMaxLine = 1024 * 1024;
 
     struct Timing {
         int firstDelayMs = 1000;

@@ -209,6 +209,22 @@ private Q_SLOTS:
         QCOMPARE(feed.detail(), QString());
     }
 
+    void endlessLineIsCutOff()
+    {
+        FeedServer server(m_cert, m_key);
+        QVERIFY(server.listen());
+        TlsFeed feed;
+        feed.setPort(server.port());
+        feed.setTimingForTests(kFast);
+        authenticate(feed, server);
+        QSignalSpy connected(&feed, &TlsFeed::connectedChanged);
+        server.send(QByteArray(TlsFeed::kMaxLine + 4096, 'x'));
+        QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 1, 10000);
+        QCOMPARE(connected.first(), QVariantList({false, QStringLiteral("The device sent a line too long to be a live message.")}));
+        // It tries again, as after any drop.
+        QTRY_COMPARE_WITH_TIMEOUT(server.connections.size(), 2, 10000);
+    }
+
     void delayIsCapped()
     {
         TlsFeed feed;
