@@ -31,6 +31,7 @@
 #include <vector>
 
 using namespace corvane;
+using corvane::test::PortalSimProcess;
 
 namespace {
 
@@ -143,10 +144,10 @@ private:
 bool Soak::setUp()
 {
     m_usbSim = std::make_unique<DevSimProcess>(QStringList{
-        key("--noise"), key("--live-ms"), key("200"), key("--restart-ms"), key("800"), key("--password"), key("mapleguard"),
+        key("--noise"), key("--sport"), key("basketball"), key("--live-ms"), key("200"), key("--restart-ms"), key("800"), key("--password"), key("mapleguard"),
         key("--pty-link"), m_dir.filePath(key("ttyUSB"))});
     m_lanSim = std::make_unique<DevSimProcess>(QStringList{
-        key("--password"), key("mapleguard"), key("--http-port"), key("0"), key("--feed-port"), key("0"),
+        key("--password"), key("mapleguard"), key("--sport"), key("hockey"), key("--http-port"), key("0"), key("--feed-port"), key("0"),
         key("--restart-ms"), key("1500"), key("--pty-link"), m_dir.filePath(key("ttyLAN"))});
     m_lanAddress = m_lanSim->waitFor(key("HTTP ")).mid(5);
     m_feedPort = quint16(m_lanSim->waitFor(key("FEED ")).mid(5).toUInt());
@@ -205,23 +206,20 @@ void Soak::cycleUsb()
         ++m_usb.recovered;
 }
 
-// The network device restarts on request; the link is opened again until it answers.
+// The network device restarts on request. Its answer never comes (the connection drops
+// with the restart), and the session signs in again by itself once the device is back.
 void Soak::cycleLan()
 {
     ++m_lan.outages;
-    m_lanSession->reboot(nullptr);
-    if (!waitUntil([&] { return m_lanSession->state() == DeviceSession::Restarting; }, 10000))
+    m_lanSim->take(key("WEB "));
+    bool rebooted = false;
+    m_lanSession->reboot([&](bool ok, const QString &) { rebooted = ok; });
+    if (!waitUntil([&] { return rebooted; }, 30000) || m_lanSim->waitFor(key("DOWN"), 10000).isEmpty())
         return;
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 20000) {
-        QTest::qWait(1000);
-        m_lanSession->link()->open();
-        if (waitUntil([&] { return m_lanSession->state() == DeviceSession::Ready; }, 3000)) {
-            ++m_lan.recovered;
-            return;
-        }
-    }
+    if (m_lanSim->waitFor(key("WEB POST /login "), 30000).isEmpty())
+        return;
+    if (waitUntil([&] { return m_lanSession->state() == DeviceSession::Ready; }, 10000))
+        ++m_lan.recovered;
 }
 
 void Soak::dropFeed()
@@ -296,6 +294,7 @@ int Soak::run()
         QTest::qWait(int(QRandomGenerator::global()->bounded(2000, 4000)));
         m_usbSim->take(key("LIVE "));
         m_lanSim->take(key("LIVE "));
+        m_lanSim->take(key("WEB "));
         if (minuteOne < 0 && clock.elapsed() >= 60000)
             minuteOne = residentKiB();
     }
