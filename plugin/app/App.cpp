@@ -31,6 +31,7 @@ std::atomic<App *> g_instance{nullptr};
 
 const char kSignInForGraphics[] = "Sign in from the Corvane dock to see your graphics.";
 const char kGraphicsNeedPlan[] = "Graphics need an active Corvane cloud plan.";
+const char kSignedOutMeanwhile[] = "You have been signed out. Sign in again.";
 
 constexpr int kFirstUpdateCheckMs = 20000;
 constexpr int kUpdateCheckIntervalMs = 86400000;
@@ -152,10 +153,15 @@ void App::applyServerSettings()
             m_server->stop();
             error = QStringLiteral("Could not listen on port %1: the port must be between 1 and 65535").arg(port);
         } else {
-            m_server->start(static_cast<quint16>(port), m_settings.serverAllowNetwork(), &error);
+            if (m_server->start(static_cast<quint16>(port), m_settings.serverAllowNetwork(), &error))
+                CORVANE_LOG_INFO("hosted server listening on port %d%s", port,
+                                 m_settings.serverAllowNetwork() ? " for the network" : " for this computer only");
         }
         if (!error.isEmpty())
             CORVANE_LOG_WARNING("%s", error.toUtf8().constData());
+    } else if (m_server->isListening()) {
+        m_server->stop();
+        CORVANE_LOG_INFO("hosted server stopped");
     } else {
         m_server->stop();
     }
@@ -227,7 +233,7 @@ void App::selectDevice(const QString &deviceId)
 
 void App::autoSelectDevice()
 {
-    if (m_sourceManager->mode() != SourceManager::None)
+    if (m_sourceManager->isRouteInUse())
         return;
     QString id = m_settings.selectedDevice();
     const bool known = std::any_of(m_devices.cbegin(), m_devices.cend(),
@@ -243,12 +249,22 @@ QString App::downloadsOrigin() const
     return chooseOrigin(m_settings.downloadsUrl(), QString::fromLatin1(kDownloadsOrigin));
 }
 
+bool App::isCurrentSignIn(quint64 epoch) const { return epoch == m_signInEpoch && m_portal.isSignedIn(); }
+
 void App::refreshDevices(DoneCallback callback)
 {
-    m_portal.listDevices([this, callback](const PortalResult &result) {
+    const quint64 epoch = m_signInEpoch;
+    m_portal.listDevices([this, callback, epoch](const PortalResult &result) {
+        if (!isCurrentSignIn(epoch)) {
+            if (callback)
+                callback(false, QString::fromUtf8(kSignedOutMeanwhile));
+            return;
+        }
         if (result.ok) {
             m_devices = parseDevices(result.data);
             Q_EMIT devicesChanged();
+        } else {
+            CORVANE_LOG_INFO("portal error listing devices: HTTP %d (%s)", result.status, qUtf8Printable(result.code));
         }
         if (callback)
             callback(result.ok, result.message);
@@ -263,15 +279,21 @@ void App::refreshOutputs(DoneCallback callback)
             callback(false, m_outputsError);
         return;
     }
-    m_portal.listOutputs([this, callback](const PortalResult &result) {
+    const quint64 epoch = m_signInEpoch;
+    m_portal.listOutputs([this, callback, epoch](const PortalResult &result) {
+        if (!isCurrentSignIn(epoch)) {
+            if (callback)
+                callback(false, QString::fromUtf8(kSignedOutMeanwhile));
+            return;
+        }
         if (result.ok) {
             m_outputs = parseOutputs(result.data, m_portal.baseUrl());
             m_outputsError.clear();
             Q_EMIT outputsChanged();
-        } else if (result.code == QLatin1String("cloud_subscription_required") || result.status == 402) {
-            m_outputsError = QString::fromUtf8(kGraphicsNeedPlan);
         } else {
-            m_outputsError = result.message;
+            CORVANE_LOG_INFO("portal error listing graphics outputs: HTTP %d (%s)", result.status, qUtf8Printable(result.code));
+            const bool needsPlan = result.code == QLatin1String("cloud_subscription_required") || result.status == 402;
+            m_outputsError = needsPlan ? QString::fromUtf8(kGraphicsNeedPlan) : result.message;
         }
         if (callback)
             callback(result.ok, m_outputsError);
@@ -306,6 +328,7 @@ bool App::refreshOutputsBlocking(int timeoutMs)
 
 void App::onSignedInChanged(bool signedIn)
 {
+    ++m_signInEpoch;
     if (signedIn) {
         const QPointer<App> self(this);
         refreshDevices([self](bool ok, const QString &) {

@@ -90,6 +90,7 @@ Q_SIGNALS:
 
 private:
     void onSignedInChanged(bool signedIn);
+    bool isCurrentSignIn(quint64 epoch) const;
     QJsonObject serverStatus(const QJsonObject &request);
     QJsonObject serverDevices(const QJsonObject &request);
     QJsonObject serverUse(const QJsonObject &request);
@@ -109,6 +110,8 @@ private:
     PluginUpdater m_updater;
     QTimer *m_firstUpdateCheck;
     QTimer *m_dailyUpdateCheck;
+    // Counts sign-in changes, so that a list asked for before one is not taken after it.
+    quint64 m_signInEpoch = 0;
 };
 
 } // namespace corvane

@@ -1,11 +1,13 @@
 #include "device/DeviceSession.h"
 
+#include "base/Log.h"
 #include "device/DeviceLink.h"
 #include "device/rpc/RpcClient.h"
 #include "device/rpc/RpcCode.h"
 #include "device/rpc/RpcMethodTable.h"
 
 #include <QJsonArray>
+#include <QMetaEnum>
 #include <QSet>
 
 #include <utility>
@@ -105,6 +107,10 @@ QString DeviceSession::stationIp() const
 
 void DeviceSession::setState(State state, const QString &detail)
 {
+    // Details are the device's or the link's own sentences; passwords never reach them.
+    CORVANE_LOG_INFO("device session (%s): %s%s%s", qUtf8Printable(m_link->kind()),
+                     QMetaEnum::fromType<State>().valueToKey(state), detail.isEmpty() ? "" : ": ",
+                     qUtf8Printable(detail));
     m_state = state;
     Q_EMIT stateChanged(state, detail);
 }
@@ -130,6 +136,8 @@ void DeviceSession::start()
 
 void DeviceSession::submitPassword(const QString &password)
 {
+    // A new attempt: an earlier refusal no longer describes the session.
+    m_lastError.clear();
     m_candidates = QStringList{password};
     setState(SigningIn);
     tryNextPassword();
@@ -177,6 +185,7 @@ void DeviceSession::onLinkOpened(const QJsonObject &info)
 
 void DeviceSession::onLinkClosed(const QString &reason)
 {
+    CORVANE_LOG_INFO("%s link lost: %s", qUtf8Printable(m_link->kind()), qUtf8Printable(reason));
     loseLink(RpcCode::Disconnected, QStringLiteral("The connection to the device was lost"), reason);
 }
 
@@ -193,7 +202,8 @@ void DeviceSession::loseLink(const QString &code, const QString &message, const 
 
 void DeviceSession::onLinkFailed(const QString &code, const QString &message)
 {
-    Q_UNUSED(code);
+    CORVANE_LOG_INFO("%s link failed (%s): %s", qUtf8Printable(m_link->kind()), qUtf8Printable(code),
+                     qUtf8Printable(message));
     m_lastError = message;
     setState(Error, message);
 }
@@ -212,6 +222,7 @@ void DeviceSession::tryNextPassword()
              if (connection != m_connection)
                  return;
              if (result.ok) {
+                 m_lastError.clear();
                  m_password = candidate;
                  m_mustChangePassword = result.result.value(QLatin1String("must_change_password")).toBool(false);
                  afterLogin();
@@ -281,6 +292,8 @@ void DeviceSession::pollOnce()
              } else if (result.code == RpcCode::Timeout && ++m_pollTimeouts >= MaxPollTimeouts) {
                  // The device is gone although the link never said so. Close the link and
                  // say so, rather than stay Ready on a dead link.
+                 CORVANE_LOG_INFO("%s link lost: %d status polls in a row went unanswered",
+                                  qUtf8Printable(m_link->kind()), MaxPollTimeouts);
                  m_link->close();
                  loseLink(RpcCode::Disconnected, QStringLiteral("The connection to the device was lost"),
                           stoppedAnsweringText());

@@ -1,5 +1,6 @@
 #include "live/SourceManager.h"
 
+#include "base/Log.h"
 #include "cloud/PortalClient.h"
 #include "device/lan/TlsFeed.h"
 #include "live/LiveData.h"
@@ -90,6 +91,7 @@ void SourceManager::setRoute(int mode, const QString &device, const QString &sou
 {
     stop();
     m_liveData->clear();
+    m_endedBySignOut = false;
     m_mode = mode;
     m_device = device;
     m_source = source;
@@ -156,6 +158,8 @@ void SourceManager::onPollReply(bool ok, const QJsonObject &body, const QString 
 {
     m_pollInFlight = false;
     if (ok) {
+        if (m_failures > 0)
+            CORVANE_LOG_INFO("cloud state of %s answers again after %d failed polls", qUtf8Printable(m_device), m_failures);
         m_failures = 0;
         m_pollTimer.setInterval(m_timing.pollIntervalMs);
         if (body.value(QStringLiteral("type")).toString() == QLatin1String("pending")) {
@@ -163,7 +167,9 @@ void SourceManager::onPollReply(bool ok, const QJsonObject &body, const QString 
             return;
         }
         const bool online = body.value(QStringLiteral("online")).toBool(true);
-        m_liveData->apply(body);
+        // A body the live data rejects says nothing about the device, so the status stays.
+        if (!m_liveData->apply(body))
+            return;
         if (online)
             setStatus(true, text(kLive));
         else
@@ -171,6 +177,10 @@ void SourceManager::onPollReply(bool ok, const QJsonObject &body, const QString 
         return;
     }
     ++m_failures;
+    // One line per run of failures, not one per second.
+    if (m_failures == 1 || isPermanentCloudError(code))
+        CORVANE_LOG_INFO("portal error polling %s: %s (%s)", qUtf8Printable(m_device),
+                         qUtf8Printable(code.isEmpty() ? QStringLiteral("no code") : code), qUtf8Printable(message));
     if (isPermanentCloudError(code)) {
         m_pollTimer.stop();
         setStatus(false, message);
@@ -187,6 +197,7 @@ void SourceManager::onSignedInChanged(bool signedIn)
         return;
     // A poll already on its way would otherwise overwrite the sign-out text.
     stopPolling();
+    m_endedBySignOut = true;
     setStatus(false, QString::fromUtf8(kSignedOut));
 }
 

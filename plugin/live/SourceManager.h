@@ -40,6 +40,9 @@ public:
     void stop();
 
     int mode() const { return m_mode; }
+    // False while no route runs: none was chosen yet, or the cloud route ended at a sign-out
+    // and waits to be chosen anew.
+    bool isRouteInUse() const { return m_mode != None && !m_endedBySignOut; }
     QString device() const { return m_device; }
     QString source() const { return m_source; }
     bool isLive() const { return m_live; }
@@ -80,6 +83,7 @@ private:
     bool m_pollInFlight = false;
     int m_failures = 0;
     int m_generation = 0;
+    bool m_endedBySignOut = false;
     TlsFeed *m_feed;
     QPointer<DeviceSession> m_session;
     Timing m_timing;

@@ -88,8 +88,11 @@ void Module::unload()
         g_dock.clear();
     }
     BleBridge::instance()->stop();
-    delete App::instance();
+    // OBS threads read the instance (the text sources): they must find none before the
+    // object goes away, not a half-destroyed one.
+    App *app = App::instance();
     App::setInstance(nullptr);
+    delete app;
     CORVANE_LOG_INFO("plugin unloaded");
 }
 

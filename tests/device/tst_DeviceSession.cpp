@@ -1,6 +1,7 @@
 // DeviceSession's state machine and sign-in, end to end: corvane-devsim on a pty, UsbLink,
 // RpcClient and the session.
 
+#include "base/Log.h"
 #include "device/DeviceLink.h"
 #include "device/rpc/RpcTransport.h"
 #include "support/SessionFixture.h"
@@ -14,6 +15,9 @@ using State = DeviceSession::State;
 namespace {
 
 const QString Unplugged = QStringLiteral("The USB device was unplugged or stopped responding.");
+
+QStringList g_log;
+void captureLog(LogLevel, const char *line) { g_log << QString::fromUtf8(line); }
 
 // A link that needs polling, as the network and Bluetooth links do, carried over the
 // simulator's USB line so that the polls reach a real (simulated) device.
@@ -55,8 +59,10 @@ private Q_SLOTS:
         DeviceSession::Timing timing;
         timing.pollIntervalMs = 50;
         SessionFixture f({}, timing);
+        QSignalSpy statusReads(&f.session, &DeviceSession::statusUpdated);
         f.session.start();
         QVERIFY(f.waitState(State::NeedsNewPassword));
+        QCOMPARE(statusReads.count(), 1); // the read after the login
         QCOMPARE(f.stateSequence(), (QList<State>{State::Connecting, State::SigningIn, State::NeedsNewPassword}));
         for (const auto &entry : std::as_const(f.states))
             QVERIFY(entry.second.isEmpty());
@@ -135,6 +141,42 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return f.states.size() == 9; }));
         QCOMPARE(f.session.state(), State::NeedsPassword);
         QVERIFY(f.session.lastError().startsWith(QStringLiteral("Too many wrong passwords.")));
+    }
+
+    void aNewAttemptForgetsTheLockOut()
+    {
+        SessionFixture f(args({"--password", "secret-77", "--max-failures", "1", "--lockout-ms", "300"}));
+        g_log.clear();
+        const LogSink previous = setLogSink(captureLog);
+        f.session.start();
+        QVERIFY(f.waitState(State::NeedsPassword));
+        QVERIFY(f.session.lastError().startsWith(QStringLiteral("Too many wrong passwords.")));
+
+        QTest::qWait(400); // the lock-out ends
+        f.session.submitPassword(QStringLiteral("secret-77"));
+        QVERIFY(f.session.lastError().isEmpty());
+        QVERIFY(f.waitState(State::Ready));
+        QVERIFY(f.session.lastError().isEmpty());
+        // Support sees each step with its reason, never a password.
+        setLogSink(previous);
+        QVERIFY(g_log.contains(QStringLiteral("[corvane] device session (usb): NeedsPassword")));
+        QVERIFY(g_log.contains(QStringLiteral("[corvane] device session (usb): Ready")));
+        QVERIFY(g_log.filter(QStringLiteral("secret-77")).isEmpty());
+        QVERIFY(g_log.filter(QStringLiteral("mapleguard")).isEmpty());
+
+        // A status read that fails adds no status signal.
+        QSignalSpy statusReads(&f.session, &DeviceSession::statusUpdated);
+        Calls<bool, const QString &> read;
+        f.session.refreshStatus(read.make());
+        QVERIFY(read.wait());
+        QCOMPARE(std::get<0>(read.only()), true);
+        QCOMPARE(statusReads.count(), 1);
+        f.session.close();
+        Calls<bool, const QString &> closed;
+        f.session.refreshStatus(closed.make());
+        QVERIFY(closed.wait());
+        QCOMPARE(std::get<0>(closed.only()), false);
+        QCOMPARE(statusReads.count(), 1);
     }
 
     void rebootRestartsAndSignsInAgainWithoutAsking()

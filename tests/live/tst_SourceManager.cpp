@@ -131,6 +131,26 @@ private Q_SLOTS:
         const int signals_ = status.size();
         QVERIFY(QTest::qWaitFor([&] { return stateRequests() >= before + 3; }, 10000));
         QCOMPARE(status.size(), signals_);
+
+        // Choosing the same device again starts over from empty fields, too.
+        m_manager->useCloud(QStringLiteral("CV-1001"));
+        QVERIFY(m_live->fieldNames().isEmpty());
+        QCOMPARE(m_manager->message(), QStringLiteral("Connecting to CV-1001"));
+        QVERIFY(waitForMessage(QStringLiteral("Live from CV-1001")));
+    }
+
+    void cloudReplyTheLiveDataRejectsChangesNothing()
+    {
+        QVERIFY(signIn());
+        // An empty 200 answer: no type, no fields.
+        QVERIFY(m_sim.behave({{key("status"), 200}, {key("path"), key("/devices/CV-1001/state")}}));
+        QSignalSpy status(m_manager.get(), &SourceManager::statusChanged);
+        m_manager->useCloud(QStringLiteral("CV-1001"));
+        QVERIFY(QTest::qWaitFor([&] { return stateRequests() >= 3; }, 10000));
+        QCOMPARE(m_manager->message(), QStringLiteral("Connecting to CV-1001"));
+        QVERIFY(!m_manager->isLive());
+        QCOMPARE(status.size(), 1);
+        QCOMPARE(m_manager->failures(), 0);
     }
 
     void pendingAndOfflineDevices()

@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdarg>
 #include <cstdio>
 
 using namespace corvane;
@@ -34,6 +35,15 @@ void captureLog(LogLevel level, const char *line)
 }
 
 void recordChild(obs_data_t *) { ++g_childUpdates; }
+
+// What libobs itself logs, while a test listens.
+QStringList g_obsLog;
+void captureObsLog(int, const char *format, va_list args, void *)
+{
+    char line[1024];
+    std::vsnprintf(line, sizeof line, format, args);
+    g_obsLog << QString::fromUtf8(line);
+}
 
 // What the newest browser source holds. OBS applies a video source's settings at once and
 // calls its update on the next video tick, so the settings object is the thing to check.
@@ -153,6 +163,18 @@ private Q_SLOTS:
         App::setInstance(nullptr);
         delete m_app;
         Module::freeLocale();
+    }
+
+    void registeringAgainIsQuiet()
+    {
+        log_handler_t previous = nullptr;
+        void *previousParam = nullptr;
+        base_get_log_handler(&previous, &previousParam);
+        g_obsLog.clear();
+        base_set_log_handler(captureObsLog, nullptr);
+        GraphicsSource::registerType(); // a second load of the module
+        base_set_log_handler(previous, previousParam);
+        QVERIFY2(g_obsLog.filter(QStringLiteral("corvane_graphics")).isEmpty(), qPrintable(g_obsLog.join(QLatin1Char('\n'))));
     }
 
     // Must run before the stand-in exists.

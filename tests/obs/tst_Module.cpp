@@ -42,9 +42,14 @@ private Q_SLOTS:
         QCOMPARE(asked, 1);
 
         QPointer<QObject> child = new QObject(first);
+        // OBS threads may look at the instance at any moment of the unload: while App is being
+        // destroyed they must already find none.
+        bool instanceGoneFirst = false;
+        QObject::connect(child, &QObject::destroyed, [&] { instanceGoneFirst = App::instance() == nullptr; });
         Module::unload();
         QVERIFY(!App::instance());
         QVERIFY(child.isNull());
+        QVERIFY(instanceGoneFirst);
 
         QVERIFY(Module::load(environment));
         QVERIFY(App::instance());

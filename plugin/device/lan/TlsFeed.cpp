@@ -1,5 +1,7 @@
 #include "device/lan/TlsFeed.h"
 
+#include "base/Log.h"
+
 #include <QJsonDocument>
 #include <QSslSocket>
 
@@ -12,6 +14,7 @@ namespace {
 const char kRejectedForGood[] = "The device rejected the connection. Re-run device setup to refresh its access.";
 const char kRejected[] = "The device rejected the connection.";
 const char kUnreachable[] = "Could not reach the device on your network (%1).";
+const char kTooLong[] = "The device sent a line too long to be a live message.";
 
 } // namespace
 
@@ -88,20 +91,30 @@ void TlsFeed::onEncrypted()
     m_socket->write(QJsonDocument(auth).toJson(QJsonDocument::Compact) + "\r\n");
 }
 
+QList<QJsonObject> TlsFeed::takeMessages(QByteArray &buffer)
+{
+    QList<QJsonObject> messages;
+    qsizetype start = 0;
+    qsizetype end;
+    while ((end = buffer.indexOf('\n', start)) >= 0) {
+        const QByteArray line = QByteArray::fromRawData(buffer.constData() + start, end - start).trimmed();
+        start = end + 1;
+        if (line.isEmpty())
+            continue;
+        const QJsonDocument doc = QJsonDocument::fromJson(line);
+        if (doc.isObject())
+            messages.append(doc.object());
+    }
+    buffer.remove(0, start);
+    return messages;
+}
+
 void TlsFeed::onReadyRead()
 {
     const QPointer<QSslSocket> socket = m_socket;
     m_buffer += socket->readAll();
-    qsizetype end;
-    while ((end = m_buffer.indexOf('\n')) >= 0) {
-        const QByteArray line = m_buffer.left(end).trimmed();
-        m_buffer.remove(0, end + 1);
-        if (line.isEmpty())
-            continue;
-        const QJsonDocument doc = QJsonDocument::fromJson(line);
-        if (!doc.isObject())
-            continue;
-        const QJsonObject message = doc.object();
+    const QList<QJsonObject> messages = takeMessages(m_buffer);
+    for (const QJsonObject &message : messages) {
         const QString type = message.value(QLatin1String("type")).toString();
         if (!m_authenticated) {
             if (type != QLatin1String("auth_ok")) {
@@ -111,6 +124,7 @@ void TlsFeed::onReadyRead()
             m_authenticated = true;
             m_reconnectDelay = m_timing.firstDelayMs;
             m_detail.clear();
+            CORVANE_LOG_INFO("live feed connected to %s:%u", qUtf8Printable(m_host), unsigned(m_port));
             Q_EMIT connectedChanged(true, QString());
         } else if (type == QLatin1String("auth_fail")) {
             // The device closes the connection next; the disconnection reports it.
@@ -122,6 +136,13 @@ void TlsFeed::onReadyRead()
         if (socket != m_socket || !socket)
             return;
     }
+    // An unfinished line beyond any live message would otherwise grow without end.
+    if (m_buffer.size() > kMaxLine) {
+        m_buffer.clear();
+        m_detail = QString::fromLatin1(kTooLong);
+        dropSocket();
+        onDisconnected();
+    }
 }
 
 void TlsFeed::refuse()
@@ -131,6 +152,7 @@ void TlsFeed::refuse()
     m_reconnectTimer.stop();
     if (m_socket)
         m_socket->abort();
+    CORVANE_LOG_INFO("live feed at %s:%u refused: %s", qUtf8Printable(m_host), unsigned(m_port), qUtf8Printable(m_detail));
     Q_EMIT connectedChanged(false, m_detail);
 }
 
@@ -138,8 +160,11 @@ void TlsFeed::onDisconnected()
 {
     const bool wasAuthenticated = m_authenticated;
     m_authenticated = false;
-    if (wasAuthenticated)
+    if (wasAuthenticated) {
+        CORVANE_LOG_INFO("live feed from %s:%u dropped%s%s", qUtf8Printable(m_host), unsigned(m_port),
+                         m_detail.isEmpty() ? "" : ": ", qUtf8Printable(m_detail));
         Q_EMIT connectedChanged(false, m_detail);
+    }
     scheduleReconnect();
 }
 

@@ -3,6 +3,7 @@
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QJsonObject>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -19,6 +20,8 @@ class TlsFeed : public QObject {
     Q_OBJECT
 public:
     static constexpr quint16 kPort = 1010;
+    // The longest unfinished line kept; a device that sends more is disconnected.
+    static constexpr qsizetype kMaxLine = 1024 * 1024;
 
     struct Timing {
         int firstDelayMs = 1000;
@@ -41,6 +44,10 @@ public:
     void setPort(quint16 port) { m_port = port; }
     // Test seam: shorter delays.
     void setTimingForTests(const Timing &timing);
+
+    // Takes every complete line off the front of `buffer` and returns those that are JSON
+    // objects, in order; blank and malformed lines are skipped, an unfinished line stays.
+    static QList<QJsonObject> takeMessages(QByteArray &buffer);
 
 Q_SIGNALS:
     void connectedChanged(bool connected, const QString &detail);

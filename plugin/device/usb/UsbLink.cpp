@@ -138,6 +138,12 @@ void UsbLink::onPortError(const QString &message)
 {
     m_helloTimer->stop();
     m_pingTimer->stop();
+    // Without the device nobody reads what the cloud sends, so its connections go now
+    // rather than when the link is closed.
+    m_paceTimer->stop();
+    m_outQueue.clear();
+    m_cloudRelay->reset();
+    m_streamRelay->reset();
     Q_EMIT closed(message);
 }
 
@@ -206,14 +212,19 @@ void UsbLink::onHelloAnswer(const QJsonObject &message)
 {
     m_tunnelInfo = message.value(QLatin1String("tunnel")).toObject();
     m_streamRelay->configure(message.value(QLatin1String("streams")).toObject());
-    const QString host = m_tunnelInfo.value(QLatin1String("host")).toString();
-    const qint64 port = m_tunnelInfo.value(QLatin1String("port")).toInteger(0);
-    // A port outside the TCP range is no target either.
-    if (!host.isEmpty() && port >= 1 && port <= 65535)
-        m_cloudRelay->setTarget(host, int(port));
-    else
-        m_cloudRelay->setTarget(QString(), 0);
+    const QPair<QString, int> target = tunnelTarget(m_tunnelInfo);
+    m_cloudRelay->setTarget(target.first, target.second);
     markAnswered(message);
+}
+
+QPair<QString, int> UsbLink::tunnelTarget(const QJsonObject &tunnel)
+{
+    const QString host = tunnel.value(QLatin1String("host")).toString();
+    const qint64 port = tunnel.value(QLatin1String("port")).toInteger(0);
+    // A port outside the TCP range is no target either.
+    if (host.isEmpty() || port < 1 || port > 65535)
+        return {QString(), 0};
+    return {host, int(port)};
 }
 
 void UsbLink::onReceiverStatus(const QJsonObject &message)

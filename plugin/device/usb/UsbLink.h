@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QList>
+#include <QPair>
 #include <QString>
 
 #include <functional>
@@ -60,6 +61,10 @@ public:
     void setReceiver(const QString &key, bool generateKey, int channel, ReceiverCallback callback);
 
     void setTimingForTests(const Timing &timing);
+
+    // The cloud host and port a hello answer's "tunnel" object names; no host and port 0
+    // when it names no usable target.
+    static QPair<QString, int> tunnelTarget(const QJsonObject &tunnel);
 
     static constexpr int MaxQueuedRelayFrames = 1024;
 

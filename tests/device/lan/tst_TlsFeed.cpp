@@ -1,3 +1,4 @@
+#include "base/Log.h"
 #include "device/lan/TlsFeed.h"
 #include "support/TestNetwork.h"
 
@@ -14,6 +15,9 @@
 using namespace corvane;
 
 namespace {
+
+QStringList g_log;
+void captureLog(LogLevel, const char *line) { g_log << QString::fromUtf8(line); }
 
 // A device's feed listener as the test scripts it: it records what each connection sent
 // and lets the test write lines or close the connection.
@@ -166,6 +170,8 @@ private Q_SLOTS:
         TlsFeed feed;
         feed.setPort(server.port());
         feed.setTimingForTests(kFast);
+        g_log.clear();
+        const LogSink previous = setLogSink(captureLog);
         authenticate(feed, server);
         QCOMPARE(feed.reconnectDelay(), kFast.firstDelayMs);
 
@@ -177,6 +183,11 @@ private Q_SLOTS:
         QTRY_COMPARE(connected.size(), 1);
         QCOMPARE(connected.first(), QVariantList({false, QStringLiteral("The device rejected the connection.")}));
         QVERIFY(feed.isActive());
+        // Support sees the connect and the drop with its reason, never the token.
+        setLogSink(previous);
+        const QString where = QStringLiteral("127.0.0.1:%1").arg(server.port());
+        QCOMPARE(g_log, QStringList({QStringLiteral("[corvane] live feed connected to ") + where,
+                                     QStringLiteral("[corvane] live feed from %1 dropped: The device rejected the connection.").arg(where)}));
 
         // Each attempt that ends before auth_ok doubles the next delay: 1, 2, 4 units.
         QList<int> delays{feed.reconnectDelay()};
@@ -196,6 +207,22 @@ private Q_SLOTS:
         QCOMPARE(connected.last(), QVariantList({true, QString()}));
         QCOMPARE(feed.reconnectDelay(), kFast.firstDelayMs);
         QCOMPARE(feed.detail(), QString());
+    }
+
+    void endlessLineIsCutOff()
+    {
+        FeedServer server(m_cert, m_key);
+        QVERIFY(server.listen());
+        TlsFeed feed;
+        feed.setPort(server.port());
+        feed.setTimingForTests(kFast);
+        authenticate(feed, server);
+        QSignalSpy connected(&feed, &TlsFeed::connectedChanged);
+        server.send(QByteArray(TlsFeed::kMaxLine + 4096, 'x'));
+        QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 1, 10000);
+        QCOMPARE(connected.first(), QVariantList({false, QStringLiteral("The device sent a line too long to be a live message.")}));
+        // It tries again, as after any drop.
+        QTRY_COMPARE_WITH_TIMEOUT(server.connections.size(), 2, 10000);
     }
 
     void delayIsCapped()

@@ -393,6 +393,28 @@ private Q_SLOTS:
         QCOMPARE(after.code, QStringLiteral("disconnected"));
     }
 
+    void unplugDropsTheRelayedConnections()
+    {
+        QTcpServer cloud;
+        QVERIFY(cloud.listen(QHostAddress::LocalHost));
+        Fixture f(quiet({QStringLiteral("--tunnel"), QStringLiteral("127.0.0.1:%1").arg(cloud.serverPort()),
+                         QStringLiteral("--echo-stream")}));
+        QVERIFY(f.openAndWait());
+        QVERIFY(f.sim.command(QStringLiteral("tunnel 10")));
+        QTRY_VERIFY(cloud.hasPendingConnections());
+        QPointer<QTcpSocket> peer = cloud.nextPendingConnection();
+        QVERIFY(f.sim.command(QStringLiteral("open 1 echo")));
+        QVERIFY(!f.sim.waitFor(QStringLiteral("STREAM 1 opened")).isEmpty());
+        QTRY_VERIFY(f.link.cloudRelay()->isConnected());
+
+        QVERIFY(f.sim.command(QStringLiteral("unplug")));
+        QTRY_COMPARE(f.closed.count(), 1);
+        // Gone with the device, not left for whoever closes the link later.
+        QVERIFY(!f.link.cloudRelay()->isConnected());
+        QCOMPARE(f.link.streamRelay()->streamCount(), 0);
+        QTRY_VERIFY(peer->state() != QAbstractSocket::ConnectedState);
+    }
+
     void tunnelBytesReachTheCloudAndComeBack()
     {
         Fixture f(quiet({QStringLiteral("--cloud-echo")}));
