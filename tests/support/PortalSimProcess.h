@@ -2,6 +2,8 @@
 // Runs tools/portalsim as a child process on a free 127.0.0.1 port and steers it through
 // its control endpoints. Header-only: each test executable that needs it includes it.
 
+#include "support/SimProcess.h"
+
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -9,39 +11,20 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QProcess>
 #include <QTimer>
 
 namespace corvane::test {
 
 class PortalSimProcess {
 public:
-    ~PortalSimProcess() { stop(); }
-
     // Starts the simulator and waits for the URL it prints; empty on failure.
     QString start(const QStringList &arguments = {})
     {
-        m_process.setProgram(QStringLiteral(CORVANE_PORTAL_SIM));
-        m_process.setArguments(arguments);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start();
-        if (!m_process.waitForStarted(5000))
-            return {};
-        while (!m_process.canReadLine()) {
-            if (!m_process.waitForReadyRead(5000))
-                return {};
-        }
-        m_url = QString::fromUtf8(m_process.readLine()).trimmed();
+        m_url = m_sim.start(QStringLiteral(CORVANE_PORTAL_SIM), arguments, 5000);
         return m_url;
     }
 
-    void stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    void stop() { m_sim.stop(); }
 
     QString url() const { return m_url; }
 
@@ -69,7 +52,7 @@ private:
         return answer;
     }
 
-    QProcess m_process;
+    SimProcess m_sim;
     QString m_url;
 };
 

@@ -4,6 +4,7 @@
 #include "support/PortalSimProcess.h"
 #include "support/TestNetwork.h"
 #include "support/TestSettings.h"
+#include "support/WidgetLookup.h"
 #include "ui/Dock.h"
 #include "ui/SetupDialog.h"
 
@@ -21,38 +22,14 @@
 #include <QTest>
 
 using namespace corvane;
+using corvane::test::byText;
+using corvane::test::byPlaceholder;
+using corvane::test::groupTitled;
 using corvane::test::PortalSimProcess;
 
 namespace {
 
 QString key(const char *name) { return QString::fromLatin1(name); }
-
-template <typename T> T *byText(QWidget *root, const QString &text)
-{
-    for (T *widget : root->findChildren<T *>()) {
-        if (widget->text() == text)
-            return widget;
-    }
-    return nullptr;
-}
-
-QGroupBox *groupTitled(QWidget *root, const QString &title)
-{
-    for (QGroupBox *box : root->findChildren<QGroupBox *>()) {
-        if (box->title() == title)
-            return box;
-    }
-    return nullptr;
-}
-
-QLineEdit *byPlaceholder(QWidget *root, const QString &text)
-{
-    for (QLineEdit *field : root->findChildren<QLineEdit *>()) {
-        if (field->placeholderText() == text)
-            return field;
-    }
-    return nullptr;
-}
 
 } // namespace
 

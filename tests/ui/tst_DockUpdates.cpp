@@ -3,6 +3,7 @@
 #include "app/App.h"
 #include "support/PluginHome.h"
 #include "support/UpdateSimProcess.h"
+#include "support/WidgetLookup.h"
 #include "ui/Dock.h"
 #include "update/PluginUpdater.h"
 
@@ -13,6 +14,7 @@
 #include <QTest>
 
 using namespace corvane;
+using corvane::test::byText;
 using corvane::test::PluginHome;
 using corvane::test::UpdateSimProcess;
 
@@ -31,14 +33,6 @@ struct View {
     bool checkEnabled;
 };
 
-QPushButton *button(QWidget *root, const QString &text)
-{
-    for (QPushButton *b : root->findChildren<QPushButton *>())
-        if (b->text() == text)
-            return b;
-    return nullptr;
-}
-
 View viewOf(Dock &dock, const PluginUpdater &updater)
 {
     auto *banner = dock.findChild<QFrame *>(QStringLiteral("corvaneUpdateBanner"));
@@ -47,7 +41,7 @@ View viewOf(Dock &dock, const PluginUpdater &updater)
     const QList<QPushButton *> buttons = banner->findChildren<QPushButton *>();
     return {updater.state(),        banner->isVisibleTo(&dock),   labels.at(0)->text(),
             progress->isVisibleTo(&dock), progress->maximum(),   buttons.at(0)->isVisibleTo(&dock),
-            buttons.at(0)->text(),  buttons.at(1)->isVisibleTo(&dock), button(&dock, QStringLiteral("Check for updates"))->isEnabled()};
+            buttons.at(0)->text(),  buttons.at(1)->isVisibleTo(&dock), byText<QPushButton>(&dock, QStringLiteral("Check for updates"))->isEnabled()};
 }
 
 } // namespace
@@ -93,7 +87,7 @@ private Q_SLOTS:
         PluginUpdater &updater = app.updater();
         QVERIFY(!dock.findChild<QFrame *>(QStringLiteral("corvaneUpdateBanner"))->isVisible());
 
-        button(&dock, QStringLiteral("Check for updates"))->click();
+        byText<QPushButton>(&dock, QStringLiteral("Check for updates"))->click();
         const View checking = viewOf(dock, updater);
         QCOMPARE(checking.state, PluginUpdater::Checking);
         QVERIFY(!checking.banner && !checking.checkEnabled);
@@ -105,7 +99,7 @@ private Q_SLOTS:
         QVERIFY(available->updateNow && !available->downloadPage && available->checkEnabled);
         QCOMPARE(available->updateNowText, QStringLiteral("Update now"));
 
-        button(&dock, QStringLiteral("Update now"))->click();
+        byText<QPushButton>(&dock, QStringLiteral("Update now"))->click();
         views = follow(dock, updater, PluginUpdater::Installed);
         const View *downloading = find(views, PluginUpdater::Downloading);
         QVERIFY(downloading);

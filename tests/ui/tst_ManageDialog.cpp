@@ -1,6 +1,7 @@
 // Cloud-side management of one device against the portal simulator.
 #include "cloud/PortalClient.h"
 #include "support/PortalSimProcess.h"
+#include "support/WidgetLookup.h"
 #include "ui/ManageDialog.h"
 #include "ui/Prompter.h"
 
@@ -13,17 +14,10 @@
 #include <QTest>
 
 using namespace corvane;
+using corvane::test::byText;
 using corvane::test::PortalSimProcess;
 
 namespace {
-
-QPushButton *button(QWidget *root, const QString &text)
-{
-    for (QPushButton *b : root->findChildren<QPushButton *>())
-        if (b->text() == text)
-            return b;
-    return nullptr;
-}
 
 QString statusText(QWidget *root)
 {
@@ -81,13 +75,13 @@ private Q_SLOTS:
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Manage CV-1001"));
         const QStringList actions{QStringLiteral("Check device status"), QStringLiteral("Check for update"),
                                   QStringLiteral("Restart device"), QStringLiteral("Change scoreboard")};
-        button(&dialog, actions.first())->click();
+        byText<QPushButton>(&dialog, actions.first())->click();
         QCOMPARE(statusText(&dialog), QStringLiteral("Asking the device…"));
         for (const QString &action : actions)
-            QVERIFY2(!button(&dialog, action)->isEnabled(), qPrintable(action));
+            QVERIFY2(!byText<QPushButton>(&dialog, action)->isEnabled(), qPrintable(action));
         QTRY_COMPARE_WITH_TIMEOUT(statusText(&dialog), QStringLiteral("Status received."), 10000);
         for (const QString &action : actions)
-            QVERIFY(button(&dialog, action)->isEnabled());
+            QVERIFY(byText<QPushButton>(&dialog, action)->isEnabled());
         QCOMPARE(dialog.findChild<QPlainTextEdit *>()->toPlainText(),
                  QStringLiteral("device_id: CV-1001\nfirmware_version: 2.3.1\nuptime_s: 5400\nwifi_sta_ip: 192.0.2.40"));
         QCOMPARE(lastBodyTo(QStringLiteral("/devices/CV-1001/cmd/get_status")),
@@ -99,21 +93,21 @@ private Q_SLOTS:
         ManageDialog dialog(&m_portal, QStringLiteral("CV-1002")); // offline on the account
         m_confirmations.clear();
         m_confirm = false;
-        button(&dialog, QStringLiteral("Restart device"))->click();
+        byText<QPushButton>(&dialog, QStringLiteral("Restart device"))->click();
         QCOMPARE(m_confirmations,
                  QStringList(QStringLiteral("Restart device|Restart CV-1002 now? Live scores pause for about a minute.")));
         QVERIFY(m_sim.requests().last().toObject().value(QStringLiteral("target")).toString() != QLatin1String("/devices/CV-1002/cmd/reboot"));
 
         m_confirm = true;
-        button(&dialog, QStringLiteral("Restart device"))->click();
+        byText<QPushButton>(&dialog, QStringLiteral("Restart device"))->click();
         QTRY_COMPARE_WITH_TIMEOUT(statusText(&dialog), QStringLiteral("The device is offline; it will restart when it reconnects."), 10000);
     }
 
     void failureShowsThePortalsMessageInRed()
     {
         ManageDialog dialog(&m_portal, QStringLiteral("CV-1004")); // its gateway does not answer
-        button(&dialog, QStringLiteral("Check for update"))->click();
-        QTRY_VERIFY_WITH_TIMEOUT(button(&dialog, QStringLiteral("Check for update"))->isEnabled(), 10000);
+        byText<QPushButton>(&dialog, QStringLiteral("Check for update"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(byText<QPushButton>(&dialog, QStringLiteral("Check for update"))->isEnabled(), 10000);
         QLabel *status = nullptr;
         for (QLabel *label : dialog.findChildren<QLabel *>())
             if (label->styleSheet() == QLatin1String("color: #d9534f;"))
@@ -133,7 +127,7 @@ private Q_SLOTS:
         maker->setCurrentIndex(maker->findData(QStringLiteral("daktronics")));
         QCOMPARE(boxes.at(2)->count(), 8);
 
-        button(&dialog, QStringLiteral("Change scoreboard"))->click();
+        byText<QPushButton>(&dialog, QStringLiteral("Change scoreboard"))->click();
         QTRY_COMPARE_WITH_TIMEOUT(statusText(&dialog), QStringLiteral("The device accepted the new scoreboard."), 10000);
         const QJsonObject config = lastBodyTo(QStringLiteral("/devices/CV-1001/config")).value(QStringLiteral("config")).toObject();
         QCOMPARE(config.value(QStringLiteral("manufacturer")).toString(), QStringLiteral("daktronics"));

@@ -6,6 +6,7 @@
 #include "support/DevSimProcess.h"
 #include "support/PortalSimProcess.h"
 #include "support/TestSettings.h"
+#include "support/WidgetLookup.h"
 #include "ui/SetupDialog.h"
 
 #include <QDir>
@@ -26,29 +27,13 @@
 #include <memory>
 
 using namespace corvane;
+using corvane::test::byText;
+using corvane::test::byPlaceholder;
 using corvane::test::PortalSimProcess;
 
 namespace {
 
 QString key(const char *name) { return QString::fromLatin1(name); }
-
-template <typename T> T *byText(QWidget *root, const QString &text)
-{
-    for (T *widget : root->findChildren<T *>()) {
-        if (widget->text() == text)
-            return widget;
-    }
-    return nullptr;
-}
-
-QLineEdit *byPlaceholder(QWidget *root, const QString &text)
-{
-    for (QLineEdit *field : root->findChildren<QLineEdit *>()) {
-        if (field->placeholderText() == text)
-            return field;
-    }
-    return nullptr;
-}
 
 // The group whose explanation reads `text`.
 QGroupBox *groupSaying(QWidget *root, const QString &text)
