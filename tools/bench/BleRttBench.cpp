@@ -4,6 +4,7 @@
 // figures; never fails on them.
 
 #include "Figures.h"
+#include "RpcCalls.h"
 #include "device/ble/BleBridge.h"
 #include "device/ble/BleLink.h"
 #include "device/rpc/RpcClient.h"
@@ -21,32 +22,9 @@
 
 using namespace corvane;
 using bench::summarize;
+using bench::timeCalls;
 
 namespace {
-
-// Calls `method` `count` times back to back; the time of each call, or empty on failure.
-std::vector<double> measure(RpcClient &client, const QString &method, const QJsonObject &params, int count)
-{
-    std::vector<double> times;
-    for (int i = 0; i < count; ++i) {
-        QEventLoop loop;
-        bool ok = false;
-        QElapsedTimer clock;
-        clock.start();
-        client.call(method, params, [&](const RpcResult &result) {
-            ok = result.ok;
-            loop.quit();
-        });
-        if (client.pendingCount() > 0)
-            loop.exec();
-        if (!ok) {
-            std::fprintf(stderr, "call %d of %s failed\n", i, qPrintable(method));
-            return {};
-        }
-        times.push_back(double(clock.nsecsElapsed()) / 1e6);
-    }
-    return times;
-}
 
 bool waitOpened(DeviceLink &link)
 {
@@ -65,10 +43,10 @@ bool waitOpened(DeviceLink &link)
 bool run(const char *label, DeviceLink &link, int calls, int bigCalls)
 {
     RpcClient client(link.rpcTransport());
-    measure(client, QStringLiteral("login"), {{QStringLiteral("password"), QStringLiteral("mapleguard")}}, 1);
-    measure(client, QStringLiteral("getStatus"), {}, 10); // warm-up
-    const std::vector<double> small = measure(client, QStringLiteral("getStatus"), {}, calls);
-    const std::vector<double> big = measure(client, QStringLiteral("bigResult"), {{QStringLiteral("size"), 4096}}, bigCalls);
+    timeCalls(client, QStringLiteral("login"), {{QStringLiteral("password"), QStringLiteral("mapleguard")}}, 1);
+    timeCalls(client, QStringLiteral("getStatus"), {}, 10); // warm-up
+    const std::vector<double> small = timeCalls(client, QStringLiteral("getStatus"), {}, calls);
+    const std::vector<double> big = timeCalls(client, QStringLiteral("bigResult"), {{QStringLiteral("size"), 4096}}, bigCalls);
     if (small.empty() || big.empty())
         return false;
     for (const auto &[what, times] : {std::make_pair("getStatus", small), std::make_pair("bigResult 4 kB", big)}) {

@@ -3,6 +3,7 @@
 // DeviceSession's status polls on that link. Prints figures; never fails on them.
 
 #include "Figures.h"
+#include "RpcCalls.h"
 #include "device/DeviceSession.h"
 #include "device/lan/HttpLink.h"
 #include "device/rpc/RpcClient.h"
@@ -22,35 +23,11 @@
 using namespace corvane;
 using bench::Figures;
 using bench::summarize;
+using bench::timeCalls;
 
 namespace {
 
 const QString Password = QStringLiteral("bench-admin-1");
-
-// Calls `method` `count` times back to back; the time of each call, or empty on failure.
-std::vector<double> measure(RpcClient &client, const QString &method, const QJsonObject &params, int count)
-{
-    std::vector<double> times;
-    for (int i = 0; i < count; ++i) {
-        QEventLoop loop;
-        RpcResult outcome;
-        QElapsedTimer clock;
-        clock.start();
-        client.call(method, params, [&](const RpcResult &result) {
-            outcome = result;
-            loop.quit();
-        });
-        if (client.pendingCount() > 0)
-            loop.exec();
-        if (!outcome.ok) {
-            std::fprintf(stderr, "call %d of %s failed: %s %s\n", i, qPrintable(method), qPrintable(outcome.code),
-                         qPrintable(outcome.message));
-            return {};
-        }
-        times.push_back(double(clock.nsecsElapsed()) / 1e6);
-    }
-    return times;
-}
 
 void print(const char *label, int calls, const Figures &f)
 {
@@ -117,11 +94,11 @@ int main(int argc, char **argv)
         const double openMs = double(openClock.nsecsElapsed()) / 1e6;
 
         RpcClient client(link.rpcTransport());
-        const std::vector<double> login = measure(client, QStringLiteral("login"), {{QStringLiteral("password"), Password}}, 1);
-        measure(client, QStringLiteral("getState"), {}, 20); // warm-up
-        const std::vector<double> gets = measure(client, QStringLiteral("getState"), {}, n);
-        const std::vector<double> posts = measure(client, QStringLiteral("setSettings"), {{QStringLiteral("wireless_channel"), 3}}, n);
-        const std::vector<double> forms = measure(
+        const std::vector<double> login = timeCalls(client, QStringLiteral("login"), {{QStringLiteral("password"), Password}}, 1);
+        timeCalls(client, QStringLiteral("getState"), {}, 20); // warm-up
+        const std::vector<double> gets = timeCalls(client, QStringLiteral("getState"), {}, n);
+        const std::vector<double> posts = timeCalls(client, QStringLiteral("setSettings"), {{QStringLiteral("wireless_channel"), 3}}, n);
+        const std::vector<double> forms = timeCalls(
             client, QStringLiteral("configureWifi"), {{QStringLiteral("ssid"), QStringLiteral("Bench Net")}, {QStringLiteral("pass"), QStringLiteral("bench pass 1")}}, n);
         if (login.empty() || gets.empty() || posts.empty() || forms.empty())
             return 1;

@@ -2,6 +2,7 @@
 // terminal to corvane-devsim. Prints figures; never fails on them.
 
 #include "Figures.h"
+#include "RpcCalls.h"
 #include "device/rpc/RpcClient.h"
 #include "device/usb/UsbLink.h"
 
@@ -19,32 +20,9 @@
 using namespace corvane;
 using bench::Figures;
 using bench::summarize;
+using bench::timeCalls;
 
 namespace {
-
-// Calls `method` `count` times back to back; the time of each call, or empty on failure.
-std::vector<double> measure(RpcClient &client, const QString &method, const QJsonObject &params, int count)
-{
-    std::vector<double> times;
-    for (int i = 0; i < count; ++i) {
-        QEventLoop loop;
-        bool ok = false;
-        QElapsedTimer clock;
-        clock.start();
-        client.call(method, params, [&](const RpcResult &result) {
-            ok = result.ok;
-            loop.quit();
-        });
-        if (client.pendingCount() > 0)
-            loop.exec();
-        if (!ok) {
-            std::fprintf(stderr, "call %d of %s failed\n", i, qPrintable(method));
-            return {};
-        }
-        times.push_back(double(clock.nsecsElapsed()) / 1e6);
-    }
-    return times;
-}
 
 void print(const char *label, int calls, const Figures &f)
 {
@@ -96,12 +74,12 @@ int main(int argc, char **argv)
 
     RpcClient client(link.rpcTransport());
     // The device answers admin methods only after a sign-in (factory password here).
-    measure(client, QStringLiteral("login"), {{QStringLiteral("password"), QStringLiteral("mapleguard")}}, 1);
-    measure(client, QStringLiteral("getStatus"), {}, 20); // warm-up
+    timeCalls(client, QStringLiteral("login"), {{QStringLiteral("password"), QStringLiteral("mapleguard")}}, 1);
+    timeCalls(client, QStringLiteral("getStatus"), {}, 20); // warm-up
     const int n = parser.value(calls).toInt();
-    const std::vector<double> small = measure(client, QStringLiteral("getStatus"), {}, n);
+    const std::vector<double> small = timeCalls(client, QStringLiteral("getStatus"), {}, n);
     const int nb = parser.value(bigCalls).toInt();
-    const std::vector<double> big = measure(client, QStringLiteral("bigResult"), {{QStringLiteral("size"), 30000}}, nb);
+    const std::vector<double> big = timeCalls(client, QStringLiteral("bigResult"), {{QStringLiteral("size"), 30000}}, nb);
     if (small.empty() || (nb > 0 && big.empty()))
         return 1;
     print("getStatus (one frame each)", n, summarize(small));
