@@ -17,6 +17,8 @@ CORVANE_PACKAGES=(
   xvfb xauth imagemagick procps iproute2
   clang libclang-rt-dev llvm openssl gdb
   libarchive-tools
+  dbus at-spi2-core python3 python3-pyatspi qt6-svg-plugins
+  dpkg-dev
 )
 
 say() { printf '==> %s\n' "$*"; }
