@@ -65,9 +65,10 @@ void Module::addDock()
     if (g_dock || !App::instance() || !qobject_cast<QApplication *>(QCoreApplication::instance()))
         return;
     auto *dock = new Dock(App::instance());
-    if (obs_frontend_add_dock_by_id(kDockId, "Corvane", dock))
+    if (obs_frontend_add_dock_by_id(kDockId, "Corvane", dock)) {
         g_dock = dock;
-    else
+        CORVANE_LOG_INFO("dock \"Corvane\" added to the Docks menu");
+    } else
         delete dock; // no OBS front end (libobs-level tests)
 }
 
