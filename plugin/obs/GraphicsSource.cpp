@@ -175,7 +175,8 @@ obs_properties_t *graphics_source_get_properties(void *data)
     obs_data_release(settings);
     obs_property_set_modified_callback(list, graphics_source_output_selected);
 
-    obs_properties_add_button(props, "refresh", Module::text("GraphicsRefresh"), graphics_source_refresh);
+    // The variant with private data: OBS 32 deprecates the one without.
+    obs_properties_add_button2(props, "refresh", Module::text("GraphicsRefresh"), graphics_source_refresh, gs);
 
     if (App::instance()) {
         obs_properties_add_text(props, "status", statusText().toUtf8().constData(), OBS_TEXT_INFO);

@@ -16,13 +16,13 @@ CORVANE_PACKAGES=(
   g++ cmake ninja-build pkg-config file ccache
   qt6-base-dev qt6-serialport-dev qt6-connectivity-dev
   libobs-dev obs-studio obs-plugins
-  xvfb xauth imagemagick procps iproute2 openssl
+  xvfb xauth imagemagick procps iproute2 openssl gdb
   libarchive-tools
   dbus at-spi2-core python3 python3-pyatspi qt6-svg-plugins
   dpkg-dev
 )
-# The fuzz preset and the debugger are used in the Debian 13 root only.
-CORVANE_PACKAGES_TRIXIE=(clang libclang-rt-dev llvm gdb)
+# The fuzz preset is built in the Debian 13 root only.
+CORVANE_PACKAGES_TRIXIE=(clang libclang-rt-dev llvm)
 
 # The two build roots, by name: Debian 13 with OBS 30.2 on Qt 6.8, and Debian unstable with
 # OBS 32 on Qt 6.11 (the shipping target). CORVANE_ROOT_NAME picks one (default trixie).

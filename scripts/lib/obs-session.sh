@@ -23,7 +23,10 @@ obs_session_prepare_home() {
   local settings="$home/.config/obs-studio/plugin_config/corvane-obs/settings.json"
   mkdir -p "$home/.config/obs-studio/plugins" "$(dirname "$settings")"
   [ -f "$settings" ] || printf '{ "portal_url": "%s" }\n' "$OBS_SESSION_OFFLINE_PORTAL" >"$settings"
-  cat >"$home/.config/obs-studio/global.ini" <<'INI'
+  # Written once: OBS adds to it (OBS 32 records there that it has moved the user's settings
+  # to user.ini), and a restart must find what OBS left, as a user's would.
+  if [ ! -f "$home/.config/obs-studio/global.ini" ]; then
+    cat >"$home/.config/obs-studio/global.ini" <<'INI'
 [General]
 FirstRun=true
 EnableAutoUpdates=false
@@ -31,8 +34,9 @@ LastVersion=503447555
 [BasicWindow]
 ShowTransitions=true
 INI
-  # Extra sections a caller wants in global.ini (such as [OBSWebSocket]).
-  [ -z "${OBS_SESSION_GLOBAL_INI_EXTRA:-}" ] || printf '%s\n' "$OBS_SESSION_GLOBAL_INI_EXTRA" >>"$home/.config/obs-studio/global.ini"
+    # Extra sections a caller wants in global.ini (such as [OBSWebSocket]).
+    [ -z "${OBS_SESSION_GLOBAL_INI_EXTRA:-}" ] || printf '%s\n' "$OBS_SESSION_GLOBAL_INI_EXTRA" >>"$home/.config/obs-studio/global.ini"
+  fi
   # OBS_SESSION_NO_PLUGIN=1 runs OBS without the plugin, for comparisons.
   [ "${OBS_SESSION_NO_PLUGIN:-}" = 1 ] && return 0
   cmake --install "$build" --prefix "$home/.config/obs-studio/plugins" >/dev/null ||

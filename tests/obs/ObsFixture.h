@@ -27,7 +27,10 @@ public:
             return QStringLiteral("no temporary folder");
         if (!obs_startup("en-US", m_config.filePath(QStringLiteral("modules")).toUtf8().constData(), nullptr))
             return QStringLiteral("obs_startup failed");
+#if LIBOBS_API_MAJOR_VER < 31
+        // Newer libobs finds its own data (effects) beside its install; older needs telling.
         obs_add_data_path("/usr/share/obs/libobs/");
+#endif
 
         obs_video_info video = {};
         video.graphics_module = "libobs-opengl";

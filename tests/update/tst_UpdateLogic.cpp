@@ -46,8 +46,7 @@ QMap<QString, QByteArray> filesOf(const QString &root)
     while (it.hasNext()) {
         const QString path = it.next();
         QFile file(path);
-        file.open(QIODevice::ReadOnly);
-        files.insert(QDir(root).relativeFilePath(path), file.readAll());
+        files.insert(QDir(root).relativeFilePath(path), file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
     }
     return files;
 }
