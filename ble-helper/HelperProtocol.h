@@ -55,7 +55,8 @@ std::uint64_t parseDeviceAddress(std::string_view id);
 bool advertisementMatches(std::string_view localName, const std::vector<std::string> &serviceUuids);
 
 std::string encodeBase64(std::string_view bytes);
-// Standard Base64 with padding; false on any other text.
+// Standard Base64 with padding, exactly as encodeBase64 writes it (unused bits zero); false
+// on any other text.
 bool decodeBase64(std::string_view text, std::string *bytes);
 
 // The device's GATT profile.

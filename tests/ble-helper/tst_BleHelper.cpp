@@ -206,7 +206,8 @@ private Q_SLOTS:
         QVERIFY(air.sim.command(QStringLiteral("ble-deny write")));
         QCOMPARE(air.write("{}"), errorReply(9, "not_paired", Refused));
         QVERIFY(air.sim.command(QStringLiteral("ble-deny off")));
-        QCOMPARE(air.helper->request("{\"op\":\"write\",\"reqId\":9,\"b64\":\"not base64!\"}"), errorReply(9, "ble_error", "The data to write is not valid Base64."));
+        // "{}" is "e30="; the same bytes spelled with a non-zero unused bit are refused.
+        QCOMPARE(air.helper->request("{\"op\":\"write\",\"reqId\":9,\"b64\":\"e31=\"}"), errorReply(9, "ble_error", "The data to write is not valid Base64."));
 
         // Link loss is an event; the connection stays, and the next write fails.
         QVERIFY(air.sim.command(QStringLiteral("ble-drop")));
