@@ -168,11 +168,12 @@ ensure_build_root() {
   install_into_root "$CORVANE_ROOT" "$CORVANE_ROOT_LABEL" "${CORVANE_ROOT_PACKAGES[@]}"
 }
 
-# Creates the clean root of the chosen distribution: OBS with what it depends on, nothing more.
+# Creates the clean root of the chosen distribution: OBS with what it depends on and the
+# OpenGL driver every desktop has (Debian unstable's OBS no longer pulls one in), nothing more.
 ensure_clean_root() {
   bootstrap_root "$CORVANE_SUITE" "$CORVANE_CLEAN_ROOT" "clean $CORVANE_ROOT_LABEL"
   mkdir -p "$CORVANE_CLEAN_ROOT$CORVANE_MOUNT"
-  install_into_root "$CORVANE_CLEAN_ROOT" "clean $CORVANE_ROOT_LABEL" obs-studio
+  install_into_root "$CORVANE_CLEAN_ROOT" "clean $CORVANE_ROOT_LABEL" obs-studio libgl1-mesa-dri
 }
 
 # Runs a command inside $CORVANE_ROOT with the checkout mounted at $CORVANE_MOUNT, in the
