@@ -169,11 +169,12 @@ ensure_build_root() {
 }
 
 # Creates the clean root of the chosen distribution: OBS with what it depends on and the
-# OpenGL driver every desktop has (Debian unstable's OBS no longer pulls one in), nothing more.
+# OpenGL library and driver every desktop has (Debian unstable's OBS loads libGL.so.1 without
+# depending on it), nothing more.
 ensure_clean_root() {
   bootstrap_root "$CORVANE_SUITE" "$CORVANE_CLEAN_ROOT" "clean $CORVANE_ROOT_LABEL"
   mkdir -p "$CORVANE_CLEAN_ROOT$CORVANE_MOUNT"
-  install_into_root "$CORVANE_CLEAN_ROOT" "clean $CORVANE_ROOT_LABEL" obs-studio libgl1-mesa-dri
+  install_into_root "$CORVANE_CLEAN_ROOT" "clean $CORVANE_ROOT_LABEL" obs-studio libgl1 libgl1-mesa-dri
 }
 
 # Runs a command inside $CORVANE_ROOT with the checkout mounted at $CORVANE_MOUNT, in the
