@@ -10,6 +10,7 @@
 #include <obs.h>
 
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTest>
 
@@ -129,9 +130,19 @@ private Q_SLOTS:
         obs_scene_t *scene = obs_scene_create_private("graphics scene");
         obs_scene_add(scene, source);
         obs_source_t *sceneSource = obs_scene_get_source(scene);
+        int views = 0;
+        // Also when a check fails: OBS must not shut down with the scene still shown.
+        const auto cleanup = qScopeGuard([&] {
+            obs_set_output_source(0, nullptr);
+            for (; views > 0; --views)
+                obs_source_dec_showing(sceneSource);
+            obs_scene_release(scene);
+            obs_source_release(source);
+        });
 
         // In a view only (a preview, a projector): shown, not active.
         obs_source_inc_showing(sceneSource);
+        ++views;
         QTRY_VERIFY(obs_source_showing(child));
         QVERIFY(!obs_source_active(child));
         // On the program output as well: active too; off it again: shown only.
@@ -141,10 +152,8 @@ private Q_SLOTS:
         QTRY_VERIFY(!obs_source_active(child));
         QVERIFY(obs_source_showing(child));
         obs_source_dec_showing(sceneSource);
+        --views;
         QTRY_VERIFY(!obs_source_showing(child));
-
-        obs_scene_release(scene);
-        obs_source_release(source);
     }
 
     void propertiesAndRefreshFromOtherThreads()
