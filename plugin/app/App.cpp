@@ -335,8 +335,8 @@ void App::publishOutputs()
 void App::onSignedInChanged(bool signedIn)
 {
     ++m_signInEpoch;
-    publishOutputs();
     if (signedIn) {
+        publishOutputs();
         const QPointer<App> self(this);
         refreshDevices([self](bool ok, const QString &) {
             if (ok && self)

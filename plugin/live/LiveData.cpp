@@ -84,9 +84,9 @@ bool LiveData::apply(const QJsonObject &message)
     bool startsRun = false;
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        if (sport.size() > MaxValueLength)
+        if (sport.size() > MaxValueLength) {
             ++dropped;
-        else if (!sport.isEmpty() && sport != m_sport) {
+        } else if (!sport.isEmpty() && sport != m_sport) {
             m_sport = sport;
             changedAny = true;
         }

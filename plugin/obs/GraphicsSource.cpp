@@ -41,16 +41,15 @@ int sizeIn(long long value, int fallback)
     return value < kMinSize ? fallback : static_cast<int>(std::min<long long>(value, kMaxSize));
 }
 
-// OBS and obs-websocket call the property callbacks from threads of their own; what does
-// not run on the user-interface thread is named in OBS's log when it runs verbose.
-bool onUiThread(const char *what)
+// OBS and obs-websocket call the property callbacks from threads of their own; a call off
+// the user-interface thread is named in OBS's log when OBS runs verbose.
+void noteThread(const char *what)
 {
     App *app = App::instance();
     if (!app || QThread::currentThread() == app->thread())
-        return true;
+        return;
     CORVANE_LOG_DEBUG("graphics %s on thread \"%s\", not the user-interface thread", what,
                       qUtf8Printable(QThread::currentThread()->objectName()));
-    return false;
 }
 
 QString statusText(const OutputsView &view)
@@ -134,7 +133,7 @@ bool graphics_source_refresh(obs_properties_t *, obs_property_t *, void *data)
     App *app = App::instance();
     if (!gs || !app)
         return false;
-    onUiThread("refresh pressed");
+    noteThread("refresh pressed");
     const std::shared_ptr<obs_weak_source_t> weak(obs_source_get_weak_source(gs->source), obs_weak_source_release);
     const std::shared_ptr<GraphicsSource::Refresh> refresh = gs->refresh;
     app->post([app, weak, refresh] {
@@ -200,7 +199,7 @@ uint32_t graphics_source_get_height(void *data)
 obs_properties_t *graphics_source_get_properties(void *data)
 {
     auto *gs = static_cast<GraphicsSource *>(data);
-    onUiThread("properties asked for");
+    noteThread("properties asked for");
     App *app = App::instance();
     const std::shared_ptr<const OutputsView> view = app ? app->outputsView() : nullptr;
     obs_properties_t *props = obs_properties_create();

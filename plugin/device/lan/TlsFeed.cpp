@@ -89,7 +89,8 @@ void TlsFeed::connectNow()
 void TlsFeed::onEncrypted()
 {
     // Exactly as the device documents it, "type" first: a device may read the line by its start.
-    const OrderedJson auth = OrderedJson().add(QStringLiteral("type"), QStringLiteral("auth")).add(QStringLiteral("token"), m_token);
+    const OrderedJson auth =
+        OrderedJson().add(QStringLiteral("type"), QStringLiteral("auth")).add(QStringLiteral("token"), m_token);
     m_socket->write(auth.toJson() + "\r\n");
 }
 
