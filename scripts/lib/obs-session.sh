@@ -3,6 +3,7 @@
 #
 #   obs_session_display WORKDIR          make sure there is an X display (a private Xvfb)
 #   obs_session_accessibility            start the accessibility bus, to drive OBS's widgets
+#   obs_session_enable_websocket HOME PORT  let OBS's obs-websocket serve on PORT, no password
 #   obs_session_start WORKDIR BUILDDIR   prepare WORKDIR/home, install the plugin, start OBS
 #   obs_session_wait_log TEXT SECONDS     wait until OBS's log holds TEXT
 #   obs_session_screenshot FILE           save the screen as PNG
@@ -84,6 +85,22 @@ obs_session_store_portal_session() {
   mkdir -p "$dir"
   expires=$(date -u -d '+1 day' '+%a, %d-%b-%Y %H:%M:%S GMT')
   printf '["corvane_session=%s; expires=%s; domain=127.0.0.1; path=/"]\n' "$cookie" "$expires" >"$dir/session.json"
+}
+
+# Enables obs-websocket on PORT without authentication for the session in HOME: in its
+# plugin configuration and in global.ini (OBS 30 may read either) and on OBS's command line.
+obs_session_enable_websocket() {
+  local home=$1 port=$2
+  mkdir -p "$home/.config/obs-studio/plugin_config/obs-websocket"
+  printf '{ "server_enabled": true, "server_port": %d, "auth_required": false, "first_load": false, "alerts_enabled": false }\n' \
+    "$port" >"$home/.config/obs-studio/plugin_config/obs-websocket/config.json"
+  OBS_SESSION_GLOBAL_INI_EXTRA="[OBSWebSocket]
+ServerEnabled=true
+ServerPort=$port
+AuthRequired=false
+FirstLoad=false
+AlertsEnabled=false"
+  OBS_SESSION_ARGS="${OBS_SESSION_ARGS:-} --websocket_port $port"
 }
 
 # The caller's display when set, otherwise a private Xvfb that obs_session_stop ends.

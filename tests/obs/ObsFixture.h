@@ -20,8 +20,9 @@ namespace corvane::test {
 
 class ObsFixture {
 public:
-    // Empty when everything started, else what failed.
-    QString start()
+    // Empty when everything started, else what failed. `pluginSettings` go into the
+    // plugin's settings.json (the portal always points somewhere local).
+    QString start(const QJsonObject &pluginSettings = {})
     {
         if (!m_config.isValid())
             return QStringLiteral("no temporary folder");
@@ -56,7 +57,7 @@ public:
         const QByteArray locale = qgetenv("CORVANE_SOURCE_DIR") + "/locale/en-US.ini";
         Module::loadLocaleFile(locale.constData());
         const QString settings = m_config.filePath(QStringLiteral("settings.json"));
-        if (!QFile::exists(settings) && !corvane::test::writeTestSettings(settings))
+        if (!QFile::exists(settings) && !corvane::test::writeTestSettings(settings, pluginSettings))
             return QStringLiteral("cannot write the test settings");
         const QString session = m_config.filePath(QStringLiteral("session.json"));
         Module::load([&] { return AppEnvironment{settings, session}; });

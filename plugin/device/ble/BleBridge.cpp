@@ -1,5 +1,7 @@
 #include "device/ble/BleBridge.h"
 
+#include "base/OrderedJson.h"
+
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QJsonArray>
@@ -129,16 +131,18 @@ void BleBridge::request(const QString &op, const QJsonObject &args, ReplyCallbac
             return;
         }
         const int reqId = m_nextReqId++;
+        // "op", then "reqId", then the op's own fields, as the helper's protocol writes them.
         QJsonObject body = args;
-        body.insert(QStringLiteral("reqId"), reqId);
         body.insert(QStringLiteral("op"), op);
+        body.insert(QStringLiteral("reqId"), reqId);
+        const QByteArray line = OrderedJson(body, {QStringLiteral("op"), QStringLiteral("reqId")}).toJson() + '\n';
         auto *timer = new QTimer(this);
         timer->setSingleShot(true);
         connect(timer, &QTimer::timeout, this, [this, reqId] { onRequestTimeout(reqId); });
         timer->start(timeoutMs);
         m_pending.insert(reqId, Pending{callback, timer});
         if (QTcpSocket *socket = m_socket.data())
-            socket->write(QJsonDocument(body).toJson(QJsonDocument::Compact) + '\n');
+            socket->write(line);
     });
 }
 

@@ -47,6 +47,8 @@ public:
     quint64 bytesFromDevice() const { return m_bytesFromDevice; }
     quint64 bytesToDevice() const { return m_bytesToDevice; }
     QString lastError() const { return m_lastError; }
+    // Bytes the relay may still send the device on stream `id` (0 for no such stream).
+    quint32 credit(quint8 id) const { return m_streams.value(id).credit; }
 
     void setSocketFactory(SocketFactory factory) { m_socketFactory = std::move(factory); }
 

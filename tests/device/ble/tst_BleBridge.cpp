@@ -219,6 +219,52 @@ private Q_SLOTS:
         QVERIFY(second.log.first().ok);
         QCOMPARE(second.log.first().result, QJsonObject());
     }
+
+    // Each request line byte for byte: "op", then "reqId", then the op's own fields, no
+    // white space; the stop line is the documented one.
+    void requestLinesAreExact()
+    {
+        struct Row {
+            const char *op;
+            QJsonObject args;
+            QByteArray line;
+        };
+        const QList<Row> rows = {
+            {"start", {}, R"({"op":"start","reqId":1})"},
+            {"scan", {{QStringLiteral("ms"), 6000}}, R"({"op":"scan","reqId":2,"ms":6000})"},
+            {"connect", {{QStringLiteral("id"), QStringLiteral("C0FFEE000029")}}, R"({"op":"connect","reqId":3,"id":"C0FFEE000029"})"},
+            {"write", {{QStringLiteral("b64"), QStringLiteral("aGk=")}}, R"({"op":"write","reqId":4,"b64":"aGk="})"},
+            {"disconnect", {}, R"({"op":"disconnect","reqId":5})"},
+        };
+        BleAir air;
+        const QString received = air.dir.filePath(QStringLiteral("received"));
+        // A helper that writes down every line it gets and answers each in turn.
+        BleBridge bridge;
+        bridge.setHelperPath(air.script(QStringLiteral("recording"), QStringLiteral(
+            "exec 3<>/dev/tcp/127.0.0.1/$2\n"
+            "printf '{\"hello\":\"%s\"}\\n' \"$4\" >&3\n"
+            "n=0\n"
+            "while IFS= read -r line <&3; do\n"
+            "  printf '%s\\n' \"$line\" >>'") + received + QStringLiteral("'\n"
+            "  n=$((n + 1))\n"
+            "  printf '{\"reqId\":%d,\"ok\":true}\\n' \"$n\" >&3\n"
+            "done\n")));
+        for (const Row &row : rows) {
+            Replies replies;
+            bridge.request(QString::fromLatin1(row.op), row.args, replies.make(), 5000);
+            QVERIFY(replies.wait());
+            QVERIFY2(replies.log.first().ok, row.op);
+        }
+        bridge.stop();
+        QByteArray expected;
+        for (const Row &row : rows)
+            expected += row.line + '\n';
+        expected += "{\"op\":\"quit\",\"reqId\":0}\n";
+        QFile file(received);
+        QVERIFY(QTest::qWaitFor([&] { return file.size() >= expected.size(); }, 5000));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), expected);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestBleBridge)

@@ -282,6 +282,68 @@ private Q_SLOTS:
         QCOMPARE(device.data(), pattern(2000));
     }
 
+    // Before its connection is up a stream holds at most 65536 bytes from the device; what
+    // would go past that is lost, and what fits after it still counts.
+    void streamPendingIsCapped()
+    {
+        Server server;
+        StreamRelay relay;
+        relay.configure(QJsonObject{{QStringLiteral("p"), QJsonObject{{QStringLiteral("host"), QStringLiteral("127.0.0.1")}, {QStringLiteral("port"), server.port()}}}});
+        relay.fromDevice(encodeStreamMessage(9, StreamOp::Open, "p"));
+        // No event loop between the calls: the connection cannot be up yet.
+        relay.fromDevice(encodeStreamMessage(9, StreamOp::Data, QByteArray(60000, 'a')));
+        relay.fromDevice(encodeStreamMessage(9, StreamOp::Data, QByteArray(6000, 'b'))); // would exceed: dropped
+        relay.fromDevice(encodeStreamMessage(9, StreamOp::Data, QByteArray(5536, 'c'))); // fits exactly
+        QVERIFY(server.accept());
+        QTRY_COMPARE(server.received.size(), qsizetype(65536));
+        QTest::qWait(50);
+        QCOMPARE(server.received, QByteArray(60000, 'a') + QByteArray(5536, 'c'));
+        QCOMPARE(relay.bytesFromDevice(), quint64(71536));
+    }
+
+    // Credit adds up to 16777216 and stays there, however large the grants.
+    void streamCreditIsCappedWithoutWrapping()
+    {
+        Server server;
+        StreamRelay relay;
+        DeviceSide device(relay);
+        relay.configure(QJsonObject{{QStringLiteral("c"), QJsonObject{{QStringLiteral("host"), QStringLiteral("127.0.0.1")}, {QStringLiteral("port"), server.port()}}}});
+        relay.fromDevice(encodeStreamMessage(4, StreamOp::Open, "c"));
+        QTcpSocket *peer = server.accept();
+        QVERIFY(peer);
+        QTRY_COMPARE(relay.openCount(), 1);
+        relay.fromDevice(streamCreditMessage(4, 16777000));
+        QCOMPARE(relay.credit(4), quint32(16777000));
+        relay.fromDevice(streamCreditMessage(4, 0xFFFFFFFF));
+        QCOMPARE(relay.credit(4), quint32(16777216));
+        relay.fromDevice(streamCreditMessage(4, 0xFFFFFFFF));
+        QCOMPARE(relay.credit(4), quint32(16777216));
+        peer->write(pattern(1000));
+        QTRY_COMPARE(device.data().size(), qsizetype(1000));
+        QCOMPARE(relay.credit(4), quint32(16777216 - 1000));
+        QCOMPARE(relay.credit(5), quint32(0)); // no such stream
+    }
+
+    // A stream the device closes goes quietly: the server's connection ends and the device
+    // gets no Close back.
+    void streamClosedByTheDeviceIsNotAnswered()
+    {
+        Server server;
+        StreamRelay relay;
+        DeviceSide device(relay);
+        relay.configure(QJsonObject{{QStringLiteral("s"), QJsonObject{{QStringLiteral("host"), QStringLiteral("127.0.0.1")}, {QStringLiteral("port"), server.port()}}}});
+        relay.fromDevice(encodeStreamMessage(5, StreamOp::Open, "s"));
+        QPointer<QTcpSocket> peer = server.accept();
+        QVERIFY(peer);
+        QTRY_COMPARE(device.ops(), QList<StreamOp>{StreamOp::Opened});
+        relay.fromDevice(encodeStreamMessage(5, StreamOp::Close));
+        QCOMPARE(relay.streamCount(), 0);
+        QCOMPARE(relay.openCount(), 0);
+        QTRY_VERIFY(!peer || peer->state() != QAbstractSocket::ConnectedState);
+        QTest::qWait(50);
+        QCOMPARE(device.ops(), QList<StreamOp>{StreamOp::Opened});
+    }
+
     void streamReopenAndDialFailure()
     {
         Server server;
