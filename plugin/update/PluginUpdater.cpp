@@ -59,9 +59,12 @@ bool answered(const QNetworkReply *reply)
 // Redirects may not leave the allowed addresses, nor fall from https to http.
 void guardRedirects(QNetworkReply *reply)
 {
-    QObject::connect(reply, &QNetworkReply::redirected, reply, [reply](const QUrl &target) {
-        const bool downgrade = reply->url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0
-            && target.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0;
+    // When Qt asks, it may already report the target as the reply's address: the scheme to
+    // keep is the one the request started with.
+    const auto isHttps = [](const QUrl &url) { return url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0; };
+    const bool startedSecure = isHttps(reply->request().url());
+    QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, startedSecure, isHttps](const QUrl &target) {
+        const bool downgrade = startedSecure && !isHttps(target);
         if (!downgrade && isAllowedUpdateUrl(target.toString()))
             Q_EMIT reply->redirectAllowed();
         else
