@@ -70,8 +70,6 @@ CommandLine parseCommandLine(int argc, const char *const *argv)
         const std::string_view arg = argv[i];
         if (arg == "--port")
             port = std::atoll(argv[i + 1]);
-        else if (arg == "--token")
-            out.token = argv[i + 1];
     }
     // A port beyond 16 bits would be cut down to some other port by the socket call.
     if (port <= 0 || port > 65535)

@@ -16,14 +16,17 @@ constexpr int kExitOk = 0;
 constexpr int kExitNoConnection = 2;
 constexpr int kExitUsage = 64;
 
+// The environment variable that carries the hello token. The plugin sets it for the helper
+// alone; a command line would show the token to every user of the computer.
+inline constexpr const char *kTokenVariable = "CORVANE_BLE_TOKEN";
+
 struct CommandLine {
     bool ok = false; // false: exit with kExitUsage
     int port = 0;
-    std::string token;
 };
 
-// `--port <n>` and `--token <t>` in any order. Too few arguments, or a port that is missing,
-// not positive or beyond the TCP range, is not ok.
+// `--port <n>` among the arguments. Too few arguments, or a port that is missing, not
+// positive or beyond the TCP range, is not ok. The token is not read here.
 CommandLine parseCommandLine(int argc, const char *const *argv);
 
 // The integer after the first occurrence of "key" and the colon after it; `fallback` when

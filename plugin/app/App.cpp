@@ -8,9 +8,6 @@
 #include "live/SourceManager.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
 #include <QJsonArray>
 #include <QPointer>
 #include <QTimer>
@@ -34,19 +31,6 @@ const char kSignedOutMeanwhile[] = "You have been signed out. Sign in again.";
 
 constexpr int kFirstUpdateCheckMs = 20000;
 constexpr int kUpdateCheckIntervalMs = 86400000;
-
-// Files an earlier self-update moved aside (a loaded library cannot be overwritten); by the
-// next start nothing holds them any more. Only a folder that holds our library is ours to
-// clean: installed for all users, the folder above the data folder is shared by plugins.
-void removeOldFiles(const QString &installRoot)
-{
-    if (installRoot.isEmpty() || !QFileInfo(installRoot + QLatin1Char('/') + defaultLibraryPath()).isFile())
-        return;
-    QDirIterator it(installRoot, {QStringLiteral("*.old")}, QDir::Files | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        QFile::remove(it.next());
-}
 
 // The requests of hosted-server clients that App answers, by operation name.
 struct ServerCommand {
@@ -107,7 +91,7 @@ void App::setUpUpdater(const AppEnvironment &environment)
     config.workDir = environment.updateWorkDir;
     config.downloadPage = downloadsOrigin() + QStringLiteral("/download");
     m_updater.setConfig(config);
-    removeOldFiles(config.installRoot);
+    m_updater.removeLeftovers();
 
     connect(&m_updater, &PluginUpdater::stateChanged, this, &App::onUpdaterStateChanged);
     m_firstUpdateCheck = new QTimer(this);

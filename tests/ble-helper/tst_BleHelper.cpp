@@ -95,18 +95,26 @@ private Q_SLOTS:
         QVERIFY(!air.helper->socket->canReadLine());
     }
 
-    void helloWithoutTokenAndExitOnClose()
+    // The token comes from the environment, which other users cannot read, never from the
+    // command line, which they can.
+    void helloCarriesTheEnvironmentToken_data()
     {
-        QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost));
-        QProcess helper;
-        helper.start(QStringLiteral(CORVANE_BLE_HELPER), {QStringLiteral("--port"), QString::number(server.serverPort())});
-        QVERIFY(server.waitForNewConnection(10000));
-        QTcpSocket *socket = server.nextPendingConnection();
-        QVERIFY(QTest::qWaitFor([socket] { return socket->canReadLine(); }, 10000));
-        QCOMPARE(socket->readLine(), QByteArray("{\"hello\":\"\"}\n"));
-        socket->close();
-        QVERIFY(helper.waitForFinished(10000));
+        QTest::addColumn<QByteArray>("token");
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<QByteArray>("hello");
+        QTest::newRow("none") << QByteArray() << QStringList{} << QByteArray("{\"hello\":\"\"}");
+        QTest::newRow("a --token beside it") << QByteArray("env-t0k3n") << QStringList{"--token", "argv-t0k3n"}
+                                             << QByteArray("{\"hello\":\"env-t0k3n\"}");
+    }
+    void helloCarriesTheEnvironmentToken()
+    {
+        QFETCH(QByteArray, token);
+        QFETCH(QStringList, extra);
+        HelperPeer helper(QString{}, token, extra);
+        QVERIFY(helper.socket);
+        QTEST(helper.line(), "hello");
+        // The plugin closing the connection ends the helper.
+        helper.socket->close();
         QCOMPARE(helper.exitCode(), 0);
     }
 
