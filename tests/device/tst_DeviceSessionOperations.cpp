@@ -243,7 +243,7 @@ private Q_SLOTS:
         const auto [ok, choices, error] = list.only();
         QVERIFY(ok);
         QVERIFY(error.isEmpty());
-        QCOMPARE(choices.size(), 10); // twelve rows, two of them repeats
+        QCOMPARE(choices.size(), 11); // thirteen rows, two of them repeats
         QCOMPARE(choices.at(0), (ControllerChoice{QStringLiteral("daktronics"), QStringLiteral("5000"), QStringLiteral("basketball"), QStringLiteral("rs232")}));
         QCOMPARE(choices.at(3), (ControllerChoice{QStringLiteral("oes"), QStringLiteral("ISC9000"), QStringLiteral("basketball"), QStringLiteral("wireless")}));
         QCOMPARE(choices.last().inputType, QStringLiteral("channel_1"));

@@ -339,12 +339,16 @@ private Q_SLOTS:
         QTRY_COMPARE(server->clientCount(), 2);
         QTRY_COMPARE(reader.lines.size(), 1);
 
-        // 100 KiB snapshots: the kernel buffers take a few MiB, after which the server
-        // must give up on the stalled socket rather than queue without end.
-        const QString filler(100 * 1024, QLatin1Char('x'));
+        // 100 KiB snapshots (25 fields at their longest): the kernel buffers take a few MiB,
+        // after which the server must give up on the stalled socket rather than queue without
+        // end.
+        QJsonObject message;
+        for (int i = 0; i < 25; ++i)
+            message.insert(QStringLiteral("filler%1").arg(i), QString(LiveData::MaxValueLength, QLatin1Char('x')));
         int updates = 0;
         for (; updates < 400 && server->clientCount() == 2; ++updates) {
-            live.apply({{QStringLiteral("filler"), filler}, {QStringLiteral("n"), updates}});
+            message.insert(QStringLiteral("n"), updates);
+            live.apply(message);
             QTest::qWait(5);
         }
         QCOMPARE(server->clientCount(), 1);

@@ -418,10 +418,15 @@ private Q_SLOTS:
         updater.install();
         QVERIFY(settle(updater));
         const QString previous = plugin.workDir + QStringLiteral("/previous");
-        const QString told = message.arg(QDir::toNativeSeparators(plugin.root), QDir::toNativeSeparators(previous));
+        // %1 the plugin's folder, %2 the previous version's, wherever each stands.
+        const auto fill = [&](QString text, bool native) {
+            return text.replace(QLatin1String("%1"), native ? QDir::toNativeSeparators(plugin.root) : plugin.root)
+                .replace(QLatin1String("%2"), native ? QDir::toNativeSeparators(previous) : previous);
+        };
+        const QString told = fill(message, true);
         QCOMPARE(updater.state(), PluginUpdater::Failed);
         QCOMPARE(updater.message(), told);
-        QCOMPARE(readAll(oldLibrary.arg(plugin.root, previous)), QByteArray(kOldLibrary));
+        QCOMPARE(readAll(fill(oldLibrary, false)), QByteArray(kOldLibrary));
         QCOMPARE(readAll(plugin.workDir + QLatin1Char('/') + QLatin1String(PluginUpdater::kRollbackNote)), told.toUtf8());
 
         const QStringList requests = sim.requests();
@@ -430,7 +435,7 @@ private Q_SLOTS:
         QCOMPARE(updater.state(), PluginUpdater::Failed);
         QCOMPARE(updater.message(), told);
         QCOMPARE(sim.requests(), requests);
-        QCOMPARE(readAll(oldLibrary.arg(plugin.root, previous)), QByteArray(kOldLibrary));
+        QCOMPARE(readAll(fill(oldLibrary, false)), QByteArray(kOldLibrary));
     }
 
     // The unpacking program is killed when it runs past its time (two minutes by default).

@@ -372,7 +372,7 @@ private Q_SLOTS:
         BleBridge bridge;
         bridge.setHelperPath(air.script(QStringLiteral("recording"), QStringLiteral(
             "exec 3<>/dev/tcp/127.0.0.1/$2\n"
-            "printf '{\"hello\":\"%s\"}\\n' \"$4\" >&3\n"
+            "printf '{\"hello\":\"%s\"}\\n' \"$CORVANE_BLE_TOKEN\" >&3\n"
             "n=0\n"
             "while IFS= read -r line <&3; do\n"
             "  printf '%s\\n' \"$line\" >>'") + received + QStringLiteral("'\n"
