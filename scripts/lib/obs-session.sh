@@ -8,7 +8,10 @@
 #   obs_session_screenshot FILE           save the screen as PNG
 #   obs_session_stop                      quit OBS as a user would (SIGINT); returns its status
 # OBS_SESSION_GLOBAL_INI_EXTRA, when set, is appended to OBS's global.ini before it starts;
-# OBS_SESSION_ARGS, when set, adds to OBS's command line.
+# OBS_SESSION_ARGS, when set, adds to OBS's command line; OBS_SESSION_PRELOAD, when set, is
+# preloaded into OBS (LD_PRELOAD), and into nothing else the session starts.
+# OBS_SESSION_NEXT_START=1 starts OBS on the configuration an earlier run in the same
+# WORKDIR saved (its dock layout included), as a user's next start would.
 # OBS_SESSION_HOME, OBS_SESSION_PLUGIN_CONFIG and OBS_SESSION_LOG describe the running session.
 
 obs_session_fail() { printf 'error: %s\n' "$*" >&2; return 1; }
@@ -22,7 +25,8 @@ obs_session_prepare_home() {
   local settings="$home/.config/obs-studio/plugin_config/corvane-obs/settings.json"
   mkdir -p "$home/.config/obs-studio/plugins" "$(dirname "$settings")"
   [ -f "$settings" ] || printf '{ "portal_url": "%s" }\n' "$OBS_SESSION_OFFLINE_PORTAL" >"$settings"
-  cat >"$home/.config/obs-studio/global.ini" <<'INI'
+  if [ "${OBS_SESSION_NEXT_START:-}" != 1 ] || [ ! -f "$home/.config/obs-studio/global.ini" ]; then
+    cat >"$home/.config/obs-studio/global.ini" <<'INI'
 [General]
 FirstRun=true
 EnableAutoUpdates=false
@@ -30,8 +34,9 @@ LastVersion=503447555
 [BasicWindow]
 ShowTransitions=true
 INI
-  # Extra sections a caller wants in global.ini (such as [OBSWebSocket]).
-  [ -z "${OBS_SESSION_GLOBAL_INI_EXTRA:-}" ] || printf '%s\n' "$OBS_SESSION_GLOBAL_INI_EXTRA" >>"$home/.config/obs-studio/global.ini"
+    # Extra sections a caller wants in global.ini (such as [OBSWebSocket]).
+    [ -z "${OBS_SESSION_GLOBAL_INI_EXTRA:-}" ] || printf '%s\n' "$OBS_SESSION_GLOBAL_INI_EXTRA" >>"$home/.config/obs-studio/global.ini"
+  fi
   # OBS_SESSION_NO_PLUGIN=1 runs OBS without the plugin, for comparisons.
   [ "${OBS_SESSION_NO_PLUGIN:-}" = 1 ] && return 0
   cmake --install "$build" --prefix "$home/.config/obs-studio/plugins" >/dev/null ||
@@ -125,6 +130,7 @@ obs_session_start() {
   # Without a window manager the main window keeps its first size; Qt's -geometry sets it.
   (
     cd /usr/bin || exit 1
+    [ -z "${OBS_SESSION_PRELOAD:-}" ] || export LD_PRELOAD="$OBS_SESSION_PRELOAD"
     HOME="$OBS_SESSION_HOME" XDG_CONFIG_HOME="$OBS_SESSION_HOME/.config" \
       exec obs --disable-shutdown-check --disable-updater --multi ${OBS_SESSION_GEOMETRY:+-geometry "$OBS_SESSION_GEOMETRY"} \
       ${OBS_SESSION_ARGS:-} >"$work/obs.out" 2>&1
