@@ -103,6 +103,7 @@ void App::setUpUpdater(const AppEnvironment &environment)
     config.platform = defaultUpdatePlatform();
     config.obsVersion = environment.obsVersion;
     config.installRoot = environment.installRoot;
+    config.modulePath = environment.modulePath;
     config.workDir = environment.updateWorkDir;
     config.downloadPage = downloadsOrigin() + QStringLiteral("/download");
     m_updater.setConfig(config);

@@ -12,6 +12,7 @@ struct AppEnvironment {
     // For the self-updater; left out (as by tests of other parts), updates have nowhere to go.
     QString obsVersion = {};    // the running OBS version, or empty
     QString installRoot = {};   // the plugin's own install folder, or empty when OBS names none
+    QString modulePath = {};    // the module file OBS loaded, or empty
     QString updateWorkDir = {}; // the configuration folder "update", where updates are unpacked
     // How long before App's creation OBS loaded the module: the first background update
     // check is due 20 s after the load, not after App's creation.

@@ -163,6 +163,7 @@ bool Module::addDock()
     auto *dock = new DockHost(&Module::fillDock);
     if (obs_frontend_add_dock_by_id(kDockId, "Corvane", dock)) {
         g_dock = dock;
+        CORVANE_LOG_INFO("dock \"Corvane\" added to the Docks menu");
         return true;
     }
     delete dock; // no OBS front end (libobs-level tests)

@@ -35,12 +35,14 @@ corvane::AppEnvironment environmentFromObs()
     env.sessionPath = configPath("session.json");
     env.obsVersion = QString::fromUtf8(obs_get_version_string());
     env.installRoot = installRoot();
+    if (const char *binary = obs_get_module_binary_path(g_module))
+        env.modulePath = QString::fromUtf8(binary);
     env.updateWorkDir = configPath("update");
     return env;
 }
 
 // `cmake --install` puts the helper beside the module library; a package may instead ship
-// it among the module's data files.
+// it among the module's data files, or (a distribution package) in its libexec folder.
 QString bleHelperPath()
 {
 #ifdef _WIN32
@@ -56,7 +58,10 @@ QString bleHelperPath()
     char *data = obs_find_module_file(g_module, name);
     const QString found = data ? QString::fromUtf8(data) : QString();
     bfree(data);
-    return found;
+    if (!found.isEmpty())
+        return found;
+    const QString installed = QString::fromUtf8(CORVANE_HELPER_INSTALLED_PATH);
+    return !installed.isEmpty() && QFileInfo(installed).isExecutable() ? installed : QString();
 }
 
 } // namespace

@@ -114,10 +114,25 @@ void PluginUpdater::fail(const QString &message)
 
 void PluginUpdater::failWith(const QString &code) { fail(textFor(code)); }
 
+void PluginUpdater::setConfig(const UpdaterConfig &config)
+{
+    m_config = config;
+    // A copy kept current by a package manager or Flatpak says so from the start.
+    const SelfUpdateDecision decision = selfUpdate();
+    if (decision.managedElsewhere() && !m_busy)
+        setState(Idle, decision.reason);
+}
+
 void PluginUpdater::check(bool userInitiated)
 {
     if (m_busy || m_state == Installed)
         return;
+    // Nothing is fetched for a copy that is updated elsewhere, not even the manifest.
+    const SelfUpdateDecision decision = selfUpdate();
+    if (decision.managedElsewhere()) {
+        setState(Idle, decision.reason);
+        return;
+    }
     if (!isAllowedUpdateUrl(m_config.manifestUrl)) {
         if (userInitiated)
             fail(QStringLiteral("The update address is not valid."));
@@ -183,23 +198,26 @@ void PluginUpdater::onManifest(QNetworkReply *reply, bool userInitiated)
         setState(UpToDate, QStringLiteral("Corvane %1 is up to date.").arg(m_config.currentVersion));
 }
 
-bool PluginUpdater::canSelfUpdate() const
+SelfUpdateDecision PluginUpdater::selfUpdate() const
 {
     const QString root = m_config.installRoot;
-    return !root.isEmpty() && m_operations->isDirectory(root) && m_operations->isWritable(root)
-        && m_operations->isWritable(QFileInfo(root).absolutePath())
-        && QFileInfo(root + QLatin1Char('/') + libraryPath()).isFile();
+    InstallFacts facts;
+    facts.flatpak = !m_config.flatpakInfo.isEmpty() && QFileInfo::exists(m_config.flatpakInfo);
+    facts.systemPackage = isSystemPackagePath(m_config.modulePath);
+    facts.folderPresent = !root.isEmpty() && m_operations->isDirectory(root)
+                          && QFileInfo(root + QLatin1Char('/') + libraryPath()).isFile();
+    facts.folderWritable = facts.folderPresent && m_operations->isWritable(root)
+                           && m_operations->isWritable(QFileInfo(root).absolutePath());
+    return decideSelfUpdate(facts, m_config.downloadPage);
 }
 
 void PluginUpdater::install()
 {
     if (m_busy || (m_state != Available && m_state != Failed) || m_url.isEmpty())
         return;
-    if (!canSelfUpdate()) {
-        const QString page = m_config.downloadPage.isEmpty() ? QStringLiteral("the Corvane website") : m_config.downloadPage;
-        fail(QStringLiteral("This copy of the plugin was installed for all users, so it cannot update itself. "
-                            "Download and run the installer from %1.")
-                 .arg(page));
+    const SelfUpdateDecision decision = selfUpdate();
+    if (!decision.allowed()) {
+        fail(decision.reason);
         return;
     }
     m_busy = true;

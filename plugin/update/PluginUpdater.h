@@ -1,6 +1,7 @@
 #pragma once
 
 #include "update/PackageUnpacker.h"
+#include "update/SelfUpdatePolicy.h"
 #include "update/UpdaterConfig.h"
 
 #include <QCryptographicHash>
@@ -29,13 +30,15 @@ public:
     explicit PluginUpdater(QObject *parent = nullptr);
     ~PluginUpdater() override;
 
-    void setConfig(const UpdaterConfig &config) { m_config = config; }
+    void setConfig(const UpdaterConfig &config);
     const UpdaterConfig &config() const { return m_config; }
 
     // A background check (userInitiated false) never shows a failure; it returns to Idle.
     void check(bool userInitiated);
     void install();
-    bool canSelfUpdate() const;
+    // Whether this copy may replace its own files, and if not, who updates it and why.
+    SelfUpdateDecision selfUpdate() const;
+    bool canSelfUpdate() const { return selfUpdate().allowed(); }
 
     State state() const { return m_state; }
     QString message() const { return m_message; }

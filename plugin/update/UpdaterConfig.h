@@ -14,6 +14,8 @@ struct UpdaterConfig {
     QString workDir;        // the module configuration folder "update"
     QString downloadPage;   // where the user gets the installer
     QString libraryPath;    // the plugin library inside installRoot; empty for this build's
+    QString modulePath;     // the running module file, as OBS loaded it; empty when unknown
+    QString flatpakInfo = QStringLiteral("/.flatpak-info"); // present only inside a Flatpak sandbox
     int timeoutMs = 15000;
 };
 

@@ -2,24 +2,53 @@
 # Sourced, never run.
 
 CORVANE_SRC=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-# The build root lives outside the checkout so that every clone on this machine reuses it.
-CORVANE_ROOT=${CORVANE_BUILD_ROOT:-/var/cache/corvane-obs/trixie-root}
-CORVANE_SUITE=trixie
-# Where the checkout appears inside the build root.
+# Build roots and what they cache (downloaded packages, compiler output) live outside the
+# checkout, so that every clone on this machine reuses them.
+CORVANE_CACHE=${CORVANE_CACHE:-/var/cache/corvane-obs}
+# Where the roots themselves are; scripts/test points it at a throw-away folder under CI.
+CORVANE_ROOTS=${CORVANE_ROOTS:-$CORVANE_CACHE}
+# Where the checkout appears inside a build root.
 CORVANE_MOUNT=/src
 
-# Everything the build, the tests and the demo need inside the root. A package added here
-# is installed by the next run.
+# Everything the build, the tests, the demo and the package need inside a root. A package
+# added here is installed by the next run; nothing is ever installed into a root by hand.
 CORVANE_PACKAGES=(
   g++ cmake ninja-build pkg-config file ccache
   qt6-base-dev qt6-serialport-dev qt6-connectivity-dev
   libobs-dev obs-studio obs-plugins
-  xvfb xauth imagemagick procps iproute2
-  clang libclang-rt-dev llvm openssl gdb
+  xvfb xauth imagemagick procps iproute2 openssl
   libarchive-tools
   dbus at-spi2-core python3 python3-pyatspi qt6-svg-plugins
   dpkg-dev
 )
+# The fuzz preset and the debugger are used in the Debian 13 root only.
+CORVANE_PACKAGES_TRIXIE=(clang libclang-rt-dev llvm gdb)
+
+# The two build roots, by name: Debian 13 with OBS 30.2 on Qt 6.8, and Debian unstable with
+# OBS 32 on Qt 6.11 (the shipping target). CORVANE_ROOT_NAME picks one (default trixie).
+use_root() {
+  CORVANE_ROOT_NAME=$1
+  case $1 in
+    trixie)
+      CORVANE_SUITE=trixie
+      CORVANE_ROOT=${CORVANE_BUILD_ROOT:-$CORVANE_ROOTS/trixie-root}
+      CORVANE_ROOT_LABEL="Debian 13"
+      CORVANE_ROOT_PACKAGES=("${CORVANE_PACKAGES[@]}" "${CORVANE_PACKAGES_TRIXIE[@]}")
+      CORVANE_OBS_LABEL="OBS 30.2"
+      CORVANE_APT_OPTIONS=() ;;
+    sid)
+      CORVANE_SUITE=sid
+      CORVANE_ROOT=${CORVANE_SID_ROOT:-$CORVANE_ROOTS/sid-root}
+      CORVANE_ROOT_LABEL="Debian unstable"
+      CORVANE_ROOT_PACKAGES=("${CORVANE_PACKAGES[@]}")
+      # The archive may be a dated snapshot of unstable, whose Release file has expired.
+      CORVANE_OBS_LABEL="OBS 32"
+      CORVANE_APT_OPTIONS=(-o Acquire::Check-Valid-Until=false) ;;
+    *) die "unknown build root '$1' (trixie or sid)" ;;
+  esac
+  # The root the package test installs into: OBS and nothing of the build's.
+  CORVANE_CLEAN_ROOT="$CORVANE_ROOTS/$CORVANE_SUITE-clean"
+}
 
 say() { printf '==> %s\n' "$*"; }
 die() { printf 'error: %s\n' "$*" >&2; exit 1; }
@@ -34,10 +63,38 @@ host_is_native() {
   pkg-config --exists Qt6Core Qt6Widgets Qt6Network Qt6SerialPort 2>/dev/null || return 1
 }
 
+# Inside a root, and on a native host asked for the host's own OBS, nothing is entered.
 needs_root() {
+  [ -f /.corvane-build-root ] && return 1
   [ -n "${CORVANE_FORCE_ROOT:-}" ] && return 0
-  [ -f /.corvane-build-root ] && return 1  # already inside it
+  [ "$CORVANE_ROOT_NAME" = sid ] && return 0
   ! host_is_native
+}
+
+# The package that provides a program the scripts run, so that a missing one can be named.
+package_of() {
+  case $1 in
+    dbus-run-session | dbus-daemon) echo dbus ;;
+    at-spi-bus-launcher | at-spi2-registryd) echo at-spi2-core ;;
+    pyatspi) echo python3-pyatspi ;;
+    import | convert) echo imagemagick ;;
+    Xvfb) echo xvfb ;;
+    obs) echo obs-studio ;;
+    bsdtar) echo libarchive-tools ;;
+    dpkg-shlibdeps) echo dpkg-dev ;;
+    ip) echo iproute2 ;;
+    ffprobe | ffmpeg) echo ffmpeg ;;
+    *) echo "$1" ;;
+  esac
+}
+
+# Fails with the package to install when a program is missing.
+need_program() {
+  local program
+  for program in "$@"; do
+    command -v "$program" >/dev/null 2>&1 ||
+      die "$program is not installed here; it comes with the Debian package $(package_of "$program")."
+  done
 }
 
 # The archive the host's apt already uses; the root is fetched from the same place.
@@ -53,68 +110,90 @@ host_archive_url() {
   printf '%s\n' "$url"
 }
 
-# The wanted packages that the root does not have yet, one a line.
+# The wanted packages that a root does not have yet, one a line.
 missing_packages() {
+  local root=$1; shift
   local installed
-  installed=$(chroot "$CORVANE_ROOT" dpkg-query -W -f='${Package} ${db:Status-Status}\n' \
-    "${CORVANE_PACKAGES[@]}" 2>/dev/null | awk '$2 == "installed" { print $1 }')
-  printf '%s\n' "${CORVANE_PACKAGES[@]}" | grep -vxF -f <(printf '%s\n' "$installed")
+  installed=$(chroot "$root" dpkg-query -W -f='${Package} ${db:Status-Status}\n' "$@" 2>/dev/null |
+    awk '$2 == "installed" { print $1 }')
+  printf '%s\n' "$@" | grep -vxF -f <(printf '%s\n' "$installed")
 }
 
-# Creates the Debian 13 build root, or installs what it lacks; a no-op when current.
-ensure_build_root() {
-  if [ -x "$CORVANE_ROOT/usr/bin/apt-get" ] && [ -z "$(missing_packages)" ]; then
-    return 0
+# Bootstraps a minimal Debian SUITE into ROOT when it is not there yet. Downloaded packages
+# are kept in the cache, so that a root made anew fetches nothing it fetched before.
+bootstrap_root() {
+  local suite=$1 root=$2 label=$3
+  [ -x "$root/usr/bin/apt-get" ] && return 0
+  [ "$(id -u)" = 0 ] || die "creating the $label build root needs root (run as root once)."
+  command -v unshare >/dev/null 2>&1 || die "unshare is not installed on this host; it comes with the Debian package util-linux."
+  if ! command -v debootstrap >/dev/null 2>&1; then
+    say "installing debootstrap on the host"
+    apt-get update -qq >/dev/null || die "apt-get update failed on the host."
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null ||
+      die "could not install debootstrap on the host."
   fi
-  [ "$(id -u)" = 0 ] || die "creating the build root needs root (this host lacks Qt 6 and OBS 30; run as root once)."
-  command -v unshare >/dev/null 2>&1 || die "unshare (util-linux) is missing on this host."
-  local url
+  local url started=$SECONDS log="$CORVANE_CACHE/debootstrap-$suite.log"
   url=$(host_archive_url)
-  if [ ! -x "$CORVANE_ROOT/usr/bin/apt-get" ]; then
-    local started=$SECONDS
-    if ! command -v debootstrap >/dev/null 2>&1; then
-      say "installing debootstrap on the host"
-      apt-get update -qq >/dev/null || die "apt-get update failed on the host."
-      DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null ||
-        die "could not install debootstrap on the host."
-    fi
-    say "creating a Debian 13 ($CORVANE_SUITE) build root in $CORVANE_ROOT (about a minute)"
-    rm -rf "$CORVANE_ROOT.partial"
-    mkdir -p "$(dirname "$CORVANE_ROOT")"
-    debootstrap --variant=minbase "$CORVANE_SUITE" "$CORVANE_ROOT.partial" "$url" \
-      >"$(dirname "$CORVANE_ROOT")/debootstrap.log" 2>&1 ||
-      die "debootstrap failed; see $(dirname "$CORVANE_ROOT")/debootstrap.log"
-    rm -rf "$CORVANE_ROOT"
-    mv "$CORVANE_ROOT.partial" "$CORVANE_ROOT"
-    say "build root bootstrapped in $((SECONDS - started)) s"
-  fi
-  cp /etc/resolv.conf "$CORVANE_ROOT/etc/resolv.conf"
-  mkdir -p "$CORVANE_ROOT$CORVANE_MOUNT"
-  local started=$SECONDS
-  say "installing the toolchain, Qt 6 and OBS into the build root (about 80 s the first time)"
-  CORVANE_OFFLINE= run_in_root / bash -c "export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq && apt-get install -y -qq --no-install-recommends ${CORVANE_PACKAGES[*]}" \
-    >"$(dirname "$CORVANE_ROOT")/apt.log" 2>&1 ||
-    die "installing packages into the build root failed; see $(dirname "$CORVANE_ROOT")/apt.log"
-  say "build root ready in $((SECONDS - started)) s"
+  say "creating a $label ($suite) root in $root (about a minute)"
+  mkdir -p "$CORVANE_CACHE/debs-$suite" "$(dirname "$root")"
+  rm -rf "$root.partial"
+  debootstrap --variant=minbase --cache-dir="$CORVANE_CACHE/debs-$suite" "$suite" "$root.partial" "$url" >"$log" 2>&1 ||
+    die "debootstrap failed; see $log"
+  rm -rf "$root"
+  mv "$root.partial" "$root"
+  say "$label root bootstrapped in $((SECONDS - started)) s"
 }
 
-# Runs a command inside the build root with the checkout mounted at $CORVANE_MOUNT, in the
+# Installs PACKAGES into ROOT with apt, from the host's archive (a no-op when all are there).
+install_into_root() {
+  local root=$1 label=$2; shift 2
+  [ -z "$(missing_packages "$root" "$@")" ] && return 0
+  [ "$(id -u)" = 0 ] || die "installing packages into the $label root needs root."
+  cp /etc/resolv.conf "$root/etc/resolv.conf"
+  local started=$SECONDS log="$CORVANE_CACHE/apt-$(basename "$root").log" options
+  options="${CORVANE_APT_OPTIONS[*]}"
+  say "installing $(missing_packages "$root" "$@" | wc -l) packages into the $label root"
+  CORVANE_OFFLINE= CORVANE_ROOT=$root run_in_root / bash -c "export DEBIAN_FRONTEND=noninteractive
+    apt-get $options update -qq && apt-get $options install -y -qq --no-install-recommends $*" >"$log" 2>&1 ||
+    die "installing packages into the $label root failed; see $log"
+  say "$label root ready in $((SECONDS - started)) s"
+}
+
+# Creates the chosen build root, or installs what it lacks; a no-op when current.
+ensure_build_root() {
+  bootstrap_root "$CORVANE_SUITE" "$CORVANE_ROOT" "$CORVANE_ROOT_LABEL"
+  # Scripts run inside a root know it by this file and never try to enter another.
+  [ -f "$CORVANE_ROOT/.corvane-build-root" ] || touch "$CORVANE_ROOT/.corvane-build-root"
+  mkdir -p "$CORVANE_ROOT$CORVANE_MOUNT"
+  install_into_root "$CORVANE_ROOT" "$CORVANE_ROOT_LABEL" "${CORVANE_ROOT_PACKAGES[@]}"
+}
+
+# Creates the clean root of the chosen distribution: OBS with what it depends on, nothing more.
+ensure_clean_root() {
+  bootstrap_root "$CORVANE_SUITE" "$CORVANE_CLEAN_ROOT" "clean $CORVANE_ROOT_LABEL"
+  mkdir -p "$CORVANE_CLEAN_ROOT$CORVANE_MOUNT"
+  install_into_root "$CORVANE_CLEAN_ROOT" "clean $CORVANE_ROOT_LABEL" obs-studio
+}
+
+# Runs a command inside $CORVANE_ROOT with the checkout mounted at $CORVANE_MOUNT, in the
 # given working directory there. The mounts live in a private namespace and vanish with it.
-# With CORVANE_OFFLINE=1 the command also gets a network of its own with only loopback, so
-# nothing it starts (OBS included) can reach beyond this machine.
+# The root's package downloads and compiler cache are kept in $CORVANE_CACHE, so a root made
+# anew starts warm. With CORVANE_OFFLINE=1 the command also gets a network of its own with
+# only loopback, so nothing it starts (OBS included) can reach beyond this machine.
 run_in_root() {
   local dir=$1; shift
   local r=$CORVANE_ROOT
+  local cache="$CORVANE_CACHE/$(basename "$r")-cache"
   local net=()
   [ "${CORVANE_OFFLINE:-}" = 1 ] && net=(--net)
+  mkdir -p "$cache/apt" "$cache/ccache" "$r/var/cache/apt/archives" "$r/var/cache/ccache"
   # Unset variables that point at host paths; keep DISPLAY and the caller's CORVANE_* and CI.
   env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" DISPLAY="${DISPLAY:-}" CI="${CI:-}" \
-    XAUTHORITY="${XAUTHORITY:-}" $(env | grep -E '^CORVANE_[A-Z_]+=' | tr '\n' ' ') \
+    XAUTHORITY="${XAUTHORITY:-}" CCACHE_DIR=/var/cache/ccache $(env | grep -E '^CORVANE_[A-Z_]+=' | tr '\n' ' ') \
     unshare --mount "${net[@]}" --fork --propagation private bash -c '
       set -e
-      r=$1; src=$2; mnt=$3; dir=$4; shift 4
+      r=$1; src=$2; mnt=$3; dir=$4; cache=$5; shift 5
       mount --bind /proc "$r/proc"
       mount --bind /sys "$r/sys"
       mount --bind /dev "$r/dev"
@@ -124,11 +203,20 @@ run_in_root() {
       mount -t tmpfs tmpfs "$r/tmp"
       # Serial ports are locked with files named after the device; each namespace numbers
       # its pseudo-terminals from 0, so the lock folder must be private too.
+      mkdir -p "$r/run/lock"
       mount -t tmpfs tmpfs "$r/run/lock"
+      mount --bind "$cache/apt" "$r/var/cache/apt/archives"
+      mount --bind "$cache/ccache" "$r/var/cache/ccache"
       if [ -d /tmp/.X11-unix ]; then mkdir -p "$r/tmp/.X11-unix"; mount --bind /tmp/.X11-unix "$r/tmp/.X11-unix"; fi
       mount --bind "$src" "$r$mnt"
+      # A clean root seen through a throw-away layer, for the package test (lower:upper:work).
+      if [ -n "${CORVANE_CLEAN_OVERLAY:-}" ]; then
+        IFS=: read -r lower upper work <<<"$CORVANE_CLEAN_OVERLAY"
+        mkdir -p "$r/mnt/clean"
+        mount -t overlay overlay -o "lowerdir=$lower,upperdir=$upper,workdir=$work" "$r/mnt/clean"
+      fi
       exec chroot "$r" bash -c "[ \"\${CORVANE_OFFLINE:-}\" != 1 ] || ip link set lo up; cd \"\$0\" && exec \"\$@\"" "$dir" "$@"
-    ' corvane-root "$r" "$CORVANE_SRC" "$CORVANE_MOUNT" "$dir" "$@"
+    ' corvane-root "$r" "$CORVANE_SRC" "$CORVANE_MOUNT" "$dir" "$cache" "$@"
 }
 
 # Runs a command from the checkout's root: inside the build root when the host needs one.
@@ -143,3 +231,5 @@ in_checkout() {
     (cd "$CORVANE_SRC" && "$@")
   fi
 }
+
+use_root "${CORVANE_ROOT_NAME:-trixie}"

@@ -5,6 +5,9 @@
 # score is live, a clean shutdown. Runs inside a D-Bus session (scripts/demo starts one).
 set -uo pipefail
 . "$(dirname "$0")/common.sh"
+need_program obs Xvfb import python3 dbus-run-session
+# A D-Bus session of its own carries the accessibility bus that shows the dock.
+[ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || exec dbus-run-session -- bash "$0" "$@"
 . "$(dirname "$0")/obs-session.sh"
 out=$1
 work=$(mktemp -d /tmp/corvane-demo.XXXXXX)

@@ -8,10 +8,11 @@
 #   obs_session_screenshot FILE           save the screen as PNG
 #   obs_session_stop                      quit OBS as a user would (SIGINT); returns its status
 # OBS_SESSION_GLOBAL_INI_EXTRA, when set, is appended to OBS's global.ini before it starts;
-# OBS_SESSION_ARGS, when set, adds to OBS's command line; OBS_SESSION_PRELOAD, when set, is
-# preloaded into OBS (LD_PRELOAD), and into nothing else the session starts.
-# OBS_SESSION_NEXT_START=1 starts OBS on the configuration an earlier run in the same
-# WORKDIR saved (its dock layout included), as a user's next start would.
+# OBS_SESSION_ARGS, when set, adds to OBS's command line. OBS_SESSION_CHROOT, when set, runs
+# the OBS installed in that root folder (whose /tmp is this one's) instead of this one's.
+# OBS_SESSION_PRELOAD, when set, is preloaded into OBS (LD_PRELOAD), and into nothing else
+# the session starts. OBS_SESSION_NEXT_START=1 starts OBS on the configuration an earlier
+# run in the same WORKDIR saved (its dock layout included), as a user's next start would.
 # OBS_SESSION_HOME, OBS_SESSION_PLUGIN_CONFIG and OBS_SESSION_LOG describe the running session.
 
 obs_session_fail() { printf 'error: %s\n' "$*" >&2; return 1; }
@@ -90,7 +91,7 @@ obs_session_store_portal_session() {
 obs_session_display() {
   local work=$1
   [ -n "${DISPLAY:-}" ] && return 0
-  command -v Xvfb >/dev/null || { obs_session_fail "Xvfb is not installed and no DISPLAY is set"; return 1; }
+  command -v Xvfb >/dev/null || { obs_session_fail "Xvfb is not installed and no DISPLAY is set (Debian package xvfb)"; return 1; }
   # Xvfb picks a free display number itself and writes it to the given descriptor, so that
   # tests starting displays side by side never race for the same number.
   local n="" i
@@ -110,6 +111,10 @@ obs_session_display() {
 # and a display; the processes end with the session.
 obs_session_accessibility() {
   [ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || { obs_session_fail "no D-Bus session for the accessibility bus"; return 1; }
+  [ -x /usr/libexec/at-spi-bus-launcher ] ||
+    { obs_session_fail "the accessibility bus is not installed (Debian package at-spi2-core)"; return 1; }
+  python3 -c 'import pyatspi' 2>/dev/null ||
+    { obs_session_fail "Python's accessibility bindings are not installed (Debian package python3-pyatspi)"; return 1; }
   export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
   /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
   sleep 1
@@ -119,8 +124,10 @@ obs_session_accessibility() {
 
 obs_session_start() {
   local work=$1 build=$2
-  command -v obs >/dev/null || { obs_session_fail "OBS Studio is not installed here"; return 1; }
-  [ -f "$build/plugin/corvane-obs.so" ] || { obs_session_fail "the plugin is not built in $build"; return 1; }
+  [ -x "${OBS_SESSION_CHROOT:-}/usr/bin/obs" ] ||
+    { obs_session_fail "OBS Studio is not installed here (Debian package obs-studio)"; return 1; }
+  [ "${OBS_SESSION_NO_PLUGIN:-}" = 1 ] || [ -f "$build/plugin/corvane-obs.so" ] ||
+    { obs_session_fail "the plugin is not built in $build"; return 1; }
   OBS_SESSION_HOME="$work/home"
   OBS_SESSION_PLUGIN_CONFIG="$OBS_SESSION_HOME/.config/obs-studio/plugin_config/corvane-obs"
   OBS_SESSION_XVFB_PID=${OBS_SESSION_XVFB_PID:-}
@@ -128,11 +135,12 @@ obs_session_start() {
   obs_session_display "$work" || return 1
   export LIBGL_ALWAYS_SOFTWARE=1
   # Without a window manager the main window keeps its first size; Qt's -geometry sets it.
+  local enter=()
+  [ -n "${OBS_SESSION_CHROOT:-}" ] && enter=(chroot "$OBS_SESSION_CHROOT")
   (
-    cd /usr/bin || exit 1
-    [ -z "${OBS_SESSION_PRELOAD:-}" ] || export LD_PRELOAD="$OBS_SESSION_PRELOAD"
-    HOME="$OBS_SESSION_HOME" XDG_CONFIG_HOME="$OBS_SESSION_HOME/.config" \
-      exec obs --disable-shutdown-check --disable-updater --multi ${OBS_SESSION_GEOMETRY:+-geometry "$OBS_SESSION_GEOMETRY"} \
+    exec "${enter[@]}" env -C /usr/bin ${OBS_SESSION_PRELOAD:+"LD_PRELOAD=$OBS_SESSION_PRELOAD"} \
+      HOME="$OBS_SESSION_HOME" XDG_CONFIG_HOME="$OBS_SESSION_HOME/.config" \
+      obs --disable-shutdown-check --disable-updater --multi ${OBS_SESSION_GEOMETRY:+-geometry "$OBS_SESSION_GEOMETRY"} \
       ${OBS_SESSION_ARGS:-} >"$work/obs.out" 2>&1
   ) &
   OBS_SESSION_PID=$!
@@ -163,6 +171,7 @@ obs_session_wait_log() {
 }
 
 obs_session_screenshot() {
+  command -v import >/dev/null || { obs_session_fail "import is not installed (Debian package imagemagick)"; return 1; }
   import -window root -display "$DISPLAY" "$1" 2>/dev/null ||
     obs_session_fail "could not take a screenshot of $DISPLAY"
 }

@@ -8,6 +8,7 @@ set -uo pipefail
 src=$1 build=$2
 # The accessibility bus lives in a D-Bus session of the test's own.
 if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
+  command -v dbus-run-session >/dev/null || { echo "FAIL: dbus-run-session is not installed (Debian package dbus)"; exit 1; }
   exec dbus-run-session -- bash "$0" "$@"
 fi
 . "$src/scripts/lib/obs-session.sh"

@@ -366,8 +366,8 @@ private Q_SLOTS:
         QVERIFY(!updater.canSelfUpdate());
         updater.install();
         QCOMPARE(updater.state(), PluginUpdater::Failed);
-        QCOMPARE(updater.message(), QStringLiteral("This copy of the plugin was installed for all users, so it cannot update "
-                                                   "itself. Download and run the installer from "
+        QCOMPARE(updater.message(), QStringLiteral("This copy of the plugin is in a folder you cannot change, so it cannot "
+                                                   "update itself. Download the new version from "
                                                    "https://downloads.corvane.com/download."));
         QCOMPARE(sim.requests(), QStringList{QStringLiteral("/downloads/obs/latest.json")});
         QVERIFY(!QFileInfo::exists(plugin.workDir));
@@ -377,6 +377,46 @@ private Q_SLOTS:
         updater.setConfig(missing);
         updater.setFileOperationsForTesting(&FileOperations::system());
         QVERIFY(!updater.canSelfUpdate());
+    }
+
+    // A copy that a package manager or Flatpak keeps current fetches nothing at all, not even
+    // the manifest, and says from the start who updates it.
+    void copyUpdatedElsewhereFetchesNothing_data()
+    {
+        QTest::addColumn<bool>("flatpak");
+        QTest::addColumn<QString>("modulePath");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("system package") << false << QStringLiteral("/usr/lib/x86_64-linux-gnu/obs-plugins/corvane-obs.so")
+                                        << QStringLiteral("package manager");
+        QTest::newRow("Flatpak") << true << QString() << QStringLiteral("Flatpak");
+    }
+    void copyUpdatedElsewhereFetchesNothing()
+    {
+        QFETCH(bool, flatpak);
+        QFETCH(QString, modulePath);
+        QFETCH(QString, says);
+        UpdateSimProcess sim;
+        QVERIFY(!sim.start().isEmpty());
+        InstalledPlugin plugin;
+        QTemporaryDir sandbox;
+        UpdaterConfig config = plugin.config(sim.manifestUrl());
+        config.modulePath = modulePath;
+        config.flatpakInfo = sandbox.filePath(QStringLiteral(".flatpak-info"));
+        if (flatpak)
+            writeFile(config.flatpakInfo, "[Application]\nname=com.obsproject.Studio\n");
+        PluginUpdater updater;
+        updater.setConfig(config);
+        QVERIFY(updater.message().contains(says));
+        for (const bool userInitiated : {false, true}) {
+            updater.check(userInitiated);
+            QVERIFY(settle(updater));
+            QCOMPARE(updater.state(), PluginUpdater::Idle);
+            QVERIFY2(updater.message().contains(says), qPrintable(updater.message()));
+        }
+        updater.install();
+        QCOMPARE(sim.requests(), QStringList());
+        QVERIFY(!QFileInfo::exists(plugin.workDir));
+        QCOMPARE(readAll(plugin.root + QStringLiteral("/bin/64bit/corvane-obs.so")), QByteArray(kOldLibrary));
     }
 };
 

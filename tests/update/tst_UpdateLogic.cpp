@@ -6,6 +6,7 @@
 #include "update/TreeInstaller.h"
 #include "update/UpdateManifest.h"
 #include "update/PackageUnpacker.h"
+#include "update/SelfUpdatePolicy.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -323,6 +324,51 @@ private Q_SLOTS:
         QDir().mkpath(temp.filePath(QStringLiteral("empty/sub")));
         QCOMPARE(installTree(temp.filePath(QStringLiteral("empty")), target, {}, operations).reason,
                  QStringLiteral("the package is empty"));
+    }
+
+    // Who updates a copy: the plugin only where it was put by hand and may write; a system
+    // package or Flatpak is never overwritten, whatever the folder's permissions say.
+    void selfUpdateDecision_data()
+    {
+        QTest::addColumn<QString>("modulePath");
+        QTest::addColumn<bool>("flatpak");
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<bool>("writable");
+        QTest::addColumn<bool>("allowed");
+        QTest::addColumn<QString>("reason");
+        const QString perUser = QStringLiteral("/home/ana/.config/obs-studio/plugins/corvane-obs/bin/64bit/corvane-obs.so");
+        const QString system = QStringLiteral("/usr/lib/x86_64-linux-gnu/obs-plugins/corvane-obs.so");
+        const QString packaged = QStringLiteral("This copy of the plugin was installed with the system's package manager, "
+                                                "so it cannot update itself. Update it with the package manager (for "
+                                                "example, sudo apt upgrade).");
+        const QString flatpak = QStringLiteral("This copy of the plugin runs inside Flatpak, so it cannot update itself. "
+                                               "Update it with Flatpak (flatpak update).");
+        const QString readOnly = QStringLiteral("This copy of the plugin is in a folder you cannot change, so it cannot "
+                                                "update itself. Download the new version from https://d.example/download.");
+        QTest::newRow("per-user folder") << perUser << false << true << true << true << QString();
+        QTest::newRow("system folder, even if writable") << system << false << true << true << false << packaged;
+        QTest::newRow("administrator's /usr/local") << QStringLiteral("/usr/local/lib/obs-plugins/corvane-obs.so") << false
+                                                    << true << true << true << QString();
+        QTest::newRow("Flatpak") << QStringLiteral("/app/plugins/lib/obs-plugins/corvane-obs.so") << true << true << true
+                                 << false << flatpak;
+        QTest::newRow("Flatpak over a system path") << system << true << false << false << false << flatpak;
+        QTest::newRow("read-only folder") << perUser << false << true << false << false << readOnly;
+        QTest::newRow("library missing") << perUser << false << false << true << false << readOnly;
+    }
+    void selfUpdateDecision()
+    {
+        QFETCH(QString, modulePath);
+        QFETCH(bool, flatpak);
+        QFETCH(bool, present);
+        QFETCH(bool, writable);
+        InstallFacts facts;
+        facts.flatpak = flatpak;
+        facts.systemPackage = isSystemPackagePath(modulePath);
+        facts.folderPresent = present;
+        facts.folderWritable = writable;
+        const SelfUpdateDecision decision = decideSelfUpdate(facts, QStringLiteral("https://d.example/download"));
+        QTEST(decision.allowed(), "allowed");
+        QTEST(decision.reason, "reason");
     }
 
     void removeTreeLeavesLinkTargets()

@@ -1,0 +1,45 @@
+# Where `cmake --install` and the Debian package put the plugin. Two layouts:
+#   user   - OBS's per-user plugin folder: corvane-obs/bin/64bit/ and corvane-obs/data/
+#            (install with --prefix ~/.config/obs-studio/plugins); the plugin updates itself.
+#   system - a distribution package under /usr: the module in OBS's system plugin folder,
+#            its data where OBS looks for it, the Bluetooth helper in libexec.
+set(CORVANE_INSTALL_LAYOUT "user" CACHE STRING "Install layout: user or system")
+set_property(CACHE CORVANE_INSTALL_LAYOUT PROPERTY STRINGS user system)
+
+if(CORVANE_INSTALL_LAYOUT STREQUAL "system")
+  include(GNUInstallDirs)
+  set(CORVANE_MODULE_DESTINATION "${CMAKE_INSTALL_LIBDIR}/obs-plugins")
+  set(CORVANE_DATA_DESTINATION "${CMAKE_INSTALL_DATADIR}/obs/obs-plugins/corvane-obs")
+  set(CORVANE_HELPER_DESTINATION "${CMAKE_INSTALL_LIBEXECDIR}/corvane-obs")
+  # The module looks for the helper here when it is neither beside it nor among its data.
+  set(CORVANE_HELPER_INSTALLED_PATH "${CMAKE_INSTALL_FULL_LIBEXECDIR}/corvane-obs/corvane-ble-helper")
+elseif(CORVANE_INSTALL_LAYOUT STREQUAL "user")
+  set(CORVANE_MODULE_DESTINATION corvane-obs/bin/64bit)
+  set(CORVANE_DATA_DESTINATION corvane-obs/data)
+  set(CORVANE_HELPER_DESTINATION corvane-obs/bin/64bit)
+  set(CORVANE_HELPER_INSTALLED_PATH "")
+else()
+  message(FATAL_ERROR "CORVANE_INSTALL_LAYOUT must be user or system, not '${CORVANE_INSTALL_LAYOUT}'")
+endif()
+
+# OBS 32's Plugin Manager reads the plugin's name, id and version from its data folder.
+configure_file(${PROJECT_SOURCE_DIR}/data/manifest.json.in ${PROJECT_BINARY_DIR}/data/manifest.json @ONLY)
+
+# The Debian package (scripts/package): what the system layout installs, with dependencies
+# computed from the binaries by dpkg-shlibdeps.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME corvane-obs)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Corvane <support@corvane.com>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Live Corvane scoreboard data, graphics and device setup inside OBS Studio")
+set(CPACK_PACKAGE_DESCRIPTION "An OBS Studio plugin that brings live scoreboard data from a Corvane scoreboard\n\
+interface device into OBS (score text and graphics sources, a dock, a local live-data\n\
+server) and sets up and manages the device over USB, Bluetooth LE or the network.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION video)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "obs-studio")
+set(CPACK_DEBIAN_PACKAGE_ENHANCES "obs-studio")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/package)
+include(CPack)

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The Debian package as a user meets it: installed with apt into a clean root of its
+# distribution (OBS and nothing of the build's), real OBS started there with the simulators
+# beside it, then the package removed. Each run sees the clean root through a throw-away
+# layer, so the root itself stays clean.
+#   scripts/lib/package-test.sh trixie|sid     (after scripts/package)
+set -uo pipefail
+. "$(dirname "$0")/common.sh"
+use_root "${1:?usage: package-test.sh trixie|sid}"
+preset=dev
+[ "$CORVANE_ROOT_NAME" = sid ] && preset=obs32
+deb=$(ls "$CORVANE_SRC/build/deb/$CORVANE_SUITE"/corvane-obs_*_amd64.deb 2>/dev/null | head -n 1)
+[ -n "$deb" ] || die "no package in build/deb/$CORVANE_SUITE; run scripts/package $CORVANE_ROOT_NAME first."
+[ -x "$CORVANE_SRC/build/$preset/tools/portalsim/corvane-portal-sim" ] ||
+  die "the portal simulator is not built in build/$preset."
+ensure_build_root
+ensure_clean_root
+
+layer=$(mktemp -d "$CORVANE_CACHE/package-test.XXXXXX")
+trap 'rm -rf --one-file-system "$layer"' EXIT
+mkdir -p "$layer/upper" "$layer/work"
+export CORVANE_CLEAN_OVERLAY="$CORVANE_CLEAN_ROOT:$layer/upper:$layer/work"
+export CORVANE_APT_OPTIONS_TEXT="${CORVANE_APT_OPTIONS[*]}"
+check="scripts/lib/package-check.sh"
+rel=${deb#"$CORVANE_SRC"/}
+
+say "package test, $CORVANE_ROOT_LABEL: installing ${rel} with apt into a clean root"
+run_in_root "$CORVANE_MOUNT" bash "$check" install "$rel" || die "the package did not install."
+say "package test, $CORVANE_ROOT_LABEL: starting OBS from the package (offline)"
+CORVANE_OFFLINE=1 run_in_root "$CORVANE_MOUNT" bash "$check" run "build/$preset" || die "OBS with the package failed."
+say "package test, $CORVANE_ROOT_LABEL: removing the package"
+CORVANE_OFFLINE=1 run_in_root "$CORVANE_MOUNT" bash "$check" remove || die "the package did not remove cleanly."
+say "package test, $CORVANE_ROOT_LABEL: PASS"
