@@ -97,7 +97,10 @@ void BleOperations::doScan(std::int64_t reqId, std::int64_t ms)
         m_platform.stopScan();
         return replyError(reqId, "ble_error", started.error);
     }
-    std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(duration));
+    if (m_scanWait)
+        m_scanWait(duration);
+    else
+        std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(duration));
     const Step stopped = m_platform.stopScan();
     const std::string result = scanResult(*book);
     if (!stopped.ok)

@@ -18,9 +18,14 @@ namespace corvane::helper {
 class BleOperations {
 public:
     using SendLine = std::function<void(const std::string &line)>;
+    // Lets a scan run for its duration; by default the calling thread sleeps.
+    using ScanWait = std::function<void(int ms)>;
 
     BleOperations(BlePlatform &platform, SendLine send);
     ~BleOperations();
+
+    // Test seam: records or shortens the scan's wait instead of sleeping through it.
+    void setScanWaitForTesting(ScanWait wait) { m_scanWait = std::move(wait); }
 
     // Handles one request line; false when it asked the helper to quit.
     bool handleLine(const std::string &line);
@@ -54,6 +59,7 @@ private:
 
     BlePlatform &m_platform;
     SendLine m_send;
+    ScanWait m_scanWait;
     bool m_connected = false;
     bool m_holdsCharacteristics = false;
 };

@@ -36,11 +36,16 @@ public:
     using ValueHandler = std::function<void(const std::string &value)>;
     using LinkLostHandler = std::function<void()>;
 
-    // Bounds of one platform call, in ms. They stay below the plugin's own reply timeouts
-    // (start 30 s, write 15 s, disconnect 8 s), so the plugin gets the reason, not a timeout.
-    static constexpr int kStepMs = 20000;
-    static constexpr int kWriteMs = 10000;
-    static constexpr int kReleaseMs = 5000;
+    // Bounds of one platform call, in ms, by the request it serves. A step may wait for the
+    // user (pairing asks for the passkey during service discovery), so each bound is longer
+    // than the plugin's own deadline for that request (start 30 s, scan at most 30 s + 15 s,
+    // connect 150 s, write 15 s, disconnect 8 s): the user meets the plugin's time-out, and
+    // the bound only frees the helper for later requests.
+    static constexpr int kAdapterMs = 35000;
+    static constexpr int kScanStepMs = 50000;
+    static constexpr int kConnectStepMs = 160000;
+    static constexpr int kWriteMs = 20000;
+    static constexpr int kReleaseMs = 10000;
 
     static std::string timedOutText() { return "The Bluetooth system did not answer in time."; }
 

@@ -1,6 +1,5 @@
 #include "HelperProtocol.h"
 
-#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -71,8 +70,6 @@ CommandLine parseCommandLine(int argc, const char *const *argv)
         const std::string_view arg = argv[i];
         if (arg == "--port")
             port = std::atoll(argv[i + 1]);
-        else if (arg == "--token")
-            out.token = argv[i + 1];
     }
     // A port beyond 16 bits would be cut down to some other port by the socket call.
     if (port <= 0 || port > 65535)
@@ -258,24 +255,22 @@ bool decodeBase64(std::string_view text, std::string *bytes)
     if (text.size() % 4 != 0)
         return false;
     for (std::size_t i = 0; i < text.size(); i += 4) {
-        const bool last = i + 4 == text.size();
-        std::array<int, 4> v{};
-        int padding = 0;
-        for (std::size_t k = 0; k < 4; ++k) {
-            const char c = text[i + k];
-            if (c == '=' && last && k >= 2) {
-                ++padding;
-                v[k] = 0;
-                continue;
-            }
-            if (padding > 0)
+        const std::string_view group = text.substr(i, 4);
+        // Only the last group is padded, by one or two '=' at its end.
+        std::size_t padding = 0;
+        if (i + 4 == text.size() && group[3] == '=')
+            padding = group[2] == '=' ? 2 : 1;
+        std::uint32_t n = 0;
+        for (std::size_t k = 0; k + padding < 4; ++k) {
+            const int value = base64Value(group[k]);
+            if (value < 0)
                 return false;
-            v[k] = base64Value(c);
-            if (v[k] < 0)
-                return false;
+            n |= std::uint32_t(value) << (18 - 6 * k);
         }
-        const std::uint32_t n = (std::uint32_t(v[0]) << 18) | (std::uint32_t(v[1]) << 12) | (std::uint32_t(v[2]) << 6)
-            | std::uint32_t(v[3]);
+        // Bits beyond the last byte must be zero, so that every byte string has one spelling.
+        const std::uint32_t unused = padding == 2 ? 0xFFFF : padding == 1 ? 0xFF : 0;
+        if (n & unused)
+            return false;
         bytes->push_back(char(n >> 16));
         if (padding < 2)
             bytes->push_back(char((n >> 8) & 0xFF));

@@ -16,14 +16,17 @@ constexpr int kExitOk = 0;
 constexpr int kExitNoConnection = 2;
 constexpr int kExitUsage = 64;
 
+// The environment variable that carries the hello token. The plugin sets it for the helper
+// alone; a command line would show the token to every user of the computer.
+inline constexpr const char *kTokenVariable = "CORVANE_BLE_TOKEN";
+
 struct CommandLine {
     bool ok = false; // false: exit with kExitUsage
     int port = 0;
-    std::string token;
 };
 
-// `--port <n>` and `--token <t>` in any order. Too few arguments, or a port that is missing,
-// not positive or beyond the TCP range, is not ok.
+// `--port <n>` among the arguments. Too few arguments, or a port that is missing, not
+// positive or beyond the TCP range, is not ok. The token is not read here.
 CommandLine parseCommandLine(int argc, const char *const *argv);
 
 // The integer after the first occurrence of "key" and the colon after it; `fallback` when
@@ -55,7 +58,8 @@ std::uint64_t parseDeviceAddress(std::string_view id);
 bool advertisementMatches(std::string_view localName, const std::vector<std::string> &serviceUuids);
 
 std::string encodeBase64(std::string_view bytes);
-// Standard Base64 with padding; false on any other text.
+// Standard Base64 with padding, exactly as encodeBase64 writes it (unused bits zero); false
+// on any other text.
 bool decodeBase64(std::string_view text, std::string *bytes);
 
 // The device's GATT profile.

@@ -86,7 +86,7 @@ QtBluetoothPlatform::Outcome QtBluetoothPlatform::run(int ms, const std::functio
 
 Step QtBluetoothPlatform::adapter(Adapter *state)
 {
-    const Outcome outcome = run(kStepMs, [](QObject *, const Finish &finish) {
+    const Outcome outcome = run(kAdapterMs, [](QObject *, const Finish &finish) {
         QBluetoothLocalDevice local;
         Outcome out;
         if (QBluetoothLocalDevice::allDevices().isEmpty() || !local.isValid())
@@ -103,7 +103,7 @@ Step QtBluetoothPlatform::adapter(Adapter *state)
 
 Step QtBluetoothPlatform::startScan(AdvertisementHandler handler)
 {
-    return run(kStepMs, [this, handler](QObject *, const Finish &finish) {
+    return run(kScanStepMs, [this, handler](QObject *, const Finish &finish) {
         delete m_agent;
         m_agent = new QBluetoothDeviceDiscoveryAgent(m_home);
         m_agent->setLowEnergyDiscoveryTimeout(0); // until stopped
@@ -128,7 +128,7 @@ Step QtBluetoothPlatform::startScan(AdvertisementHandler handler)
 
 Step QtBluetoothPlatform::stopScan()
 {
-    return run(kStepMs, [this](QObject *, const Finish &finish) {
+    return run(kScanStepMs, [this](QObject *, const Finish &finish) {
         if (m_agent) {
             m_agent->disconnect();
             m_agent->stop();
@@ -141,7 +141,7 @@ Step QtBluetoothPlatform::stopScan()
 
 Step QtBluetoothPlatform::openDevice(std::uint64_t address, bool *found)
 {
-    const Outcome outcome = run(kStepMs, [this, address](QObject *context, const Finish &finish) {
+    const Outcome outcome = run(kConnectStepMs, [this, address](QObject *context, const Finish &finish) {
         releaseOnPlatform();
         QBluetoothDeviceInfo info(QBluetoothAddress(quint64(address)), QString(), 0);
         info.setCoreConfigurations(QBluetoothDeviceInfo::LowEnergyCoreConfiguration);
@@ -162,7 +162,7 @@ Step QtBluetoothPlatform::openDevice(std::uint64_t address, bool *found)
 
 Step QtBluetoothPlatform::findService(const std::string &uuid, GattStatus *status, int *count)
 {
-    const Outcome outcome = run(kStepMs, [this, uuid](QObject *context, const Finish &finish) {
+    const Outcome outcome = run(kConnectStepMs, [this, uuid](QObject *context, const Finish &finish) {
         if (!m_controller)
             return finish(Outcome{Step::failure("No device is open.")});
         const auto pick = [this, uuid, finish] {
@@ -186,7 +186,7 @@ Step QtBluetoothPlatform::findService(const std::string &uuid, GattStatus *statu
 
 Step QtBluetoothPlatform::findCharacteristic(const std::string &uuid, GattStatus *status, int *count)
 {
-    const Outcome outcome = run(kStepMs, [this, uuid](QObject *context, const Finish &finish) {
+    const Outcome outcome = run(kConnectStepMs, [this, uuid](QObject *context, const Finish &finish) {
         if (!m_service)
             return finish(Outcome{Step::failure("No service is open.")});
         const auto pick = [this, uuid, finish] {
@@ -212,7 +212,7 @@ Step QtBluetoothPlatform::findCharacteristic(const std::string &uuid, GattStatus
 
 void QtBluetoothPlatform::watch(ValueHandler onValue, LinkLostHandler onLinkLost)
 {
-    run(kStepMs, [this, onValue, onLinkLost](QObject *, const Finish &finish) {
+    run(kConnectStepMs, [this, onValue, onLinkLost](QObject *, const Finish &finish) {
         if (m_service) {
             m_watches << QObject::connect(m_service, &QLowEnergyService::characteristicChanged, m_home,
                                           [this, onValue](const QLowEnergyCharacteristic &c, const QByteArray &value) {
@@ -228,7 +228,7 @@ void QtBluetoothPlatform::watch(ValueHandler onValue, LinkLostHandler onLinkLost
 
 Step QtBluetoothPlatform::subscribe(GattStatus *status)
 {
-    const Outcome outcome = run(kStepMs, [this](QObject *context, const Finish &finish) {
+    const Outcome outcome = run(kConnectStepMs, [this](QObject *context, const Finish &finish) {
         const QLowEnergyDescriptor config = m_notify.descriptor(QBluetoothUuid::DescriptorType::ClientCharacteristicConfiguration);
         if (!m_service || !config.isValid())
             return finish(Outcome{{}, GattStatus::ProtocolError});
@@ -244,7 +244,7 @@ Step QtBluetoothPlatform::subscribe(GattStatus *status)
 
 Step QtBluetoothPlatform::maxPduSize(int *size)
 {
-    const Outcome outcome = run(kStepMs, [this](QObject *, const Finish &finish) {
+    const Outcome outcome = run(kConnectStepMs, [this](QObject *, const Finish &finish) {
         const int mtu = m_controller ? m_controller->mtu() : -1;
         finish(mtu > 0 ? Outcome{{}, {}, mtu} : Outcome{Step::failure("The link's PDU size is unknown.")});
     });

@@ -240,7 +240,7 @@ Step SimulatedPlatform::callStatus(const std::string &request, int timeoutMs, Ga
 Step SimulatedPlatform::adapter(Adapter *state)
 {
     std::string answer;
-    const Step step = call("ADAPTER", kStepMs, &answer);
+    const Step step = call("ADAPTER", kAdapterMs, &answer);
     if (!step.ok)
         return step;
     static const struct {
@@ -263,13 +263,13 @@ Step SimulatedPlatform::startScan(AdvertisementHandler handler)
         m_onAdvertisement = std::move(handler);
     }
     std::string answer;
-    return call("SCAN START", kStepMs, &answer);
+    return call("SCAN START", kScanStepMs, &answer);
 }
 
 Step SimulatedPlatform::stopScan()
 {
     std::string answer;
-    const Step step = call("SCAN STOP", kStepMs, &answer);
+    const Step step = call("SCAN STOP", kScanStepMs, &answer);
     std::lock_guard<std::mutex> guard(m_handlerLock);
     m_onAdvertisement = nullptr;
     return step;
@@ -278,7 +278,7 @@ Step SimulatedPlatform::stopScan()
 Step SimulatedPlatform::openDevice(std::uint64_t address, bool *found)
 {
     std::string answer;
-    const Step step = call("OPEN " + deviceIdText(address), kStepMs, &answer);
+    const Step step = call("OPEN " + deviceIdText(address), kConnectStepMs, &answer);
     if (!step.ok)
         return step;
     if (answer != "FOUND" && answer != "NONE")
@@ -289,12 +289,12 @@ Step SimulatedPlatform::openDevice(std::uint64_t address, bool *found)
 
 Step SimulatedPlatform::findService(const std::string &uuid, GattStatus *status, int *count)
 {
-    return callStatus("SERVICE " + uuid, kStepMs, status, count);
+    return callStatus("SERVICE " + uuid, kConnectStepMs, status, count);
 }
 
 Step SimulatedPlatform::findCharacteristic(const std::string &uuid, GattStatus *status, int *count)
 {
-    return callStatus("CHAR " + uuid, kStepMs, status, count);
+    return callStatus("CHAR " + uuid, kConnectStepMs, status, count);
 }
 
 void SimulatedPlatform::watch(ValueHandler onValue, LinkLostHandler onLinkLost)
@@ -306,13 +306,13 @@ void SimulatedPlatform::watch(ValueHandler onValue, LinkLostHandler onLinkLost)
 
 Step SimulatedPlatform::subscribe(GattStatus *status)
 {
-    return callStatus("SUBSCRIBE", kStepMs, status, nullptr);
+    return callStatus("SUBSCRIBE", kConnectStepMs, status, nullptr);
 }
 
 Step SimulatedPlatform::maxPduSize(int *size)
 {
     std::string answer;
-    const Step step = call("PDU", kStepMs, &answer);
+    const Step step = call("PDU", kConnectStepMs, &answer);
     if (!step.ok)
         return step;
     *size = std::atoi(answer.c_str());

@@ -1,6 +1,7 @@
 // corvane-ble-helper: does the plugin's Bluetooth LE work in a process of its own. Started
-// with --port and --token, it connects back to the plugin on 127.0.0.1, says hello with the
-// token and answers one request line after another until told to quit or disconnected.
+// with --port and its one-time token in the environment, it connects back to the plugin on
+// 127.0.0.1, says hello with the token and answers one request line after another until
+// told to quit or disconnected.
 
 #include "BleOperations.h"
 #include "HelperProtocol.h"
@@ -13,15 +14,38 @@
 
 #include <QCoreApplication>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 using namespace corvane::helper;
 
 namespace {
 
+const char kHelp[] =
+    "usage: corvane-ble-helper --port PORT\n"
+    "\n"
+    "Does Bluetooth LE work for the Corvane OBS plugin, which starts it. It connects to the\n"
+    "plugin on 127.0.0.1:PORT, says hello with a one-time token and answers the plugin's\n"
+    "requests, one JSON object per line, until told to quit or disconnected.\n"
+    "\n"
+    "The token is read from the environment variable CORVANE_BLE_TOKEN (empty when unset),\n"
+    "never from the command line, which other users of the computer can read.\n"
+    "\n"
+    "Exit status: 0 when done, 2 when nothing listens on the port, 64 for bad arguments.\n";
+
 // The socket is the helper's only channel: Qt's diagnostics go nowhere.
 void silence(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+bool asksForHelp(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
+            return true;
+    }
+    return false;
+}
 
 std::unique_ptr<BlePlatform> choosePlatform()
 {
@@ -41,9 +65,14 @@ std::unique_ptr<BlePlatform> choosePlatform()
 
 int main(int argc, char **argv)
 {
+    if (asksForHelp(argc, argv)) {
+        std::fputs(kHelp, stdout);
+        return kExitOk;
+    }
     const CommandLine options = parseCommandLine(argc, argv);
     if (!options.ok)
         return kExitUsage;
+    const char *token = std::getenv(kTokenVariable);
 
     qInstallMessageHandler(silence);
     // Qt Bluetooth reaches BlueZ over D-Bus, which wants an application object.
@@ -54,7 +83,7 @@ int main(int argc, char **argv)
         return kExitNoConnection;
     const auto platform = choosePlatform();
     BleOperations operations(*platform, [&socket](const std::string &line) { socket.sendLine(line); });
-    socket.sendLine(helloLine(options.token));
+    socket.sendLine(helloLine(token ? token : ""));
 
     LineBuffer buffer;
     char chunk[4096];

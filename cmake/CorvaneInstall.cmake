@@ -38,7 +38,10 @@ server) and sets up and manages the device over USB, Bluetooth LE or the network
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "obs-studio")
+# OBS refuses a module built against a newer libobs than its own. Debian's versions read
+# 30.2.3+dfsg-..., so only the first three numbers of libobs's own version can be compared.
+string(REGEX MATCH "^[0-9]+\\.[0-9]+\\.[0-9]+" CORVANE_OBS_BUILT_AGAINST "${libobs_VERSION}")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "obs-studio (>= ${CORVANE_OBS_BUILT_AGAINST})")
 set(CPACK_DEBIAN_PACKAGE_ENHANCES "obs-studio")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/package)

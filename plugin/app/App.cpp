@@ -8,10 +8,6 @@
 #include "live/SourceManager.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QDirIterator>
-#include <QEventLoop>
-#include <QFile>
 #include <QJsonArray>
 #include <QPointer>
 #include <QTimer>
@@ -35,19 +31,6 @@ const char kSignedOutMeanwhile[] = "You have been signed out. Sign in again.";
 
 constexpr int kFirstUpdateCheckMs = 20000;
 constexpr int kUpdateCheckIntervalMs = 86400000;
-
-// Files an earlier self-update moved aside (a loaded library cannot be overwritten); by the
-// next start nothing holds them any more. Only a folder that holds our library is ours to
-// clean: installed for all users, the folder above the data folder is shared by plugins.
-void removeOldFiles(const QString &installRoot)
-{
-    if (installRoot.isEmpty() || !QFileInfo(installRoot + QLatin1Char('/') + defaultLibraryPath()).isFile())
-        return;
-    QDirIterator it(installRoot, {QStringLiteral("*.old")}, QDir::Files | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        QFile::remove(it.next());
-}
 
 // The requests of hosted-server clients that App answers, by operation name.
 struct ServerCommand {
@@ -80,6 +63,7 @@ App::App(const AppEnvironment &environment)
     connect(&m_portal, &PortalClient::signedInChanged, this, &App::onSignedInChanged);
     applyServerSettings();
     setUpUpdater(environment);
+    publishOutputs();
 
     m_portal.restoreSession([](const PortalResult &result) {
         if (!result.ok && result.status != 0 && result.status != 401)
@@ -107,7 +91,7 @@ void App::setUpUpdater(const AppEnvironment &environment)
     config.workDir = environment.updateWorkDir;
     config.downloadPage = downloadsOrigin() + QStringLiteral("/download");
     m_updater.setConfig(config);
-    removeOldFiles(config.installRoot);
+    m_updater.removeLeftovers();
 
     connect(&m_updater, &PluginUpdater::stateChanged, this, &App::onUpdaterStateChanged);
     m_firstUpdateCheck = new QTimer(this);
@@ -276,61 +260,68 @@ void App::refreshOutputs(DoneCallback callback)
 {
     if (!m_portal.isSignedIn()) {
         m_outputsError = QString::fromUtf8(kSignInForGraphics);
+        publishOutputs();
         if (callback)
             callback(false, m_outputsError);
         return;
     }
-    const quint64 epoch = m_signInEpoch;
-    m_portal.listOutputs([this, callback, epoch](const PortalResult &result) {
-        if (!isCurrentSignIn(epoch)) {
-            if (callback)
-                callback(false, QString::fromUtf8(kSignedOutMeanwhile));
-            return;
-        }
-        if (result.ok) {
+    if (m_outputsFetch && m_outputsFetch->epoch == m_signInEpoch) {
+        m_outputsFetch->waiters.append(std::move(callback));
+        return;
+    }
+    const auto fetch = std::make_shared<OutputsFetch>();
+    fetch->epoch = m_signInEpoch;
+    fetch->waiters.append(std::move(callback));
+    m_outputsFetch = fetch;
+    m_portal.listOutputs([this, fetch](const PortalResult &result) {
+        // Over before anyone hears of it, so that a waiter may start the next fetch.
+        if (m_outputsFetch == fetch)
+            m_outputsFetch.reset();
+        bool ok = false;
+        QString message;
+        if (!isCurrentSignIn(fetch->epoch)) {
+            message = QString::fromUtf8(kSignedOutMeanwhile);
+        } else if (result.ok) {
             m_outputs = parseOutputs(result.data, m_portal.baseUrl());
             m_outputsError.clear();
+            publishOutputs();
             Q_EMIT outputsChanged();
+            ok = true;
         } else {
             CORVANE_LOG_INFO("portal error listing graphics outputs: HTTP %d (%s)", result.status, qUtf8Printable(result.code));
             const bool needsPlan = result.code == QLatin1String("cloud_subscription_required") || result.status == 402;
             m_outputsError = needsPlan ? QString::fromUtf8(kGraphicsNeedPlan) : result.message;
+            publishOutputs();
+            message = m_outputsError;
         }
-        if (callback)
-            callback(result.ok, m_outputsError);
+        for (const DoneCallback &waiter : std::as_const(fetch->waiters)) {
+            if (waiter)
+                waiter(ok, message);
+        }
     });
 }
 
-bool App::refreshOutputsBlocking(int timeoutMs)
+std::shared_ptr<const OutputsView> App::outputsView() const
 {
-    // The answer may come after we stopped waiting; the shared record outlives this frame
-    // and the loop pointer is cleared before the loop goes away.
-    struct Wait {
-        bool done = false;
-        bool ok = false;
-        QEventLoop *loop = nullptr;
-    };
-    const auto wait = std::make_shared<Wait>();
-    refreshOutputs([wait](bool ok, const QString &) {
-        wait->done = true;
-        wait->ok = ok;
-        if (wait->loop)
-            wait->loop->quit();
-    });
-    if (!wait->done) {
-        QEventLoop loop;
-        wait->loop = &loop;
-        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-        loop.exec();
-        wait->loop = nullptr;
-    }
-    return wait->done && wait->ok;
+    std::lock_guard<std::mutex> guard(m_viewLock);
+    return m_outputsView;
+}
+
+void App::publishOutputs()
+{
+    auto view = std::make_shared<OutputsView>();
+    view->signedIn = m_portal.isSignedIn();
+    view->outputs = m_outputs;
+    view->error = m_outputsError;
+    std::lock_guard<std::mutex> guard(m_viewLock);
+    m_outputsView = std::move(view);
 }
 
 void App::onSignedInChanged(bool signedIn)
 {
     ++m_signInEpoch;
     if (signedIn) {
+        publishOutputs();
         const QPointer<App> self(this);
         refreshDevices([self](bool ok, const QString &) {
             if (ok && self)
@@ -341,6 +332,7 @@ void App::onSignedInChanged(bool signedIn)
     }
     m_devices.clear();
     m_outputs.clear();
+    publishOutputs();
     Q_EMIT devicesChanged();
     Q_EMIT outputsChanged();
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/AppEnvironment.h"
+#include "app/OutputsView.h"
+#include "base/CallQueue.h"
 #include "base/SettingsStore.h"
 #include "cloud/CloudDevice.h"
 #include "cloud/GraphicsOutput.h"
@@ -15,6 +17,8 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+#include <mutex>
 
 class QTimer;
 
@@ -26,7 +30,7 @@ class RelayHolder;
 class SourceManager;
 
 // The hub of the plugin: one per loaded module, living on the OBS user-interface thread.
-// Views and sources reach it through instance().
+// Views and sources reach it through instance(); what other threads may use says so.
 class App : public QObject {
     Q_OBJECT
 public:
@@ -51,14 +55,18 @@ public:
     const QList<CloudDevice> &devices() const { return m_devices; }
     const QList<GraphicsOutput> &outputs() const { return m_outputs; }
     QString outputsError() const { return m_outputsError; }
+    // Any thread: the sign-in state, the outputs and the last fetch error, as one value.
+    std::shared_ptr<const OutputsView> outputsView() const;
 
     // Fetch the account's devices or graphics outputs into the cached lists; the callback
-    // (may be empty) gets the outcome and the user sentence.
+    // (may be empty) gets the outcome and the user sentence. An outputs fetch asked for
+    // while one for the same sign-in runs joins it: no second request, the same answer.
     void refreshDevices(DoneCallback callback = nullptr);
     void refreshOutputs(DoneCallback callback = nullptr);
-    // refreshOutputs, waiting at most `timeoutMs` in a nested event loop. False on failure
-    // or when no answer came in time (the lists then stay as they were).
-    bool refreshOutputsBlocking(int timeoutMs);
+
+    // Any thread: runs `call` on App's thread, after every call posted before it. Calls
+    // still waiting when App goes are dropped.
+    void post(std::function<void()> call) { m_posted.post(std::move(call)); }
 
     // Stores the choice and puts the device's route to use: its feed on the local network
     // when one is known with host and token, else cloud polling.
@@ -89,6 +97,14 @@ Q_SIGNALS:
     void serverStateChanged();
 
 private:
+    // One outputs fetch under way, with everyone waiting for its answer.
+    struct OutputsFetch {
+        quint64 epoch = 0;
+        QList<DoneCallback> waiters;
+    };
+
+    Q_INVOKABLE void runPosted() { m_posted.run(); }
+    void publishOutputs();
     void onSignedInChanged(bool signedIn);
     bool isCurrentSignIn(quint64 epoch) const;
     QJsonObject serverStatus(const QJsonObject &request);
@@ -107,11 +123,15 @@ private:
     QList<CloudDevice> m_devices;
     QList<GraphicsOutput> m_outputs;
     QString m_outputsError;
+    std::shared_ptr<OutputsFetch> m_outputsFetch;
+    mutable std::mutex m_viewLock;
+    std::shared_ptr<const OutputsView> m_outputsView; // guarded by m_viewLock
     PluginUpdater m_updater;
     QTimer *m_firstUpdateCheck;
     QTimer *m_dailyUpdateCheck;
     // Counts sign-in changes, so that a list asked for before one is not taken after it.
     quint64 m_signInEpoch = 0;
+    CallQueue m_posted{this, "runPosted"};
 };
 
 } // namespace corvane

@@ -1,5 +1,6 @@
 #include "cloud/PortalClient.h"
 
+#include "base/OrderedJson.h"
 #include "base/Origins.h"
 #include "base/Version.h"
 
@@ -13,6 +14,11 @@ namespace corvane {
 namespace {
 
 QString key(const char *name) { return QString::fromLatin1(name); }
+
+// A device configuration relayed by the portal: the scoreboard's keys in the order the
+// device documents them, any others after.
+const QStringList kConfigOrder = {QStringLiteral("manufacturer"), QStringLiteral("model"), QStringLiteral("sport"),
+                                  QStringLiteral("input_type")};
 
 // An HTTP status came back and no network-layer error (connection lost, timeout, TLS) cut
 // the transfer short; Qt reports HTTP error statuses as content, protocol or server errors.
@@ -48,8 +54,8 @@ PortalClient::~PortalClient()
 
 void PortalClient::signIn(const QString &email, const QString &password, Callback callback)
 {
-    const QJsonObject body{{key("email"), email.trimmed()}, {key("password"), password}};
-    sendRequest("POST", QStringLiteral("/auth/login"), body,
+    const OrderedJson body = OrderedJson().add(key("email"), email.trimmed()).add(key("password"), password);
+    sendPayload("POST", QStringLiteral("/auth/login"), body.toJson(),
                 [this, callback](const PortalResult &result) {
                     if (result.ok && !result.data.value(key("totp_required")).toBool())
                         applySignedIn(result);
@@ -61,8 +67,8 @@ void PortalClient::signIn(const QString &email, const QString &password, Callbac
 
 void PortalClient::signInWithCode(const QString &challengeId, const QString &code, Callback callback)
 {
-    const QJsonObject body{{key("challenge_id"), challengeId}, {key("code"), code.trimmed()}};
-    sendRequest("POST", QStringLiteral("/auth/login/totp"), body,
+    const OrderedJson body = OrderedJson().add(key("challenge_id"), challengeId).add(key("code"), code.trimmed());
+    sendPayload("POST", QStringLiteral("/auth/login/totp"), body.toJson(),
                 [this, callback](const PortalResult &result) {
                     if (result.ok)
                         applySignedIn(result);
@@ -114,23 +120,23 @@ void PortalClient::getDeviceState(const QString &deviceId, Callback callback)
 void PortalClient::sendCommand(const QString &deviceId, const QString &name, const QJsonObject &args,
                                Callback callback)
 {
-    sendRequest("POST", devicePath(deviceId) + QStringLiteral("/cmd/") + name, QJsonObject{{key("args"), args}},
+    sendPayload("POST", devicePath(deviceId) + QStringLiteral("/cmd/") + name, OrderedJson().add(key("args"), args).toJson(),
                 std::move(callback), true);
 }
 
 void PortalClient::sendConfig(const QString &deviceId, const QJsonObject &config, Callback callback)
 {
-    sendRequest("POST", devicePath(deviceId) + QStringLiteral("/config"), QJsonObject{{key("config"), config}},
-                std::move(callback), true);
+    const OrderedJson body = OrderedJson().addJson(key("config"), OrderedJson(config, kConfigOrder).toJson());
+    sendPayload("POST", devicePath(deviceId) + QStringLiteral("/config"), body.toJson(), std::move(callback), true);
 }
 
 void PortalClient::linkDevice(const QString &deviceId, const QString &claimCode, const QString &via,
                               Callback callback)
 {
-    QJsonObject body{{key("device_id"), deviceId}, {key("via"), via}};
+    OrderedJson body = OrderedJson().add(key("device_id"), deviceId).add(key("via"), via);
     if (!claimCode.isEmpty())
-        body.insert(key("code"), claimCode);
-    sendRequest("POST", QStringLiteral("/devices/link"), body, std::move(callback), true);
+        body.add(key("code"), claimCode);
+    sendPayload("POST", QStringLiteral("/devices/link"), body.toJson(), std::move(callback), true);
 }
 
 void PortalClient::revealPairing(const QString &deviceId, Callback callback)
@@ -141,8 +147,8 @@ void PortalClient::revealPairing(const QString &deviceId, Callback callback)
 
 void PortalClient::putPairing(const QString &deviceId, const QString &adminPassword, Callback callback)
 {
-    sendRequest("PUT", devicePath(deviceId) + QStringLiteral("/pairing"),
-                QJsonObject{{key("admin_password"), adminPassword}}, std::move(callback), true);
+    sendPayload("PUT", devicePath(deviceId) + QStringLiteral("/pairing"),
+                OrderedJson().add(key("admin_password"), adminPassword).toJson(), std::move(callback), true);
 }
 
 QString PortalClient::devicePath(const QString &deviceId) const
@@ -153,12 +159,17 @@ QString PortalClient::devicePath(const QString &deviceId) const
 void PortalClient::sendRequest(const QByteArray &method, const QString &path, const std::optional<QJsonObject> &body,
                                Callback callback, bool signOutOn401)
 {
+    sendPayload(method, path, body ? OrderedJson(*body).toJson() : QByteArray(), std::move(callback), signOutOn401);
+}
+
+void PortalClient::sendPayload(const QByteArray &method, const QString &path, const QByteArray &payload,
+                               Callback callback, bool signOutOn401)
+{
     QNetworkRequest request(QUrl(m_baseUrl + path));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/json"));
     request.setRawHeader("Accept", "application/json");
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray("Corvane-OBS/" CORVANE_PLUGIN_VERSION));
     request.setTransferTimeout(m_timeoutMs);
-    const QByteArray payload = body ? QJsonDocument(*body).toJson(QJsonDocument::Compact) : QByteArray();
 
     QNetworkReply *reply = nullptr;
     if (method == "GET")

@@ -53,7 +53,7 @@ public:
     void putPairing(const QString &deviceId, const QString &adminPassword, Callback callback);
 
     // The one request primitive. A 401 on a call made with `signOutOn401` while signed in
-    // signs the user out (the cookies stay).
+    // signs the user out (the cookies stay). The body goes out as compact JSON.
     void sendRequest(const QByteArray &method, const QString &path, const std::optional<QJsonObject> &body,
                      Callback callback, bool signOutOn401);
 
@@ -64,6 +64,10 @@ Q_SIGNALS:
     void signedInChanged(bool signedIn);
 
 private:
+    // sendRequest with the body already written (empty for none), so that the operations
+    // keep the documented key order.
+    void sendPayload(const QByteArray &method, const QString &path, const QByteArray &payload, Callback callback,
+                     bool signOutOn401);
     void applySignedIn(const PortalResult &result);
     void setSignedIn(bool signedIn);
     QString devicePath(const QString &deviceId) const;

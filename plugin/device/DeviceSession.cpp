@@ -336,14 +336,15 @@ void DeviceSession::changePassword(const QString &current, const QString &next, 
 void DeviceSession::reboot(DoneCallback done)
 {
     m_restartExpected = true;
-    call(QStringLiteral("reboot"), QJsonObject(), [this, done = std::move(done)](const RpcResult &result) {
+    const auto answered = [this, done = std::move(done)](const RpcResult &result) {
         // A device that restarts before or while answering has done what was asked.
         const bool restarting = result.ok || result.code == RpcCode::Timeout || result.code == RpcCode::Disconnected;
         if (!restarting)
             m_restartExpected = false;
         if (done)
             done(restarting, restarting ? QString() : result.message);
-    });
+    };
+    call(QStringLiteral("reboot"), QJsonObject(), answered, m_timing.rebootTimeoutMs);
 }
 
 void DeviceSession::scanWifi(ScanCallback done)

@@ -58,6 +58,7 @@ public:
         int wifiCheckIntervalMs = 3000;
         int loginTimeoutMs = 20000;
         int receiverLoginTimeoutMs = 30000;
+        int rebootTimeoutMs = 8000;
     };
 
     static QString factoryPassword() { return QStringLiteral("mapleguard"); }

@@ -1,5 +1,7 @@
 #include "live/LiveData.h"
 
+#include "base/Log.h"
+
 #include <QJsonDocument>
 
 #include <QSet>
@@ -78,9 +80,13 @@ bool LiveData::apply(const QJsonObject &message)
 
     QStringList added;
     bool changedAny = false;
+    qsizetype dropped = 0;
+    bool startsRun = false;
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        if (!sport.isEmpty() && sport != m_sport) {
+        if (sport.size() > MaxValueLength) {
+            ++dropped;
+        } else if (!sport.isEmpty() && sport != m_sport) {
             m_sport = sport;
             changedAny = true;
         }
@@ -89,7 +95,10 @@ bool LiveData::apply(const QJsonObject &message)
                 continue;
             const QString text = fieldText(it.value());
             auto existing = m_fields.find(it.key());
-            if (existing == m_fields.end()) {
+            if (text.size() > MaxValueLength
+                || (existing == m_fields.end() && (it.key().size() > MaxNameLength || m_fields.size() >= MaxFields))) {
+                ++dropped;
+            } else if (existing == m_fields.end()) {
                 m_fields.insert(it.key(), text);
                 added.append(it.key());
                 changedAny = true;
@@ -100,7 +109,14 @@ bool LiveData::apply(const QJsonObject &message)
         }
         m_updatedAt = QDateTime::currentDateTimeUtc();
         ++m_version;
+        startsRun = dropped > 0 && !m_dropping;
+        m_dropping = dropped > 0;
     }
+    if (startsRun)
+        CORVANE_LOG_WARNING("live data beyond the bounds dropped (%lld items in one message; at most %lld fields, "
+                            "names of %lld and values of %lld characters); further drops in a row are not logged",
+                            static_cast<long long>(dropped), static_cast<long long>(MaxFields),
+                            static_cast<long long>(MaxNameLength), static_cast<long long>(MaxValueLength));
     if (!added.isEmpty())
         Q_EMIT fieldsChanged(added);
     if (changedAny)
@@ -112,6 +128,7 @@ void LiveData::clear()
 {
     {
         std::lock_guard<std::mutex> guard(m_lock);
+        m_dropping = false;
         if (m_fields.isEmpty() && m_sport.isEmpty())
             return;
         m_fields.clear();

@@ -43,6 +43,14 @@ public:
     // How a field's JSON value is stored: booleans and numbers as text, null as "".
     static QString fieldText(const QJsonValue &value);
 
+    // What a feed may make the model keep, far above any real scoreboard: a feed that
+    // keeps inventing names or sends huge texts must not grow memory, every snapshot and
+    // every hosted client's line without end. New names past the count, and names or
+    // values (the sport included) past their length, are dropped.
+    static constexpr qsizetype MaxFields = 1024;
+    static constexpr qsizetype MaxNameLength = 256;
+    static constexpr qsizetype MaxValueLength = 4096;
+
 Q_SIGNALS:
     void changed();
     void fieldsChanged(const QStringList &names);
@@ -59,6 +67,9 @@ private:
     quint64 m_version = 0;
     mutable quint64 m_jsonVersion = ~quint64(0);
     mutable QByteArray m_json;
+    // Set while messages keep bringing what is beyond the bounds, so that a run of them
+    // is logged once.
+    bool m_dropping = false;
 };
 
 } // namespace corvane

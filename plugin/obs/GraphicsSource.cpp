@@ -8,6 +8,10 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QThread>
+
+#include <algorithm>
+#include <memory>
 
 namespace corvane {
 
@@ -15,7 +19,6 @@ namespace {
 
 constexpr int kMinSize = 16;
 constexpr int kMaxSize = 8192;
-constexpr int kRefreshLimitMs = 8000;
 constexpr char kChildType[] = "browser_source";
 constexpr char kTransparentCss[] = "body { background-color: rgba(0, 0, 0, 0); margin: 0px auto; overflow: hidden; }";
 
@@ -31,30 +34,45 @@ bool obsKnowsType(const char *id)
     return false;
 }
 
-QString foundText(qsizetype count) { return text("GraphicsFound").arg(count); }
+// A size from settings or the portal, in the properties view's range: below it the
+// default, above it the largest the view offers (also for values past an int's range).
+int sizeIn(long long value, int fallback)
+{
+    return value < kMinSize ? fallback : static_cast<int>(std::min<long long>(value, kMaxSize));
+}
 
-QString statusText()
+// OBS and obs-websocket call the property callbacks from threads of their own; a call off
+// the user-interface thread is named in OBS's log when OBS runs verbose.
+void noteThread(const char *what)
 {
     App *app = App::instance();
-    if (!app->portal().isSignedIn())
+    if (!app || QThread::currentThread() == app->thread())
+        return;
+    CORVANE_LOG_DEBUG("graphics %s on thread \"%s\", not the user-interface thread", what,
+                      qUtf8Printable(QThread::currentThread()->objectName()));
+}
+
+QString statusText(const OutputsView &view)
+{
+    if (!view.signedIn)
         return text("GraphicsSignIn");
-    if (!app->outputsError().isEmpty())
-        return app->outputsError();
-    return foundText(app->outputs().size());
+    if (!view.error.isEmpty())
+        return view.error;
+    return text("GraphicsFound").arg(view.outputs.size());
 }
 
 void graphics_source_apply(GraphicsSource *gs, obs_data_t *settings)
 {
     const char *url = obs_data_get_string(settings, "url");
-    const long long width = obs_data_get_int(settings, "width");
-    const long long height = obs_data_get_int(settings, "height");
-    gs->width = width < kMinSize ? GraphicsSource::kDefaultWidth : static_cast<int>(width);
-    gs->height = height < kMinSize ? GraphicsSource::kDefaultHeight : static_cast<int>(height);
+    const int width = sizeIn(obs_data_get_int(settings, "width"), GraphicsSource::kDefaultWidth);
+    const int height = sizeIn(obs_data_get_int(settings, "height"), GraphicsSource::kDefaultHeight);
+    gs->width = width;
+    gs->height = height;
 
     obs_data_t *child = obs_data_create();
     obs_data_set_string(child, "url", url);
-    obs_data_set_int(child, "width", gs->width);
-    obs_data_set_int(child, "height", gs->height);
+    obs_data_set_int(child, "width", width);
+    obs_data_set_int(child, "height", height);
     obs_data_set_int(child, "fps", 30);
     obs_data_set_bool(child, "fps_custom", true);
     obs_data_set_bool(child, "reroute_audio", false);
@@ -65,13 +83,13 @@ void graphics_source_apply(GraphicsSource *gs, obs_data_t *settings)
     obs_data_release(child);
 }
 
-void graphics_source_fill_outputs(obs_property_t *list, obs_data_t *settings)
+void graphics_source_fill_outputs(obs_property_t *list, obs_data_t *settings, const OutputsView *view)
 {
     obs_property_list_clear(list);
     const QString chosen = QString::fromUtf8(obs_data_get_string(settings, "output_id"));
     bool matched = false;
-    if (App *app = App::instance()) {
-        for (const GraphicsOutput &output : app->outputs()) {
+    if (view) {
+        for (const GraphicsOutput &output : view->outputs) {
             obs_property_list_add_string(list, output.name.toUtf8().constData(), output.id.toUtf8().constData());
             matched = matched || output.id == chosen;
         }
@@ -92,35 +110,46 @@ bool graphics_source_output_selected(obs_properties_t *, obs_property_t *, obs_d
     const QString id = QString::fromUtf8(obs_data_get_string(settings, "output_id"));
     if (!app || id.isEmpty())
         return false;
-    for (const GraphicsOutput &output : app->outputs()) {
+    const std::shared_ptr<const OutputsView> view = app->outputsView();
+    for (const GraphicsOutput &output : view->outputs) {
         if (output.id != id)
             continue;
         obs_data_set_string(settings, "url", output.url.toUtf8().constData());
         obs_data_set_string(settings, "output_name", output.name.toUtf8().constData());
-        obs_data_set_int(settings, "width", output.width);
-        obs_data_set_int(settings, "height", output.height);
+        obs_data_set_int(settings, "width", sizeIn(output.width, GraphicsSource::kDefaultWidth));
+        obs_data_set_int(settings, "height", sizeIn(output.height, GraphicsSource::kDefaultHeight));
         return true;
     }
     return false;
 }
 
-bool graphics_source_refresh(obs_properties_t *props, obs_property_t *, void *data)
+// Starts a fetch of the outputs and returns at once; OBS rebuilds the properties when the
+// answer is in. The properties window may close meanwhile and take the source with it, so
+// the answer holds only a weak reference. The fetch and its answer belong to the
+// user-interface thread, whichever thread pressed the button.
+bool graphics_source_refresh(obs_properties_t *, obs_property_t *, void *data)
 {
     auto *gs = static_cast<GraphicsSource *>(data);
     App *app = App::instance();
-    if (app)
-        app->refreshOutputsBlocking(kRefreshLimitMs);
-
-    obs_data_t *settings = gs ? obs_source_get_settings(gs->source) : obs_data_create();
-    graphics_source_fill_outputs(obs_properties_get(props, "output_id"), settings);
-    obs_data_release(settings);
-
-    if (app) {
-        const QString status = app->outputsError().isEmpty() ? foundText(app->outputs().size()) : app->outputsError();
-        if (obs_property_t *p = obs_properties_get(props, "status"))
-            obs_property_set_description(p, status.toUtf8().constData());
-    }
-    return true;
+    if (!gs || !app)
+        return false;
+    noteThread("refresh pressed");
+    const std::shared_ptr<obs_weak_source_t> weak(obs_source_get_weak_source(gs->source), obs_weak_source_release);
+    const std::shared_ptr<GraphicsSource::Refresh> refresh = gs->refresh;
+    app->post([app, weak, refresh] {
+        // A press while this source's fetch runs adds nothing.
+        if (refresh->running)
+            return;
+        refresh->running = true;
+        app->refreshOutputs([weak, refresh](bool, const QString &) {
+            refresh->running = false;
+            if (obs_source_t *source = obs_weak_source_get_source(weak.get())) {
+                obs_source_update_properties(source);
+                obs_source_release(source);
+            }
+        });
+    });
+    return false;
 }
 
 const char *graphics_source_get_name(void *) { return Module::text("CorvaneGraphics"); }
@@ -133,6 +162,7 @@ void *graphics_source_create(obs_data_t *settings, obs_source_t *source)
     }
     auto *gs = new GraphicsSource;
     gs->source = source;
+    gs->refresh = std::make_shared<GraphicsSource::Refresh>();
     gs->child = obs_source_create_private(kChildType, "Corvane graphics", nullptr);
     graphics_source_apply(gs, settings);
     return gs;
@@ -156,29 +186,36 @@ void graphics_source_get_defaults(obs_data_t *settings)
     obs_data_set_default_int(settings, "height", GraphicsSource::kDefaultHeight);
 }
 
-uint32_t graphics_source_get_width(void *data) { return static_cast<uint32_t>(static_cast<GraphicsSource *>(data)->width); }
+uint32_t graphics_source_get_width(void *data)
+{
+    return static_cast<uint32_t>(static_cast<GraphicsSource *>(data)->width.load());
+}
 
 uint32_t graphics_source_get_height(void *data)
 {
-    return static_cast<uint32_t>(static_cast<GraphicsSource *>(data)->height);
+    return static_cast<uint32_t>(static_cast<GraphicsSource *>(data)->height.load());
 }
 
 obs_properties_t *graphics_source_get_properties(void *data)
 {
     auto *gs = static_cast<GraphicsSource *>(data);
+    noteThread("properties asked for");
+    App *app = App::instance();
+    const std::shared_ptr<const OutputsView> view = app ? app->outputsView() : nullptr;
     obs_properties_t *props = obs_properties_create();
 
     obs_property_t *list = obs_properties_add_list(props, "output_id", Module::text("GraphicsOutput"),
                                                    OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
     obs_data_t *settings = gs ? obs_source_get_settings(gs->source) : obs_data_create();
-    graphics_source_fill_outputs(list, settings);
+    graphics_source_fill_outputs(list, settings, view.get());
     obs_data_release(settings);
     obs_property_set_modified_callback(list, graphics_source_output_selected);
 
-    obs_properties_add_button(props, "refresh", Module::text("GraphicsRefresh"), graphics_source_refresh);
+    // The variant with private data: OBS 32 deprecates the one without.
+    obs_properties_add_button2(props, "refresh", Module::text("GraphicsRefresh"), graphics_source_refresh, gs);
 
-    if (App::instance()) {
-        obs_properties_add_text(props, "status", statusText().toUtf8().constData(), OBS_TEXT_INFO);
+    if (view) {
+        obs_properties_add_text(props, "status", statusText(*view).toUtf8().constData(), OBS_TEXT_INFO);
         obs_properties_add_int(props, "width", Module::text("Width"), kMinSize, kMaxSize, 1);
         obs_properties_add_int(props, "height", Module::text("Height"), kMinSize, kMaxSize, 1);
     }

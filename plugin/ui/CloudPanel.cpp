@@ -76,10 +76,16 @@ void CloudPanel::refresh()
 
 void CloudPanel::saveDeviceId()
 {
+    // Without an ID the device would drop out of the account it is linked to.
+    const QString id = m_deviceId->text().trimmed();
+    if (id.isEmpty()) {
+        showMessage(tr("Enter a device ID first."), true);
+        return;
+    }
     if (!requireSession())
         return;
     m_save->setEnabled(false);
-    call(QStringLiteral("setDeviceId"), {{QStringLiteral("device_id"), m_deviceId->text().trimmed()}}, [this](const RpcResult &result) {
+    call(QStringLiteral("setDeviceId"), {{QStringLiteral("device_id"), id}}, [this](const RpcResult &result) {
         m_save->setEnabled(true);
         if (result.ok)
             showMessage(tr("Saved."));

@@ -93,6 +93,8 @@ Dock::Dock(App *app, QWidget *parent)
     connectApp();
     showAccount();
     showUpdate();
+    // The relay row starts hidden unless something is relayed, not after the first tick.
+    showRelays();
     m_relayTimer.start(kRelayRefreshMs);
 }
 

@@ -214,7 +214,13 @@ void SettingsPanel::refresh()
     if (!requireSession())
         return;
     showMessage(tr("Loading…"));
-    auto failed = [this](const RpcResult &result) { showMessage(result.message, true); };
+    m_loadFailed = false;
+    m_controllerPicked = false;
+    m_deviceChoice = {};
+    auto failed = [this](const RpcResult &result) {
+        m_loadFailed = true;
+        showMessage(result.message, true);
+    };
     call(QStringLiteral("getControllerList"), {}, [this, failed](const RpcResult &result) {
         if (!result.ok)
             return failed(result);
@@ -243,13 +249,19 @@ void SettingsPanel::refresh()
         if (!result.ok)
             return failed(result);
         applySettings(result.result);
-        if (!m_cascade.choices().isEmpty())
+        if (!m_loadFailed && !m_cascade.choices().isEmpty())
             showMessage(QString());
     });
 }
 
+bool SettingsPanel::controllerKnown() const
+{
+    return m_controllerPicked || m_cascade.contains(m_deviceChoice);
+}
+
 void SettingsPanel::fillControllerBoxes()
 {
+    const bool known = controllerKnown();
     for (int level = 0; level < ControllerCascade::LevelCount; ++level) {
         QComboBox *box = m_boxes[level];
         const auto l = static_cast<ControllerCascade::Level>(level);
@@ -257,13 +269,14 @@ void SettingsPanel::fillControllerBoxes()
         box->clear();
         for (const ControllerCascade::Item &item : m_cascade.items(l))
             box->addItem(item.id, item.id);
-        box->setCurrentIndex(box->findData(m_cascade.current(l)));
+        box->setCurrentIndex(known ? box->findData(m_cascade.current(l)) : -1);
     }
     updateWirelessGroup();
 }
 
 void SettingsPanel::onControllerPicked(ControllerCascade::Level level)
 {
+    m_controllerPicked = true;
     m_cascade.pick(level, m_boxes[level]->currentData().toString());
     fillControllerBoxes();
 }

@@ -38,6 +38,9 @@ private:
     void buildFields(QFormLayout *form, const QString &group);
     void applySettings(const QJsonObject &settings);
     void fillControllerBoxes();
+    // Whether the boxes may show a scoreboard: the device's own, read and in its list, or
+    // one the operator picked. Otherwise they stay empty, so Save cannot write a guess.
+    bool controllerKnown() const;
     void onControllerPicked(ControllerCascade::Level level);
     void updateWirelessGroup();
     bool xbeeMaker() const;
@@ -51,6 +54,8 @@ private:
     QPushButton *m_save = nullptr;
     ControllerCascade m_cascade;
     ControllerChoice m_deviceChoice;
+    bool m_loadFailed = false;     // a request of the last refresh failed; its message stays
+    bool m_controllerPicked = false; // the operator chose in the scoreboard boxes
 };
 
 } // namespace corvane

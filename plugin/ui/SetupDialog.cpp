@@ -13,6 +13,7 @@
 #include "ui/DeviceManager.h"
 #include "ui/SecurityPanel.h"
 #include "ui/SetupText.h"
+#include "ui/SharePanel.h"
 #include "ui/WifiPanel.h"
 
 #include <QButtonGroup>
@@ -275,6 +276,8 @@ QWidget *SetupDialog::buildReceiverPage()
     auto *useKey = new QPushButton(tr("Use this key"));
     m_receiverMessage = plainLabel();
     m_receiverMessage->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // The device behind the receiver reaches the cloud through this computer, if allowed.
+    m_receiverShare = new SharePanel(page, &m_app->settings());
     auto *live = new QPushButton(tr("Use this receiver's live scores in OBS"));
     auto *through = new QPushButton(tr("Set up or manage the paired Corvane device through this receiver\u2026"));
     auto *keyRow = new QHBoxLayout;
@@ -286,6 +289,7 @@ QWidget *SetupDialog::buildReceiverPage()
     layout->addWidget(newKey);
     layout->addLayout(keyRow);
     layout->addWidget(m_receiverMessage);
+    layout->addWidget(m_receiverShare);
     layout->addWidget(live);
     layout->addWidget(through);
     layout->addStretch();
@@ -655,8 +659,10 @@ void SetupDialog::onReady()
     m_spinner->hide();
     if (session->receiverOnly()) {
         refreshReceiverPage();
+        auto *usb = qobject_cast<UsbLink *>(session->link());
+        m_receiverShare->attach(usb, true);
         showPage(ReceiverPage);
-        if (auto *usb = qobject_cast<UsbLink *>(session->link()))
+        if (usb)
             connect(usb, &UsbLink::receiverUpdated, this, &SetupDialog::refreshReceiverPage, Qt::UniqueConnection);
         return;
     }

@@ -25,6 +25,7 @@ class App;
 class ControllerPanel;
 class DeviceLink;
 class DeviceManager;
+class SharePanel;
 class WifiPanel;
 
 // The wizard that finds one device over USB, Bluetooth or the local network without any
@@ -142,6 +143,7 @@ private:
     QLabel *m_receiverStatus = nullptr;
     QLineEdit *m_receiverKey = nullptr;
     QLabel *m_receiverMessage = nullptr;
+    SharePanel *m_receiverShare = nullptr;
 
     QLabel *m_summary = nullptr;
     QLineEdit *m_claimCode = nullptr;

@@ -95,8 +95,11 @@ WifiPanel::WifiPanel(DeviceSession *session, QWidget *parent)
 
 void WifiPanel::refresh()
 {
-    DeviceSession *device = session();
-    if (!device || m_switched)
+    // After a switch the device is restarting: the countdown says what to do.
+    if (m_switched)
+        return;
+    DeviceSession *device = requireSession();
+    if (!device)
         return;
     device->wirelessLink(guarded([this](const WirelessLink &link) {
         m_link = link;
@@ -117,12 +120,17 @@ void WifiPanel::scan()
             showMessage(note + tr(" You can still type the network name."), true);
             return;
         }
+        // A picked network stays picked by its name (its label carries the old strength);
+        // typed text is put back as typed.
+        const QString picked = pickedNetwork();
         const QString typed = m_network->currentText();
         m_network->clear();
         for (const WifiNetwork &network : networks)
             m_network->addItem(tr("%1   (%2 dBm)").arg(network.ssid).arg(network.rssi), network.ssid);
-        m_network->setCurrentIndex(-1);
-        m_network->setEditText(typed);
+        const int again = picked.isNull() ? -1 : m_network->findData(picked);
+        m_network->setCurrentIndex(again);
+        if (again < 0)
+            m_network->setEditText(picked.isNull() ? typed : picked);
         if (!note.isEmpty())
             showMessage(note);
         else if (networks.isEmpty())
@@ -132,13 +140,17 @@ void WifiPanel::scan()
     }));
 }
 
+QString WifiPanel::pickedNetwork() const
+{
+    // A listed item's label in the field stands for that item's network.
+    const int index = m_network->findText(m_network->currentText(), Qt::MatchExactly);
+    return index >= 0 ? m_network->itemData(index).toString() : QString();
+}
+
 QString WifiPanel::chosenNetwork() const
 {
-    // A listed item's text, picked or put back after a scan, stands for its network name.
-    const int index = m_network->findText(m_network->currentText(), Qt::MatchExactly);
-    if (index >= 0)
-        return m_network->itemData(index).toString();
-    return m_network->currentText().trimmed();
+    const QString picked = pickedNetwork();
+    return picked.isNull() ? m_network->currentText().trimmed() : picked;
 }
 
 void WifiPanel::join()

@@ -57,6 +57,8 @@ private:
     void setWifiControlsEnabled(bool enabled);
     void startCountdown(const QString &headline);
     void tick();
+    // The SSID of the listed item the field shows, or a null string.
+    QString pickedNetwork() const;
     QString chosenNetwork() const;
 
     QGroupBox *m_group = nullptr;

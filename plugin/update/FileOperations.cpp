@@ -33,6 +33,8 @@ bool FileOperations::removeRecursively(const QString &path)
     return QDir(path).removeRecursively();
 }
 
+bool FileOperations::removeEmptyFolder(const QString &path) { return QDir().rmdir(path); }
+
 FileOperations &FileOperations::system()
 {
     static FileOperations operations;

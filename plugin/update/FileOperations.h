@@ -21,6 +21,8 @@ public:
     virtual bool isWritable(const QString &path);
     // Deletes a file or a whole folder, without following symbolic links.
     virtual bool removeRecursively(const QString &path);
+    // Deletes a folder only when it is empty.
+    virtual bool removeEmptyFolder(const QString &path);
 
     // The operations as the system performs them.
     static FileOperations &system();

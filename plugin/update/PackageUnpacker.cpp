@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace corvane {
 
@@ -19,6 +20,21 @@ QString safeMemberPath(const QString &name)
             parts.append(part);
     }
     return parts.join(QLatin1Char('/'));
+}
+
+bool isPortableMemberPath(const QString &path)
+{
+    // Windows opens the device, not a file, for these names, whatever follows the first dot,
+    // and drops a trailing dot or space from a name, so two members could name one file.
+    static const QRegularExpression device(QStringLiteral("^(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9]) *$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    for (const QString &part : path.split(QLatin1Char('/'))) {
+        if (part.endsWith(QLatin1Char('.')) || part.endsWith(QLatin1Char(' ')))
+            return false;
+        if (device.match(part.section(QLatin1Char('.'), 0, 0)).hasMatch())
+            return false;
+    }
+    return true;
 }
 
 PackageUnpacker::PackageUnpacker(QObject *parent)
@@ -120,6 +136,8 @@ bool PackageUnpacker::entryStarted(const TarEntry &entry)
     const QString relative = safeMemberPath(entry.path);
     if (relative.isEmpty() || entry.type == TarEntry::SymbolicLink || entry.type == TarEntry::HardLink)
         return refuse("package_link");
+    if (!isPortableMemberPath(relative))
+        return refuse("package_shape");
     const QString path = m_destination + QLatin1Char('/') + relative;
     switch (entry.type) {
     case TarEntry::Directory:

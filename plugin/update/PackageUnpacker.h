@@ -23,7 +23,7 @@ struct UnpackLimits {
 
 // How unpacking ended: ok, or a code: "unpack_unavailable" (no program), "unpack_failed",
 // "package_link" (a link, or a name reaching outside the folder), "package_shape" (a
-// device, pipe or other special member), "package_too_large".
+// device, pipe or other special member, or a name Windows cannot hold), "package_too_large".
 struct UnpackResult {
     bool ok = false;
     QString code;
@@ -32,6 +32,10 @@ struct UnpackResult {
 // The member name made relative and clean ("a/./b" to "a/b"), or "" when it must not be
 // written: absolute, with a drive or backslash, or with a ".." part.
 QString safeMemberPath(const QString &name);
+// Whether every part of a clean member path can be a file name on Windows as well: not a
+// device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension), and not
+// ending in a dot or a space.
+bool isPortableMemberPath(const QString &path);
 
 // Unpacks a package into a folder: a child process turns the archive into a tar stream,
 // and only this object writes files, each checked to stay inside the folder and within the

@@ -6,9 +6,12 @@
 #include "update/UpdateManifest.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslConfiguration>
 #include <QUrl>
 
 namespace corvane {
@@ -56,9 +59,12 @@ bool answered(const QNetworkReply *reply)
 // Redirects may not leave the allowed addresses, nor fall from https to http.
 void guardRedirects(QNetworkReply *reply)
 {
-    QObject::connect(reply, &QNetworkReply::redirected, reply, [reply](const QUrl &target) {
-        const bool downgrade = reply->url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0
-            && target.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0;
+    // When Qt asks, it may already report the target as the reply's address: the scheme to
+    // keep is the one the request started with.
+    const auto isHttps = [](const QUrl &url) { return url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0; };
+    const bool startedSecure = isHttps(reply->request().url());
+    QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, startedSecure, isHttps](const QUrl &target) {
+        const bool downgrade = startedSecure && !isHttps(target);
         if (!downgrade && isAllowedUpdateUrl(target.toString()))
             Q_EMIT reply->redirectAllowed();
         else
@@ -96,6 +102,11 @@ QNetworkRequest PluginUpdater::request(const QString &url, int timeoutMs) const
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     request.setTransferTimeout(timeoutMs);
+    if (!m_extraCaCertificates.isEmpty()) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.addCaCertificates(m_extraCaCertificates);
+        request.setSslConfiguration(tls);
+    }
     return request;
 }
 
@@ -211,10 +222,27 @@ SelfUpdateDecision PluginUpdater::selfUpdate() const
     return decideSelfUpdate(facts, m_config.downloadPage);
 }
 
+QString PluginUpdater::downloadPlace() const
+{
+    return m_config.downloadPage.isEmpty() ? QStringLiteral("the Corvane website") : m_config.downloadPage;
+}
+
+QString PluginUpdater::rollbackNotePath() const
+{
+    return m_config.workDir + QLatin1Char('/') + QLatin1String(kRollbackNote);
+}
+
 void PluginUpdater::install()
 {
     if (m_busy || (m_state != Available && m_state != Failed) || m_url.isEmpty())
         return;
+    // An earlier rollback left the previous version aside, in the work folder perhaps: the
+    // user has to put it back before anything here may be replaced or deleted.
+    QFile note(rollbackNotePath());
+    if (note.open(QIODevice::ReadOnly)) {
+        fail(QString::fromUtf8(note.readAll()));
+        return;
+    }
     const SelfUpdateDecision decision = selfUpdate();
     if (!decision.allowed()) {
         fail(decision.reason);
@@ -324,14 +352,61 @@ void PluginUpdater::onUnpacked(const UnpackResult &result)
     const InstallOutcome outcome = installTree(tree.pluginFolder, m_config.installRoot,
                                                m_config.workDir + QStringLiteral("/previous"), *m_operations);
     if (!outcome.ok) {
-        fail(QStringLiteral("The update could not be installed (%1). The current version was left in place.")
-                 .arg(outcome.reason));
+        if (outcome.previousVersion != InstallOutcome::Left::InPlace)
+            failLeftAside(outcome);
+        else
+            fail(QStringLiteral("The update could not be installed (%1). The current version was left in place.")
+                     .arg(outcome.reason));
         return;
     }
     m_operations->remove(m_package.fileName());
     removeTree(extracted, *m_operations);
     m_busy = false;
     setState(Installed, QStringLiteral("Version %1 is installed. Restart OBS to start using it.").arg(m_version));
+}
+
+// The previous version could not be put back: the user is told where it is and what to do,
+// and a note of it keeps the start-up clean-up and later installs away from it.
+void PluginUpdater::failLeftAside(const InstallOutcome &outcome)
+{
+    const QString root = QDir::toNativeSeparators(m_config.installRoot);
+    const QString text =
+        outcome.previousVersion == InstallOutcome::Left::InPreviousFolder
+            ? QStringLiteral("The update could not be installed (%1), and the previous version could not be put back. Close OBS, then "
+                             "move the folder %2 back to %3, or reinstall the plugin from %4.")
+                  .arg(outcome.reason, QDir::toNativeSeparators(m_config.workDir + QStringLiteral("/previous")), root, downloadPlace())
+            : QStringLiteral("The update could not be installed (%1), and the previous version could not be fully put back. Close "
+                             "OBS, then in %2 rename each file ending in .old back to its name without .old, or reinstall the plugin "
+                             "from %3.")
+                  .arg(outcome.reason, root, downloadPlace());
+    QFile note(rollbackNotePath());
+    if (note.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        note.write(text.toUtf8());
+    fail(text);
+}
+
+void PluginUpdater::removeLeftovers()
+{
+    // Only a folder that holds our library is ours to clean: installed for all users, the
+    // folder above the data folder is shared by plugins.
+    const QString root = m_config.installRoot;
+    if (root.isEmpty() || !QFileInfo(root + QLatin1Char('/') + libraryPath()).isFile())
+        return;
+    QStringList aside;
+    QDirIterator it(root, {QStringLiteral("*.old")}, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        aside.append(it.next());
+    if (QFileInfo::exists(rollbackNotePath())) {
+        if (!aside.isEmpty() || QFileInfo::exists(m_config.workDir + QStringLiteral("/previous")))
+            return;
+        QFile::remove(rollbackNotePath());
+    }
+    // By now nothing holds the files moved aside; one whose new file is missing is the only
+    // copy left of it.
+    for (const QString &old : std::as_const(aside)) {
+        if (QFileInfo::exists(old.chopped(4)))
+            QFile::remove(old);
+    }
 }
 
 } // namespace corvane

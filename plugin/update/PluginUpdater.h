@@ -2,13 +2,16 @@
 
 #include "update/PackageUnpacker.h"
 #include "update/SelfUpdatePolicy.h"
+#include "update/TreeInstaller.h"
 #include "update/UpdaterConfig.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QObject>
+#include <QList>
 #include <QPointer>
+#include <QSslCertificate>
 #include <QString>
 
 class QNetworkReply;
@@ -27,6 +30,10 @@ public:
     enum State { Idle, Checking, UpToDate, Available, Downloading, Installing, Installed, Failed };
     Q_ENUM(State)
 
+    // In the work folder while an install's rollback has left the previous version aside:
+    // what the user was told to do.
+    static constexpr const char *kRollbackNote = "rollback-failed.txt";
+
     explicit PluginUpdater(QObject *parent = nullptr);
     ~PluginUpdater() override;
 
@@ -39,6 +46,10 @@ public:
     // Whether this copy may replace its own files, and if not, who updates it and why.
     SelfUpdateDecision selfUpdate() const;
     bool canSelfUpdate() const { return selfUpdate().allowed(); }
+    // At start: deletes the NAME.old files an earlier install moved aside, keeping each whose
+    // NAME is missing, and every one while an earlier rollback's note is there. The note goes
+    // once nothing is left aside.
+    void removeLeftovers();
 
     State state() const { return m_state; }
     QString message() const { return m_message; }
@@ -50,9 +61,11 @@ public:
     // Whether a check found a package to download (a failed install can be tried again).
     bool hasPackage() const { return !m_url.isEmpty(); }
 
-    // Test seams: a file-operations double, and smaller unpacking bounds.
+    // Test seams: a file-operations double, smaller unpacking bounds, and certificate
+    // authorities trusted besides the system's (a test server's own certificate).
     void setFileOperationsForTesting(FileOperations *operations) { m_operations = operations; }
     void setUnpackLimitsForTesting(const UnpackLimits &limits) { m_unpackLimits = limits; }
+    void setExtraCaCertificatesForTesting(const QList<QSslCertificate> &certificates) { m_extraCaCertificates = certificates; }
 
 Q_SIGNALS:
     void stateChanged();
@@ -70,6 +83,9 @@ private:
     void setState(State state, const QString &message);
     void fail(const QString &message);
     void failWith(const QString &code);
+    void failLeftAside(const InstallOutcome &outcome);
+    QString downloadPlace() const;
+    QString rollbackNotePath() const;
 
     QNetworkAccessManager m_network;
     UpdaterConfig m_config;
@@ -85,6 +101,7 @@ private:
     int m_progress = 0;
     bool m_busy = false;
     QPointer<QNetworkReply> m_reply;
+    QList<QSslCertificate> m_extraCaCertificates;
 
     QByteArray m_manifestBody;
     bool m_manifestCut = false;

@@ -21,18 +21,22 @@ InstallOutcome failed(const QString &reason)
     return outcome;
 }
 
-bool swapWholeFolder(const QString &source, const QString &target, const QString &previous,
-                     FileOperations &operations)
+enum class Swap {
+    Done,
+    Refused,  // the target is as it was
+    Stranded, // the target is at the previous path and could not be moved back
+};
+
+Swap swapWholeFolder(const QString &source, const QString &target, const QString &previous, FileOperations &operations)
 {
     if (!removeTree(previous, operations).isEmpty())
-        return false;
+        return Swap::Refused;
     operations.makePath(QFileInfo(previous).absolutePath());
     if (!operations.rename(target, previous))
-        return false;
+        return Swap::Refused;
     if (operations.rename(source, target))
-        return true;
-    operations.rename(previous, target);
-    return false;
+        return Swap::Done;
+    return operations.rename(previous, target) ? Swap::Refused : Swap::Stranded;
 }
 
 // Every file below `root`, hidden ones included, as sorted relative paths.
@@ -53,13 +57,43 @@ struct PlacedFile {
     bool movedAside = false;
 };
 
-void rollBack(const QList<PlacedFile> &placed, FileOperations &operations)
+// What one file-by-file install has done so far, so that it can be undone.
+struct Progress {
+    QList<PlacedFile> placed;
+    QStringList createdFolders; // outermost first
+};
+
+// Makes `dir` and remembers which of its folders did not exist before.
+void makeFolder(const QString &dir, Progress &progress, FileOperations &operations)
 {
-    for (auto it = placed.crbegin(); it != placed.crend(); ++it) {
-        operations.remove(it->target);
-        if (it->movedAside)
-            operations.rename(it->target + QStringLiteral(".old"), it->target);
+    QStringList missing;
+    for (QString folder = dir; !operations.exists(folder); folder = QFileInfo(folder).absolutePath())
+        missing.prepend(folder);
+    operations.makePath(dir);
+    progress.createdFolders += missing;
+}
+
+// Undoes the placed files, newest first, then removes the folders made for them. False when
+// a replaced file could not be put back: its old copy stays as NAME.old.
+bool rollBack(const Progress &progress, FileOperations &operations)
+{
+    bool restored = true;
+    for (auto it = progress.placed.crbegin(); it != progress.placed.crend(); ++it) {
+        const bool removed = !operations.exists(it->target) || operations.remove(it->target);
+        if (it->movedAside && !(removed && operations.rename(it->target + QStringLiteral(".old"), it->target)))
+            restored = false;
     }
+    for (auto it = progress.createdFolders.crbegin(); it != progress.createdFolders.crend(); ++it)
+        operations.removeEmptyFolder(*it);
+    return restored;
+}
+
+InstallOutcome undone(const QString &reason, const Progress &progress, FileOperations &operations)
+{
+    InstallOutcome outcome = failed(reason);
+    if (!rollBack(progress, operations))
+        outcome.previousVersion = InstallOutcome::Left::AsOldFiles;
+    return outcome;
 }
 
 InstallOutcome copyFileByFile(const QString &source, const QString &target, FileOperations &operations)
@@ -67,29 +101,24 @@ InstallOutcome copyFileByFile(const QString &source, const QString &target, File
     const QStringList files = filesBelow(source);
     if (files.isEmpty())
         return failed(QStringLiteral("the package is empty"));
-    QList<PlacedFile> placed;
+    Progress progress;
     for (const QString &relative : files) {
         const QString from = source + QLatin1Char('/') + relative;
         PlacedFile file{target + QLatin1Char('/') + relative, false};
-        operations.makePath(QFileInfo(file.target).absolutePath());
+        makeFolder(QFileInfo(file.target).absolutePath(), progress, operations);
         if (operations.exists(file.target)) {
             const QString aside = file.target + QStringLiteral(".old");
             if (operations.exists(aside))
                 operations.remove(aside);
-            if (!operations.rename(file.target, aside)) {
-                rollBack(placed, operations);
-                return failed(QStringLiteral("%1 is in use").arg(relative));
-            }
+            if (!operations.rename(file.target, aside))
+                return undone(QStringLiteral("%1 is in use").arg(relative), progress, operations);
             file.movedAside = true;
         }
-        if (!operations.rename(from, file.target) && !operations.copy(from, file.target)) {
-            placed.append(file);
-            rollBack(placed, operations);
-            return failed(QStringLiteral("could not write %1").arg(relative));
-        }
-        placed.append(file);
+        progress.placed.append(file);
+        if (!operations.rename(from, file.target) && !operations.copy(from, file.target))
+            return undone(QStringLiteral("could not write %1").arg(relative), progress, operations);
     }
-    return {true, false, {}};
+    return {true, false, {}, InstallOutcome::Left::InPlace};
 }
 
 } // namespace
@@ -99,8 +128,19 @@ InstallOutcome installTree(const QString &source, const QString &target, const Q
 {
     if (!operations.isDirectory(source))
         return failed(QStringLiteral("nothing to install"));
-    if (operations.isDirectory(target) && swapWholeFolder(source, target, previous, operations))
-        return {true, true, {}};
+    if (operations.isDirectory(target)) {
+        switch (swapWholeFolder(source, target, previous, operations)) {
+        case Swap::Done:
+            return {true, true, {}, InstallOutcome::Left::InPlace};
+        case Swap::Stranded: {
+            InstallOutcome outcome = failed(QStringLiteral("the new folder could not be put in place"));
+            outcome.previousVersion = InstallOutcome::Left::InPreviousFolder;
+            return outcome;
+        }
+        case Swap::Refused:
+            break;
+        }
+    }
     return copyFileByFile(source, target, operations);
 }
 

@@ -16,13 +16,13 @@ CORVANE_PACKAGES=(
   g++ cmake ninja-build pkg-config file ccache
   qt6-base-dev qt6-serialport-dev qt6-connectivity-dev
   libobs-dev obs-studio obs-plugins
-  xvfb xauth imagemagick procps iproute2 openssl
+  xvfb xauth imagemagick procps iproute2 openssl gdb
   libarchive-tools
   dbus at-spi2-core python3 python3-pyatspi qt6-svg-plugins
   dpkg-dev
 )
-# The fuzz preset and the debugger are used in the Debian 13 root only.
-CORVANE_PACKAGES_TRIXIE=(clang libclang-rt-dev llvm gdb)
+# The fuzz preset is built in the Debian 13 root only.
+CORVANE_PACKAGES_TRIXIE=(clang libclang-rt-dev llvm)
 
 # The two build roots, by name: Debian 13 with OBS 30.2 on Qt 6.8, and Debian unstable with
 # OBS 32 on Qt 6.11 (the shipping target). CORVANE_ROOT_NAME picks one (default trixie).
@@ -168,11 +168,13 @@ ensure_build_root() {
   install_into_root "$CORVANE_ROOT" "$CORVANE_ROOT_LABEL" "${CORVANE_ROOT_PACKAGES[@]}"
 }
 
-# Creates the clean root of the chosen distribution: OBS with what it depends on, nothing more.
+# Creates the clean root of the chosen distribution: OBS with what it depends on and the
+# OpenGL library and driver every desktop has (Debian unstable's OBS loads libGL.so.1 without
+# depending on it), nothing more.
 ensure_clean_root() {
   bootstrap_root "$CORVANE_SUITE" "$CORVANE_CLEAN_ROOT" "clean $CORVANE_ROOT_LABEL"
   mkdir -p "$CORVANE_CLEAN_ROOT$CORVANE_MOUNT"
-  install_into_root "$CORVANE_CLEAN_ROOT" "clean $CORVANE_ROOT_LABEL" obs-studio
+  install_into_root "$CORVANE_CLEAN_ROOT" "clean $CORVANE_ROOT_LABEL" obs-studio libgl1 libgl1-mesa-dri
 }
 
 # Runs a command inside $CORVANE_ROOT with the checkout mounted at $CORVANE_MOUNT, in the

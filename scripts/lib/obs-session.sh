@@ -3,6 +3,7 @@
 #
 #   obs_session_display WORKDIR          make sure there is an X display (a private Xvfb)
 #   obs_session_accessibility            start the accessibility bus, to drive OBS's widgets
+#   obs_session_enable_websocket HOME PORT  let OBS's obs-websocket serve on PORT, no password
 #   obs_session_start WORKDIR BUILDDIR   prepare WORKDIR/home, install the plugin, start OBS
 #   obs_session_wait_log TEXT SECONDS     wait until OBS's log holds TEXT
 #   obs_session_screenshot FILE           save the screen as PNG
@@ -11,8 +12,8 @@
 # OBS_SESSION_ARGS, when set, adds to OBS's command line. OBS_SESSION_CHROOT, when set, runs
 # the OBS installed in that root folder (whose /tmp is this one's) instead of this one's.
 # OBS_SESSION_PRELOAD, when set, is preloaded into OBS (LD_PRELOAD), and into nothing else
-# the session starts. OBS_SESSION_NEXT_START=1 starts OBS on the configuration an earlier
-# run in the same WORKDIR saved (its dock layout included), as a user's next start would.
+# the session starts. A later start in the same WORKDIR finds the configuration the earlier
+# run saved (its dock layout included), as a user's next start would.
 # OBS_SESSION_HOME, OBS_SESSION_PLUGIN_CONFIG and OBS_SESSION_LOG describe the running session.
 
 obs_session_fail() { printf 'error: %s\n' "$*" >&2; return 1; }
@@ -26,7 +27,9 @@ obs_session_prepare_home() {
   local settings="$home/.config/obs-studio/plugin_config/corvane-obs/settings.json"
   mkdir -p "$home/.config/obs-studio/plugins" "$(dirname "$settings")"
   [ -f "$settings" ] || printf '{ "portal_url": "%s" }\n' "$OBS_SESSION_OFFLINE_PORTAL" >"$settings"
-  if [ "${OBS_SESSION_NEXT_START:-}" != 1 ] || [ ! -f "$home/.config/obs-studio/global.ini" ]; then
+  # Written once: OBS adds to it (OBS 32 records there that it has moved the user's settings
+  # to user.ini), and a restart must find what OBS left, as a user's would.
+  if [ ! -f "$home/.config/obs-studio/global.ini" ]; then
     cat >"$home/.config/obs-studio/global.ini" <<'INI'
 [General]
 FirstRun=true
@@ -85,6 +88,22 @@ obs_session_store_portal_session() {
   mkdir -p "$dir"
   expires=$(date -u -d '+1 day' '+%a, %d-%b-%Y %H:%M:%S GMT')
   printf '["corvane_session=%s; expires=%s; domain=127.0.0.1; path=/"]\n' "$cookie" "$expires" >"$dir/session.json"
+}
+
+# Enables obs-websocket on PORT without authentication for the session in HOME: in its
+# plugin configuration and in global.ini (OBS 30 may read either) and on OBS's command line.
+obs_session_enable_websocket() {
+  local home=$1 port=$2
+  mkdir -p "$home/.config/obs-studio/plugin_config/obs-websocket"
+  printf '{ "server_enabled": true, "server_port": %d, "auth_required": false, "first_load": false, "alerts_enabled": false }\n' \
+    "$port" >"$home/.config/obs-studio/plugin_config/obs-websocket/config.json"
+  OBS_SESSION_GLOBAL_INI_EXTRA="[OBSWebSocket]
+ServerEnabled=true
+ServerPort=$port
+AuthRequired=false
+FirstLoad=false
+AlertsEnabled=false"
+  OBS_SESSION_ARGS="${OBS_SESSION_ARGS:-} --websocket_port $port"
 }
 
 # The caller's display when set, otherwise a private Xvfb that obs_session_stop ends.

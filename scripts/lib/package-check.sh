@@ -22,6 +22,9 @@ enter_clean() {
   mount --bind /tmp "$clean/tmp"
 }
 in_clean() { chroot "$clean" "$@"; }
+apt_options=()
+IFS=, read -ra apt_config <<<"${CORVANE_APT_CONFIG:-}"
+for item in "${apt_config[@]}"; do apt_options+=(-o "$item"); done
 
 install_package() {
   local deb=$1 name
@@ -29,8 +32,8 @@ install_package() {
   enter_clean
   cp /etc/resolv.conf "$clean/etc/resolv.conf"
   cp "$deb" "$clean/var/tmp/$name"
-  in_clean apt-get $CORVANE_APT_OPTIONS_TEXT update -qq || die "apt-get update failed in the clean root."
-  DEBIAN_FRONTEND=noninteractive in_clean apt-get $CORVANE_APT_OPTIONS_TEXT install -y -qq --no-install-recommends \
+  in_clean apt-get "${apt_options[@]}" update -qq || die "apt-get update failed in the clean root."
+  DEBIAN_FRONTEND=noninteractive in_clean apt-get "${apt_options[@]}" install -y -qq --no-install-recommends \
     "/var/tmp/$name" >/tmp/apt-install.log 2>&1 || { tail -30 /tmp/apt-install.log; die "apt could not install $name."; }
   in_clean dpkg -L corvane-obs >"$clean$files"
   local path
@@ -59,8 +62,16 @@ run_obs() {
   obs_session_write_score_scene "$home" '{ "template": "{home_score} - {away_score}" }' 40 40
 
   OBS_SESSION_CHROOT=$clean OBS_SESSION_NO_PLUGIN=1 obs_session_start "$work" "$build" || die "OBS could not be started."
-  obs_session_wait_log "[corvane] loading plugin" 60 || { obs_session_stop; die "OBS did not load the plugin."; }
-  obs_session_wait_log "Switched to scene" 60 || { obs_session_stop; die "OBS did not finish starting."; }
+  # What OBS said and showed, when it does not get going.
+  stuck() {
+    obs_session_screenshot "$build/package-test-stuck.png"
+    obs_session_stop
+    tail -20 "$work/obs.out" | sed 's/^/  obs.out| /'
+    [ -n "${OBS_SESSION_LOG:-}" ] && tail -30 "$OBS_SESSION_LOG" | sed 's/^/  obs| /'
+    die "$1 (screen: $build/package-test-stuck.png)"
+  }
+  obs_session_wait_log "[corvane] loading plugin" 60 || stuck "OBS did not load the plugin."
+  obs_session_wait_log "Switched to scene" 60 || stuck "OBS did not finish starting."
   in_clean grep -q " $module\$" "/proc/$OBS_SESSION_PID/maps" || problems+=" the module was not loaded from $module;"
   [ ! -e "$home/.config/obs-studio/plugins" ] || [ -z "$(ls -A "$home/.config/obs-studio/plugins")" ] ||
     problems+=" a per-user plugin folder exists;"

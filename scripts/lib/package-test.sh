@@ -20,7 +20,9 @@ layer=$(mktemp -d "$CORVANE_CACHE/package-test.XXXXXX")
 trap 'rm -rf --one-file-system "$layer"' EXIT
 mkdir -p "$layer/upper" "$layer/work"
 export CORVANE_CLEAN_OVERLAY="$CORVANE_CLEAN_ROOT:$layer/upper:$layer/work"
-export CORVANE_APT_OPTIONS_TEXT="${CORVANE_APT_OPTIONS[*]}"
+# apt's options for the clean root, as KEY=VALUE words joined by commas (no spaces survive
+# the way into the root).
+export CORVANE_APT_CONFIG=$(printf '%s\n' "${CORVANE_APT_OPTIONS[@]}" | grep -v '^-o$' | paste -sd, -)
 check="scripts/lib/package-check.sh"
 rel=${deb#"$CORVANE_SRC"/}
 

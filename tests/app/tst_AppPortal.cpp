@@ -16,6 +16,8 @@
 #include <QTest>
 
 #include <cstdio>
+#include <memory>
+#include <optional>
 
 using namespace corvane;
 using corvane::test::PortalSimProcess;
@@ -56,6 +58,23 @@ private:
         bool done = false;
         app.portal().signIn(email, QStringLiteral("correct horse battery"), [&](const PortalResult &) { done = true; });
         return QTest::qWaitFor([&] { return done; }, 10000) && app.portal().isSignedIn();
+    }
+
+    // Runs App::refreshOutputs and waits for its answer: the success flag, false when none
+    // came. The flag outlives this call, for an answer that comes later.
+    static bool refreshOutputs(App &app)
+    {
+        const auto answer = std::make_shared<std::optional<bool>>();
+        app.refreshOutputs([answer](bool ok, const QString &) { *answer = ok; });
+        return QTest::qWaitFor([&] { return answer->has_value(); }, 10000) && answer->value();
+    }
+
+    int outputRequests()
+    {
+        int count = 0;
+        for (const QJsonValue &request : m_sim.requests())
+            count += request.toObject().value(key("target")).toString() == QLatin1String("/api/graphics/outputs") ? 1 : 0;
+        return count;
     }
 
     // The restore at construction has answered (or given up) once the sim logged it.
@@ -199,7 +218,7 @@ private Q_SLOTS:
 
         QVERIFY(signIn(app, QStringLiteral("free@example.com")));
         QSignalSpy outputs(&app, &App::outputsChanged);
-        QVERIFY(!app.refreshOutputsBlocking(5000));
+        QVERIFY(!refreshOutputs(app));
         QCOMPARE(app.outputsError(), QStringLiteral("Graphics need an active Corvane cloud plan."));
         QCOMPARE(outputs.count(), 0);
     }
@@ -208,28 +227,46 @@ private Q_SLOTS:
     {
         App app(environment(m_sim.url()));
         QVERIFY(signIn(app));
-        QVERIFY(app.refreshOutputsBlocking(5000));
+        QVERIFY(refreshOutputs(app));
         QCOMPARE(app.outputs().size(), 2);
 
         QVERIFY(m_sim.behave({{key("status"), 402}, {key("path"), QStringLiteral("/api/graphics")}, {key("times"), 1}}));
-        QVERIFY(!app.refreshOutputsBlocking(5000));
+        QVERIFY(!refreshOutputs(app));
         QCOMPARE(app.outputsError(), QStringLiteral("Graphics need an active Corvane cloud plan."));
         QCOMPARE(app.outputs().size(), 2);
+        QCOMPARE(app.outputsView()->error, app.outputsError());
+        QCOMPARE(app.outputsView()->outputs.size(), 2);
 
         QVERIFY(m_sim.behave({{key("status"), 504}, {key("path"), QStringLiteral("/api/graphics")}, {key("times"), 1}}));
-        QVERIFY(!app.refreshOutputsBlocking(5000));
+        QVERIFY(!refreshOutputs(app));
         QCOMPARE(app.outputsError(), QStringLiteral("The device did not answer. Check that it is powered on and online."));
 
-        QVERIFY(app.refreshOutputsBlocking(5000));
+        QVERIFY(refreshOutputs(app));
         QVERIFY(app.outputsError().isEmpty());
+        QVERIFY(app.outputsView()->error.isEmpty());
+    }
 
-        // Waiting gives up after its limit; a late answer still lands afterwards.
+    // A fetch asked for while one runs joins it: one request, every caller answered once.
+    void outputsFetchesWhileOneRunsJoinIt()
+    {
+        App app(environment(m_sim.url()));
+        QVERIFY(signIn(app));
+        QVERIFY(refreshOutputs(app));
         QVERIFY(m_sim.behave({{key("delay_ms"), 600}, {key("path"), QStringLiteral("/api/graphics")}, {key("times"), 1},
                               {key("status"), 402}}));
-        QVERIFY(!app.refreshOutputsBlocking(100));
-        QVERIFY(app.outputsError().isEmpty());
-        QVERIFY(QTest::qWaitFor([&] { return !app.outputsError().isEmpty(); }, 5000));
-        QCOMPARE(app.outputs().size(), 2);
+        const int before = outputRequests();
+        QList<QPair<bool, QString>> answers;
+        for (int i = 0; i < 3; ++i)
+            app.refreshOutputs([&](bool ok, const QString &message) { answers.append({ok, message}); });
+        QVERIFY(QTest::qWaitFor([&] { return answers.size() == 3; }, 10000));
+        QTest::qWait(100);
+        QCOMPARE(answers.size(), 3);
+        for (const auto &answer : std::as_const(answers))
+            QCOMPARE(answer, qMakePair(false, QStringLiteral("Graphics need an active Corvane cloud plan.")));
+        QCOMPARE(outputRequests(), before + 1);
+        // Once answered, the next one asks again.
+        QVERIFY(refreshOutputs(app));
+        QCOMPARE(outputRequests(), before + 2);
     }
 
     void unauthorizedListSignsOutAndEmpties()

@@ -51,8 +51,11 @@ private Q_SLOTS:
     {
         PluginHome home;
         writeFile(home.root + QStringLiteral("/bin/64bit/corvane-obs.so.old"));
+        writeFile(home.root + QStringLiteral("/data/locale/.hidden.ini"));
         writeFile(home.root + QStringLiteral("/data/locale/.hidden.ini.old"));
         writeFile(home.root + QStringLiteral("/data/keep.txt"));
+        // The only copy of a file whose new version is missing is not a leftover.
+        writeFile(home.root + QStringLiteral("/data/fonts/gone.ttf.old"));
         App app(home.environment({{QStringLiteral("downloads_url"), QStringLiteral("http://127.0.0.1:8123/")}}));
 
         const UpdaterConfig &config = app.updater().config();
@@ -71,6 +74,18 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(home.root + QStringLiteral("/data/locale/.hidden.ini.old")));
         QVERIFY(QFileInfo::exists(home.root + QStringLiteral("/data/keep.txt")));
         QVERIFY(QFileInfo::exists(home.root + QStringLiteral("/bin/64bit/corvane-obs.so")));
+        QVERIFY(QFileInfo::exists(home.root + QStringLiteral("/data/fonts/gone.ttf.old")));
+    }
+
+    // After an update whose rollback failed, the old files are the user's way back: they stay
+    // until the note of that failure is gone.
+    void leftoversOfAFailedRollbackStay()
+    {
+        PluginHome home;
+        writeFile(home.root + QStringLiteral("/bin/64bit/corvane-obs.so.old"));
+        writeFile(home.config + QStringLiteral("/update/") + QLatin1String(PluginUpdater::kRollbackNote), "what to do");
+        App app(home.environment({}));
+        QVERIFY(QFileInfo::exists(home.root + QStringLiteral("/bin/64bit/corvane-obs.so.old")));
     }
 
     // Installed for all users, the folder above the data folder is shared with other

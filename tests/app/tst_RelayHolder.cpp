@@ -4,10 +4,12 @@
 #include "base/SettingsStore.h"
 #include "device/DeviceSession.h"
 #include "device/lan/HttpLink.h"
+#include "device/usb/RelayTargets.h"
 #include "device/usb/UsbLink.h"
 #include "support/DevSimProcess.h"
 #include "support/TestNetwork.h"
 
+#include <QFile>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -17,13 +19,23 @@ using namespace corvane;
 
 namespace {
 
-// A device on the simulator's pty, signed in, whose hello names `tunnel` as its cloud target.
+// `port` as a link to `target`, replacing what it named before; `port` itself.
+QString linkedPort(const QString &port, const QString &target)
+{
+    QFile::remove(port);
+    if (!QFile::link(target, port))
+        qFatal("cannot link %s", qPrintable(port));
+    return port;
+}
+
+// A device on the simulator's pty, signed in, whose hello names `tunnel` as its cloud target;
+// opened through `port`, a link to the pty, when one is given (a USB port name used again).
 struct RelayedDevice {
-    explicit RelayedDevice(const QStringList &extra)
+    explicit RelayedDevice(const QStringList &extra, const QString &port = {})
         : sim(QStringList{QStringLiteral("--password"), QStringLiteral("mapleguard"), QStringLiteral("--live-ms"),
                           QStringLiteral("0"), QStringLiteral("--feed-port"), QStringLiteral("0")}
               + extra)
-        , session(new DeviceSession(new UsbLink(sim.ptyPath())))
+        , session(new DeviceSession(new UsbLink(port.isEmpty() ? sim.ptyPath() : linkedPort(port, sim.ptyPath()))))
         , alive(session)
     {
     }
@@ -51,6 +63,9 @@ private:
     SettingsStore m_settings;
 
 private Q_SLOTS:
+    // The simulator's cloud stand-ins listen on loopback.
+    void initTestCase() { RelayTargets::setLoopbackAllowedForTesting(true); }
+
     void init()
     {
         m_settings.load(m_dir.filePath(QStringLiteral("settings.json")));
@@ -122,6 +137,25 @@ private Q_SLOTS:
                                    unreachable.session->deviceId() + QStringLiteral(": cannot reach the cloud (Connection refused)"),
                                    QStringLiteral("wireless receiver: waiting for the paired device")};
         QTRY_COMPARE_WITH_TIMEOUT(holder.statusLines(), expected, 15000);
+    }
+
+    // A device plugged into the port of one kept before replaces it: one session per port.
+    void aSecondSessionOnThePortReplacesTheFirst()
+    {
+        RelayHolder holder(&m_settings);
+        const QString port = m_dir.filePath(QStringLiteral("ttyUSB0"));
+        RelayedDevice first(tunnelTo(test::unusedLocalPort()), port);
+        QVERIFY(first.ready());
+        QVERIFY(holder.adopt(first.session));
+        // Its device was unplugged and another one took the port name, before the kept
+        // session noticed.
+        first.session->link()->close();
+        RelayedDevice second(tunnelTo(test::unusedLocalPort()), port);
+        QVERIFY(second.ready());
+        QVERIFY(holder.adopt(second.session));
+        QCOMPARE(holder.count(), 1);
+        QTRY_VERIFY(first.alive.isNull());
+        QCOMPARE(second.session->parent(), &holder);
     }
 
     void releasedByPortOrAll()

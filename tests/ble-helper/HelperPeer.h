@@ -8,21 +8,24 @@
 #include <QTest>
 
 // Plays the plugin towards one corvane-ble-helper: listens on loopback, starts the helper
-// with that port and a token, and reads and writes its lines raw.
+// with that port and a token in its environment, and reads and writes its lines raw.
 class HelperPeer {
 public:
     // `simAddress`: the simulated radio ("127.0.0.1:PORT"); empty for the real platform.
-    explicit HelperPeer(const QString &simAddress, const QByteArray &token = "t0k3n")
+    // `token`: the hello token, none when null; `extra` follows the port on the command line.
+    explicit HelperPeer(const QString &simAddress, const QByteArray &token = "t0k3n", const QStringList &extra = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("CORVANE_BLE_SIM"));
+        env.remove(QStringLiteral("CORVANE_BLE_TOKEN"));
         if (!simAddress.isEmpty())
             env.insert(QStringLiteral("CORVANE_BLE_SIM"), simAddress);
+        if (!token.isNull())
+            env.insert(QStringLiteral("CORVANE_BLE_TOKEN"), QString::fromLatin1(token));
         process.setProcessEnvironment(env);
         if (!server.listen(QHostAddress::LocalHost))
             qFatal("cannot listen");
-        process.start(QStringLiteral(CORVANE_BLE_HELPER),
-                      {QStringLiteral("--port"), QString::number(server.serverPort()), QStringLiteral("--token"), QString::fromLatin1(token)});
+        process.start(QStringLiteral(CORVANE_BLE_HELPER), QStringList{QStringLiteral("--port"), QString::number(server.serverPort())} + extra);
         if (server.waitForNewConnection(10000))
             socket = server.nextPendingConnection();
     }

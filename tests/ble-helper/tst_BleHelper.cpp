@@ -95,18 +95,26 @@ private Q_SLOTS:
         QVERIFY(!air.helper->socket->canReadLine());
     }
 
-    void helloWithoutTokenAndExitOnClose()
+    // The token comes from the environment, which other users cannot read, never from the
+    // command line, which they can.
+    void helloCarriesTheEnvironmentToken_data()
     {
-        QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost));
-        QProcess helper;
-        helper.start(QStringLiteral(CORVANE_BLE_HELPER), {QStringLiteral("--port"), QString::number(server.serverPort())});
-        QVERIFY(server.waitForNewConnection(10000));
-        QTcpSocket *socket = server.nextPendingConnection();
-        QVERIFY(QTest::qWaitFor([socket] { return socket->canReadLine(); }, 10000));
-        QCOMPARE(socket->readLine(), QByteArray("{\"hello\":\"\"}\n"));
-        socket->close();
-        QVERIFY(helper.waitForFinished(10000));
+        QTest::addColumn<QByteArray>("token");
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<QByteArray>("hello");
+        QTest::newRow("none") << QByteArray() << QStringList{} << QByteArray("{\"hello\":\"\"}");
+        QTest::newRow("a --token beside it") << QByteArray("env-t0k3n") << QStringList{"--token", "argv-t0k3n"}
+                                             << QByteArray("{\"hello\":\"env-t0k3n\"}");
+    }
+    void helloCarriesTheEnvironmentToken()
+    {
+        QFETCH(QByteArray, token);
+        QFETCH(QStringList, extra);
+        HelperPeer helper(QString{}, token, extra);
+        QVERIFY(helper.socket);
+        QTEST(helper.line(), "hello");
+        // The plugin closing the connection ends the helper.
+        helper.socket->close();
         QCOMPARE(helper.exitCode(), 0);
     }
 
@@ -206,7 +214,8 @@ private Q_SLOTS:
         QVERIFY(air.sim.command(QStringLiteral("ble-deny write")));
         QCOMPARE(air.write("{}"), errorReply(9, "not_paired", Refused));
         QVERIFY(air.sim.command(QStringLiteral("ble-deny off")));
-        QCOMPARE(air.helper->request("{\"op\":\"write\",\"reqId\":9,\"b64\":\"not base64!\"}"), errorReply(9, "ble_error", "The data to write is not valid Base64."));
+        // "{}" is "e30="; the same bytes spelled with a non-zero unused bit are refused.
+        QCOMPARE(air.helper->request("{\"op\":\"write\",\"reqId\":9,\"b64\":\"e31=\"}"), errorReply(9, "ble_error", "The data to write is not valid Base64."));
 
         // Link loss is an event; the connection stays, and the next write fails.
         QVERIFY(air.sim.command(QStringLiteral("ble-drop")));

@@ -1,6 +1,9 @@
 // The helper's protocol layer as plain functions: field reading, line building, the
-// command line and the small conversions behind the Bluetooth operations.
+// command line and the small conversions behind the Bluetooth operations; and the operations
+// themselves over a scripted platform, for what the simulated radio cannot show.
 
+#include "BleOperations.h"
+#include "BlePlatform.h"
 #include "HelperProtocol.h"
 
 #include <QTest>
@@ -10,6 +13,79 @@
 using namespace corvane::helper;
 
 Q_DECLARE_METATYPE(std::string)
+
+namespace {
+
+// A platform whose device is always in range and answers every step at once; a test hides
+// one characteristic or refuses the subscription, and sees whether anything is still held.
+class ScriptedPlatform : public BlePlatform {
+public:
+    std::string hiddenCharacteristic;
+    GattStatus subscribeStatus = GattStatus::Success;
+    bool held = false;
+
+    Step adapter(Adapter *state) override
+    {
+        *state = Adapter::Ready;
+        return {};
+    }
+    Step startScan(AdvertisementHandler) override { return {}; }
+    Step stopScan() override { return {}; }
+    Step openDevice(std::uint64_t, bool *found) override
+    {
+        held = *found = true;
+        return {};
+    }
+    Step findService(const std::string &, GattStatus *status, int *count) override
+    {
+        *status = GattStatus::Success;
+        *count = 1;
+        return {};
+    }
+    Step findCharacteristic(const std::string &uuid, GattStatus *status, int *count) override
+    {
+        *status = GattStatus::Success;
+        *count = uuid == hiddenCharacteristic ? 0 : 1;
+        return {};
+    }
+    void watch(ValueHandler, LinkLostHandler) override {}
+    Step subscribe(GattStatus *status) override
+    {
+        *status = subscribeStatus;
+        return {};
+    }
+    Step maxPduSize(int *size) override
+    {
+        *size = 247;
+        return {};
+    }
+    Step write(const std::string &, GattStatus *status) override
+    {
+        *status = GattStatus::Success;
+        return {};
+    }
+    void release() override { held = false; }
+};
+
+// The operations on a scripted platform, with every line they send.
+struct Operations {
+    ScriptedPlatform platform;
+    std::vector<std::string> sent;
+    std::vector<int> scanWaits;
+    BleOperations operations{platform, [this](const std::string &line) { sent.push_back(line); }};
+
+    Operations()
+    {
+        operations.setScanWaitForTesting([this](int ms) { scanWaits.push_back(ms); });
+    }
+    std::string request(const std::string &line)
+    {
+        operations.handleLine(line);
+        return sent.empty() ? std::string() : sent.back();
+    }
+};
+
+} // namespace
 
 class TestHelperProtocol : public QObject {
     Q_OBJECT
@@ -73,17 +149,15 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<int>("port");
-        QTest::addColumn<QString>("token");
-        QTest::newRow("both") << QStringList{"--port", "4100", "--token", "t1"} << true << 4100 << "t1";
-        QTest::newRow("any order") << QStringList{"--token", "t1", "--port", "4100"} << true << 4100 << "t1";
-        QTest::newRow("no token") << QStringList{"--port", "4100"} << true << 4100 << "";
-        QTest::newRow("no arguments") << QStringList{} << false << 0 << "";
-        QTest::newRow("port without value") << QStringList{"--port"} << false << 0 << "";
-        QTest::newRow("zero") << QStringList{"--port", "0"} << false << 0 << "";
-        QTest::newRow("negative") << QStringList{"--port", "-5"} << false << 0 << "";
-        QTest::newRow("not a number") << QStringList{"--port", "http"} << false << 0 << "";
-        QTest::newRow("beyond 16 bits") << QStringList{"--port", "70000"} << false << 0 << "";
-        QTest::newRow("only a token") << QStringList{"--token", "t1"} << false << 0 << "";
+        QTest::newRow("port") << QStringList{"--port", "4100"} << true << 4100;
+        QTest::newRow("any order, other options beside") << QStringList{"--token", "t1", "--port", "4100"} << true << 4100;
+        QTest::newRow("no arguments") << QStringList{} << false << 0;
+        QTest::newRow("port without value") << QStringList{"--port"} << false << 0;
+        QTest::newRow("zero") << QStringList{"--port", "0"} << false << 0;
+        QTest::newRow("negative") << QStringList{"--port", "-5"} << false << 0;
+        QTest::newRow("not a number") << QStringList{"--port", "http"} << false << 0;
+        QTest::newRow("beyond 16 bits") << QStringList{"--port", "70000"} << false << 0;
+        QTest::newRow("only a token") << QStringList{"--token", "t1"} << false << 0;
     }
     void commandLine()
     {
@@ -97,10 +171,8 @@ private Q_SLOTS:
             argv.push_back(arg.c_str());
         const CommandLine parsed = parseCommandLine(int(argv.size()), argv.data());
         QCOMPARE(parsed.ok, ok);
-        if (ok) {
+        if (ok)
             QTEST(parsed.port, "port");
-            QTEST(QString::fromStdString(parsed.token), "token");
-        }
     }
 
     void conversions()
@@ -131,17 +203,89 @@ private Q_SLOTS:
         QVERIFY(!advertisementMatches("Corvan", {"0000180F-0000-1000-8000-00805F9B34FB"}));
     }
 
+    // One spelling per byte string: a text is taken only when it is exactly what
+    // encodeBase64 writes for the bytes it decodes to.
+    void base64_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("canonical");
+        QByteArray everyByte(256, 0);
+        for (int i = 0; i < 256; ++i)
+            everyByte[i] = char(i);
+        QTest::newRow("empty") << QByteArray() << true;
+        QTest::newRow("one byte") << QByteArray("YQ==") << true;
+        QTest::newRow("two bytes") << QByteArray("YWI=") << true;
+        QTest::newRow("three bytes") << QByteArray("YWJj") << true;
+        QTest::newRow("every byte value") << everyByte.toBase64() << true;
+        QTest::newRow("unused bits after one byte") << QByteArray("YR==") << false;
+        QTest::newRow("unused bits after two bytes") << QByteArray("YWJ=") << false;
+        QTest::newRow("unused bits in a later group") << QByteArray("session=") << false;
+        QTest::newRow("padding in a middle group") << QByteArray("YQ==YWI=") << false;
+        QTest::newRow("padding before data") << QByteArray("YW=j") << false;
+        QTest::newRow("three padding characters") << QByteArray("Y===") << false;
+        QTest::newRow("only padding") << QByteArray("====") << false;
+        QTest::newRow("no padding") << QByteArray("YQ") << false;
+        QTest::newRow("length not a multiple of four") << QByteArray("YWJjZ") << false;
+        QTest::newRow("space") << QByteArray("YW J") << false;
+        QTest::newRow("URL-safe alphabet") << QByteArray("-_-_") << false;
+    }
     void base64()
     {
-        for (const std::string &bytes : {std::string(), std::string("a"), std::string("ab"), std::string("abc"), std::string("\xFF\x00\x10\x7F", 4)}) {
-            std::string back;
-            QVERIFY(decodeBase64(encodeBase64(bytes), &back));
-            QCOMPARE(back, bytes);
-            QCOMPARE(QByteArray::fromStdString(encodeBase64(bytes)), QByteArray::fromStdString(bytes).toBase64());
+        QFETCH(QByteArray, text);
+        QFETCH(bool, canonical);
+        std::string bytes;
+        QCOMPARE(decodeBase64(text.toStdString(), &bytes), canonical);
+        if (canonical) {
+            QCOMPARE(QByteArray::fromStdString(bytes), QByteArray::fromBase64(text));
+            QCOMPARE(QByteArray::fromStdString(encodeBase64(bytes)), text);
         }
-        std::string out;
-        for (const char *bad : {"abc", "a===", "ab=c", "ab c", "=abc", "YQ==YQ=="})
-            QVERIFY2(!decodeBase64(bad, &out), bad);
+    }
+
+    void scanLastsItsDuration_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("ms");
+        QTest::newRow("no ms: the default") << QByteArray("{\"op\":\"scan\",\"reqId\":1}") << 6000;
+        QTest::newRow("too short") << QByteArray("{\"op\":\"scan\",\"reqId\":1,\"ms\":100}") << 500;
+        QTest::newRow("too long") << QByteArray("{\"op\":\"scan\",\"reqId\":1,\"ms\":60000}") << 30000;
+    }
+    void scanLastsItsDuration()
+    {
+        QFETCH(QByteArray, line);
+        Operations o;
+        QCOMPARE(o.request(line.toStdString()), std::string("{\"reqId\":1,\"ok\":true,\"result\":{\"devices\":[],\"seen\":0}}"));
+        QFETCH(int, ms);
+        QCOMPARE(o.scanWaits, std::vector<int>{ms});
+    }
+
+    // A device without both Corvane characteristics, or one that refuses the subscription, is
+    // not connected; a refused subscription also lets go of the device at once.
+    void connectRefusals_data()
+    {
+        QTest::addColumn<std::string>("hidden");
+        QTest::addColumn<int>("subscribe");
+        QTest::addColumn<std::string>("reply");
+        const std::string noCharacteristics =
+            "{\"reqId\":5,\"ok\":false,\"error\":{\"code\":\"not_corvane\",\"message\":\"The device did not expose the Corvane service.\"}}";
+        QTest::newRow("no write characteristic") << std::string(kWriteUuid) << int(GattStatus::Success) << noCharacteristics;
+        QTest::newRow("no notify characteristic") << std::string(kNotifyUuid) << int(GattStatus::Success) << noCharacteristics;
+        QTest::newRow("subscription refused")
+            << std::string() << int(GattStatus::AccessDenied)
+            << std::string("{\"reqId\":5,\"ok\":false,\"error\":{\"code\":\"not_paired\",\"message\":\"Could not subscribe to the device. "
+                           "Make sure it is paired in Windows Bluetooth settings.\"}}");
+    }
+    void connectRefusals()
+    {
+        QFETCH(std::string, hidden);
+        QFETCH(int, subscribe);
+        Operations o;
+        o.platform.hiddenCharacteristic = hidden;
+        o.platform.subscribeStatus = GattStatus(subscribe);
+        QTEST(o.request("{\"op\":\"connect\",\"reqId\":5,\"id\":\"00A1B2C3D4E5\"}"), "reply");
+        QCOMPARE(o.request("{\"op\":\"write\",\"reqId\":9,\"b64\":\"e30=\"}"),
+                 std::string("{\"reqId\":9,\"ok\":false,\"error\":{\"code\":\"disconnected\",\"message\":\"Not connected\"}}"));
+        if (GattStatus(subscribe) != GattStatus::Success)
+            QVERIFY(!o.platform.held);
     }
 };
 

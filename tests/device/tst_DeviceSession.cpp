@@ -227,6 +227,25 @@ private Q_SLOTS:
         QVERIFY(f.session.restartExpected());
     }
 
+    // The device may restart before it answers at all: a reboot whose request times out
+    // has done what was asked, and the loss that follows is the restart.
+    void rebootTimingOutCountsAsRestarting()
+    {
+        DeviceSession::Timing timing;
+        timing.rebootTimeoutMs = 300;
+        SessionFixture f(args({"--password", "mapleguard"}), timing);
+        f.session.start();
+        QVERIFY(f.waitState(State::Ready));
+        QVERIFY(f.sim.command(QStringLiteral("silent on")));
+        Calls<bool, const QString &> rebooted;
+        f.session.reboot(rebooted.make());
+        QVERIFY(rebooted.wait());
+        QCOMPARE(rebooted.only(), std::make_tuple(true, QString()));
+        QVERIFY(f.session.restartExpected());
+        QVERIFY(f.sim.command(QStringLiteral("unplug")));
+        QVERIFY(f.waitState(State::Restarting));
+    }
+
     void refusedRebootIsNoRestart()
     {
         SessionFixture f(args({"--password", "mapleguard"}));

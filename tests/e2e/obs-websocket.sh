@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Real OBS with obs-websocket enabled on a free port and the plugin signed in to the portal
-# simulator: a WebSocket client written here identifies with obs-websocket 5's protocol,
+# simulator: a WebSocket client (obsws.py) identifies with obs-websocket 5's protocol,
 # calls each of the "corvane" vendor's requests through "CallVendorRequest", subscribes to
 # vendor events and receives "LiveDataChanged" with the simulator's score and
 # "StatusChanged"; then OBS quits cleanly with no leaks reported.
@@ -29,98 +29,30 @@ ws_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0
 home="$work/home"
 obs_session_write_settings "$home" "{ \"portal_url\": \"$portal\" }"
 obs_session_store_portal_session "$home" "$cookie"
-mkdir -p "$home/.config/obs-studio/plugin_config/obs-websocket"
-printf '{ "server_enabled": true, "server_port": %d, "auth_required": false, "first_load": false, "alerts_enabled": false }\n' \
-  "$ws_port" >"$home/.config/obs-studio/plugin_config/obs-websocket/config.json"
-export OBS_SESSION_GLOBAL_INI_EXTRA="[OBSWebSocket]
-ServerEnabled=true
-ServerPort=$ws_port
-AuthRequired=false
-FirstLoad=false
-AlertsEnabled=false"
-export OBS_SESSION_ARGS="--websocket_port $ws_port"
+obs_session_enable_websocket "$home" "$ws_port"
 
 obs_session_start "$work" "$build" || fail "OBS did not start"
 obs_session_wait_log '[corvane] obs-websocket vendor "corvane" registered' 60 || { obs_session_stop; fail "no vendor registered"; }
 obs_session_wait_log "Switched to scene" 60 || { obs_session_stop; fail "OBS did not finish starting"; }
 
-problems=$(python3 - "$ws_port" "$portal" "$cookie" "$work/summary" <<'PY'
-import base64, json, os, socket, struct, sys, time, urllib.request
+problems=$(python3 - "$ws_port" "$portal" "$cookie" "$work/summary" "$src/tests/e2e" <<'PY'
+import json, sys, time, urllib.request
 
 port, portal, cookie = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+sys.path.insert(0, sys.argv[5])
+from obsws import Client
+
 problems = []
+client = Client(port, 1 << 9)  # Vendors events
+events = client.events
 
-class WebSocket:
-    """Just enough of RFC 6455 for obs-websocket: text frames, masked from the client."""
-    def __init__(self, port):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=10)
-        key = base64.b64encode(os.urandom(16)).decode()
-        self.sock.sendall(("GET / HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                           "Sec-WebSocket-Key: %s\r\nSec-WebSocket-Version: 13\r\n"
-                           "Sec-WebSocket-Protocol: obswebsocket.json\r\n\r\n" % (port, key)).encode())
-        self.file = self.sock.makefile("rb")
-        status = self.file.readline()
-        if b" 101 " not in status:
-            raise RuntimeError("no WebSocket upgrade: %r" % status)
-        while self.file.readline() not in (b"\r\n", b""):
-            pass
-
-    def send(self, obj, opcode=1):
-        payload = json.dumps(obj).encode() if opcode == 1 else obj
-        mask = os.urandom(4)
-        n = len(payload)
-        header = bytes([0x80 | opcode])
-        if n < 126:
-            header += bytes([0x80 | n])
-        elif n < 65536:
-            header += bytes([0x80 | 126]) + struct.pack("!H", n)
-        else:
-            header += bytes([0x80 | 127]) + struct.pack("!Q", n)
-        self.sock.sendall(header + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(payload)))
-
-    def receive(self):
-        while True:
-            first, second = self.file.read(2)
-            opcode, n = first & 0x0F, second & 0x7F
-            if n == 126:
-                n = struct.unpack("!H", self.file.read(2))[0]
-            elif n == 127:
-                n = struct.unpack("!Q", self.file.read(8))[0]
-            payload = self.file.read(n)
-            if opcode == 9:
-                self.send(payload, opcode=10)
-            elif opcode == 8:
-                raise RuntimeError("closed by the server: %r" % payload)
-            elif opcode == 1:
-                return json.loads(payload)
-
-ws = WebSocket(port)
-events = []
-hello = ws.receive()
-if hello.get("op") != 0:
-    print("no Hello: %r" % hello); sys.exit()
-ws.send({"op": 1, "d": {"rpcVersion": 1, "eventSubscriptions": 1 << 9}})  # Vendors
-identified = ws.receive()
-if identified.get("op") != 2:
-    print("not identified: %r" % identified); sys.exit()
-
-serial = 0
 def call(request, data=None):
-    global serial
-    serial += 1
-    rid = "r%d" % serial
-    ws.send({"op": 6, "d": {"requestType": "CallVendorRequest", "requestId": rid,
-                            "requestData": {"vendorName": "corvane", "requestType": request, "requestData": data or {}}}})
-    while True:
-        message = ws.receive()
-        if message.get("op") == 5:
-            events.append(message["d"])
-        elif message.get("op") == 7 and message["d"].get("requestId") == rid:
-            status = message["d"].get("requestStatus", {})
-            if not status.get("result"):
-                problems.append("%s failed: %r" % (request, status))
-                return {}
-            return message["d"].get("responseData", {}).get("responseData", {})
+    status, response = client.request("CallVendorRequest",
+                                      {"vendorName": "corvane", "requestType": request, "requestData": data or {}})
+    if not status.get("result"):
+        problems.append("%s failed: %r" % (request, status))
+        return {}
+    return response.get("responseData", {})
 
 def simulator_state():
     req = urllib.request.Request(portal + "/devices/CV-4001/state", headers={"Cookie": "corvane_session=" + cookie})
@@ -165,7 +97,7 @@ def vendor_events(kind):
             and e["eventData"].get("eventType") == kind]
 while time.time() < deadline and not (vendor_events("StatusChanged") and
                                       any(d.get("fields", {}).get("home_name") for d in vendor_events("LiveDataChanged"))):
-    message = ws.receive()
+    message = client.ws.receive()
     if message.get("op") == 5:
         events.append(message["d"])
 live = [d for d in vendor_events("LiveDataChanged") if d.get("fields", {}).get("home_name")]

@@ -1,3 +1,4 @@
+#include "base/Log.h"
 #include "live/LiveData.h"
 
 #include <QJsonDocument>
@@ -29,6 +30,22 @@ struct SignalLog {
     QStringList take() { return std::exchange(events, {}); }
     QStringList events;
 };
+
+QStringList g_log;
+void captureLog(LogLevel, const char *line) { g_log << QString::fromUtf8(line); }
+
+// The bounds on what a feed may make the model keep: far above any real scoreboard.
+constexpr int kMaxFields = 1024;
+constexpr int kMaxName = 256;
+constexpr int kMaxValue = 4096;
+
+QJsonObject manyFields(int count, const QString &prefix)
+{
+    QJsonObject fields;
+    for (int i = 0; i < count; ++i)
+        fields.insert(prefix + QStringLiteral("%1").arg(i, 5, 10, QLatin1Char('0')), i);
+    return QJsonObject{{QStringLiteral("fields"), fields}};
+}
 
 } // namespace
 
@@ -228,6 +245,70 @@ private Q_SLOTS:
         log.take();
         live.clear();
         QCOMPARE(log.take(), QStringList({QStringLiteral("fields:"), QStringLiteral("changed")}));
+    }
+
+    // A feed that keeps inventing names or sends huge texts must not grow the model (and
+    // with it every snapshot and hosted client's line) without end.
+    void boundsDropWhatIsBeyond_data()
+    {
+        QTest::addColumn<QJsonObject>("message");
+        QTest::addColumn<int>("fieldCount");
+        QTest::addColumn<QString>("absent");
+        QTest::addColumn<QString>("present");
+        const QString longest(kMaxName, QLatin1Char('n'));
+        const QString tooLong(kMaxName + 1, QLatin1Char('n'));
+        QTest::newRow("too many names") << manyFields(kMaxFields + 5, QStringLiteral("f")) << kMaxFields
+                                        << QStringLiteral("f%1").arg(kMaxFields, 5, 10, QLatin1Char('0'))
+                                        << QStringLiteral("f%1").arg(kMaxFields - 1, 5, 10, QLatin1Char('0'));
+        QTest::newRow("name too long") << QJsonObject{{tooLong, 1}, {longest, 2}} << 1 << tooLong << longest;
+        QTest::newRow("value too long") << QJsonObject{{QStringLiteral("a"), QString(kMaxValue + 1, QLatin1Char('v'))},
+                                                       {QStringLiteral("b"), QString(kMaxValue, QLatin1Char('v'))}}
+                                        << 1 << QStringLiteral("a") << QStringLiteral("b");
+    }
+    void boundsDropWhatIsBeyond()
+    {
+        QFETCH(QJsonObject, message);
+        QFETCH(int, fieldCount);
+        QFETCH(QString, absent);
+        QFETCH(QString, present);
+        g_log.clear();
+        const LogSink previous = setLogSink(captureLog);
+        LiveData live;
+        QVERIFY(live.apply(message));
+        QCOMPARE(live.fieldNames().size(), fieldCount);
+        QVERIFY(!live.fieldNames().contains(absent));
+        QVERIFY(live.fieldNames().contains(present));
+        // The same excess again is the same run of drops: still one line.
+        QVERIFY(live.apply(message));
+        QCOMPARE(g_log.size(), 1);
+        QVERIFY2(g_log.first().startsWith(QStringLiteral("[corvane] live data beyond")), qPrintable(g_log.first()));
+        // A message within bounds ends the run; the next excess is logged again.
+        QVERIFY(live.apply(QJsonObject{{present, QStringLiteral("again")}}));
+        QCOMPARE(live.value(present), QStringLiteral("again"));
+        QVERIFY(live.apply(message));
+        setLogSink(previous);
+        QCOMPARE(g_log.size(), 2);
+    }
+
+    void boundsKeepKnownFieldsUpdating()
+    {
+        LiveData live;
+        const LogSink previous = setLogSink(captureLog);
+        QVERIFY(live.apply(manyFields(kMaxFields, QStringLiteral("f"))));
+        QVERIFY(live.apply(QJsonObject{{QStringLiteral("f00000"), QStringLiteral("new")},
+                                       {QStringLiteral("late"), 1},
+                                       {QStringLiteral("f00001"), QString(kMaxValue + 1, QLatin1Char('v'))}}));
+        setLogSink(previous);
+        QCOMPARE(live.value(QStringLiteral("f00000")), QStringLiteral("new"));
+        QCOMPARE(live.value(QStringLiteral("f00001")), QStringLiteral("1")); // an oversized value leaves the old one
+        QVERIFY(!live.fieldNames().contains(QStringLiteral("late")));
+        // A sport is a value too.
+        QVERIFY(live.apply(QJsonObject{{QStringLiteral("sport"), QString(kMaxValue + 1, QLatin1Char('s'))}}));
+        QCOMPARE(live.sport(), QString());
+        // clear() makes room again.
+        live.clear();
+        QVERIFY(live.apply(QJsonObject{{QStringLiteral("late"), 1}}));
+        QCOMPARE(live.value(QStringLiteral("late")), QStringLiteral("1"));
     }
 
     void snapshotForm()

@@ -20,14 +20,18 @@ namespace corvane::test {
 
 class ObsFixture {
 public:
-    // Empty when everything started, else what failed.
-    QString start()
+    // Empty when everything started, else what failed. `pluginSettings` go into the
+    // plugin's settings.json (the portal always points somewhere local).
+    QString start(const QJsonObject &pluginSettings = {})
     {
         if (!m_config.isValid())
             return QStringLiteral("no temporary folder");
         if (!obs_startup("en-US", m_config.filePath(QStringLiteral("modules")).toUtf8().constData(), nullptr))
             return QStringLiteral("obs_startup failed");
+#if LIBOBS_API_MAJOR_VER < 31
+        // Newer libobs finds its own data (effects) beside its install; older needs telling.
         obs_add_data_path("/usr/share/obs/libobs/");
+#endif
 
         obs_video_info video = {};
         video.graphics_module = "libobs-opengl";
@@ -53,7 +57,7 @@ public:
         const QByteArray locale = qgetenv("CORVANE_SOURCE_DIR") + "/locale/en-US.ini";
         Module::loadLocaleFile(locale.constData());
         const QString settings = m_config.filePath(QStringLiteral("settings.json"));
-        if (!QFile::exists(settings) && !corvane::test::writeTestSettings(settings))
+        if (!QFile::exists(settings) && !corvane::test::writeTestSettings(settings, pluginSettings))
             return QStringLiteral("cannot write the test settings");
         const QString session = m_config.filePath(QStringLiteral("session.json"));
         Module::load([&] { return AppEnvironment{settings, session}; });

@@ -4,6 +4,7 @@
 #include "app/App.h"
 #include "obs/GraphicsSource.h"
 #include "obs/Module.h"
+#include "obs/StandInBrowser.h"
 #include "support/PortalSimProcess.h"
 
 #include <obs.h>
@@ -12,8 +13,10 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdarg>
 #include <cstdio>
@@ -26,15 +29,11 @@ namespace {
 QString key(const char *name) { return QString::fromLatin1(name); }
 
 QStringList g_log;
-obs_source_t *g_child = nullptr; // the newest stand-in browser source
-int g_childUpdates = 0;
 
 void captureLog(LogLevel level, const char *line)
 {
     g_log << QStringLiteral("%1 %2").arg(int(level)).arg(QString::fromUtf8(line));
 }
-
-void recordChild(obs_data_t *) { ++g_childUpdates; }
 
 // What libobs itself logs, while a test listens.
 QStringList g_obsLog;
@@ -49,38 +48,15 @@ void captureObsLog(int, const char *format, va_list args, void *)
 // calls its update on the next video tick, so the settings object is the thing to check.
 QJsonObject childSettings()
 {
-    obs_data_t *settings = obs_source_get_settings(g_child);
+    obs_data_t *settings = obs_source_get_settings(test::g_browserChild);
     const QJsonObject object = QJsonDocument::fromJson(QByteArray(obs_data_get_json(settings))).object();
     obs_data_release(settings);
     return object;
 }
 
-// The stand-in browser source: it only remembers what it was told.
-const char *standInName(void *) { return "Browser (test stand-in)"; }
-void *standInCreate(obs_data_t *settings, obs_source_t *source)
-{
-    g_child = source;
-    recordChild(settings);
-    return &g_childUpdates;
-}
-void standInDestroy(void *) {}
-void standInUpdate(void *, obs_data_t *settings) { recordChild(settings); }
-uint32_t standInWidth(void *) { return 0; }
-
-void registerStandInBrowser()
-{
-    obs_source_info info = {};
-    info.id = "browser_source";
-    info.type = OBS_SOURCE_TYPE_INPUT;
-    info.output_flags = OBS_SOURCE_VIDEO;
-    info.get_name = standInName;
-    info.create = standInCreate;
-    info.destroy = standInDestroy;
-    info.update = standInUpdate;
-    info.get_width = standInWidth;
-    info.get_height = standInWidth;
-    obs_register_source(&info);
-}
+// How often a source asked OBS to rebuild its properties view.
+int g_propertyUpdates = 0;
+void countPropertyUpdates(void *, calldata_t *) { ++g_propertyUpdates; }
 
 // The entries of a string list property as "label=value".
 QStringList listEntries(obs_property_t *list)
@@ -137,6 +113,36 @@ private:
         QVERIFY(QTest::qWaitFor([&] { return m_app->outputs().size() == 2; }, 10000));
     }
 
+    int outputRequests()
+    {
+        int count = 0;
+        for (const QJsonValue &request : m_sim.requests())
+            count += request.toObject().value(key("target")).toString() == QLatin1String("/api/graphics/outputs") ? 1 : 0;
+        return count;
+    }
+
+    // Presses "refresh" (which must not wait for the answer) and, once the source has asked
+    // OBS to rebuild its view, the status a new properties object shows.
+    QString refreshStatus(obs_source_t *source)
+    {
+        obs_properties_t *props = obs_source_properties(source);
+        signal_handler_t *signals = obs_source_get_signal_handler(source);
+        g_propertyUpdates = 0;
+        signal_handler_connect(signals, "update_properties", countPropertyUpdates, nullptr);
+        const bool refreshedAtOnce = obs_property_button_clicked(obs_properties_get(props, "refresh"), source);
+        obs_properties_destroy(props);
+        const bool asked = QTest::qWaitFor([] { return g_propertyUpdates > 0; }, 10000);
+        signal_handler_disconnect(signals, "update_properties", countPropertyUpdates, nullptr);
+        if (refreshedAtOnce)
+            return QStringLiteral("<the button waited for the answer>");
+        if (!asked)
+            return QStringLiteral("<no properties update>");
+        props = obs_source_properties(source);
+        const QString status = statusOf(props);
+        obs_properties_destroy(props);
+        return status;
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -188,8 +194,8 @@ private Q_SLOTS:
             QCOMPARE(obs_source_get_width(source), 0u);
             obs_source_release(source);
         }
-        QCOMPARE(g_childUpdates, 0);
-        registerStandInBrowser();
+        QCOMPARE(test::g_browserUpdates.load(), 0);
+        test::registerStandInBrowser();
     }
 
     void childGetsExactlyItsSettings()
@@ -236,12 +242,12 @@ private Q_SLOTS:
         QCOMPARE(QByteArray(obs_data_get_string(settings, "url")), QByteArray());
         obs_data_release(settings);
 
+        obs_properties_destroy(props);
+
         // A refresh while signed out sends nothing and says why.
         const int before = m_sim.requests().size();
-        QVERIFY(obs_property_button_clicked(obs_properties_get(props, "refresh"), source));
-        QCOMPARE(statusOf(props), QStringLiteral("Sign in from the Corvane dock to see your graphics."));
+        QCOMPARE(refreshStatus(source), QStringLiteral("Sign in from the Corvane dock to see your graphics."));
         QCOMPARE(m_sim.requests().size(), before);
-        obs_properties_destroy(props);
         obs_source_release(source);
     }
 
@@ -305,23 +311,97 @@ private Q_SLOTS:
         if (!m_app->portal().isSignedIn())
             signIn();
         obs_source_t *source = create({});
-        obs_properties_t *props = obs_source_properties(source);
         QVERIFY(m_sim.behave({{key("status"), 402}, {key("path"), QStringLiteral("/api/graphics")}}));
-        QVERIFY(obs_property_button_clicked(obs_properties_get(props, "refresh"), source));
-        QCOMPARE(statusOf(props), QStringLiteral("Graphics need an active Corvane cloud plan."));
+        QCOMPARE(refreshStatus(source), QStringLiteral("Graphics need an active Corvane cloud plan."));
         // The last good list stays.
+        obs_properties_t *props = obs_source_properties(source);
         QCOMPARE(listEntries(obs_properties_get(props, "output_id")).size(), 2);
         obs_properties_destroy(props);
 
-        props = obs_source_properties(source);
-        QCOMPARE(statusOf(props), QStringLiteral("Graphics need an active Corvane cloud plan."));
-        obs_properties_destroy(props);
-
         QVERIFY(m_sim.reset());
-        props = obs_source_properties(source);
-        QVERIFY(obs_property_button_clicked(obs_properties_get(props, "refresh"), source));
-        QCOMPARE(statusOf(props), QStringLiteral("2 graphics outputs found in your account."));
+        QCOMPARE(refreshStatus(source), QStringLiteral("2 graphics outputs found in your account."));
+        obs_source_release(source);
+    }
+
+    // The button starts the fetch and returns; clicks while it runs start nothing more, and
+    // the answer asks OBS once to rebuild the view.
+    void refreshStartsOneFetchAndRefreshesTheViewOnce()
+    {
+        if (!m_app->portal().isSignedIn())
+            signIn();
+        obs_source_t *source = create({});
+        obs_properties_t *props = obs_source_properties(source);
+        obs_property_t *refresh = obs_properties_get(props, "refresh");
+        signal_handler_t *signals = obs_source_get_signal_handler(source);
+        g_propertyUpdates = 0;
+        signal_handler_connect(signals, "update_properties", countPropertyUpdates, nullptr);
+        QVERIFY(m_sim.behave({{key("delay_ms"), 800}, {key("path"), QStringLiteral("/api/graphics")}, {key("times"), 1}}));
+        const int before = outputRequests();
+        QVERIFY(!obs_property_button_clicked(refresh, source));
+        QVERIFY(!obs_property_button_clicked(refresh, source));
+        QTest::qWait(100);
+        QVERIFY(!obs_property_button_clicked(refresh, source));
+        QTRY_COMPARE_WITH_TIMEOUT(g_propertyUpdates, 1, 10000);
+        QTest::qWait(200);
+        QCOMPARE(g_propertyUpdates, 1);
+        QCOMPARE(outputRequests(), before + 1);
+
+        // Once it has answered, the next click fetches again.
+        QVERIFY(!obs_property_button_clicked(refresh, source));
+        QTRY_COMPARE_WITH_TIMEOUT(g_propertyUpdates, 2, 10000);
+        QCOMPARE(outputRequests(), before + 2);
+        signal_handler_disconnect(signals, "update_properties", countPropertyUpdates, nullptr);
         obs_properties_destroy(props);
+        obs_source_release(source);
+    }
+
+    // Closing the properties (and with them the source) while the fetch is pending, then
+    // the answer: nothing that is gone may be touched.
+    void refreshOutlivesItsProperties()
+    {
+        if (!m_app->portal().isSignedIn())
+            signIn();
+        QVERIFY(m_sim.behave({{key("delay_ms"), 1500}, {key("path"), QStringLiteral("/api/graphics")}, {key("times"), 1}}));
+        obs_source_t *source = create({});
+        obs_properties_t *props = obs_source_properties(source);
+        QSignalSpy answered(m_app, &App::outputsChanged);
+        bool closed = false;
+        QTimer::singleShot(300, m_app, [&] {
+            obs_properties_destroy(props);
+            obs_source_release(source);
+            closed = true;
+        });
+        obs_property_button_clicked(obs_properties_get(props, "refresh"), source);
+        QVERIFY(QTest::qWaitFor([&] { return closed; }, 5000));
+        obs_wait_for_destroy_queue();
+        QVERIFY(answered.count() > 0 || answered.wait(10000));
+        QTest::qWait(100); // whatever was queued behind the answer
+    }
+
+    // Settings written by hand or through obs-websocket can ask for any size; the page gets
+    // the properties view's range, 16 to 8192, and a size below it falls back to the default.
+    void sizesStayInTheViewsRange_data()
+    {
+        QTest::addColumn<qint64>("width");
+        QTest::addColumn<qint64>("height");
+        QTest::addColumn<int>("shownWidth");
+        QTest::addColumn<int>("shownHeight");
+        QTest::newRow("above") << qint64(8193) << qint64(100000) << 8192 << 8192;
+        QTest::newRow("past int") << (qint64(1) << 32) + 1280 << (qint64(1) << 31) << 8192 << 8192;
+        QTest::newRow("negative") << qint64(-5) << -(qint64(1) << 32) << 1920 << 1080;
+        QTest::newRow("edges") << qint64(16) << qint64(8192) << 16 << 8192;
+    }
+    void sizesStayInTheViewsRange()
+    {
+        QFETCH(qint64, width);
+        QFETCH(qint64, height);
+        QFETCH(int, shownWidth);
+        QFETCH(int, shownHeight);
+        const QString url = QStringLiteral("https://portal.example/graphics/o/t1");
+        obs_source_t *source = create({{key("url"), url}, {key("width"), width}, {key("height"), height}});
+        QCOMPARE(childSettings(), kExpectedChild(shownWidth, shownHeight, url));
+        QCOMPARE(obs_source_get_width(source), uint32_t(shownWidth));
+        QCOMPARE(obs_source_get_height(source), uint32_t(shownHeight));
         obs_source_release(source);
     }
 };

@@ -43,6 +43,8 @@ private Q_SLOTS:
             &names);
         names.sort();
         QCOMPARE(names, (QStringList{QStringLiteral("Corvane Score"), QStringLiteral("Corvane Score 2"), QStringLiteral("Corvane Score 3")}));
+        // Removed first: OBS 32's main canvas keeps a scene of its own until it is removed.
+        obs_source_remove(obs_scene_get_source(scene));
         obs_scene_release(scene);
     }
 };

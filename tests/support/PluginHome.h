@@ -44,8 +44,7 @@ struct PluginHome {
     QJsonObject storedSettings() const
     {
         QFile file(config + QStringLiteral("/settings.json"));
-        file.open(QIODevice::ReadOnly);
-        return QJsonDocument::fromJson(file.readAll()).object();
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
     }
 };
 

@@ -6,8 +6,10 @@
 #include "ui/ControllerPanel.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 using namespace corvane;
 using Level = ControllerCascade::Level;
@@ -61,6 +63,25 @@ private Q_SLOTS:
         QCOMPARE(labels(panel.box(Level::Sport)), (QStringList{"Basketball", "Hockey"}));
         QCOMPARE(labels(panel.box(Level::Input)), (QStringList{"Current loop (CL)", "RS-232"}));
         QVERIFY(panel.saveButton()->isEnabled());
+    }
+
+    // A device set to a controller its own list lacks (here the right maker, model and sport
+    // but another connection) shows the first items, not a partial match, and no "Currently".
+    void anOffListSettingIsNotPreselected()
+    {
+        QTemporaryDir dir;
+        QFile state(dir.filePath(QStringLiteral("device.json")));
+        QVERIFY(state.open(QIODevice::WriteOnly));
+        state.write(R"({"controller":{"manufacturer":"oes","model":"ISC9000","sport":"basketball","input_type":"rs232"}})");
+        state.close();
+        PanelDevice f({QStringLiteral("--state"), state.fileName()});
+        QVERIFY(f.ready);
+        ControllerPanel panel(&f.session);
+        panel.load();
+        QVERIFY(f.settle());
+        QCOMPARE(f.requestsOf(QStringLiteral("getControllerConfig")), 1);
+        QCOMPARE(current(panel), (QStringList{"allamerican", "8000", "basketball", "wireless"}));
+        QCOMPARE(panel.messageLabel()->text(), QString());
     }
 
     void aPickResetsTheLevelsBelow()

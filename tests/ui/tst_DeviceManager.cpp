@@ -4,13 +4,22 @@
 #include "ui/PanelFixture.h"
 
 #include "base/SettingsStore.h"
+#include "device/usb/UsbLink.h"
 #include "ui/CloudPanel.h"
 #include "ui/DeviceManager.h"
 #include "ui/SecurityPanel.h"
+#include "ui/SettingsPanel.h"
 #include "ui/SharePanel.h"
+#include "ui/StatusPanel.h"
+#include "ui/UpdatesPanel.h"
+#include "ui/WifiPanel.h"
 
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
+
+#include <functional>
+#include <memory>
 
 using namespace corvane;
 
@@ -61,6 +70,33 @@ private Q_SLOTS:
         }
     }
 
+    // The wizard may drop the session under an open tab; the tab's next request says so.
+    void aTabWhoseSessionHasGoneSaysSo_data()
+    {
+        QTest::addColumn<QString>("tab");
+        for (const char *tab : {"Status", "Wi-Fi", "Settings", "Security", "Updates", "Cloud"})
+            QTest::newRow(tab) << QString::fromLatin1(tab);
+    }
+    void aTabWhoseSessionHasGoneSaysSo()
+    {
+        QFETCH(QString, tab);
+        SettingsStore settings;
+        const QHash<QString, std::function<PanelBase *(DeviceSession *)>> make{
+            {QStringLiteral("Status"), [](DeviceSession *s) { return new StatusPanel(s); }},
+            {QStringLiteral("Wi-Fi"), [](DeviceSession *s) { return new WifiPanel(s); }},
+            {QStringLiteral("Settings"), [](DeviceSession *s) { return new SettingsPanel(s); }},
+            {QStringLiteral("Security"), [](DeviceSession *s) { return new SecurityPanel(s); }},
+            {QStringLiteral("Updates"), [](DeviceSession *s) { return new UpdatesPanel(s); }},
+            {QStringLiteral("Cloud"), [&settings](DeviceSession *s) { return new CloudPanel(s, nullptr, &settings); }},
+        };
+        auto *session = new DeviceSession(new UsbLink(QStringLiteral("/nonexistent/tty")));
+        const std::unique_ptr<PanelBase> panel(make.value(tab)(session));
+        delete session;
+        panel->refresh();
+        QCOMPARE(panel->messageLabel()->text(), QStringLiteral("Not connected to a device."));
+        QVERIFY(isRed(panel->messageLabel()));
+    }
+
     void cloudTab()
     {
         PanelDevice f;
@@ -74,6 +110,11 @@ private Q_SLOTS:
         QCOMPARE(panel.routeLabel()->text(), QStringLiteral("Route: none"));
         QCOMPARE(panel.deviceIdField()->text(), QStringLiteral("CVSIM-0001"));
 
+        // An empty ID is not sent: the device would lose its name in the account.
+        panel.deviceIdField()->setText(QStringLiteral("   "));
+        panel.saveButton()->click();
+        QCOMPARE(panel.messageLabel()->text(), QStringLiteral("Enter a device ID first."));
+        QVERIFY(isRed(panel.messageLabel()));
         panel.deviceIdField()->setText(QStringLiteral("GYM-EAST"));
         panel.saveButton()->click();
         QTRY_COMPARE_WITH_TIMEOUT(panel.messageLabel()->text(), QStringLiteral("Saved."), 15000);

@@ -13,7 +13,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDockWidget>
+#include <QFile>
 #include <QGroupBox>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -42,15 +44,26 @@ private:
     QTemporaryDir m_dir;
     int m_serial = 0;
 
+    QString m_settingsPath;
+
     std::unique_ptr<App> makeApp(const QJsonObject &extra = {})
     {
         QJsonObject settings = extra;
         settings.insert(key("portal_url"), m_sim.url());
         const QString folder = m_dir.filePath(QString::number(++m_serial));
         QDir().mkpath(folder);
-        if (!corvane::test::writeTestSettings(folder + QStringLiteral("/settings.json"), settings))
+        m_settingsPath = folder + QStringLiteral("/settings.json");
+        if (!corvane::test::writeTestSettings(m_settingsPath, settings))
             return nullptr;
-        return std::make_unique<App>(AppEnvironment{folder + QStringLiteral("/settings.json"), folder + QStringLiteral("/session.json")});
+        return std::make_unique<App>(AppEnvironment{m_settingsPath, folder + QStringLiteral("/session.json")});
+    }
+
+    // The routes the last App's settings file holds now.
+    QJsonObject storedRoutes() const
+    {
+        QFile file(m_settingsPath);
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object().value(key("routes")).toObject()
+                                              : QJsonObject();
     }
 
     // Types into the account box and presses "Sign in"; waits for the button to come back.
@@ -119,6 +132,9 @@ private Q_SLOTS:
         QVERIFY(groupTitled(&dock, QStringLiteral("Corvane account (optional)"))->isVisible());
         QVERIFY(!picker->isVisible());
         QVERIFY(!manage->isVisible());
+        // No USB device shares this computer's internet: no relay line, not even for a moment.
+        QVERIFY(!groupTitled(&dock, QStringLiteral("Devices"))->findChild<QLabel *>()->isVisible());
+        QVERIFY(!byText<QPushButton>(&dock, QStringLiteral("Stop sharing this computer's internet with USB devices"))->isVisible());
 
         signIn(dock, QStringLiteral("operator@example.com"), QStringLiteral("wrong"));
         QLabel *message = nullptr;
@@ -175,10 +191,9 @@ private Q_SLOTS:
 
     void localNetworkChoiceIsStoredOnlyByTheOperator()
     {
+        const QJsonObject lanRoute{{key("host"), QStringLiteral("127.0.0.1")}, {key("token"), QStringLiteral("t0k")}};
         auto app = makeApp({{key("selected_device"), QStringLiteral("CV-1001")},
-                            {key("lan"), QJsonObject{{QStringLiteral("CV-1001"),
-                                                             QJsonObject{{key("host"), QStringLiteral("127.0.0.1")},
-                                                                         {key("token"), QStringLiteral("t0k")}}}}},
+                            {key("lan"), QJsonObject{{QStringLiteral("CV-1001"), lanRoute}, {QStringLiteral("CV-1002"), lanRoute}}},
                             {key("routes"), QJsonObject{{QStringLiteral("CV-1001"), QStringLiteral("lan")}}}});
         QVERIFY(app);
         Dock dock(app.get());
@@ -189,15 +204,25 @@ private Q_SLOTS:
         auto *lan = byText<QCheckBox>(&dock, QStringLiteral("Use my local network (works without internet)"));
         QCOMPARE(picker->currentData().toString(), QStringLiteral("CV-1001"));
         QVERIFY(lan->isVisible());
-        QVERIFY(lan->isChecked()); // filled from the settings, written back by nobody
-        QCOMPARE(app->settings().routeFor(QStringLiteral("CV-1001")), QStringLiteral("lan"));
+        QVERIFY(lan->isChecked());
 
-        lan->click();
-        QCOMPARE(app->settings().routeFor(QStringLiteral("CV-1001")), QStringLiteral("cloud"));
-
-        // A device without a stored host and token has no such choice.
+        // Another device with a local route: the box is filled for it, and nothing is written.
         picker->setCurrentIndex(1);
         Q_EMIT picker->activated(1);
+        QVERIFY(lan->isVisible());
+        QVERIFY(!lan->isChecked());
+        QCOMPARE(storedRoutes(), (QJsonObject{{QStringLiteral("CV-1001"), QStringLiteral("lan")}}));
+
+        picker->setCurrentIndex(0);
+        Q_EMIT picker->activated(0);
+        QVERIFY(lan->isChecked());
+        lan->click();
+        QCOMPARE(app->settings().routeFor(QStringLiteral("CV-1001")), QStringLiteral("cloud"));
+        QCOMPARE(storedRoutes(), (QJsonObject{{QStringLiteral("CV-1001"), QStringLiteral("cloud")}}));
+
+        // A device without a stored host and token has no such choice.
+        picker->setCurrentIndex(2);
+        Q_EMIT picker->activated(2);
         QVERIFY(!lan->isVisible());
     }
 

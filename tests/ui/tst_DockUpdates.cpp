@@ -15,6 +15,7 @@
 
 using namespace corvane;
 using corvane::test::byText;
+using corvane::test::groupTitled;
 using corvane::test::PluginHome;
 using corvane::test::UpdateSimProcess;
 
@@ -31,6 +32,8 @@ struct View {
     QString updateNowText;
     bool downloadPage;
     bool checkEnabled;
+    QString detail; // the release notes under the title, empty when hidden
+    QString statusStyle; // of the plugin box's status line
 };
 
 View viewOf(Dock &dock, const PluginUpdater &updater)
@@ -39,10 +42,21 @@ View viewOf(Dock &dock, const PluginUpdater &updater)
     const QList<QLabel *> labels = banner->findChildren<QLabel *>();
     auto *progress = banner->findChild<QProgressBar *>();
     const QList<QPushButton *> buttons = banner->findChildren<QPushButton *>();
-    return {updater.state(),        banner->isVisibleTo(&dock),   labels.at(0)->text(),
-            progress->isVisibleTo(&dock), progress->maximum(),   buttons.at(0)->isVisibleTo(&dock),
-            buttons.at(0)->text(),  buttons.at(1)->isVisibleTo(&dock), byText<QPushButton>(&dock, QStringLiteral("Check for updates"))->isEnabled()};
+    const QLabel *status = byText<QLabel>(groupTitled(&dock, QStringLiteral("Corvane plugin")), updater.message());
+    return {updater.state(),
+            banner->isVisibleTo(&dock),
+            labels.at(0)->text(),
+            progress->isVisibleTo(&dock),
+            progress->maximum(),
+            buttons.at(0)->isVisibleTo(&dock),
+            buttons.at(0)->text(),
+            buttons.at(1)->isVisibleTo(&dock),
+            byText<QPushButton>(&dock, QStringLiteral("Check for updates"))->isEnabled(),
+            labels.at(1)->isVisibleTo(&dock) ? labels.at(1)->text() : QString(),
+            status ? status->styleSheet() : QStringLiteral("(no status line)")};
 }
+
+const QString kHintStyle = QStringLiteral("color: palette(placeholder-text);");
 
 } // namespace
 
@@ -98,6 +112,8 @@ private Q_SLOTS:
         QCOMPARE(available->title, QStringLiteral("Corvane 1.0.2 is available (you have 1.0.1)."));
         QVERIFY(available->updateNow && !available->downloadPage && available->checkEnabled);
         QCOMPARE(available->updateNowText, QStringLiteral("Update now"));
+        QCOMPARE(available->detail, QStringLiteral("Faster updates.\nFixes."));
+        QCOMPARE(available->statusStyle, kHintStyle);
 
         byText<QPushButton>(&dock, QStringLiteral("Update now"))->click();
         views = follow(dock, updater, PluginUpdater::Installed);
@@ -105,6 +121,7 @@ private Q_SLOTS:
         QVERIFY(downloading);
         QVERIFY(downloading->banner && downloading->progress && downloading->progressMaximum == 100);
         QVERIFY(!downloading->updateNow && !downloading->downloadPage && !downloading->checkEnabled);
+        QCOMPARE(downloading->detail, QString());
         const View *installing = find(views, PluginUpdater::Installing);
         QVERIFY(installing);
         QVERIFY(installing->progress && installing->progressMaximum == 0); // indeterminate
@@ -136,6 +153,8 @@ private Q_SLOTS:
         QCOMPARE(failed.title, QStringLiteral("The update to version 1.0.2 did not finish."));
         QVERIFY(failed.updateNow);
         QCOMPARE(failed.updateNowText, QStringLiteral("Try again"));
+        QCOMPARE(failed.detail, QString());
+        QCOMPARE(failed.statusStyle, QStringLiteral("color: #d9534f;"));
     }
 };
 

@@ -118,7 +118,9 @@ private Q_SLOTS:
         QVERIFY(!panel.wirelessGroup()->isVisibleTo(&panel));
         static_cast<QCheckBox *>(panel.widgetFor(QStringLiteral("usb_tunnel_enabled")))->setChecked(true);
         panel.saveButton()->click();
+        QVERIFY(!panel.saveButton()->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(panel.messageLabel()->text(), QStringLiteral("Saved. The device is switching to the new settings."), 15000);
+        QVERIFY(panel.saveButton()->isEnabled());
         QCOMPARE(f.onlyParams(QStringLiteral("setSettings")),
                  QStringLiteral("{") + commonBody()
                      + QStringLiteral(R"("input_type":"rs485","manufacturer":"oes","model":"ISC9000","mqtt_config_enabled":true,)"
@@ -139,6 +141,60 @@ private Q_SLOTS:
         QCOMPARE(panel.controllerBox(Level::Input)->currentText(), QStringLiteral("wireless"));
         QVERIFY(panel.wirelessGroup()->isVisibleTo(&panel));
         QCOMPARE(panel.wirelessGroup()->title(), QStringLiteral("Wireless input (Xbee)"));
+    }
+
+    // OES and Varsity consoles send over Xbee radios, every other maker over RM024 ones.
+    void wirelessFieldsFollowTheMaker_data()
+    {
+        QTest::addColumn<QString>("maker");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("hidden");
+        QTest::newRow("oes") << "oes" << "Wireless input (Xbee)" << "xbee_channel" << "wireless_channel";
+        QTest::newRow("varsity") << "varsity" << "Wireless input (Xbee)" << "xbee_pan_id" << "wireless_group";
+        QTest::newRow("allamerican") << "allamerican" << "Wireless input (RM024)" << "wireless_channel" << "xbee_channel";
+    }
+    void wirelessFieldsFollowTheMaker()
+    {
+        QFETCH(QString, maker);
+        QFETCH(QString, shown);
+        QFETCH(QString, hidden);
+        PanelDevice f;
+        QVERIFY(f.ready);
+        SettingsPanel panel(&f.session);
+        QVERIFY(load(panel, f));
+        pick(panel, Level::Maker, maker);
+        pick(panel, Level::Input, QStringLiteral("wireless"));
+        QVERIFY(panel.wirelessGroup()->isVisibleTo(&panel));
+        QTEST(panel.wirelessGroup()->title(), "title");
+        QVERIFY(panel.widgetFor(shown)->isVisibleTo(&panel));
+        QVERIFY(!panel.widgetFor(hidden)->isVisibleTo(&panel));
+    }
+
+    // A scoreboard that could not be read is not shown as if it were, and Save cannot write
+    // boxes the device never filled: the failure stays shown until the operator chooses.
+    void aFailedScoreboardLoadIsNotSaved()
+    {
+        PanelDevice f;
+        QVERIFY(f.ready);
+        QVERIFY(f.sim.command(QStringLiteral("fail getControllerConfig")));
+        SettingsPanel panel(&f.session);
+        panel.refresh();
+        QVERIFY(f.settle());
+        QCOMPARE(panel.messageLabel()->text(), QStringLiteral("The device could not answer getControllerConfig."));
+        QVERIFY(isRed(panel.messageLabel()));
+        for (int level = 0; level < ControllerCascade::LevelCount; ++level)
+            QCOMPARE(panel.controllerBox(Level(level))->currentIndex(), -1);
+        panel.saveButton()->click();
+        QCOMPARE(panel.messageLabel()->text(), QStringLiteral("Choose the scoreboard's maker, model, sport and connection first."));
+        QCOMPARE(f.requestsOf(QStringLiteral("setSettings")), 0);
+
+        pick(panel, Level::Maker, QStringLiteral("nevco"));
+        panel.saveButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(panel.messageLabel()->text(), QStringLiteral("Saved. The device is switching to the new settings."), 15000);
+        const QJsonObject saved = f.paramsOf(QStringLiteral("setSettings")).value(0);
+        QCOMPARE(saved.value(QStringLiteral("manufacturer")).toString(), QStringLiteral("nevco"));
+        QCOMPARE(saved.value(QStringLiteral("input_type")).toString(), QStringLiteral("nevco"));
     }
 
     void otherMakersUseTheRm024Fields()

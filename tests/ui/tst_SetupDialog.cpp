@@ -2,12 +2,16 @@
 // helper) and the portal simulator, driven as an operator would.
 #include "app/App.h"
 #include "device/ble/BleBridge.h"
+#include "device/usb/RelayTargets.h"
 #include "live/SourceManager.h"
 #include "support/DevSimProcess.h"
 #include "support/PortalSimProcess.h"
 #include "support/TestSettings.h"
 #include "support/WidgetLookup.h"
+#include "ui/Prompter.h"
+#include "ui/SecurityPanel.h"
 #include "ui/SetupDialog.h"
+#include "ui/SharePanel.h"
 
 #include <QDir>
 #include <QGroupBox>
@@ -168,7 +172,12 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(!m_portal.start().isEmpty()); }
+    void initTestCase()
+    {
+        QVERIFY(!m_portal.start().isEmpty());
+        // The devices' cloud stand-ins listen on loopback.
+        RelayTargets::setLoopbackAllowedForTesting(true);
+    }
     void init() { QVERIFY(m_portal.reset()); }
 
     // The whole path of a device at its factory password: no prompt, Wi-Fi, scoreboard, the
@@ -285,13 +294,29 @@ private Q_SLOTS:
     void deviceOnWifiGoesToManagePage()
     {
         Wizard w(m_portal, {QStringLiteral("--password"), QStringLiteral("mapleguard"), QStringLiteral("--wifi"), QStringLiteral("Gym")});
+        QVERIFY(w.signIn());
         QVERIFY(w.connectUsb());
         QVERIFY(w.waitPage(SetupDialog::ManagePage));
         QCOMPARE(w.headingOf(SetupDialog::ManagePage), QStringLiteral("<b>CVSIM-0001</b>"));
-        QVERIFY(w.dialog->findChild<QTabWidget *>());
+        auto *tabs = w.dialog->findChild<QTabWidget *>();
+        QVERIFY(tabs);
         // Reached over USB with a station address: the device's network route is remembered.
         QTRY_VERIFY_WITH_TIMEOUT(!w.app->settings().lanRoute(QStringLiteral("CVSIM-0001")).token.isEmpty(), 10000);
         QCOMPARE(w.app->settings().lanRoute(QStringLiteral("CVSIM-0001")).host, QStringLiteral("192.168.1.57"));
+
+        // A new access token made on the Security tab replaces the route's token; it is no
+        // password, so the account is not given it as one.
+        const QString first = w.app->settings().lanRoute(QStringLiteral("CVSIM-0001")).token;
+        Prompter::setHandlersForTesting([](QWidget *, const Prompter::Question &) { return true; }, {});
+        tabs->setCurrentIndex(3);
+        auto *security = qobject_cast<SecurityPanel *>(tabs->currentWidget());
+        QVERIFY(security);
+        byText<QPushButton>(security, QStringLiteral("Make a new access token"))->click();
+        Prompter::setHandlersForTesting({}, {});
+        QTRY_VERIFY_WITH_TIMEOUT(w.app->settings().lanRoute(QStringLiteral("CVSIM-0001")).token != first, 10000);
+        QCOMPARE(w.app->settings().lanRoute(QStringLiteral("CVSIM-0001")).token, security->tokenField()->text());
+        QTest::qWait(500); // time for a request that must not come
+        QCOMPARE(portalRequests(QStringLiteral("PUT"), QStringLiteral("/devices/CVSIM-0001/pairing")), 0);
 
         w.button(QStringLiteral("Disconnect"))->click();
         QCOMPARE(w.dialog->currentPage(), int(SetupDialog::ConnectPage));
@@ -406,6 +431,12 @@ private Q_SLOTS:
         QCOMPARE(w.headingOf(SetupDialog::ReceiverPage), QStringLiteral("<b>Wireless receiver</b>"));
         QVERIFY(byText<QLabel>(w.dialog.get(), QStringLiteral("Not paired yet.\nReceiving from the device now.\nSignal: -48 dBm\n"
                                                               "Channel: 6\nFirmware: rx-1.1.0-sim")));
+        // The receiver can share this computer's internet with the device behind it.
+        auto *share = w.dialog->findChild<QStackedWidget *>()->widget(SetupDialog::ReceiverPage)->findChild<SharePanel *>();
+        QVERIFY(share);
+        QVERIFY(share->isVisible());
+        QVERIFY2(share->statusLabel()->text().startsWith(QStringLiteral("Waiting for the paired device to ask for the cloud.")),
+                 qPrintable(share->statusLabel()->text()));
 
         w.button(QStringLiteral("Make a new pairing key"))->click();
         QVERIFY(visibleLabel(w.dialog.get(), QStringLiteral("Sending to the receiver\u2026")));

@@ -6,6 +6,7 @@
 #include "support/TestNetwork.h"
 
 #include "device/usb/CloudRelay.h"
+#include "device/usb/RelayTargets.h"
 #include "base/SettingsStore.h"
 #include "device/usb/UsbLink.h"
 #include "ui/SharePanel.h"
@@ -67,6 +68,9 @@ struct ShareFixture {
 class TestSharePanel : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // The cloud stand-ins listen on loopback.
+    void initTestCase() { RelayTargets::setLoopbackAllowedForTesting(true); }
+
     void sharingFollowsTheCheckBoxAndIsKept()
     {
         ShareFixture f({}, false, false);

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTimer>
 
 using namespace corvane;
 using State = DeviceSession::State;
@@ -205,6 +206,11 @@ private Q_SLOTS:
         QCOMPARE(panel.noticeLabel()->text(), QStringLiteral("This device connects over Wi-Fi. It is also paired with a Corvane wireless "
                                                              "receiver (aa:bb:cc:dd:ee:01), so it can send its scores there instead."));
         QCOMPARE(panel.noticeButton()->text(), QStringLiteral("Use the wireless receiver instead of Wi-Fi"));
+        // What the countdown shows after each of its ticks.
+        QStringList shown;
+        auto *ticks = panel.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
+        QVERIFY(ticks);
+        connect(ticks, &QTimer::timeout, this, [&] { shown << panel.countdownLabel()->text(); });
         panel.noticeButton()->click();
         QCOMPARE(prompts.questions(), QStringList{UseReceiver});
         QTRY_COMPARE_WITH_TIMEOUT(panel.countdownLabel()->text(),
@@ -213,6 +219,12 @@ private Q_SLOTS:
                                                  "font-weight:bold'>The device should be back.</div><div style='font-size:15pt; "
                                                  "font-weight:bold'>Close this window and reopen it to reconnect to the device.</div>"),
                                   15000);
+        const QString headline = QStringLiteral("The device is restarting and will send its scores to the wireless receiver. Wi-Fi is off.");
+        QStringList seconds;
+        for (int left = WifiPanel::CountdownSeconds - 1; left > 0; --left)
+            seconds << WifiPanel::countdownText(headline, left);
+        QTest::qWait(50); // no tick after the last
+        QCOMPARE(shown, seconds << WifiPanel::countdownDoneText(headline));
         QCOMPARE(f.onlyParams(QStringLiteral("setEspNow")), QStringLiteral(R"({"role":"tx"})"));
         QVERIFY(panel.messageLabel()->text().isEmpty());
     }

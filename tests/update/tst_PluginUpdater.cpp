@@ -6,13 +6,17 @@
 #include "support/TestNetwork.h"
 #include "support/UpdateSimProcess.h"
 
+#include <algorithm>
+
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QEventLoop>
-#include <QTimer>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QSslCertificate>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace corvane;
 using corvane::test::UpdateSimProcess;
@@ -106,6 +110,20 @@ bool findUpdate(PluginUpdater &updater)
     return settle(updater) && updater.state() == PluginUpdater::Available;
 }
 
+// A self-signed certificate for 127.0.0.1 and localhost, and its key, made with openssl in
+// `dir` as cert.pem and key.pem.
+bool makeCertificate(const QTemporaryDir &dir)
+{
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                   QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                   QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"), QStringLiteral("subjectAltName=DNS:localhost,IP:127.0.0.1"),
+                   QStringLiteral("-keyout"), dir.filePath(QStringLiteral("key.pem")), QStringLiteral("-out"),
+                   dir.filePath(QStringLiteral("cert.pem"))});
+    return openssl.waitForFinished(30000) && openssl.exitStatus() == QProcess::NormalExit && openssl.exitCode() == 0;
+}
+
 // Refuses to write into one folder, as a folder installed for all users does; works even
 // for a test that runs as root, whom no permission bit stops.
 class ReadOnlyFolder : public FileOperations {
@@ -118,6 +136,27 @@ public:
 
 private:
     QString m_folder;
+};
+
+// Fails the renames whose source ends with one of `refused`, as Windows does for a folder
+// or a library in use.
+class RefusingRenames : public FileOperations {
+public:
+    explicit RefusingRenames(QStringList refused)
+        : m_refused(std::move(refused))
+    {
+    }
+    bool rename(const QString &from, const QString &to) override
+    {
+        for (const QString &refused : std::as_const(m_refused)) {
+            if (from.endsWith(refused))
+                return false;
+        }
+        return FileOperations::rename(from, to);
+    }
+
+private:
+    QStringList m_refused;
 };
 
 } // namespace
@@ -207,6 +246,7 @@ private Q_SLOTS:
         QTest::newRow("hard link") << "hardlink" << link;
         QTest::newRow("name with ../") << "dotdot" << link;
         QTest::newRow("absolute name") << "absolute" << link;
+        QTest::newRow("a name Windows reserves") << "reserved-name" << shape;
         QTest::newRow("expands far beyond its weight") << "bomb"
                                                        << "The update package unpacked to far more than its size, so it was discarded. Nothing was changed.";
     }
@@ -285,6 +325,112 @@ private Q_SLOTS:
         QVERIFY(settle(background));
         QCOMPARE(background.state(), state == PluginUpdater::Failed ? PluginUpdater::Idle : state);
         QCOMPARE(background.message(), state == PluginUpdater::Failed ? QString() : message);
+    }
+
+    // Over TLS, a redirect of the manifest or the package to plain http is refused before
+    // anything comes over it, even to an address that is allowed in itself; one to another
+    // https address is followed.
+    void redirectsOverTls_data()
+    {
+        QTest::addColumn<QString>("manifestCase");
+        QTest::addColumn<QString>("packageCase");
+        QTest::addColumn<PluginUpdater::State>("checked");
+        QTest::addColumn<PluginUpdater::State>("installed");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("manifest to http") << "redirect-http" << "ok" << PluginUpdater::Failed << PluginUpdater::Failed
+                                          << "Could not reach the Corvane update service. Check your internet connection.";
+        QTest::newRow("package to http") << "newer" << "redirect-http" << PluginUpdater::Available << PluginUpdater::Failed
+                                         << "The download did not finish. Check your internet connection and try again.";
+        QTest::newRow("both to https") << "redirect-https" << "redirect-https" << PluginUpdater::Available << PluginUpdater::Installed
+                                       << "Version 1.0.2 is installed. Restart OBS to start using it.";
+    }
+    void redirectsOverTls()
+    {
+        QFETCH(QString, manifestCase);
+        QFETCH(QString, packageCase);
+        QFETCH(PluginUpdater::State, checked);
+        QFETCH(PluginUpdater::State, installed);
+        QFETCH(QString, message);
+        QTemporaryDir certificates;
+        QVERIFY(makeCertificate(certificates));
+        UpdateSimProcess sim;
+        QVERIFY(!sim.start({QStringLiteral("--tls-cert"), certificates.filePath(QStringLiteral("cert.pem")), QStringLiteral("--tls-key"),
+                            certificates.filePath(QStringLiteral("key.pem")), QStringLiteral("--manifest"), manifestCase,
+                            QStringLiteral("--package"), packageCase})
+                     .isEmpty());
+        QVERIFY(sim.url().startsWith(QLatin1String("https://")));
+        InstalledPlugin plugin;
+        PluginUpdater updater;
+        updater.setConfig(plugin.config(sim.manifestUrl()));
+        updater.setExtraCaCertificatesForTesting(QSslCertificate::fromPath(certificates.filePath(QStringLiteral("cert.pem"))));
+        const auto before = plugin.outsideWorkDir();
+        updater.check(true);
+        QVERIFY(settle(updater));
+        QCOMPARE(updater.state(), checked);
+        if (checked == PluginUpdater::Available) {
+            updater.install();
+            QVERIFY(settle(updater));
+        }
+        QCOMPARE(updater.state(), installed);
+        QCOMPARE(updater.message(), message);
+        const QStringList requests = sim.requests();
+        QVERIFY2(std::none_of(requests.cbegin(), requests.cend(), [](const QString &r) { return r.endsWith(QLatin1String("(plain http)")); }),
+                 qPrintable(requests.join(QStringLiteral(", "))));
+        if (installed == PluginUpdater::Failed) {
+            QCOMPARE(plugin.outsideWorkDir(), before);
+            QCOMPARE(QFileInfo(plugin.workDir + QStringLiteral("/package.zip")).size(), 0);
+        }
+    }
+
+    // An install whose rollback cannot put the previous version back says so and what to do,
+    // keeps that version where it is, and refuses to start again over it.
+    void aRollbackThatCannotRestoreSaysWhatToDo_data()
+    {
+        QTest::addColumn<QStringList>("refused");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("oldLibrary");
+        QTest::newRow("the folder stays aside")
+            << QStringList{"/update/extracted/corvane-obs", "/update/previous"}
+            << "The update could not be installed (the new folder could not be put in place), and the previous version could not "
+               "be put back. Close OBS, then move the folder %2 back to %1, or reinstall the plugin from "
+               "https://downloads.corvane.com/download."
+            << "%2/bin/64bit/corvane-obs.so";
+        QTest::newRow("a file stays aside")
+            << QStringList{"/plugins/corvane-obs", "/plugins/corvane-obs/data/locale/en-US.ini", "/bin/64bit/corvane-obs.so.old"}
+            << "The update could not be installed (data/locale/en-US.ini is in use), and the previous version could not be fully "
+               "put back. Close OBS, then in %1 rename each file ending in .old back to its name without .old, or reinstall the "
+               "plugin from https://downloads.corvane.com/download."
+            << "%1/bin/64bit/corvane-obs.so.old";
+    }
+    void aRollbackThatCannotRestoreSaysWhatToDo()
+    {
+        QFETCH(QStringList, refused);
+        QFETCH(QString, message);
+        QFETCH(QString, oldLibrary);
+        UpdateSimProcess sim;
+        QVERIFY(!sim.start().isEmpty());
+        InstalledPlugin plugin;
+        RefusingRenames operations(refused);
+        PluginUpdater updater;
+        updater.setConfig(plugin.config(sim.manifestUrl()));
+        updater.setFileOperationsForTesting(&operations);
+        QVERIFY(findUpdate(updater));
+        updater.install();
+        QVERIFY(settle(updater));
+        const QString previous = plugin.workDir + QStringLiteral("/previous");
+        const QString told = message.arg(QDir::toNativeSeparators(plugin.root), QDir::toNativeSeparators(previous));
+        QCOMPARE(updater.state(), PluginUpdater::Failed);
+        QCOMPARE(updater.message(), told);
+        QCOMPARE(readAll(oldLibrary.arg(plugin.root, previous)), QByteArray(kOldLibrary));
+        QCOMPARE(readAll(plugin.workDir + QLatin1Char('/') + QLatin1String(PluginUpdater::kRollbackNote)), told.toUtf8());
+
+        const QStringList requests = sim.requests();
+        updater.install();
+        QVERIFY(settle(updater));
+        QCOMPARE(updater.state(), PluginUpdater::Failed);
+        QCOMPARE(updater.message(), told);
+        QCOMPARE(sim.requests(), requests);
+        QCOMPARE(readAll(oldLibrary.arg(plugin.root, previous)), QByteArray(kOldLibrary));
     }
 
     // The unpacking program is killed when it runs past its time (two minutes by default).
@@ -371,6 +517,11 @@ private Q_SLOTS:
                                                    "https://downloads.corvane.com/download."));
         QCOMPARE(sim.requests(), QStringList{QStringLiteral("/downloads/obs/latest.json")});
         QVERIFY(!QFileInfo::exists(plugin.workDir));
+
+        // The folder is swapped whole, so the folder above it must take new entries too.
+        ReadOnlyFolder parentReadOnly(QFileInfo(plugin.root).absolutePath());
+        updater.setFileOperationsForTesting(&parentReadOnly);
+        QVERIFY(!updater.canSelfUpdate());
 
         UpdaterConfig missing = plugin.config(sim.manifestUrl());
         missing.libraryPath = QStringLiteral("bin/64bit/absent.so");

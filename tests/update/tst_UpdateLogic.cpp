@@ -16,6 +16,8 @@
 
 using namespace corvane;
 
+Q_DECLARE_METATYPE(corvane::InstallOutcome::Left)
+
 namespace {
 
 const QString kSha = QString(64, QLatin1Char('a'));
@@ -46,8 +48,7 @@ QMap<QString, QByteArray> filesOf(const QString &root)
     while (it.hasNext()) {
         const QString path = it.next();
         QFile file(path);
-        file.open(QIODevice::ReadOnly);
-        files.insert(QDir(root).relativeFilePath(path), file.readAll());
+        files.insert(QDir(root).relativeFilePath(path), file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
     }
     return files;
 }
@@ -220,22 +221,34 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("plain") << "corvane-obs/bin/x.so" << "corvane-obs/bin/x.so";
-        QTest::newRow("dot parts dropped") << "./corvane-obs//data/./a" << "corvane-obs/data/a";
-        QTest::newRow("folder") << "corvane-obs/" << "corvane-obs";
-        QTest::newRow("dot-dot") << "corvane-obs/../../x" << "";
-        QTest::newRow("dot-dot alone") << ".." << "";
-        QTest::newRow("absolute") << "/tmp/x" << "";
-        QTest::newRow("backslash") << "corvane-obs\\..\\x" << "";
-        QTest::newRow("drive") << "C:/Windows/x" << "";
-        QTest::newRow("only dots") << "./." << "";
-        QTest::newRow("dots in a name are fine") << "a/..b/c.." << "a/..b/c..";
+        QTest::addColumn<bool>("portable"); // a name every platform's file system can hold
+        QTest::newRow("plain") << "corvane-obs/bin/x.so" << "corvane-obs/bin/x.so" << true;
+        QTest::newRow("dot parts dropped") << "./corvane-obs//data/./a" << "corvane-obs/data/a" << true;
+        QTest::newRow("folder") << "corvane-obs/" << "corvane-obs" << true;
+        QTest::newRow("dot-dot") << "corvane-obs/../../x" << "" << true;
+        QTest::newRow("dot-dot alone") << ".." << "" << true;
+        QTest::newRow("absolute") << "/tmp/x" << "" << true;
+        QTest::newRow("backslash") << "corvane-obs\\..\\x" << "" << true;
+        QTest::newRow("drive") << "C:/Windows/x" << "" << true;
+        QTest::newRow("only dots") << "./." << "" << true;
+        QTest::newRow("dots inside a name are fine") << "a/..b/c..d" << "a/..b/c..d" << true;
+        QTest::newRow("device name") << "corvane-obs/data/CON" << "corvane-obs/data/CON" << false;
+        QTest::newRow("device name, any case, any extension") << "corvane-obs/nul.txt" << "corvane-obs/nul.txt" << false;
+        QTest::newRow("numbered port") << "corvane-obs/bin/Com1.dll" << "corvane-obs/bin/Com1.dll" << false;
+        QTest::newRow("printer port as a folder") << "corvane-obs/LPT9/x" << "corvane-obs/LPT9/x" << false;
+        QTest::newRow("device name before spaces") << "corvane-obs/AUX .txt" << "corvane-obs/AUX .txt" << false;
+        QTest::newRow("ends in a dot") << "a/..b/c.." << "a/..b/c.." << false;
+        QTest::newRow("ends in a space") << "corvane-obs/data/x " << "corvane-obs/data/x " << false;
+        QTest::newRow("longer than a device name") << "corvane-obs/CONSOLE.txt" << "corvane-obs/CONSOLE.txt" << true;
+        QTest::newRow("port beyond 9") << "corvane-obs/COM10" << "corvane-obs/COM10" << true;
     }
     void memberPaths()
     {
         QFETCH(QString, name);
         QFETCH(QString, expected);
         QCOMPARE(safeMemberPath(name), expected);
+        if (!expected.isEmpty())
+            QTEST(isPortableMemberPath(expected), "portable");
     }
 
     // Pax records override the header's name; data arrives whole across any split.
@@ -276,7 +289,8 @@ private Q_SLOTS:
     }
 
     // Whole-folder swap refused (a folder in use), then a file that cannot be moved aside:
-    // what was already placed is undone and the install folder is as it was.
+    // what was already placed is undone, folders made for new files go again, and the install
+    // folder is as it was.
     void fileByFileRollsBack()
     {
         QTemporaryDir temp;
@@ -286,6 +300,7 @@ private Q_SLOTS:
         writeFile(target + QStringLiteral("/data/locale/en-US.ini"), "old locale");
         writeFile(source + QStringLiteral("/bin/64bit/corvane-obs.so"), "new library");
         writeFile(source + QStringLiteral("/bin/64bit/extra.so"), "new extra");
+        writeFile(source + QStringLiteral("/data/fonts/new.ttf"), "new font");
         writeFile(source + QStringLiteral("/data/locale/en-US.ini"), "new locale");
         const auto before = filesOf(target);
 
@@ -294,7 +309,74 @@ private Q_SLOTS:
         const InstallOutcome outcome = installTree(source, target, temp.filePath(QStringLiteral("previous")), operations);
         QVERIFY(!outcome.ok);
         QCOMPARE(outcome.reason, QStringLiteral("data/locale/en-US.ini is in use"));
+        QCOMPARE(outcome.previousVersion, InstallOutcome::Left::InPlace);
         QCOMPARE(filesOf(target), before);
+        QVERIFY(!QFileInfo::exists(target + QStringLiteral("/data/fonts")));
+    }
+
+    // The folder could be moved aside but the new one not put in its place: the old folder
+    // comes back, and the files go in one by one.
+    void halfDoneSwapIsUndone()
+    {
+        QTemporaryDir temp;
+        const QString target = temp.filePath(QStringLiteral("plugin"));
+        const QString source = temp.filePath(QStringLiteral("new"));
+        writeFile(target + QStringLiteral("/bin/64bit/corvane-obs.so"), "old library");
+        writeFile(target + QStringLiteral("/data/keep.txt"), "kept");
+        writeFile(source + QStringLiteral("/bin/64bit/corvane-obs.so"), "new library");
+
+        RefusingOperations operations;
+        operations.refusedSources = {QStringLiteral("/new")};
+        const InstallOutcome outcome = installTree(source, target, temp.filePath(QStringLiteral("previous")), operations);
+        QVERIFY(outcome.ok);
+        QVERIFY(!outcome.swapped);
+        const QMap<QString, QByteArray> expected{{QStringLiteral("bin/64bit/corvane-obs.so"), "new library"},
+                                                 {QStringLiteral("bin/64bit/corvane-obs.so.old"), "old library"},
+                                                 {QStringLiteral("data/keep.txt"), "kept"}};
+        QCOMPARE(filesOf(target), expected);
+        QVERIFY(!QFileInfo::exists(temp.filePath(QStringLiteral("previous"))));
+    }
+
+    // A rollback step that fails leaves the old version where it still is, says so, and goes
+    // no further.
+    void rollbackThatCannotRestore_data()
+    {
+        QTest::addColumn<QStringList>("refused");
+        QTest::addColumn<InstallOutcome::Left>("left");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QStringList>("oldFiles"); // where the old library and locale are afterwards
+        QTest::newRow("the folder cannot move back")
+            << QStringList{"/new", "/previous"} << InstallOutcome::Left::InPreviousFolder << "the new folder could not be put in place"
+            << QStringList{"previous/bin/64bit/corvane-obs.so", "previous/data/locale/en-US.ini"};
+        QTest::newRow("a file cannot move back")
+            << QStringList{"/plugin", "/plugin/data/locale/en-US.ini", "/plugin/bin/64bit/corvane-obs.so.old"}
+            << InstallOutcome::Left::AsOldFiles << "data/locale/en-US.ini is in use"
+            << QStringList{"plugin/bin/64bit/corvane-obs.so.old", "plugin/data/locale/en-US.ini"};
+    }
+    void rollbackThatCannotRestore()
+    {
+        QFETCH(QStringList, refused);
+        QFETCH(QStringList, oldFiles);
+        QTemporaryDir temp;
+        const QString target = temp.filePath(QStringLiteral("plugin"));
+        const QString source = temp.filePath(QStringLiteral("new"));
+        writeFile(target + QStringLiteral("/bin/64bit/corvane-obs.so"), "old library");
+        writeFile(target + QStringLiteral("/data/locale/en-US.ini"), "old locale");
+        writeFile(source + QStringLiteral("/bin/64bit/corvane-obs.so"), "new library");
+        writeFile(source + QStringLiteral("/data/fonts/new.ttf"), "new font");
+        writeFile(source + QStringLiteral("/data/locale/en-US.ini"), "new locale");
+
+        RefusingOperations operations;
+        operations.refusedSources = refused;
+        const InstallOutcome outcome = installTree(source, target, temp.filePath(QStringLiteral("previous")), operations);
+        QVERIFY(!outcome.ok);
+        QTEST(outcome.previousVersion, "left");
+        QTEST(outcome.reason, "reason");
+        QMap<QString, QByteArray> found;
+        for (const QString &file : oldFiles)
+            found.insert(file, filesOf(temp.path()).value(file));
+        QCOMPARE(found, (QMap<QString, QByteArray>{{oldFiles.at(0), "old library"}, {oldFiles.at(1), "old locale"}}));
+        QVERIFY(!QFileInfo::exists(target + QStringLiteral("/data/fonts")));
     }
 
     void fileByFileMovesOldAside()

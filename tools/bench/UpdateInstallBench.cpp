@@ -99,8 +99,10 @@ int main(int argc, char **argv)
         QDir().mkpath(root + QStringLiteral("/bin/64bit"));
         QDir().mkpath(temp.filePath(QStringLiteral("config")));
         QFile old(root + QStringLiteral("/bin/64bit/corvane-obs.so"));
-        old.open(QIODevice::WriteOnly);
-        old.write("old library");
+        if (!old.open(QIODevice::WriteOnly) || old.write("old library") < 0) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(old.fileName()));
+            return 1;
+        }
         old.close();
 
         UpdaterConfig config;

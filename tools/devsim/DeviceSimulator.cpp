@@ -125,6 +125,7 @@ QString DeviceSimulator::commands()
         "  raw <type> <text>   send one frame with the text as payload\n"
         "  unplug              close the pty master, as if the cable were pulled\n"
         "  drop <n>            leave the next n RPC requests unanswered\n"
+        "  fail <method> [<n>] answer the next n (default 1) requests for method with an error\n"
         "  logout              drop every admin sign-in (the next call is \"unauthorized\")\n"
         "  password <text>     the admin password changed elsewhere; sign-ins dropped\n"
         "  paired on|off       receiver mode: the paired device answers, or is out of reach\n"
@@ -134,7 +135,7 @@ QString DeviceSimulator::commands()
         "  feed-drop           live feed: drop every connection\n"
         "  quit                exit\n"
         "Lines on stdout: FEED <port> (or FEED-FAILED <why>), PTY <path> (again after each restart), PTS <pty>, DOWN, UP, CLOUD <port>, OTA <port> <size> <sha1>, CTRL <json>,\n"
-        "RPC <id> <method> <size>, PARAMS <method> <json>, DROPPED <method>, LIVE <seq>, TUNNEL <size> <monotonic ms> <base64>,\n"
+        "RPC <id> <method> <size>, PARAMS <method> <json>, DROPPED <method>, FAILED-BY-COMMAND <method>, LIVE <seq>, TUNNEL <size> <monotonic ms> <base64>,\n"
         "STREAM <id> <op> <size> <monotonic ms> [<base64>], STREAM-DONE <id> <bytes> <sha1>,\n"
         "UNPLUGGED, OK/ERR <command>.\n");
 }
@@ -366,6 +367,16 @@ void DeviceSimulator::onRpc(const QByteArray &payload)
         report(QStringLiteral("DROPPED %1").arg(method));
         return;
     }
+    if (const auto failing = m_failures.find(method); failing != m_failures.end()) {
+        if (--*failing <= 0)
+            m_failures.erase(failing);
+        report(QStringLiteral("FAILED-BY-COMMAND %1").arg(method));
+        const RpcMethods::Reply failure = RpcMethods::Reply::failure(QStringLiteral("internal_error"),
+                                                                     QStringLiteral("The device could not answer %1.").arg(method));
+        for (const QByteArray &frame : fragmentRpc(RpcMethods::encodeReply(envelope.value(QLatin1String("id")), failure)))
+            m_pty->write(frame);
+        return;
+    }
     // An answer that comes later must not reach a line that has been replaced since. Late
     // answers run from timers of the state, which main() keeps alive longer than this.
     const int boot = m_state->boots;
@@ -482,6 +493,10 @@ bool DeviceSimulator::command(const QString &line)
          }},
         {QStringLiteral("logout"), [this] { m_state->dropSessions(); return true; }},
         {QStringLiteral("drop"), [this, &number] { m_dropRequests = int(qMax<qint64>(0, number(1))); return true; }},
+        {QStringLiteral("fail"), [this, &number, &arg] {
+             m_failures.insert(arg(1), int(qMax<qint64>(1, number(2))));
+             return !arg(1).isEmpty();
+         }},
         {QStringLiteral("password"), [this, &arg] {
              m_state->password = arg(1);
              m_state->mustChangePassword = false;

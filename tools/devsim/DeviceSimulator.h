@@ -96,6 +96,7 @@ private:
     RpcMethods m_methods;
     AdminSession m_admin; // the line's sign-in
     int m_dropRequests = 0; // RPC requests still to ignore
+    QHash<QString, int> m_failures; // method -> requests of it still to answer with an error
     QRandomGenerator m_random;
     QString m_receiverKey;
     int m_receiverChannel = 6;

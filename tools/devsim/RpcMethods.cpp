@@ -35,6 +35,7 @@ QJsonArray controllerList()
         {"oes", "ISC9000", "basketball", "wireless"},
         {"oes", "ISC9000", "volleyball", "rs485"},
         {"varsity", "Gen2", "football", "rs232"},
+        {"varsity", "Gen2", "football", "wireless"},
         {"nevco", "MPC7-W", "baseball", "nevco"},
         {"electromech", "LX", "football", "cl"},
         {"oes", "ISC9000", "basketball", "wireless"},
@@ -54,11 +55,12 @@ QJsonArray controllerList()
 }
 
 // What the radio hears: one name twice (two access points), a hidden network, and "auth"
-// as the firmware's enum number or as text, depending on the scan path.
-QJsonArray scannedNetworks()
+// as the firmware's enum number or as text, depending on the scan path. Each later scan
+// hears every network one dBm weaker, as signal strengths drift between real scans.
+QJsonArray scannedNetworks(int round)
 {
-    const auto net = [](const char *ssid, int rssi, const QJsonValue &auth) {
-        return QJsonObject{{QStringLiteral("ssid"), QLatin1String(ssid)}, {QStringLiteral("rssi"), rssi}, {QStringLiteral("auth"), auth}};
+    const auto net = [round](const char *ssid, int rssi, const QJsonValue &auth) {
+        return QJsonObject{{QStringLiteral("ssid"), QLatin1String(ssid)}, {QStringLiteral("rssi"), rssi - round}, {QStringLiteral("auth"), auth}};
     };
     return QJsonArray{
         net("Arena-Staff", -67, 3),
@@ -367,7 +369,7 @@ void RpcMethods::addNetwork()
 
     add(QStringLiteral("scanWifi"), Access::Configured, [this, s](Call &call) {
         // The radio is the transmitter's while it sends to a receiver: nothing to hear.
-        const QJsonArray networks = s->espnowRole == QLatin1String("tx") ? QJsonArray() : scannedNetworks();
+        const QJsonArray networks = s->espnowRole == QLatin1String("tx") ? QJsonArray() : scannedNetworks(m_wifiScans++);
         call.deferred = true;
         answerLater(s->options().scanMs, call.later, Reply::success(QJsonObject{{QStringLiteral("networks"), networks}}));
         return Reply::success();

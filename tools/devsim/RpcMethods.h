@@ -80,6 +80,7 @@ private:
     void answerLater(int delayMs, ReplyCallback reply, const Reply &value);
 
     DeviceState *m_state;
+    int m_wifiScans = 0; // scans answered so far: signal strengths drift between them
     QHash<QString, Entry> m_handlers;
     QHash<QString, int> m_busyLeft; // per "key" of busyFor
 };

@@ -7,6 +7,7 @@
 #include "base/SettingsStore.h"
 #include "device/DeviceSession.h"
 #include "device/rpc/RpcClient.h"
+#include "device/usb/RelayTargets.h"
 #include "device/usb/UsbLink.h"
 #include "ui/AdvancedPanel.h"
 #include "ui/CloudPanel.h"
@@ -67,6 +68,8 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    // The simulator's cloud stand-in listens on loopback.
+    RelayTargets::setLoopbackAllowedForTesting(true);
     QTemporaryDir dir;
     DevSimProcess sim({QStringLiteral("--password"), QStringLiteral("mapleguard"), QStringLiteral("--wifi"), QStringLiteral("Arena-Staff"),
                        QStringLiteral("--paired-receiver"), QStringLiteral("a4:cf:12:9e:40:7b"), QStringLiteral("--sport"),

@@ -8,6 +8,9 @@
 #include <QJsonDocument>
 #include <QPointer>
 #include <QRandomGenerator>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -43,7 +46,8 @@ QStringList UpdateSim::manifestCases()
 {
     return {QStringLiteral("newer"), QStringLiteral("no-packages"), QStringLiteral("schema-2"),
             QStringLiteral("upper-case-sha"), QStringLiteral("foreign-http"), QStringLiteral("min-obs"),
-            QStringLiteral("other-platform"), QStringLiteral("redirect-away")};
+            QStringLiteral("other-platform"), QStringLiteral("redirect-away"), QStringLiteral("redirect-http"),
+            QStringLiteral("redirect-https")};
 }
 
 QStringList UpdateSim::packageCases()
@@ -52,7 +56,8 @@ QStringList UpdateSim::packageCases()
             QStringLiteral("far-more"), QStringLiteral("slow"), QStringLiteral("cut"), QStringLiteral("missing"),
             QStringLiteral("two-folders"), QStringLiteral("top-file"), QStringLiteral("macosx"),
             QStringLiteral("no-library"), QStringLiteral("symlink"), QStringLiteral("hardlink"),
-            QStringLiteral("dotdot"), QStringLiteral("absolute"), QStringLiteral("bomb")};
+            QStringLiteral("dotdot"), QStringLiteral("absolute"), QStringLiteral("bomb"), QStringLiteral("reserved-name"),
+            QStringLiteral("redirect-http"), QStringLiteral("redirect-https")};
 }
 
 UpdateSim::UpdateSim(const SimOptions &options, QObject *parent)
@@ -60,7 +65,10 @@ UpdateSim::UpdateSim(const SimOptions &options, QObject *parent)
     , m_options(options)
 {
     connect(&m_server, &QTcpServer::newConnection, this, [this] { onConnection(m_server); });
+    // A TLS connection is pending only once its handshake is done, after newConnection.
+    connect(&m_tlsServer, &QTcpServer::pendingConnectionAvailable, this, [this] { onConnection(m_tlsServer); });
     connect(&m_elsewhere, &QTcpServer::newConnection, this, [this] { onConnection(m_elsewhere); });
+    connect(&m_plain, &QTcpServer::newConnection, this, [this] { onConnection(m_plain); });
 }
 
 bool UpdateSim::prepare(QString *error)
@@ -72,6 +80,20 @@ bool UpdateSim::prepare(QString *error)
         return false;
     }
     m_package = buildArchive();
+    if (!tls())
+        return true;
+    const QList<QSslCertificate> chain = QSslCertificate::fromPath(m_options.tlsCertificate);
+    QFile keyFile(m_options.tlsKey);
+    const QSslKey key = keyFile.open(QIODevice::ReadOnly) ? QSslKey(keyFile.readAll(), QSsl::Rsa) : QSslKey();
+    if (chain.isEmpty() || key.isNull()) {
+        *error = QStringLiteral("cannot read the TLS certificate %1 or key %2").arg(m_options.tlsCertificate, m_options.tlsKey);
+        return false;
+    }
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setLocalCertificateChain(chain);
+    configuration.setPrivateKey(key);
+    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+    m_tlsServer.setSslConfiguration(configuration);
     return true;
 }
 
@@ -109,6 +131,8 @@ QByteArray UpdateSim::buildArchive() const
         members.append(file("__MACOSX/corvane-obs/._en-US.ini", "resource fork\n"));
     else if (c == QLatin1String("symlink"))
         members.append({ArchiveMember::SymbolicLink, top + "data/escape", "../../../..", false});
+    else if (c == QLatin1String("reserved-name"))
+        members.append(file(top + "data/NUL.txt", "a device name on Windows\n"));
     else if (c == QLatin1String("bomb"))
         members.append(file(top + "data/huge.bin", QByteArray(qint64(m_options.bombMiB) << 20, '\0'), true));
     else if (c == QLatin1String("hardlink")) {
@@ -118,7 +142,10 @@ QByteArray UpdateSim::buildArchive() const
     return writeZip(members);
 }
 
-QString UpdateSim::url() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()); }
+QString UpdateSim::url() const
+{
+    return QStringLiteral("%1://127.0.0.1:%2").arg(tls() ? QStringLiteral("https") : QStringLiteral("http")).arg(front().serverPort());
+}
 
 QString UpdateSim::packagePath() const
 {
@@ -155,17 +182,19 @@ QJsonObject UpdateSim::manifest() const
 
 bool UpdateSim::listen(quint16 port)
 {
-    if (!m_server.listen(QHostAddress::LocalHost, port))
+    if (!front().listen(QHostAddress::LocalHost, port))
+        return false;
+    if (tls() && !m_plain.listen(QHostAddress::LocalHost, 0))
         return false;
     return m_options.manifestCase != QLatin1String("redirect-away")
-        || m_elsewhere.listen(QHostAddress(QStringLiteral("127.0.0.2")), m_server.serverPort());
+        || m_elsewhere.listen(QHostAddress(QStringLiteral("127.0.0.2")), front().serverPort());
 }
 
 void UpdateSim::onConnection(QTcpServer &server)
 {
     while (QTcpSocket *socket = server.nextPendingConnection()) {
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+        const auto read = [this, socket, &server] {
             if (socket->property("answered").toBool())
                 return;
             QByteArray request = socket->property("request").toByteArray() + socket->readAll();
@@ -175,22 +204,48 @@ void UpdateSim::onConnection(QTcpServer &server)
             socket->setProperty("answered", true);
             const QList<QByteArray> line = request.left(request.indexOf("\r\n")).split(' ');
             const QByteArray path = line.value(1);
-            std::printf("request %s %s\n", line.value(0).constData(), path.constData());
+            std::printf("request %s %s%s\n", line.value(0).constData(), path.constData(),
+                        &server == &m_plain ? " (plain http)" : "");
             std::fflush(stdout);
             answer(socket, line.value(0) == "GET" ? path : QByteArray());
-        });
+        };
+        connect(socket, &QTcpSocket::readyRead, this, read);
+        // A TLS connection is handed over after its handshake, perhaps with the request in.
+        if (socket->bytesAvailable() > 0)
+            read();
     }
 }
 
-void UpdateSim::answer(QTcpSocket *socket, const QByteArray &path)
+// The redirect cases send the first request for the manifest or the package elsewhere:
+// "redirect-http" to the plain HTTP server beside the TLS one, "redirect-https" to the same
+// server under the name localhost. The redirected request carries the query "moved".
+bool UpdateSim::redirects(const QString &itsCase, const QByteArray &query) const
 {
-    if (path == "/downloads/obs/latest.json" && m_options.manifestCase == QLatin1String("redirect-away")
+    return tls() && query != "moved" && (itsCase == QLatin1String("redirect-http") || itsCase == QLatin1String("redirect-https"));
+}
+
+void UpdateSim::redirect(QTcpSocket *socket, const QString &to)
+{
+    socket->write("HTTP/1.1 302 Found\r\nLocation: " + to.toUtf8() + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    socket->disconnectFromHost();
+}
+
+void UpdateSim::answer(QTcpSocket *socket, const QByteArray &target)
+{
+    const qsizetype mark = target.indexOf('?');
+    const QByteArray path = mark < 0 ? target : target.left(mark);
+    const QByteArray query = mark < 0 ? QByteArray() : target.mid(mark + 1);
+    const bool manifestPath = path == "/downloads/obs/latest.json";
+    const QString itsCase = manifestPath ? m_options.manifestCase : m_options.packageCase;
+    if ((manifestPath || path == packagePath().toUtf8()) && redirects(itsCase, query)) {
+        const QString origin = itsCase == QLatin1String("redirect-http") ? QStringLiteral("http://127.0.0.1:%1").arg(m_plain.serverPort())
+                                                                          : QStringLiteral("https://localhost:%1").arg(front().serverPort());
+        redirect(socket, origin + QString::fromUtf8(path) + QStringLiteral("?moved"));
+    } else if (path == "/downloads/obs/latest.json" && m_options.manifestCase == QLatin1String("redirect-away")
         && socket->localAddress() == QHostAddress::LocalHost) {
         // A hijacked service sends the plugin to a host of its choosing, in clear: here
         // 127.0.0.2, which answers with a manifest as if nothing were wrong.
-        socket->write("HTTP/1.1 302 Found\r\nLocation: http://127.0.0.2:" + QByteArray::number(m_server.serverPort())
-                      + "/downloads/obs/latest.json\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-        socket->disconnectFromHost();
+        redirect(socket, QStringLiteral("http://127.0.0.2:%1/downloads/obs/latest.json").arg(front().serverPort()));
     } else if (path == "/downloads/obs/latest.json") {
         const QByteArray body = QJsonDocument(manifest()).toJson(QJsonDocument::Compact);
         socket->write(head(200, "OK", body.size(), "application/json") + body);

@@ -4,6 +4,7 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
+#include <QSslServer>
 #include <QStringList>
 #include <QTcpServer>
 
@@ -24,6 +25,8 @@ struct SimOptions {
     int bombMiB = 64;
     int slowPieces = 20;
     int slowDelayMs = 50;
+    QString tlsCertificate; // PEM files: serve over TLS when both are given
+    QString tlsKey;
 };
 
 // Stands in for the maker's download service: "/downloads/obs/latest.json" and one package,
@@ -36,13 +39,19 @@ public:
 
     explicit UpdateSim(const SimOptions &options, QObject *parent = nullptr);
 
-    // Builds the package; false with a reason when the plugin file cannot be read.
+    // Builds the package and loads the TLS identity; false with a reason when a file cannot
+    // be read.
     bool prepare(QString *error);
     bool listen(quint16 port);
     QString url() const;
-    QString errorString() const { return m_server.errorString(); }
+    QString errorString() const { return front().errorString(); }
 
 private:
+    bool tls() const { return !m_options.tlsCertificate.isEmpty(); }
+    QTcpServer &front() { return tls() ? static_cast<QTcpServer &>(m_tlsServer) : m_server; }
+    const QTcpServer &front() const { return tls() ? static_cast<const QTcpServer &>(m_tlsServer) : m_server; }
+    bool redirects(const QString &itsCase, const QByteArray &query) const;
+    void redirect(QTcpSocket *socket, const QString &to);
     QByteArray buildArchive() const;
     QJsonObject manifest() const;
     QString packagePath() const;
@@ -55,7 +64,9 @@ private:
     QByteArray m_package; // what the manifest describes
     QByteArray m_plugin;
     QTcpServer m_server;
+    QSslServer m_tlsServer;
     QTcpServer m_elsewhere; // another loopback host, for the redirect case
+    QTcpServer m_plain;     // plain HTTP beside the TLS server, for the downgrade cases
 };
 
 } // namespace corvane::sim

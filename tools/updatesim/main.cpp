@@ -15,11 +15,13 @@ int main(int argc, char **argv)
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Stands in for the Corvane download service on 127.0.0.1 over plain HTTP. Serves\n"
-                       "/downloads/obs/latest.json and one update package, a zip archive built at start\n"
-                       "from the plugin library given (a real, installable newer version). Prints its URL\n"
-                       "on the first line (set \"downloads_url\" in settings.json to it), then one line\n"
-                       "\"request METHOD PATH\" per request.\n\nManifest cases: %1\nPackage cases: %2")
+        QStringLiteral("Stands in for the Corvane download service on 127.0.0.1 over plain HTTP, or over\n"
+                       "TLS with --tls-cert and --tls-key. Serves /downloads/obs/latest.json and one update\n"
+                       "package, a zip archive built at start from the plugin library given (a real,\n"
+                       "installable newer version). Prints its URL on the first line (set \"downloads_url\"\n"
+                       "in settings.json to it), then one line \"request METHOD PATH\" per request, followed\n"
+                       "by \" (plain http)\" for the plain server the TLS cases \"redirect-http\" send to.\n\n"
+                       "Manifest cases: %1\nPackage cases: %2")
             .arg(UpdateSim::manifestCases().join(QStringLiteral(", ")),
                  UpdateSim::packageCases().join(QStringLiteral(", "))));
     parser.addHelpOption();
@@ -49,8 +51,12 @@ int main(int argc, char **argv)
     const QCommandLineOption bomb(QStringLiteral("bomb-mib"),
                                   QStringLiteral("What the \"bomb\" package's extra member expands to."),
                                   QStringLiteral("MiB"), QStringLiteral("64"));
+    const QCommandLineOption tlsCertificate(QStringLiteral("tls-cert"), QStringLiteral("Serve over TLS with this PEM certificate."),
+                                            QStringLiteral("file"));
+    const QCommandLineOption tlsKey(QStringLiteral("tls-key"), QStringLiteral("The certificate's PEM RSA private key."),
+                                    QStringLiteral("file"));
     parser.addOptions({port, plugin, locale, version, platform, library, manifestCase, packageCase, escapeDir,
-                       filler, bomb});
+                       filler, bomb, tlsCertificate, tlsKey});
     parser.process(app);
 
     SimOptions options;
@@ -64,6 +70,8 @@ int main(int argc, char **argv)
     options.escapeDir = parser.value(escapeDir);
     options.fillerBytes = parser.value(filler).toLongLong();
     options.bombMiB = parser.value(bomb).toInt();
+    options.tlsCertificate = parser.value(tlsCertificate);
+    options.tlsKey = parser.value(tlsKey);
     if (!UpdateSim::manifestCases().contains(options.manifestCase)
         || !UpdateSim::packageCases().contains(options.packageCase)) {
         std::fprintf(stderr, "corvane-update-sim: unknown case; see --help\n");

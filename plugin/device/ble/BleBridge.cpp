@@ -1,11 +1,14 @@
 #include "device/ble/BleBridge.h"
 
+#include "base/OrderedJson.h"
+
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutex>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -129,16 +132,18 @@ void BleBridge::request(const QString &op, const QJsonObject &args, ReplyCallbac
             return;
         }
         const int reqId = m_nextReqId++;
+        // "op", then "reqId", then the op's own fields, as the helper's protocol writes them.
         QJsonObject body = args;
-        body.insert(QStringLiteral("reqId"), reqId);
         body.insert(QStringLiteral("op"), op);
+        body.insert(QStringLiteral("reqId"), reqId);
+        const QByteArray line = OrderedJson(body, {QStringLiteral("op"), QStringLiteral("reqId")}).toJson() + '\n';
         auto *timer = new QTimer(this);
         timer->setSingleShot(true);
         connect(timer, &QTimer::timeout, this, [this, reqId] { onRequestTimeout(reqId); });
         timer->start(timeoutMs);
         m_pending.insert(reqId, Pending{callback, timer});
         if (QTcpSocket *socket = m_socket.data())
-            socket->write(QJsonDocument(body).toJson(QJsonDocument::Compact) + '\n');
+            socket->write(line);
     });
 }
 
@@ -186,21 +191,30 @@ void BleBridge::launchHelper()
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
-    process->start(m_helperPath,
-                   {QStringLiteral("--port"), QString::number(m_server->serverPort()), QStringLiteral("--token"), m_token},
-                   QIODevice::ReadWrite);
+    // Another user can read a process's command line, not its environment.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QLatin1String(kTokenVariable), m_token);
+    process->setProcessEnvironment(environment);
+    process->start(m_helperPath, {QStringLiteral("--port"), QString::number(m_server->serverPort())}, QIODevice::ReadWrite);
     m_startTimer->start();
+}
+
+bool BleBridge::launchPending() const
+{
+    return !m_token.isEmpty();
 }
 
 void BleBridge::onHelperExited(QProcess *process)
 {
-    if (process == m_process && !m_helloDone && !m_startWaiters.isEmpty())
+    if (process == m_process && launchPending())
         failStart(didNotStartText());
 }
 
 void BleBridge::failStart(const QString &error)
 {
     m_startTimer->stop();
+    m_token.clear();
+    dropCandidates();
     const QList<ReadyCallback> waiters = std::exchange(m_startWaiters, {});
     for (const ReadyCallback &waiter : waiters)
         waiter(false, error);
@@ -208,22 +222,93 @@ void BleBridge::failStart(const QString &error)
         m_process->kill();
 }
 
+void BleBridge::closeLater(QTcpSocket *socket, QObject *owner)
+{
+    socket->disconnect(owner);
+    socket->abort();
+    socket->deleteLater();
+}
+
+// Any number of connections may wait for their hello while a launch is pending; none is
+// taken at other times.
 void BleBridge::onNewConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        if (m_socket) {
-            socket->close();
-            socket->deleteLater();
+        if (m_socket || !launchPending()) {
+            closeLater(socket, this);
             continue;
         }
-        m_socket = socket;
-        // Requests are small lines, each awaited: no merging delay.
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        m_helloDone = false;
-        m_buffer.clear();
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { onSocketLost(socket); });
+        m_candidates.append(Candidate{socket, {}, 0});
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onCandidateReadable(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { dropCandidate(socket); });
     }
+}
+
+// Lines before the hello: blank and non-object lines are skipped; the first object is the
+// hello, right or wrong. More than kMaxHelloBytes before it closes the connection.
+void BleBridge::onCandidateReadable(QTcpSocket *socket)
+{
+    const auto found = std::find_if(m_candidates.begin(), m_candidates.end(),
+                                    [socket](const Candidate &candidate) { return candidate.socket == socket; });
+    if (found == m_candidates.end())
+        return;
+    Candidate &candidate = *found;
+    candidate.buffer += socket->readAll();
+    qsizetype newline;
+    while ((newline = candidate.buffer.indexOf('\n')) >= 0 && candidate.received + newline < kMaxHelloBytes) {
+        const QByteArray line = candidate.buffer.left(newline).trimmed();
+        candidate.received += newline + 1;
+        candidate.buffer.remove(0, newline + 1);
+        if (line.isEmpty())
+            continue;
+        const QJsonDocument document = QJsonDocument::fromJson(line);
+        if (!document.isObject())
+            continue;
+        if (launchPending() && document.object().value(QLatin1String("hello")).toString() == m_token) {
+            const QByteArray rest = candidate.buffer;
+            acceptHelper(socket, rest);
+        } else {
+            dropCandidate(socket);
+        }
+        return;
+    }
+    if (candidate.received + candidate.buffer.size() > kMaxHelloBytes)
+        dropCandidate(socket);
+}
+
+void BleBridge::acceptHelper(QTcpSocket *socket, const QByteArray &rest)
+{
+    m_candidates.removeIf([socket](const Candidate &candidate) { return candidate.socket == socket; });
+    socket->disconnect(this);
+    // The token has done its work; the other connections were not the helper.
+    m_token.clear();
+    m_startTimer->stop();
+    dropCandidates();
+    m_socket = socket;
+    m_helloDone = true;
+    m_buffer = rest;
+    // Requests are small lines, each awaited: no merging delay.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] { onSocketLost(socket); });
+    const QList<ReadyCallback> waiters = std::exchange(m_startWaiters, {});
+    for (const ReadyCallback &waiter : waiters)
+        waiter(true, QString());
+    if (socket == m_socket && !m_buffer.isEmpty())
+        onReadyRead(socket);
+}
+
+void BleBridge::dropCandidate(QTcpSocket *socket)
+{
+    m_candidates.removeIf([socket](const Candidate &candidate) { return candidate.socket == socket; });
+    closeLater(socket, this);
+}
+
+void BleBridge::dropCandidates()
+{
+    const QList<Candidate> candidates = std::exchange(m_candidates, {});
+    for (const Candidate &candidate : candidates)
+        closeLater(candidate.socket, this);
 }
 
 void BleBridge::onReadyRead(QTcpSocket *socket)
@@ -240,24 +325,18 @@ void BleBridge::onReadyRead(QTcpSocket *socket)
         const QJsonDocument document = QJsonDocument::fromJson(line);
         if (!document.isObject())
             continue;
-        handleLine(socket, document.object());
+        handleLine(document.object());
+    }
+    // No line of the protocol comes near this: the other end is not behaving as the helper.
+    if (socket == m_socket && m_buffer.size() > kMaxLineBytes) {
+        socket->disconnect(this);
+        socket->abort();
+        onSocketLost(socket);
     }
 }
 
-void BleBridge::handleLine(QTcpSocket *socket, const QJsonObject &object)
+void BleBridge::handleLine(const QJsonObject &object)
 {
-    if (!m_helloDone) {
-        if (object.value(QLatin1String("hello")).toString() != m_token) {
-            socket->close();
-            return;
-        }
-        m_helloDone = true;
-        m_startTimer->stop();
-        const QList<ReadyCallback> waiters = std::exchange(m_startWaiters, {});
-        for (const ReadyCallback &waiter : waiters)
-            waiter(true, QString());
-        return;
-    }
     if (object.contains(QLatin1String("ev"))) {
         const QString event = object.value(QLatin1String("ev")).toString();
         if (event == QLatin1String("data"))
@@ -304,6 +383,7 @@ void BleBridge::onSocketLost(QTcpSocket *socket)
     if (socket != m_socket)
         return;
     m_socket = nullptr;
+    m_buffer.clear();
     m_helloDone = false;
     m_started = false;
     failAll(QStringLiteral("bluetooth_unavailable"), stoppedText());
@@ -337,13 +417,21 @@ void BleBridge::stop()
         settle(entry);
     m_startWaiters.clear();
     m_startTimer->stop();
+    m_token.clear();
+    dropCandidates();
     if (QTcpSocket *socket = m_socket.data()) {
         socket->disconnect(this);
         socket->write("{\"op\":\"quit\",\"reqId\":0}\n");
         socket->flush();
         socket->close();
         m_socket = nullptr;
+    } else if (QProcess *process = m_process.data(); process && process->state() != QProcess::NotRunning) {
+        // Still starting: it never said hello, so it cannot be asked to quit.
+        process->disconnect(this);
+        process->kill();
     }
+    m_server->close();
+    m_buffer.clear();
     m_helloDone = false;
     m_started = false;
 }

@@ -36,6 +36,11 @@ struct BleDeviceInfo {
 // loopback connection, checks its hello token, sends requests as JSON lines, matches the
 // replies by reqId, times requests out and turns the helper's event lines into signals.
 // The plugin uses one bridge (instance()); it lives on the main thread.
+//
+// Any local program can connect to the loopback port, so the token is one-time: it reaches
+// the helper in its environment (a command line is readable by every user), a hello is
+// accepted only while a launch waits for it and only once, and connections that have not
+// said it are held apart, capped, and closed when the launch ends.
 class BleBridge : public QObject {
     Q_OBJECT
 public:
@@ -46,6 +51,11 @@ public:
     static constexpr int kStartTimeoutMs = 20000;
     static constexpr int kStartRequestTimeoutMs = 30000;
     static constexpr int kScanExtraMs = 15000;
+    // What a connection may send before its hello, and the longest line after it.
+    static constexpr qsizetype kMaxHelloBytes = 4096;
+    static constexpr qsizetype kMaxLineBytes = 1 << 20;
+    // The environment variable that hands the helper its token.
+    static constexpr const char *kTokenVariable = "CORVANE_BLE_TOKEN";
 
     static BleBridge *instance();
     explicit BleBridge(QObject *parent = nullptr);
@@ -59,7 +69,8 @@ public:
     void scan(int ms, ScanCallback callback);
     // One request; the callback (may be empty) runs exactly once.
     void request(const QString &op, const QJsonObject &args, ReplyCallback callback, int timeoutMs);
-    // Unload: forgets every caller, asks the helper to quit. The bridge is not used again.
+    // Unload: forgets every caller, asks a running helper to quit (ends one still starting)
+    // and closes the port. The bridge is not used again.
     void stop();
 
     // The running helper's process id, 0 when none runs.
@@ -85,24 +96,38 @@ private:
         QTimer *timer = nullptr;
     };
 
+    // A connection that has not said its hello yet.
+    struct Candidate {
+        QTcpSocket *socket = nullptr;
+        QByteArray buffer;
+        qsizetype received = 0;
+    };
+
     void ensureHelper(ReadyCallback callback);
     void launchHelper();
+    bool launchPending() const;
     void onNewConnection();
+    void onCandidateReadable(QTcpSocket *socket);
+    void acceptHelper(QTcpSocket *socket, const QByteArray &rest);
+    void dropCandidate(QTcpSocket *socket);
+    void dropCandidates();
     void onReadyRead(QTcpSocket *socket);
-    void handleLine(QTcpSocket *socket, const QJsonObject &object);
+    void handleLine(const QJsonObject &object);
     void onSocketLost(QTcpSocket *socket);
     void onRequestTimeout(int reqId);
     void onHelperExited(QProcess *process);
     void failStart(const QString &error);
     void failAll(const QString &code, const QString &message);
     static void settle(Pending &pending);
+    static void closeLater(QTcpSocket *socket, QObject *owner);
 
     QString m_helperPath;
     QTcpServer *m_server;
-    QPointer<QTcpSocket> m_socket;
+    QPointer<QTcpSocket> m_socket; // the helper, once its hello was accepted
     QPointer<QProcess> m_process;
-    QString m_token;
+    QString m_token;               // empty unless a launch waits for its hello
     QByteArray m_buffer;
+    QList<Candidate> m_candidates;
     bool m_helloDone = false;
     QTimer *m_startTimer;
     QList<ReadyCallback> m_startWaiters;

@@ -1,5 +1,6 @@
 #include "device/lan/DeviceWebApi.h"
 
+#include "base/OrderedJson.h"
 #include "device/rpc/RpcCode.h"
 
 #include <QJsonArray>
@@ -136,11 +137,11 @@ QByteArray encodeFormBody(const QJsonObject &params)
     return body;
 }
 
-QByteArray encodeWebBody(WebBody body, const QJsonObject &params)
+QByteArray encodeWebBody(WebBody body, const QJsonObject &params, const QStringList &order)
 {
     switch (body) {
     case WebBody::Json:
-        return QJsonDocument(params).toJson(QJsonDocument::Compact);
+        return OrderedJson(params, order).toJson();
     case WebBody::Form:
         return encodeFormBody(params);
     case WebBody::None:

@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 // The device's web API as the plugin uses it: which RPC method goes to which address, how
@@ -33,8 +34,9 @@ const WebRoute *findWebRoute(const QString &method);
 // Every route, in table order.
 QList<WebRoute> webRoutes();
 
-// The request body of a route: compact JSON, a form, or nothing.
-QByteArray encodeWebBody(WebBody body, const QJsonObject &params);
+// The request body of a route: compact JSON with the keys of `order` first (the method's
+// documented parameter order), a form, or nothing.
+QByteArray encodeWebBody(WebBody body, const QJsonObject &params, const QStringList &order = {});
 // key=value pairs joined by "&" in alphabetical key order; values as text (strings
 // unchanged, numbers and booleans in their usual form), keys and values fully
 // percent-encoded.

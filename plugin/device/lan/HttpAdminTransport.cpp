@@ -2,6 +2,7 @@
 
 #include "device/lan/DeviceWebApi.h"
 #include "device/rpc/RpcCode.h"
+#include "device/rpc/RpcMethodTable.h"
 #include "device/rpc/RpcResult.h"
 
 #include <QIODevice>
@@ -118,7 +119,7 @@ void HttpAdminTransport::start(qint64 id, const QString &method, const WebRoute 
             request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
         else if (route.body == WebBody::Form)
             request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
-        const QByteArray body = encodeWebBody(route.body, params);
+        const QByteArray body = encodeWebBody(route.body, params, rpcParamOrder(method));
         request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
         request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
         auto *upload = new OneShotBody(body);

@@ -1,6 +1,7 @@
 #include "device/lan/TlsFeed.h"
 
 #include "base/Log.h"
+#include "base/OrderedJson.h"
 
 #include <QJsonDocument>
 #include <QSslSocket>
@@ -87,8 +88,10 @@ void TlsFeed::connectNow()
 
 void TlsFeed::onEncrypted()
 {
-    const QJsonObject auth{{QStringLiteral("type"), QStringLiteral("auth")}, {QStringLiteral("token"), m_token}};
-    m_socket->write(QJsonDocument(auth).toJson(QJsonDocument::Compact) + "\r\n");
+    // Exactly as the device documents it, "type" first: a device may read the line by its start.
+    const OrderedJson auth =
+        OrderedJson().add(QStringLiteral("type"), QStringLiteral("auth")).add(QStringLiteral("token"), m_token);
+    m_socket->write(auth.toJson() + "\r\n");
 }
 
 QList<QJsonObject> TlsFeed::takeMessages(QByteArray &buffer)

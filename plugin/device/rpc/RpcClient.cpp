@@ -1,6 +1,8 @@
 #include "device/rpc/RpcClient.h"
 
+#include "base/OrderedJson.h"
 #include "device/rpc/RpcCode.h"
+#include "device/rpc/RpcMethodTable.h"
 #include "device/rpc/RpcTransport.h"
 
 #include <QJsonDocument>
@@ -76,15 +78,16 @@ void RpcClient::pump()
         m_busy = true;
         m_currentId = m_nextId;
         m_nextId = m_nextId >= kMaxRequestId ? 1 : m_nextId + 1;
-        const QJsonObject envelope{
-            {QStringLiteral("id"), m_currentId},
-            {QStringLiteral("method"), m_current.method},
-            {QStringLiteral("params"), m_current.params},
-        };
+        // The documented key order, down to the parameters, for devices that read bytes.
+        const QByteArray envelope = OrderedJson()
+                                        .add(QStringLiteral("id"), m_currentId)
+                                        .add(QStringLiteral("method"), m_current.method)
+                                        .addJson(QStringLiteral("params"), rpcParamsJson(m_current.method, m_current.params))
+                                        .toJson();
         // The deadline runs before send so that a failure reported from inside send finds it.
         // A negative deadline would leave the timer stopped and the call waiting forever.
         m_deadline.start(qMax(0, m_current.timeoutMs));
-        m_transport->send(QJsonDocument(envelope).toJson(QJsonDocument::Compact));
+        m_transport->send(envelope);
         return;
     }
 }

@@ -1,5 +1,8 @@
 #include "device/usb/CloudRelay.h"
 
+#include "base/Log.h"
+#include "device/usb/RelayTargets.h"
+
 #include <QTcpSocket>
 
 namespace corvane {
@@ -35,6 +38,7 @@ void CloudRelay::setTarget(const QString &host, int port)
     m_host = host;
     m_port = port;
     m_targetValid = !host.isEmpty() && port >= 1;
+    m_targetRefused = false;
     m_lastError.clear();
     Q_EMIT statusChanged();
 }
@@ -49,7 +53,7 @@ void CloudRelay::reset()
 
 void CloudRelay::fromDevice(const QByteArray &bytes)
 {
-    if (bytes.isEmpty() || !m_enabled || !m_targetValid)
+    if (bytes.isEmpty() || !m_enabled || !m_targetValid || m_targetRefused)
         return;
     m_bytesUp += quint64(bytes.size());
     if (QTcpSocket *socket = m_socket; socket && m_connected) {
@@ -87,7 +91,32 @@ void CloudRelay::ensureConnected()
         if (socket == m_socket)
             onDisconnected();
     });
-    socket->connectToHost(m_host, quint16(m_port), QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    // The socket stands for the dial while the name resolves, so bytes meanwhile only wait.
+    RelayTargets::resolve(m_host, socket, [this, socket](const RelayTargets::Target &target) {
+        if (socket != m_socket)
+            return;
+        if (target.address.isNull())
+            onResolved(target.error, target.refused);
+        else
+            socket->connectToHost(target.address, quint16(m_port));
+    });
+}
+
+void CloudRelay::onResolved(const QString &error, bool refused)
+{
+    if (refused) {
+        m_targetRefused = true;
+        m_pending.clear();
+        const QString where = QStringLiteral("%1 port %2").arg(m_host).arg(m_port);
+        if (where != m_refusalLogged) {
+            m_refusalLogged = where;
+            CORVANE_LOG_WARNING("USB cloud relay: refused %s, an address of this computer or its local link", qUtf8Printable(where));
+        }
+    }
+    m_lastError = error;
+    m_connected = false;
+    dropSocket();
+    Q_EMIT statusChanged();
 }
 
 void CloudRelay::dropSocket()

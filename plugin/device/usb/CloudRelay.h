@@ -14,7 +14,9 @@ namespace corvane {
 // The raw cloud tunnel of a USB device without a network of its own: the device names a
 // host and port in its hello answer and then exchanges opaque bytes in type-2 frames; the
 // relay holds one TCP connection there and copies bytes both ways. There is no reconnect
-// timer: the next bytes from the device dial again.
+// timer: the next bytes from the device dial again. A target on this computer or its local
+// link is refused (RelayTargets): the relay answers as for a failed dial and drops the
+// device's bytes until the device names another target.
 class CloudRelay : public QObject {
     Q_OBJECT
 public:
@@ -54,6 +56,7 @@ Q_SIGNALS:
 
 private:
     void ensureConnected();
+    void onResolved(const QString &error, bool refused);
     void dropSocket();
     void onConnected();
     void onReadyRead();
@@ -63,6 +66,8 @@ private:
     bool m_enabled = true;
     bool m_targetValid = false;
     bool m_connected = false;
+    bool m_targetRefused = false;
+    QString m_refusalLogged; // the last refused target, logged once
     QString m_host;
     int m_port = 0;
     quint64 m_bytesUp = 0;

@@ -1,5 +1,7 @@
 #include "device/usb/FrameProtocol.h"
 
+#include "base/OrderedJson.h"
+
 #include <QJsonDocument>
 #include <QJsonParseError>
 
@@ -152,11 +154,6 @@ quint16 readLe16(const char *p)
     return static_cast<quint16>(static_cast<uchar>(p[0]) | (static_cast<uchar>(p[1]) << 8));
 }
 
-QByteArray compactJson(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
 } // namespace
 
 quint16 frameCrc(const char *data, qsizetype size)
@@ -264,7 +261,8 @@ QList<QByteArray> fragmentRpc(const QByteArray &message)
 
 QByteArray encodeControl(const QJsonObject &message)
 {
-    return encodeFrame(UsbFrameType::Control, compactJson(message));
+    // "t" leads, as in every control message the device documents.
+    return encodeFrame(UsbFrameType::Control, OrderedJson(message, {QStringLiteral("t")}).toJson());
 }
 
 QJsonObject helloRequest()

@@ -1,6 +1,8 @@
 #include "device/usb/StreamRelay.h"
 
+#include "base/Log.h"
 #include "device/usb/FrameProtocol.h"
+#include "device/usb/RelayTargets.h"
 
 #include <QTcpSocket>
 
@@ -139,7 +141,21 @@ void StreamRelay::openStream(quint8 id, const QString &name)
         m_streams[id].peerClosed = true;
         pumpStream(id);
     });
-    socket->connectToHost(route.host, route.port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    RelayTargets::resolve(route.host, socket, [this, id, socket, route](const RelayTargets::Target &target) {
+        if (!owns(id, socket))
+            return;
+        if (target.address.isNull()) {
+            const QString where = QStringLiteral("%1 port %2").arg(route.host).arg(route.port);
+            if (target.refused && !m_refusalsLogged.contains(where)) {
+                m_refusalsLogged.insert(where);
+                CORVANE_LOG_WARNING("USB stream relay: refused %s, an address of this computer or its local link",
+                                    qUtf8Printable(where));
+            }
+            failDial(id, target.error);
+            return;
+        }
+        socket->connectToHost(target.address, route.port);
+    });
 }
 
 bool StreamRelay::owns(quint8 id, const QTcpSocket *socket) const
@@ -169,7 +185,12 @@ void StreamRelay::onConnected(quint8 id)
 
 void StreamRelay::onError(quint8 id)
 {
-    m_lastError = m_streams.value(id).socket->errorString();
+    failDial(id, m_streams.value(id).socket->errorString());
+}
+
+void StreamRelay::failDial(quint8 id, const QString &error)
+{
+    m_lastError = error;
     closeStream(id, false);
     Q_EMIT toDevice(streamErrorMessage(id, QByteArrayLiteral("dial_failed")));
     Q_EMIT statusChanged();

@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -17,7 +18,8 @@ namespace corvane {
 // Named TCP streams for a USB device, multiplexed by a one-byte id in type-5 frames. The
 // device announces its routes (name to host and port) in its hello answer, asks for a
 // stream by route name, and grants credit: the relay sends it stream bytes only within
-// that credit, in messages of at most 512 bytes.
+// that credit, in messages of at most 512 bytes. A route to this computer or its local link
+// is refused as a failed dial (RelayTargets).
 class StreamRelay : public QObject {
     Q_OBJECT
 public:
@@ -47,6 +49,8 @@ public:
     quint64 bytesFromDevice() const { return m_bytesFromDevice; }
     quint64 bytesToDevice() const { return m_bytesToDevice; }
     QString lastError() const { return m_lastError; }
+    // Bytes the relay may still send the device on stream `id` (0 for no such stream).
+    quint32 credit(quint8 id) const { return m_streams.value(id).credit; }
 
     void setSocketFactory(SocketFactory factory) { m_socketFactory = std::move(factory); }
 
@@ -75,6 +79,7 @@ private:
     bool owns(quint8 id, const QTcpSocket *socket) const;
     void onConnected(quint8 id);
     void onError(quint8 id);
+    void failDial(quint8 id, const QString &error);
 
     bool m_enabled = true;
     QHash<QString, Route> m_routes;
@@ -84,6 +89,7 @@ private:
     quint64 m_bytesFromDevice = 0;
     quint64 m_bytesToDevice = 0;
     QString m_lastError;
+    QSet<QString> m_refusalsLogged; // refused targets, logged once each
     SocketFactory m_socketFactory;
 };
 

@@ -34,12 +34,27 @@ struct BleAir {
         file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         return path;
     }
-    // The real helper behind a script that logs each launch's arguments.
-    QString loggingHelper()
+    // The real helper behind a script that logs each launch's arguments and the token it
+    // was handed in its environment, as "ARGS... token=TOKEN".
+    QString loggingHelper() { return script(QStringLiteral("logging-helper"), logLaunch() + execHelper()); }
+    // The real helper, started only once the test calls release(): connections made before
+    // it reach the bridge first.
+    QString gatedHelper()
     {
-        return script(QStringLiteral("logging-helper"),
-                      QStringLiteral("echo \"$@\" >> '%1'\nexec '%2' \"$@\"").arg(launchLog(), QStringLiteral(CORVANE_BLE_HELPER)));
+        return script(QStringLiteral("gated-helper"),
+                      logLaunch() + QStringLiteral("while [ ! -e '%1' ]; do sleep 0.02; done\n").arg(dir.filePath(QStringLiteral("go")))
+                          + execHelper());
     }
+    // A helper that never connects.
+    QString silentHelper() { return script(QStringLiteral("silent-helper"), logLaunch() + QStringLiteral("exec sleep 600")); }
+    void release()
+    {
+        QFile go(dir.filePath(QStringLiteral("go")));
+        if (!go.open(QIODevice::WriteOnly))
+            qFatal("cannot write the release file");
+    }
+    QString logLaunch() const { return QStringLiteral("echo \"$@\" \"token=$CORVANE_BLE_TOKEN\" >> '%1'\n").arg(launchLog()); }
+    static QString execHelper() { return QStringLiteral("exec '%1' \"$@\"").arg(QStringLiteral(CORVANE_BLE_HELPER)); }
     QString launchLog() const { return dir.filePath(QStringLiteral("launches")); }
     QStringList launches() const
     {

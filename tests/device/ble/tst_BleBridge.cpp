@@ -1,6 +1,6 @@
 // BleBridge against the real helper on the simulated radio, and against scripted helpers
-// that misbehave: one launch for many callers, one connection, the hello, timeouts, and the
-// helper's loss.
+// and other local programs that misbehave: one launch for many callers, one connection, the
+// one-time hello, timeouts, the helper's loss and the bridge's stop.
 
 #include "BleAir.h"
 
@@ -8,6 +8,8 @@
 
 #include <QSignalSpy>
 #include <QTcpSocket>
+
+#include <memory>
 
 #include <signal.h>
 
@@ -28,16 +30,39 @@ struct Replies {
     }
 };
 
-int portOf(const QString &launch)
+// A launch log line: "--port N token=TOKEN".
+QString argumentsOf(const QString &launch)
 {
-    const QStringList args = launch.split(QLatin1Char(' '));
-    return args.value(args.indexOf(QStringLiteral("--port")) + 1).toInt();
+    return launch.section(QStringLiteral(" token="), 0, 0);
+}
+
+quint16 portOf(const QString &launch)
+{
+    const QStringList args = argumentsOf(launch).split(QLatin1Char(' '));
+    return quint16(args.value(args.indexOf(QStringLiteral("--port")) + 1).toUInt());
 }
 
 QString tokenOf(const QString &launch)
 {
-    const QStringList args = launch.split(QLatin1Char(' '));
-    return args.value(args.indexOf(QStringLiteral("--token")) + 1);
+    return launch.section(QStringLiteral(" token="), 1);
+}
+
+// A connection to the bridge's port made by some other local program, which sends `bytes`.
+std::unique_ptr<QTcpSocket> knock(quint16 port, const QByteArray &bytes = {})
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    if (!BleAir::spin([&] { return socket->state() == QAbstractSocket::ConnectedState; }, 5000))
+        return socket;
+    socket->write(bytes);
+    socket->flush();
+    return socket;
+}
+
+// Whether the bridge closed `socket` within a few seconds.
+bool closedByBridge(QTcpSocket &socket)
+{
+    return BleAir::spin([&] { return socket.state() == QAbstractSocket::UnconnectedState; }, 5000);
 }
 
 } // namespace
@@ -94,7 +119,7 @@ private Q_SLOTS:
         QTcpSocket intruder;
         bool accepted = false;
         connect(&intruder, &QTcpSocket::connected, this, [&accepted] { accepted = true; });
-        intruder.connectToHost(QHostAddress::LocalHost, quint16(portOf(air.launches().first())));
+        intruder.connectToHost(QHostAddress::LocalHost, portOf(air.launches().first()));
         // The bridge runs on this thread: wait with its events flowing.
         QVERIFY(QTest::qWaitFor([&] { return accepted && intruder.state() == QAbstractSocket::UnconnectedState; }, 5000));
         Replies after;
@@ -109,7 +134,7 @@ private Q_SLOTS:
         BleBridge bridge;
         // The real helper says hello with another token, then something stays running.
         bridge.setHelperPath(air.script(QStringLiteral("wrong-hello"),
-                                        QStringLiteral("'%1' --port \"$2\" --token wrong\nexec sleep 600").arg(QStringLiteral(CORVANE_BLE_HELPER))));
+                                        QStringLiteral("CORVANE_BLE_TOKEN=wrong '%1' --port \"$2\"\nexec sleep 600").arg(QStringLiteral(CORVANE_BLE_HELPER))));
         bridge.setStartTimeoutForTesting(1500);
         Replies replies;
         bridge.request(QStringLiteral("start"), {}, replies.make(), 30000);
@@ -175,6 +200,11 @@ private Q_SLOTS:
         QCOMPARE(stopped.size(), 1);
         QCOMPARE(stopped.first().first().toString(), QStringLiteral("stopped"));
 
+        // The dead helper's token opens nothing: a program that read it cannot take its place.
+        const QString first = air.launches().value(0);
+        const auto replay = knock(portOf(first), "{\"hello\":\"" + tokenOf(first).toLatin1() + "\"}\n");
+        QVERIFY(closedByBridge(*replay));
+
         // The next caller gets a new helper with a new token, and `start` is asked again.
         Replies restarted;
         bridge.start(restarted.make());
@@ -183,8 +213,100 @@ private Q_SLOTS:
         const QStringList launches = air.launches();
         QCOMPARE(launches.size(), 2);
         QVERIFY(tokenOf(launches.at(0)) != tokenOf(launches.at(1)));
-        QVERIFY(tokenOf(launches.at(1)).size() >= 16);
+        // The token travels in the helper's environment; its command line is for everyone to read.
+        for (const QString &launch : launches) {
+            QCOMPARE(argumentsOf(launch), QStringLiteral("--port %1").arg(portOf(launch)));
+            QVERIFY(tokenOf(launch).size() >= 16);
+        }
         QCOMPARE(stopped.size(), 1);
+    }
+
+    // Connections that do not say the hello cannot keep the helper out: one flooding before
+    // any line feed and one with a wrong hello are closed at once, a silent one waits, and the
+    // first valid hello wins and closes the rest.
+    void strangersBeforeTheHelperAreClosed()
+    {
+        BleAir air;
+        BleBridge bridge;
+        bridge.setHelperPath(air.gatedHelper());
+        Replies started;
+        bridge.start(started.make());
+        QVERIFY(BleAir::spin([&air] { return !air.launches().isEmpty(); }, 10000));
+        const quint16 port = portOf(air.launches().first());
+        const auto flooding = knock(port, QByteArray(5000, 'x'));
+        const auto silent = knock(port);
+        const auto wrong = knock(port, "{\"hello\":\"guess\"}\n");
+        QVERIFY(closedByBridge(*flooding));
+        QVERIFY(closedByBridge(*wrong));
+        QCOMPARE(silent->state(), QAbstractSocket::ConnectedState);
+        QVERIFY(started.log.isEmpty());
+
+        air.release();
+        QVERIFY(started.wait());
+        QVERIFY(started.log.first().ok);
+        QVERIFY(closedByBridge(*silent));
+        Replies after;
+        bridge.request(QStringLiteral("disconnect"), {}, after.make(), 8000);
+        QVERIFY(after.wait());
+        QVERIFY(after.log.first().ok);
+    }
+
+    // A launch that ends without a hello closes whatever connected meanwhile and forgets its
+    // token: saying it afterwards gets nowhere, and the next request launches afresh.
+    void aLaunchWithoutHelloEndsEverything()
+    {
+        BleAir air;
+        BleBridge bridge;
+        bridge.setHelperPath(air.silentHelper());
+        bridge.setStartTimeoutForTesting(1500);
+        Replies replies;
+        bridge.request(QStringLiteral("start"), {}, replies.make(), 30000);
+        QVERIFY(BleAir::spin([&air] { return !air.launches().isEmpty(); }, 10000));
+        const QString launch = air.launches().first();
+        const auto silent = knock(portOf(launch));
+        QVERIFY(replies.wait());
+        QCOMPARE(replies.log.first().message, BleBridge::didNotStartText());
+        QVERIFY(closedByBridge(*silent));
+
+        const auto late = knock(portOf(launch), "{\"hello\":\"" + tokenOf(launch).toLatin1() + "\"}\n");
+        QVERIFY(closedByBridge(*late));
+        Replies again;
+        bridge.request(QStringLiteral("start"), {}, again.make(), 30000);
+        QVERIFY(BleAir::spin([&air] { return air.launches().size() == 2; }, 10000));
+        QVERIFY(tokenOf(air.launches().at(1)) != tokenOf(launch));
+    }
+
+    // At unload the helper is told to quit and the port closes; a helper still starting is
+    // ended.
+    void stopLeavesNoHelperAndNoListener()
+    {
+        BleAir air;
+        BleBridge bridge;
+        bridge.setHelperPath(air.loggingHelper());
+        Replies started;
+        bridge.start(started.make());
+        QVERIFY(started.wait());
+        QVERIFY(started.log.first().ok);
+        const qint64 pid = bridge.helperProcessId();
+        const quint16 port = portOf(air.launches().first());
+        bridge.stop();
+        QVERIFY(BleAir::spin([&bridge] { return bridge.helperProcessId() == 0; }, 10000));
+        QCOMPARE(::kill(pid_t(pid), 0), -1);
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(!probe.waitForConnected(3000));
+        QCOMPARE(probe.error(), QAbstractSocket::ConnectionRefusedError);
+
+        BleBridge starting;
+        starting.setHelperPath(air.silentHelper());
+        Replies never;
+        starting.start(never.make());
+        QVERIFY(BleAir::spin([&starting] { return starting.helperProcessId() != 0; }, 10000));
+        const qint64 launching = starting.helperProcessId();
+        starting.stop();
+        QVERIFY(BleAir::spin([&starting] { return starting.helperProcessId() == 0; }, 10000));
+        QCOMPARE(::kill(pid_t(launching), 0), -1);
+        QVERIFY(never.log.isEmpty());
     }
 
     void readsLinesLeniently()
@@ -192,15 +314,17 @@ private Q_SLOTS:
         BleAir air;
         BleBridge bridge;
         // A helper that pads its hello, sends blank and non-object lines, events of every
-        // kind and replies with parts missing.
+        // kind and replies with parts missing, and at last a line without end.
         bridge.setHelperPath(air.script(QStringLiteral("scripted"), QStringLiteral(
             "exec 3<>/dev/tcp/127.0.0.1/$2\n"
-            "printf '  {\"hello\":\"%s\"}  \\n\\nnot json\\n[1]\\n' \"$4\" >&3\n"
+            "printf '  {\"hello\":\"%s\"}  \\n\\nnot json\\n[1]\\n' \"$CORVANE_BLE_TOKEN\" >&3\n"
             "read -r line <&3\n"
             "printf '{\"ev\":\"data\",\"b64\":\"aGk=\"}\\n{\"ev\":\"disconnected\",\"reason\":\"\"}\\n{\"ev\":\"other\"}\\n' >&3\n"
             "printf '{\"reqId\":77,\"ok\":true}\\n{\"reqId\":1,\"ok\":false}\\n' >&3\n"
             "read -r line <&3\n"
             "printf '{\"reqId\":2,\"ok\":true}\\n' >&3\n"
+            "read -r line <&3\n"
+            "head -c 3000000 /dev/zero | tr '\\0' x >&3\n"
             "exec sleep 600")));
         QSignalSpy data(&bridge, &BleBridge::dataReceived);
         QSignalSpy lost(&bridge, &BleBridge::disconnected);
@@ -218,6 +342,58 @@ private Q_SLOTS:
         QVERIFY(second.wait());
         QVERIFY(second.log.first().ok);
         QCOMPARE(second.log.first().result, QJsonObject());
+        // A line that never ends is not collected without bound: the connection is given up.
+        Replies third;
+        bridge.request(QStringLiteral("disconnect"), {}, third.make(), 15000);
+        QVERIFY(third.wait(1, 20000));
+        QCOMPARE(third.log.first().code, QStringLiteral("bluetooth_unavailable"));
+        QCOMPARE(third.log.first().message, BleBridge::stoppedText());
+    }
+
+    // Each request line byte for byte: "op", then "reqId", then the op's own fields, no
+    // white space; the stop line is the documented one.
+    void requestLinesAreExact()
+    {
+        struct Row {
+            const char *op;
+            QJsonObject args;
+            QByteArray line;
+        };
+        const QList<Row> rows = {
+            {"start", {}, R"({"op":"start","reqId":1})"},
+            {"scan", {{QStringLiteral("ms"), 6000}}, R"({"op":"scan","reqId":2,"ms":6000})"},
+            {"connect", {{QStringLiteral("id"), QStringLiteral("C0FFEE000029")}}, R"({"op":"connect","reqId":3,"id":"C0FFEE000029"})"},
+            {"write", {{QStringLiteral("b64"), QStringLiteral("aGk=")}}, R"({"op":"write","reqId":4,"b64":"aGk="})"},
+            {"disconnect", {}, R"({"op":"disconnect","reqId":5})"},
+        };
+        BleAir air;
+        const QString received = air.dir.filePath(QStringLiteral("received"));
+        // A helper that writes down every line it gets and answers each in turn.
+        BleBridge bridge;
+        bridge.setHelperPath(air.script(QStringLiteral("recording"), QStringLiteral(
+            "exec 3<>/dev/tcp/127.0.0.1/$2\n"
+            "printf '{\"hello\":\"%s\"}\\n' \"$4\" >&3\n"
+            "n=0\n"
+            "while IFS= read -r line <&3; do\n"
+            "  printf '%s\\n' \"$line\" >>'") + received + QStringLiteral("'\n"
+            "  n=$((n + 1))\n"
+            "  printf '{\"reqId\":%d,\"ok\":true}\\n' \"$n\" >&3\n"
+            "done\n")));
+        for (const Row &row : rows) {
+            Replies replies;
+            bridge.request(QString::fromLatin1(row.op), row.args, replies.make(), 5000);
+            QVERIFY(replies.wait());
+            QVERIFY2(replies.log.first().ok, row.op);
+        }
+        bridge.stop();
+        QByteArray expected;
+        for (const Row &row : rows)
+            expected += row.line + '\n';
+        expected += "{\"op\":\"quit\",\"reqId\":0}\n";
+        QFile file(received);
+        QVERIFY(QTest::qWaitFor([&] { return file.size() >= expected.size(); }, 5000));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), expected);
     }
 };
 

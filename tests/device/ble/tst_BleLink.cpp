@@ -10,6 +10,8 @@
 #include "device/ble/BleLink.h"
 #include "device/ble/BleTransport.h"
 
+#include "BlePlatform.h"
+
 #include <QJsonDocument>
 #include <QSignalSpy>
 
@@ -229,6 +231,27 @@ private Q_SLOTS:
         QCOMPARE(l.closed.last().first().toString(), QStringLiteral("The Bluetooth helper stopped"));
         QTest::qWait(100);
         QCOMPARE(l.closed.size(), 2);
+    }
+
+    // A Bluetooth step may wait for the user (a passkey typed during service discovery): the
+    // helper waits on each step longer than the plugin waits for the whole request, so that
+    // what the user meets is the plugin's time-out.
+    void helperStepsOutlastThePluginsDeadlines_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("deadline");
+        QTest::newRow("start") << helper::BlePlatform::kAdapterMs << BleBridge::kStartRequestTimeoutMs;
+        // The longest scan the helper runs is 30 s.
+        QTest::newRow("scan") << helper::BlePlatform::kScanStepMs << 30000 + BleBridge::kScanExtraMs;
+        QTest::newRow("connect") << helper::BlePlatform::kConnectStepMs << BleLink::kConnectTimeoutMs;
+        QTest::newRow("write") << helper::BlePlatform::kWriteMs << BleTransport::kWriteTimeoutMs;
+        QTest::newRow("disconnect") << helper::BlePlatform::kReleaseMs << BleLink::kDisconnectTimeoutMs;
+    }
+    void helperStepsOutlastThePluginsDeadlines()
+    {
+        QFETCH(int, step);
+        QFETCH(int, deadline);
+        QVERIFY2(step > deadline, qPrintable(QStringLiteral("%1 ms step, %2 ms deadline").arg(step).arg(deadline)));
     }
 };
 

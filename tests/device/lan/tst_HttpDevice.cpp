@@ -199,6 +199,10 @@ private Q_SLOTS:
                                                                             {QStringLiteral("confirm_password"), next}});
         QVERIFY2(changed.ok, qPrintable(changed.message));
         QCOMPARE(changed.result, (QJsonObject{{QStringLiteral("value"), QJsonValue::Null}}));
+        // The parameters in the documented order, as over every other transport.
+        const WebLine changeLine(f.sim.waitFor(QStringLiteral("WEB POST /api/auth/change-password ")));
+        QCOMPARE(changeLine.body,
+                 QByteArray(R"({"current_password":"mapleguard","new_password":"new pass & more","confirm_password":"new pass & more"})"));
         QVERIFY(f.call(QStringLiteral("getControllerConfig")).ok);
 
         // A refusal with a code of its own keeps it.

@@ -94,6 +94,58 @@ private Q_SLOTS:
         QCOMPARE(client.pendingCount(), 0);
     }
 
+    // What goes to the device byte for byte: the envelope's keys and each method's
+    // parameters in the documented order, no white space.
+    void envelopeBytes_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QJsonObject>("params");
+        QTest::addColumn<QByteArray>("bytes");
+        const auto row = [](const char *method, const char *params, const char *ordered) {
+            QTest::newRow(method) << QString::fromLatin1(method) << json(params)
+                                  << QByteArray("{\"id\":1,\"method\":\"") + method + "\",\"params\":" + ordered + "}";
+        };
+        row("getStatus", "{}", "{}");
+        row("login", R"({"password":"a b"})", R"({"password":"a b"})");
+        row("changePassword", R"({"new_password":"n","confirm_password":"n","current_password":"c"})",
+            R"({"current_password":"c","new_password":"n","confirm_password":"n"})");
+        row("ensureApiToken", R"({"force_new":true})", R"({"force_new":true})");
+        row("configureWifi", R"({"pass":"p","ssid":"Gym"})", R"({"ssid":"Gym","pass":"p"})");
+        row("setEspNow", R"({"peer_mac":"aa:bb","key":"k","role":"tx"})", R"({"role":"tx","peer_mac":"aa:bb","key":"k"})");
+        QTest::newRow("setEspNow new key") << QStringLiteral("setEspNow") << json(R"({"generate_key":true,"peer_mac":"aa:bb","role":"tx"})")
+                                           << QByteArray(R"({"id":1,"method":"setEspNow","params":{"role":"tx","peer_mac":"aa:bb","generate_key":true}})");
+        row("setControllerConfig", R"({"input_type":"rs232","manufacturer":"daktronics","model":"5000","sport":"football"})",
+            R"({"manufacturer":"daktronics","model":"5000","sport":"football","input_type":"rs232"})");
+        row("c6OtaApply", R"({"force":false,"source":"partition"})", R"({"source":"partition","force":false})");
+        row("factoryReset", R"({"confirm":true})", R"({"confirm":true})");
+        row("setDeviceId", R"({"device_id":"CV-1"})", R"({"device_id":"CV-1"})");
+        row("setSettings",
+            R"({"usb_tunnel_port":18883,"usb_tunnel_enabled":false,"ethernet_bridge_port":1011,"ethernet_bridge_peer_host":"",
+                "ethernet_bridge_output_enabled":false,"wireless_output_channel":1,"wireless_output_network_id":1,
+                "wireless_output_enabled":false,"input_type":"wireless","sport":"hockey","model":"Gen2","manufacturer":"varsity",
+                "mqtt_config_enabled":true,"test_cloud_data_enabled":false,"tcp_feed_enabled":true,"http_endpoint_enabled":true,
+                "xbee_pan_id":65535,"xbee_channel":12})",
+            R"({"http_endpoint_enabled":true,"tcp_feed_enabled":true,"test_cloud_data_enabled":false,"mqtt_config_enabled":true,)"
+            R"("manufacturer":"varsity","model":"Gen2","sport":"hockey","input_type":"wireless","wireless_output_enabled":false,)"
+            R"("wireless_output_network_id":1,"wireless_output_channel":1,"ethernet_bridge_output_enabled":false,)"
+            R"("ethernet_bridge_peer_host":"","ethernet_bridge_port":1011,"usb_tunnel_enabled":false,"usb_tunnel_port":18883,)"
+            R"("xbee_channel":12,"xbee_pan_id":65535})");
+        // Keys the table does not name follow the named ones, in ascending order.
+        QTest::newRow("unnamed keys") << QStringLiteral("setSettings")
+                                      << json(R"({"zeta":1,"alpha":2,"wireless_channel":3,"wireless_group":4,"wireless_auto_scan":true})")
+                                      << QByteArray(R"({"id":1,"method":"setSettings","params":{"wireless_auto_scan":true,"wireless_group":4,"wireless_channel":3,"alpha":2,"zeta":1}})");
+    }
+    void envelopeBytes()
+    {
+        QFETCH(QString, method);
+        QFETCH(QJsonObject, params);
+        QFETCH(QByteArray, bytes);
+        FakeTransport transport;
+        RpcClient client(&transport);
+        client.call(method, params);
+        QCOMPARE(transport.raw, QList<QByteArray>{bytes});
+    }
+
     void resultShapes_data()
     {
         QTest::addColumn<QByteArray>("reply");

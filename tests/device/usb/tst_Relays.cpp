@@ -1,5 +1,7 @@
+#include "base/Log.h"
 #include "device/usb/CloudRelay.h"
 #include "device/usb/FrameProtocol.h"
+#include "device/usb/RelayTargets.h"
 #include "device/usb/StreamRelay.h"
 #include "support/TestNetwork.h"
 
@@ -81,11 +83,104 @@ struct DeviceSide {
     QList<StreamMessage> messages;
 };
 
+// The log lines written while it lives.
+struct LogCapture {
+    LogCapture()
+    {
+        s_current = this;
+        setLogSink(&LogCapture::handle);
+    }
+    ~LogCapture()
+    {
+        setLogSink(nullptr);
+        s_current = nullptr;
+    }
+    static void handle(LogLevel, const char *line) { s_current->lines << QString::fromUtf8(line); }
+    static inline LogCapture *s_current = nullptr;
+    QStringList lines;
+};
+
+// The relays as they run outside the tests, where loopback is refused too.
+struct LoopbackRefused {
+    LoopbackRefused() { RelayTargets::setLoopbackAllowedForTesting(false); }
+    ~LoopbackRefused() { RelayTargets::setLoopbackAllowedForTesting(true); }
+};
+
 } // namespace
 
 class TestRelays : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // The stand-ins for cloud hosts below listen on loopback.
+    void initTestCase() { RelayTargets::setLoopbackAllowedForTesting(true); }
+
+    // A device may not reach this computer or its local link through either relay, by
+    // address or by a name that resolves there: the relay answers as for a failed dial and
+    // logs it once.
+    void localTargetsAreRefused_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::newRow("loopback") << "127.0.0.1";
+        QTest::newRow("loopback by name") << "localhost";
+        QTest::newRow("IPv6 loopback") << "::1";
+        QTest::newRow("IPv4-mapped loopback") << "::ffff:127.0.0.1";
+        QTest::newRow("link-local") << "169.254.10.20";
+        QTest::newRow("IPv6 link-local") << "fe80::1";
+        QTest::newRow("unspecified") << "0.0.0.0";
+        QTest::newRow("IPv6 unspecified") << "::";
+        QTest::newRow("multicast") << "224.0.0.251";
+        QTest::newRow("IPv6 multicast") << "ff02::1";
+    }
+    void localTargetsAreRefused()
+    {
+        QFETCH(QString, host);
+        LoopbackRefused refused;
+        LogCapture log;
+        Server local;
+
+        CloudRelay cloud;
+        cloud.setTarget(host, local.port());
+        cloud.fromDevice(QByteArrayLiteral("secret"));
+        QTRY_COMPARE(cloud.lastError(), RelayTargets::refusalText(host));
+        QVERIFY(!cloud.isConnected());
+        cloud.fromDevice(QByteArrayLiteral("again"));
+
+        StreamRelay streams;
+        DeviceSide device(streams);
+        streams.configure(QJsonObject{{QStringLiteral("ota"), QJsonObject{{QStringLiteral("host"), host}, {QStringLiteral("port"), local.port()}}}});
+        streams.fromDevice(encodeStreamMessage(1, StreamOp::Open, "ota"));
+        streams.fromDevice(encodeStreamMessage(2, StreamOp::Open, "ota"));
+        QTRY_COMPARE(device.ops(), (QList<StreamOp>{StreamOp::Error, StreamOp::Error}));
+        for (const StreamMessage &message : std::as_const(device.messages))
+            QCOMPARE(message.data, QByteArrayLiteral("dial_failed"));
+        QCOMPARE(streams.lastError(), RelayTargets::refusalText(host));
+        QCOMPARE(streams.openCount(), 0);
+
+        QTest::qWait(50);
+        QCOMPARE(cloud.lastError(), RelayTargets::refusalText(host));
+        QVERIFY(!local.server.hasPendingConnections());
+        QCOMPARE(log.lines.filter(QStringLiteral("refused")).size(), 2);
+    }
+
+    void addressesRefusedAndAllowed_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("loopback, anywhere in 127/8") << "127.8.9.10" << true;
+        QTest::newRow("IPv4-mapped link-local") << "::ffff:169.254.1.1" << true;
+        QTest::newRow("IPv4-mapped unspecified") << "::ffff:0.0.0.0" << true;
+        QTest::newRow("public IPv4") << "203.0.113.7" << false;
+        QTest::newRow("private network") << "192.168.1.20" << false;
+        QTest::newRow("public IPv6") << "2001:db8::7" << false;
+        QTest::newRow("IPv4-mapped public") << "::ffff:203.0.113.7" << false;
+    }
+    void addressesRefusedAndAllowed()
+    {
+        QFETCH(QString, address);
+        LoopbackRefused refused;
+        QTEST(RelayTargets::isRefused(QHostAddress(address)), "refused");
+    }
+
     void cloudBytesWaitForTheConnectionInOrder()
     {
         Server cloud;
@@ -280,6 +375,68 @@ private Q_SLOTS:
         QTRY_COMPARE(device.ops().last(), StreamOp::Close);
         QCOMPARE(device.dataSizes(), (QList<qsizetype>{512, 512, 512, 464}));
         QCOMPARE(device.data(), pattern(2000));
+    }
+
+    // Before its connection is up a stream holds at most 65536 bytes from the device; what
+    // would go past that is lost, and what fits after it still counts.
+    void streamPendingIsCapped()
+    {
+        Server server;
+        StreamRelay relay;
+        relay.configure(QJsonObject{{QStringLiteral("p"), QJsonObject{{QStringLiteral("host"), QStringLiteral("127.0.0.1")}, {QStringLiteral("port"), server.port()}}}});
+        relay.fromDevice(encodeStreamMessage(9, StreamOp::Open, "p"));
+        // No event loop between the calls: the connection cannot be up yet.
+        relay.fromDevice(encodeStreamMessage(9, StreamOp::Data, QByteArray(60000, 'a')));
+        relay.fromDevice(encodeStreamMessage(9, StreamOp::Data, QByteArray(6000, 'b'))); // would exceed: dropped
+        relay.fromDevice(encodeStreamMessage(9, StreamOp::Data, QByteArray(5536, 'c'))); // fits exactly
+        QVERIFY(server.accept());
+        QTRY_COMPARE(server.received.size(), qsizetype(65536));
+        QTest::qWait(50);
+        QCOMPARE(server.received, QByteArray(60000, 'a') + QByteArray(5536, 'c'));
+        QCOMPARE(relay.bytesFromDevice(), quint64(71536));
+    }
+
+    // Credit adds up to 16777216 and stays there, however large the grants.
+    void streamCreditIsCappedWithoutWrapping()
+    {
+        Server server;
+        StreamRelay relay;
+        DeviceSide device(relay);
+        relay.configure(QJsonObject{{QStringLiteral("c"), QJsonObject{{QStringLiteral("host"), QStringLiteral("127.0.0.1")}, {QStringLiteral("port"), server.port()}}}});
+        relay.fromDevice(encodeStreamMessage(4, StreamOp::Open, "c"));
+        QTcpSocket *peer = server.accept();
+        QVERIFY(peer);
+        QTRY_COMPARE(relay.openCount(), 1);
+        relay.fromDevice(streamCreditMessage(4, 16777000));
+        QCOMPARE(relay.credit(4), quint32(16777000));
+        relay.fromDevice(streamCreditMessage(4, 0xFFFFFFFF));
+        QCOMPARE(relay.credit(4), quint32(16777216));
+        relay.fromDevice(streamCreditMessage(4, 0xFFFFFFFF));
+        QCOMPARE(relay.credit(4), quint32(16777216));
+        peer->write(pattern(1000));
+        QTRY_COMPARE(device.data().size(), qsizetype(1000));
+        QCOMPARE(relay.credit(4), quint32(16777216 - 1000));
+        QCOMPARE(relay.credit(5), quint32(0)); // no such stream
+    }
+
+    // A stream the device closes goes quietly: the server's connection ends and the device
+    // gets no Close back.
+    void streamClosedByTheDeviceIsNotAnswered()
+    {
+        Server server;
+        StreamRelay relay;
+        DeviceSide device(relay);
+        relay.configure(QJsonObject{{QStringLiteral("s"), QJsonObject{{QStringLiteral("host"), QStringLiteral("127.0.0.1")}, {QStringLiteral("port"), server.port()}}}});
+        relay.fromDevice(encodeStreamMessage(5, StreamOp::Open, "s"));
+        QPointer<QTcpSocket> peer = server.accept();
+        QVERIFY(peer);
+        QTRY_COMPARE(device.ops(), QList<StreamOp>{StreamOp::Opened});
+        relay.fromDevice(encodeStreamMessage(5, StreamOp::Close));
+        QCOMPARE(relay.streamCount(), 0);
+        QCOMPARE(relay.openCount(), 0);
+        QTRY_VERIFY(!peer || peer->state() != QAbstractSocket::ConnectedState);
+        QTest::qWait(50);
+        QCOMPARE(device.ops(), QList<StreamOp>{StreamOp::Opened});
     }
 
     void streamReopenAndDialFailure()

@@ -1,6 +1,7 @@
 #include "device/rpc/RpcClient.h"
 #include "device/rpc/RpcTransport.h"
 #include "device/usb/CloudRelay.h"
+#include "device/usb/RelayTargets.h"
 #include "device/usb/StreamRelay.h"
 #include "device/usb/UsbLink.h"
 #include "support/DevSimProcess.h"
@@ -93,6 +94,9 @@ struct TunnelFrames {
 class TestUsbLink : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // The simulator's cloud stand-ins listen on loopback.
+    void initTestCase() { RelayTargets::setLoopbackAllowedForTesting(true); }
+
     void helloAnsweredAtOnceOpensOnce()
     {
         UsbLink::Timing timing;
