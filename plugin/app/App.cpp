@@ -99,7 +99,7 @@ void App::setUpUpdater(const AppEnvironment &environment)
     m_dailyUpdateCheck = new QTimer(this);
     connect(m_firstUpdateCheck, &QTimer::timeout, this, &App::backgroundUpdateCheck);
     connect(m_dailyUpdateCheck, &QTimer::timeout, this, &App::backgroundUpdateCheck);
-    m_firstUpdateCheck->start(kFirstUpdateCheckMs);
+    m_firstUpdateCheck->start(int(std::clamp<qint64>(kFirstUpdateCheckMs - environment.loadedMsAgo, 0, kFirstUpdateCheckMs)));
     m_dailyUpdateCheck->start(kUpdateCheckIntervalMs);
 }
 

@@ -14,6 +14,9 @@ struct AppEnvironment {
     QString installRoot = {};   // the plugin's own install folder, or empty when OBS names none
     QString modulePath = {};    // the module file OBS loaded, or empty
     QString updateWorkDir = {}; // the configuration folder "update", where updates are unpacked
+    // How long before App's creation OBS loaded the module: the first background update
+    // check is due 20 s after the load, not after App's creation.
+    qint64 loadedMsAgo = 0;
 };
 
 } // namespace corvane

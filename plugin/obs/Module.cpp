@@ -8,12 +8,15 @@
 #include "obs/TextSource.h"
 #include "obs/WebSocketVendor.h"
 #include "ui/Dock.h"
+#include "ui/DockHost.h"
 
 #include <obs-frontend-api.h>
 #include <obs-module.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPointer>
+#include <QTimer>
 
 namespace corvane {
 
@@ -21,55 +24,150 @@ namespace {
 
 text_lookup *g_lookup = nullptr;
 // OBS owns the dock once it is added and deletes it when the dock is removed.
-QPointer<Dock> g_dock;
+QPointer<DockHost> g_dock;
 constexpr char kDockId[] = "corvane-dock";
+
+// The start, and what it takes from the load.
+std::function<AppEnvironment()> g_environment;
+std::function<QString()> g_bleHelperPath;
+QElapsedTimer g_sinceLoad;
+bool g_started = false;
+bool g_modulesLoaded = false; // obs_module_post_load has run
+bool g_waitingForObs = false; // onObsEvent is registered with the front end
+bool g_obsExiting = false;    // OBS's front end said it quits
+// Context of the start queued when OBS has finished loading: deleting it drops the start.
+QObject *g_startQueue = nullptr;
 
 void logToObs(LogLevel level, const char *line)
 {
     blog(int(level), "%s", line);
 }
 
+void onObsEvent(obs_frontend_event event, void *);
+
+void stopWaitingForObs()
+{
+    if (!g_waitingForObs)
+        return;
+    g_waitingForObs = false;
+    obs_frontend_remove_event_callback(onObsEvent, nullptr);
+}
+
+// Directly, never later: a later deletion would run after this module's code has gone.
+void dropQueuedStart()
+{
+    delete g_startQueue;
+    g_startQueue = nullptr;
+}
+
+// Removes itself from within: OBS walks its callbacks from the last one down, so the one
+// running may go.
+void onObsEvent(obs_frontend_event event, void *)
+{
+    if (event == OBS_FRONTEND_EVENT_FINISHED_LOADING) {
+        stopWaitingForObs();
+        if (Module::isStarted() || g_startQueue)
+            return;
+        // OBS sends this just before its event loop runs; the start waits for the loop.
+        g_startQueue = new QObject;
+        QTimer::singleShot(0, g_startQueue, [] { Module::start(); });
+    } else if (event == OBS_FRONTEND_EVENT_EXIT) {
+        // OBS quits, possibly before the plugin started; by the time modules unload the
+        // front end takes no removals any more.
+        g_obsExiting = true;
+        stopWaitingForObs();
+        dropQueuedStart();
+    }
+}
+
 } // namespace
 
-bool Module::load(const std::function<AppEnvironment()> &environment)
+bool Module::load(const std::function<AppEnvironment()> &environment, const std::function<QString()> &bleHelperPath)
 {
     setLogSink(logToObs);
     CORVANE_LOG_INFO("loading plugin %s", CORVANE_PLUGIN_VERSION);
-    App *created = nullptr;
-    if (!App::instance()) {
-        created = new App(environment());
-        App::setInstance(created);
-    }
+    g_sinceLoad.start();
+    g_environment = environment;
+    g_bleHelperPath = bleHelperPath;
     // Source types can only be registered with a running libobs; tests of the plugin core
     // load it without one.
     if (obs_initialized()) {
         TextSource::registerType();
         GraphicsSource::registerType();
     }
-    // Direct: the refresh takes the registry lock itself and runs wherever the live data
-    // was applied, which in the plugin is always the user-interface thread.
-    if (created)
-        QObject::connect(&created->live(), &LiveData::changed, &created->live(), &TextSource::refreshAll, Qt::DirectConnection);
-    addDock();
+    // Everything else waits until OBS has finished loading, so that OBS shows its window
+    // sooner: App, its server and sign-in, and the dock's content cost many times what
+    // registering the types and the dock does. The dock's content waits for its first use.
+    if (addDock() && !g_started && !g_waitingForObs) {
+        g_obsExiting = false;
+        obs_frontend_add_event_callback(onObsEvent, nullptr);
+        g_waitingForObs = true;
+    } else if (!g_waitingForObs) {
+        start();
+    }
     return true;
+}
+
+void Module::start()
+{
+    if (g_started)
+        return;
+    g_started = true;
+    if (g_startQueue) {
+        // This may be the queued call itself.
+        g_startQueue->deleteLater();
+        g_startQueue = nullptr;
+    }
+    if (!App::instance()) {
+        AppEnvironment environment = g_environment ? g_environment() : AppEnvironment{};
+        environment.loadedMsAgo = g_sinceLoad.isValid() ? g_sinceLoad.elapsed() : 0;
+        auto *app = new App(environment);
+        App::setInstance(app);
+        // Direct: the refresh takes the registry lock itself and runs wherever the live data
+        // was applied, which in the plugin is always the user-interface thread.
+        QObject::connect(&app->live(), &LiveData::changed, &app->live(), &TextSource::refreshAll, Qt::DirectConnection);
+    }
+    if (g_bleHelperPath)
+        useBleHelper(g_bleHelperPath());
+    if (g_modulesLoaded)
+        WebSocketVendor::registerVendor();
+}
+
+void Module::fillDock()
+{
+    // OBS may measure its docks while it quits; nothing starts then.
+    DockHost *dock = g_dock.data();
+    if (!dock || dock->content() || g_obsExiting)
+        return;
+    start();
+    dock->setContent(new Dock(App::instance()));
+}
+
+bool Module::isStarted()
+{
+    return g_started;
 }
 
 void Module::postLoad()
 {
-    WebSocketVendor::registerVendor();
+    g_modulesLoaded = true;
+    if (g_started)
+        WebSocketVendor::registerVendor();
 }
 
-void Module::addDock()
+bool Module::addDock()
 {
     // Widgets need a QApplication; the plugin core's tests load without one.
-    if (g_dock || !App::instance() || !qobject_cast<QApplication *>(QCoreApplication::instance()))
-        return;
-    auto *dock = new Dock(App::instance());
+    if (g_dock || !qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return false;
+    auto *dock = new DockHost(&Module::fillDock);
     if (obs_frontend_add_dock_by_id(kDockId, "Corvane", dock)) {
         g_dock = dock;
         CORVANE_LOG_INFO("dock \"Corvane\" added to the Docks menu");
-    } else
-        delete dock; // no OBS front end (libobs-level tests)
+        return true;
+    }
+    delete dock; // no OBS front end (libobs-level tests)
+    return false;
 }
 
 void Module::useBleHelper(const QString &path)
@@ -83,17 +181,24 @@ void Module::useBleHelper(const QString &path)
 
 void Module::unload()
 {
+    stopWaitingForObs();
+    dropQueuedStart();
     WebSocketVendor::unregisterVendor();
     if (g_dock) {
         obs_frontend_remove_dock(kDockId);
         g_dock.clear();
     }
-    BleBridge::instance()->stop();
+    if (g_started)
+        BleBridge::instance()->stop();
     // OBS threads read the instance (the text sources): they must find none before the
     // object goes away, not a half-destroyed one.
     App *app = App::instance();
     App::setInstance(nullptr);
     delete app;
+    g_started = false;
+    g_modulesLoaded = false;
+    g_environment = nullptr;
+    g_bleHelperPath = nullptr;
     CORVANE_LOG_INFO("plugin unloaded");
 }
 

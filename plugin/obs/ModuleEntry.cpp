@@ -94,9 +94,7 @@ MODULE_EXPORT const char *obs_module_description(void)
 
 MODULE_EXPORT bool obs_module_load(void)
 {
-    const bool loaded = corvane::Module::load(environmentFromObs);
-    corvane::Module::useBleHelper(bleHelperPath());
-    return loaded;
+    return corvane::Module::load(environmentFromObs, bleHelperPath);
 }
 
 MODULE_EXPORT void obs_module_post_load(void) { corvane::Module::postLoad(); }

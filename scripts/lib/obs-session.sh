@@ -11,6 +11,9 @@
 # OBS_SESSION_GLOBAL_INI_EXTRA, when set, is appended to OBS's global.ini before it starts;
 # OBS_SESSION_ARGS, when set, adds to OBS's command line. OBS_SESSION_CHROOT, when set, runs
 # the OBS installed in that root folder (whose /tmp is this one's) instead of this one's.
+# OBS_SESSION_PRELOAD, when set, is preloaded into OBS (LD_PRELOAD), and into nothing else
+# the session starts. A later start in the same WORKDIR finds the configuration the earlier
+# run saved (its dock layout included), as a user's next start would.
 # OBS_SESSION_HOME, OBS_SESSION_PLUGIN_CONFIG and OBS_SESSION_LOG describe the running session.
 
 obs_session_fail() { printf 'error: %s\n' "$*" >&2; return 1; }
@@ -154,7 +157,8 @@ obs_session_start() {
   local enter=()
   [ -n "${OBS_SESSION_CHROOT:-}" ] && enter=(chroot "$OBS_SESSION_CHROOT")
   (
-    exec "${enter[@]}" env -C /usr/bin HOME="$OBS_SESSION_HOME" XDG_CONFIG_HOME="$OBS_SESSION_HOME/.config" \
+    exec "${enter[@]}" env -C /usr/bin ${OBS_SESSION_PRELOAD:+"LD_PRELOAD=$OBS_SESSION_PRELOAD"} \
+      HOME="$OBS_SESSION_HOME" XDG_CONFIG_HOME="$OBS_SESSION_HOME/.config" \
       obs --disable-shutdown-check --disable-updater --multi ${OBS_SESSION_GEOMETRY:+-geometry "$OBS_SESSION_GEOMETRY"} \
       ${OBS_SESSION_ARGS:-} >"$work/obs.out" 2>&1
   ) &

@@ -20,6 +20,8 @@ obs_session_write_score_scene "$home" '{ "template": "Home {home_score} - {away_
 obs_session_start "$work" "$build" || fail "OBS did not start"
 obs_session_wait_log "[corvane] loading plugin 1.0.1" 60 || { obs_session_stop; fail "no load line"; }
 obs_session_wait_log "Switched to scene" 60 || { obs_session_stop; fail "OBS did not finish starting"; }
+# The server starts with the plugin's work that waits for OBS to finish loading.
+obs_session_wait_log "[corvane] hosted server listening on port 9001" 60 || { obs_session_stop; fail "the server did not start"; }
 
 log=$OBS_SESSION_LOG
 problems=""

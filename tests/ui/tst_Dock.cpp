@@ -6,11 +6,13 @@
 #include "support/TestSettings.h"
 #include "support/WidgetLookup.h"
 #include "ui/Dock.h"
+#include "ui/DockHost.h"
 #include "ui/SetupDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QDockWidget>
 #include <QFile>
 #include <QGroupBox>
 #include <QJsonDocument>
@@ -78,6 +80,46 @@ private:
 private Q_SLOTS:
     void initTestCase() { QVERIFY(!m_sim.start().isEmpty()); }
     void init() { QVERIFY(m_sim.reset()); }
+
+    void hostIsFilledOnceBeforeItIsFirstMeasuredOrShown_data()
+    {
+        QTest::addColumn<bool>("shownFirst");
+        QTest::newRow("measured first") << false;
+        QTest::newRow("shown first, floating as OBS adds it") << true;
+    }
+
+    void hostIsFilledOnceBeforeItIsFirstMeasuredOrShown()
+    {
+        QFETCH(bool, shownFirst);
+        auto app = makeApp();
+        QVERIFY(app);
+        int asked = 0;
+        DockHost *host = nullptr;
+        QDockWidget frame;
+        host = new DockHost([&] {
+            ++asked;
+            host->setContent(new Dock(app.get()));
+        });
+        frame.setWidget(host);
+        frame.setFloating(true);
+        QCOMPARE(asked, 0);
+        if (shownFirst)
+            frame.show();
+        else
+            (void)host->sizeHint();
+        QCOMPARE(asked, 1);
+        QVERIFY(host->content());
+        QVERIFY(byText<QPushButton>(host, QStringLiteral("Sign in")));
+        // Measured with its content: the floating frame OBS sizes on its first show is as
+        // large as with the content made at once.
+        QDockWidget reference;
+        reference.setWidget(new Dock(app.get()));
+        reference.setFloating(true);
+        reference.show();
+        frame.show();
+        QCOMPARE(frame.size(), reference.size());
+        QCOMPARE(asked, 1);
+    }
 
     void signInFillsThePickerAndSignOutEmptiesIt()
     {

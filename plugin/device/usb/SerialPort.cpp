@@ -3,11 +3,8 @@
 #include <QDeadlineTimer>
 #include <QSerialPort>
 #include <QSerialPortInfo>
+#include <QSocketNotifier>
 #include <QTimer>
-
-#ifdef Q_OS_UNIX
-#include <poll.h>
-#endif
 
 namespace corvane {
 
@@ -27,11 +24,21 @@ QString openErrorText(QSerialPort::SerialPortError error)
 } // namespace
 
 SerialPort::SerialPort(QObject *parent)
+    : SerialPort(platformReadMode(), parent)
+{
+}
+
+SerialPort::SerialPort(ReadMode mode, QObject *parent)
     : QObject(parent)
+    , m_mode(mode)
     , m_pollTimer(new QTimer(this))
+    , m_stepTimer(new QTimer(this))
 {
     m_pollTimer->setInterval(PollIntervalMs);
-    connect(m_pollTimer, &QTimer::timeout, this, &SerialPort::poll);
+    connect(m_pollTimer, &QTimer::timeout, this, &SerialPort::readStep);
+    m_stepTimer->setSingleShot(true);
+    m_stepTimer->setInterval(0);
+    connect(m_stepTimer, &QTimer::timeout, this, &SerialPort::readStep);
 }
 
 SerialPort::~SerialPort()
@@ -74,29 +81,43 @@ bool SerialPort::open(const QString &portName, QString *errorText)
     port->setRequestToSend(false);
     port->clear(QSerialPort::AllDirections);
     port->clearError();
-    // Qt's own notifier fills the read buffer; a failure it meets there is only noted
-    // and reported from the poll step, so that it surfaces exactly once and never from
-    // inside a write.
+    // Qt's own notifier fills the read buffer; a failure it meets there is only noted and
+    // reported from a read step, after the bytes read before it, exactly once and never
+    // from inside a write.
     connect(port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError error) {
-        if (port == m_port && (error == QSerialPort::ResourceError || error == QSerialPort::ReadError))
-            m_readFailed = true;
+        if (port != m_port || (error != QSerialPort::ResourceError && error != QSerialPort::ReadError))
+            return;
+        m_readFailed = true;
+        stepAgainSoon();
     });
     m_port = port;
     m_readFailed = false;
-    m_pollTimer->start();
+    if (m_mode == ReadMode::Notified) {
+        connect(port, &QSerialPort::readyRead, this, &SerialPort::onBytesArrived);
+        watchHangUp();
+    } else {
+        m_pollTimer->start();
+    }
     return true;
 }
 
 void SerialPort::close()
 {
     m_pollTimer->stop();
+    m_stepTimer->stop();
     m_readFailed = false;
+    if (m_hangUpWatch) {
+        m_hangUpWatch->setEnabled(false);
+        m_hangUpWatch->deleteLater();
+        m_hangUpWatch = nullptr;
+    }
     if (!m_port)
         return;
     QSerialPort *port = m_port;
     m_port = nullptr;
     port->disconnect(this);
     port->close();
+    // Close may come from a slot of the port's own signal.
     port->deleteLater();
 }
 
@@ -111,14 +132,17 @@ bool SerialPort::write(const QByteArray &bytes)
         return false;
     if (bytes.isEmpty())
         return true;
-    if (m_port->write(bytes) != bytes.size())
-        return false;
+    // Waiting for the line, Qt also reads and announces what arrived; the callers write
+    // from their own receive handlers, which must not be entered again from here.
+    m_writing = true;
+    bool written = m_port->write(bytes) == bytes.size();
     QDeadlineTimer deadline(WriteTimeoutMs);
-    while (m_port && m_port->bytesToWrite() > 0) {
+    while (written && m_port && m_port->bytesToWrite() > 0) {
         if (deadline.hasExpired() || !m_port->waitForBytesWritten(int(deadline.remainingTime())))
             break;
     }
-    if (!m_port || m_port->bytesToWrite() > 0) {
+    m_writing = false;
+    if (!written || !m_port || m_port->bytesToWrite() > 0) {
         // What did not go out in time must not trail behind the next message.
         if (m_port)
             m_port->clear(QSerialPort::Output);
@@ -127,39 +151,52 @@ bool SerialPort::write(const QByteArray &bytes)
     return true;
 }
 
-void SerialPort::poll()
+void SerialPort::onBytesArrived()
 {
-    if (!m_port)
+    if (m_writing || m_stepTimer->isActive())
+        stepAgainSoon();
+    else
+        readStep();
+}
+
+void SerialPort::onHangUp()
+{
+    // Reported until the port is closed; once is enough.
+    m_hangUpWatch->setEnabled(false);
+    m_readFailed = true;
+    stepAgainSoon();
+}
+
+void SerialPort::stepAgainSoon()
+{
+    // Polled: the next tick comes anyway.
+    if (m_mode == ReadMode::Notified && m_port && !m_stepTimer->isActive())
+        m_stepTimer->start();
+}
+
+void SerialPort::readStep()
+{
+    QSerialPort *port = m_port;
+    if (!port)
         return;
     for (int i = 0; i < MaxReadsPerPoll; ++i) {
-        if (m_port->bytesAvailable() <= 0)
+        if (port->bytesAvailable() <= 0)
             break;
-        const QByteArray data = m_port->read(ReadChunk);
+        const QByteArray data = port->read(ReadChunk);
         if (data.isEmpty())
             break;
         Q_EMIT readyRead(data);
-        if (!m_port)
-            return; // a receiver closed the port
+        if (m_port != port)
+            return; // a receiver closed or reopened the port
     }
-    // Data read before the failure has been delivered above; the rest of the step ends here.
-    if (m_port->bytesAvailable() <= 0 && (m_readFailed || lineHungUp()))
+    // The step's bound is reached; the rest waits for the next step, so that other events
+    // get their turn in between.
+    if (port->bytesAvailable() > 0) {
+        stepAgainSoon();
+        return;
+    }
+    if (m_readFailed || lineHungUp())
         failRead();
-}
-
-bool SerialPort::lineHungUp() const
-{
-#ifdef Q_OS_UNIX
-    // A vanished USB device, or a pseudo-terminal whose other end closed, reads as end of
-    // file, which Qt does not report as an error; the hang-up shows in poll() instead.
-    pollfd fd{};
-    fd.fd = int(m_port->handle());
-    fd.events = POLLIN;
-    if (fd.fd < 0 || ::poll(&fd, 1, 0) < 0)
-        return false;
-    return (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-#else
-    return false;
-#endif
 }
 
 void SerialPort::failRead()

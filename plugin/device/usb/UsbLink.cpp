@@ -19,10 +19,10 @@ const QString NoResponseText = QStringLiteral(
 
 } // namespace
 
-UsbLink::UsbLink(const QString &portName, QObject *parent)
+UsbLink::UsbLink(const QString &portName, QObject *parent, SerialPort::ReadMode readMode)
     : DeviceLink(parent)
     , m_portName(portName)
-    , m_port(new SerialPort(this))
+    , m_port(new SerialPort(readMode, this))
     , m_transport(new UsbAdminTransport(m_port, this))
     , m_cloudRelay(new CloudRelay(this))
     , m_streamRelay(new StreamRelay(this))

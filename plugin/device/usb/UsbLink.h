@@ -2,6 +2,7 @@
 
 #include "device/DeviceLink.h"
 #include "device/usb/RpcAssembler.h"
+#include "device/usb/SerialPort.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -17,7 +18,6 @@ class QTimer;
 namespace corvane {
 
 class CloudRelay;
-class SerialPort;
 class StreamRelay;
 class UsbAdminTransport;
 
@@ -40,7 +40,10 @@ public:
         int paceIntervalMs = 40;
     };
 
-    explicit UsbLink(const QString &portName, QObject *parent = nullptr);
+    // `readMode`: how the serial port learns of arriving bytes; the platform's unless a
+    // benchmark compares the two.
+    explicit UsbLink(const QString &portName, QObject *parent = nullptr,
+                     SerialPort::ReadMode readMode = SerialPort::platformReadMode());
     ~UsbLink() override;
 
     QString kind() const override { return QStringLiteral("usb"); }
