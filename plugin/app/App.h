@@ -8,6 +8,7 @@
 #include "cloud/GraphicsOutput.h"
 #include "cloud/PortalClient.h"
 #include "live/LiveData.h"
+#include "live/ShownScores.h"
 #include "update/PluginUpdater.h"
 
 #include <QJsonObject>
@@ -44,6 +45,8 @@ public:
 
     PortalClient &portal() { return m_portal; }
     LiveData &live() { return m_live; }
+    // What score texts, filters, chapters and events show: the live data unless held.
+    ShownScores &shown() { return m_shown; }
     SettingsStore &settings() { return m_settings; }
     HostedServer *server() const { return m_server; }
     SourceManager *sourceManager() const { return m_sourceManager; }
@@ -116,6 +119,7 @@ private:
 
     PortalClient m_portal;
     LiveData m_live;
+    ShownScores m_shown{&m_live};
     SettingsStore m_settings;
     RelayHolder *m_relays;
     SourceManager *m_sourceManager;

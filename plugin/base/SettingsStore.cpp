@@ -23,6 +23,9 @@ constexpr char kRoutes[] = "routes";
 constexpr char kLan[] = "lan";
 constexpr char kPortalUrl[] = "portal_url";
 constexpr char kDownloadsUrl[] = "downloads_url";
+constexpr char kChaptersEnabled[] = "chapters_enabled";
+constexpr char kChapterChanges[] = "chapter_changes";
+constexpr char kChapterTemplate[] = "chapter_template";
 
 QString key(const char *name) { return QString::fromLatin1(name); }
 
@@ -58,6 +61,9 @@ bool SettingsStore::serverAllowNetwork() const { return boolean(kServerAllowNetw
 bool SettingsStore::shareConnection() const { return boolean(kShareConnection, true); }
 bool SettingsStore::autoCheckUpdates() const { return boolean(kAutoCheckUpdates, true); }
 QString SettingsStore::lastUsbPort() const { return string(kLastUsbPort); }
+bool SettingsStore::chaptersEnabled() const { return boolean(kChaptersEnabled, true); }
+QString SettingsStore::chapterChanges() const { return string(kChapterChanges, QStringLiteral("both")); }
+QString SettingsStore::chapterTemplate() const { return string(kChapterTemplate); }
 QString SettingsStore::portalUrl() const { return string(kPortalUrl); }
 QString SettingsStore::downloadsUrl() const { return string(kDownloadsUrl); }
 
@@ -102,6 +108,9 @@ void SettingsStore::setServerAllowNetwork(bool allow) { write(kServerAllowNetwor
 void SettingsStore::setShareConnection(bool share) { write(kShareConnection, share); }
 void SettingsStore::setAutoCheckUpdates(bool enabled) { write(kAutoCheckUpdates, enabled); }
 void SettingsStore::setLastUsbPort(const QString &port) { write(kLastUsbPort, port); }
+void SettingsStore::setChaptersEnabled(bool enabled) { write(kChaptersEnabled, enabled); }
+void SettingsStore::setChapterChanges(const QString &changes) { write(kChapterChanges, changes); }
+void SettingsStore::setChapterTemplate(const QString &templateText) { write(kChapterTemplate, templateText); }
 
 void SettingsStore::setLastUpdateCheck(qint64 secondsSinceEpoch)
 {

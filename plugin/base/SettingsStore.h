@@ -29,6 +29,11 @@ public:
     bool autoCheckUpdates() const;
     qint64 lastUpdateCheck() const;
     QString lastUsbPort() const;
+    // Chapter markers and the game log of recordings: on or off, which changes make a
+    // chapter ("score", "period", "both") and the chapter template ("" for the default).
+    bool chaptersEnabled() const;
+    QString chapterChanges() const;
+    QString chapterTemplate() const;
     // Developer settings: local stand-ins for the portal and the download server; "" when
     // absent. Callers pass them through chooseOrigin().
     QString portalUrl() const;
@@ -44,6 +49,9 @@ public:
     void setAutoCheckUpdates(bool enabled);
     void setLastUpdateCheck(qint64 secondsSinceEpoch);
     void setLastUsbPort(const QString &port);
+    void setChaptersEnabled(bool enabled);
+    void setChapterChanges(const QString &changes);
+    void setChapterTemplate(const QString &templateText);
     void setRoute(const QString &deviceId, const QString &route);
     void setLanRoute(const QString &deviceId, const LanRoute &route);
 

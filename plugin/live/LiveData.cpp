@@ -162,6 +162,16 @@ QString LiveData::sport() const
     return ownCopy(m_sport);
 }
 
+ScoreState LiveData::state() const
+{
+    ScoreState state;
+    std::lock_guard<std::mutex> guard(m_lock);
+    state.sport = ownCopy(m_sport);
+    for (auto it = m_fields.cbegin(); it != m_fields.cend(); ++it)
+        state.fields.insert(ownCopy(it.key()), ownCopy(it.value()));
+    return state;
+}
+
 QDateTime LiveData::updatedAt() const
 {
     std::lock_guard<std::mutex> guard(m_lock);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "live/ScoreState.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QJsonObject>
@@ -32,6 +34,9 @@ public:
     QStringList fieldNames() const;
     QString sport() const;
     QDateTime updatedAt() const;
+    // Sport and fields at once, copied under one lock: a reader on another thread never
+    // sees half of an update.
+    ScoreState state() const;
     QJsonObject snapshot() const;
     // The snapshot as compact JSON, serialised once per state however many readers ask (the
     // hosted server, obs-websocket's event). On the user-interface thread, like source().

@@ -2,6 +2,7 @@
 
 #include "app/App.h"
 #include "base/Log.h"
+#include "live/ScoreState.h"
 #include "live/TextTemplate.h"
 #include "obs/Module.h"
 
@@ -40,6 +41,13 @@ const LiveData *liveData()
     return app ? &app->live() : nullptr;
 }
 
+// What the texts show: the live state, or the held one. Nothing without App.
+ScoreState shownState()
+{
+    App *app = App::instance();
+    return app ? app->shown().state() : ScoreState();
+}
+
 // Copies every setting (the wrapped source's included), puts `rendered` in as "text", and
 // hands the copy to the wrapped source.
 void push(TextSource *text, obs_data_t *settings, const QString &rendered)
@@ -57,7 +65,7 @@ void push(TextSource *text, obs_data_t *settings, const QString &rendered)
 void renderAndPush(TextSource *text, obs_data_t *settings)
 {
     text->templateText = QString::fromUtf8(obs_data_get_string(settings, kTemplate));
-    push(text, settings, renderTemplate(text->templateText, liveData()));
+    push(text, settings, renderTemplate(text->templateText, shownState()));
 }
 
 QString fieldList()
@@ -169,11 +177,11 @@ std::size_t TextSource::registeredCount()
 void TextSource::refreshAll()
 {
     std::lock_guard<std::mutex> guard(g_registryLock);
-    const LiveData *live = liveData();
+    const ScoreState state = shownState();
     for (TextSource *text : g_registry) {
         // A source whose fields did not change (a clock ticking beside a score) costs one
         // render and no update of the wrapped source.
-        const QString rendered = renderTemplate(text->templateText, live);
+        const QString rendered = renderTemplate(text->templateText, state);
         if (rendered == text->shownText)
             continue;
         obs_data_t *settings = obs_source_get_settings(text->source);

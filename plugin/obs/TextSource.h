@@ -20,7 +20,7 @@ struct TextSource {
 
     // Registers the `corvane_text` type with OBS unless it is known already.
     static void registerType();
-    // Renders and pushes every live source again; connected to LiveData::changed.
+    // Renders and pushes every live source again; connected to ShownScores::changed.
     static void refreshAll();
     // How many sources are registered for refreshes now.
     static std::size_t registeredCount();

@@ -91,8 +91,9 @@ void WebSocketVendor::registerVendor()
         obs_websocket_vendor_register_request(g_vendor, name.constData(), onRequest, name.data());
     g_events = std::make_unique<QObject>();
     // The snapshot the hosted server serialised for this update, whatever the number of
-    // obs-websocket clients.
-    QObject::connect(&app->live(), &LiveData::changed, g_events.get(), [app] { emitEvent("LiveDataChanged", app->live().snapshotJson()); });
+    // obs-websocket clients. Events follow what the production shows: none while scores
+    // are held, the latest state on resuming.
+    QObject::connect(&app->shown(), &ShownScores::changed, g_events.get(), [app] { emitEvent("LiveDataChanged", app->live().snapshotJson()); });
     QObject::connect(app->sourceManager(), &SourceManager::statusChanged, g_events.get(), [app] {
         emitEvent("StatusChanged", QJsonDocument(app->handleServerCommand(QStringLiteral("status"), {})).toJson(QJsonDocument::Compact));
     });

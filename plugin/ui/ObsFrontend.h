@@ -16,6 +16,10 @@ public:
     // The same in a given scene; false when OBS refused to create the source.
     static bool addSourceToScene(obs_scene *scene, const char *typeId, const QString &baseName);
     static bool isStreamingOrRecording();
+    // Shows the Corvane score texts and graphics of the current scene (groups included)
+    // when all are hidden, else hides them all. False when there is none to toggle.
+    static bool toggleCorvaneSources();
+    static bool toggleCorvaneSources(obs_scene *scene);
 };
 
 } // namespace corvane

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "live/ShowCondition.h"
+
+#include <QList>
+
+#include <atomic>
+#include <cstddef>
+
+struct obs_source;
+struct obs_data;
+
+namespace corvane {
+
+struct ScoreState;
+
+// One "Corvane: show when" filter: it draws its source only while its conditions on the
+// shown scores hold, and as the operator chose while there are none.
+struct ShowWhenFilter {
+    static constexpr int kRows = 4;
+
+    obs_source *filter = nullptr; // not referenced
+    QList<ShowCondition> conditions;
+    ShowCondition::Match match = ShowCondition::Match::All;
+    bool showWithoutScores = false;
+    // Decided on the user-interface thread or in an update, read by OBS's video thread.
+    std::atomic<bool> visible{false};
+
+    // Whether a source with these choices is drawn in `state`.
+    bool shows(const ScoreState &state) const;
+    // Reads the conditions and choices from the filter's settings.
+    void read(obs_data *settings);
+
+    static void registerType();
+    // Decides every filter again from the shown scores; connected to ShownScores::changed.
+    static void refreshAll();
+    static std::size_t registeredCount();
+};
+
+} // namespace corvane
