@@ -2,6 +2,7 @@
 
 #include "app/App.h"
 #include "base/Version.h"
+#include "live/ChapterMaker.h"
 #include "live/HostedServer.h"
 #include "live/SourceManager.h"
 #include "ui/DockText.h"
@@ -77,6 +78,7 @@ Dock::Dock(App *app, QWidget *parent)
     column->addWidget(buildSignedInRow());
     column->addWidget(buildScoreboardBox());
     column->addWidget(buildSourcesBox());
+    column->addWidget(buildRecordingBox());
     column->addWidget(buildDevicesBox());
     column->addWidget(buildServerBox());
     column->addWidget(buildPluginBox());
@@ -95,6 +97,7 @@ Dock::Dock(App *app, QWidget *parent)
     showUpdate();
     // The relay row starts hidden unless something is relayed, not after the first tick.
     showRelays();
+    showHeld();
     m_relayTimer.start(kRelayRefreshMs);
 }
 
@@ -188,11 +191,17 @@ QWidget *Dock::buildScoreboardBox()
     m_status = wrappedLabel();
     m_score = wrappedLabel();
     m_score->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_held = wrappedLabel();
+    m_held->setStyleSheet(QStringLiteral("color: #e8a317; font-weight: bold;"));
+    m_hold = new QPushButton;
     auto *layout = new QVBoxLayout;
     layout->addWidget(m_picker);
     layout->addWidget(m_localNetwork);
     layout->addWidget(m_status);
     layout->addWidget(m_score);
+    layout->addWidget(m_held);
+    layout->addWidget(m_hold);
+    connect(m_hold, &QPushButton::clicked, this, [this] { m_app->shown().setHeld(!m_app->shown().isHeld()); });
     connect(m_picker, &QComboBox::activated, this, &Dock::onDeviceActivated);
     connect(m_localNetwork, &QCheckBox::toggled, this, &Dock::onLocalNetworkToggled);
     return group(tr("Scoreboard"), layout);
@@ -210,6 +219,38 @@ QWidget *Dock::buildSourcesBox()
     connect(addGraphic, &QPushButton::clicked, this,
             [] { ObsFrontend::addSourceToScene("corvane_graphics", QStringLiteral("Corvane Graphics")); });
     return group(tr("Show it in OBS"), layout);
+}
+
+QWidget *Dock::buildRecordingBox()
+{
+    const SettingsStore &settings = m_app->settings();
+    m_chapters = new QCheckBox(tr("Add chapters and a game log to recordings"));
+    m_chapters->setChecked(settings.chaptersEnabled());
+    m_chapterChanges = new QComboBox;
+    m_chapterChanges->setAccessibleName(tr("A chapter at each change of"));
+    m_chapterChanges->addItem(tr("the score or the period"), QStringLiteral("both"));
+    m_chapterChanges->addItem(tr("the score"), QStringLiteral("score"));
+    m_chapterChanges->addItem(tr("the period"), QStringLiteral("period"));
+    m_chapterChanges->setCurrentIndex(qMax(0, m_chapterChanges->findData(settings.chapterChanges())));
+    m_chapterTemplate = new QLineEdit(settings.chapterTemplate());
+    m_chapterTemplate->setPlaceholderText(QString::fromUtf8(ChapterMaker::kDefaultTemplate));
+    m_chapterTemplate->setAccessibleName(tr("Chapter name"));
+    auto *changesRow = new QHBoxLayout;
+    changesRow->addWidget(new QLabel(tr("A chapter at each change of")));
+    changesRow->addWidget(m_chapterChanges, 1);
+    auto *layout = new QVBoxLayout;
+    layout->addWidget(m_chapters);
+    layout->addLayout(changesRow);
+    layout->addWidget(m_chapterTemplate);
+    layout->addWidget(hintLabel(tr("Chapters are named like a score text, with live fields in braces. Hybrid MP4 and MOV "
+                                   "recordings get them as chapter markers; every recording gets a game log beside it "
+                                   "(same name, .scores.txt) that a video site reads as chapters.")));
+    connect(m_chapters, &QCheckBox::toggled, this, [this](bool on) { m_app->settings().setChaptersEnabled(on); });
+    connect(m_chapterChanges, &QComboBox::activated, this,
+            [this] { m_app->settings().setChapterChanges(m_chapterChanges->currentData().toString()); });
+    connect(m_chapterTemplate, &QLineEdit::editingFinished, this,
+            [this] { m_app->settings().setChapterTemplate(m_chapterTemplate->text()); });
+    return group(tr("Recordings"), layout);
 }
 
 QWidget *Dock::buildDevicesBox()
@@ -279,6 +320,7 @@ void Dock::connectApp()
     connect(m_app, &App::devicesChanged, this, &Dock::showDevices);
     connect(m_app->sourceManager(), &SourceManager::statusChanged, this, &Dock::showStatus);
     connect(&m_app->live(), &LiveData::changed, this, &Dock::showScore);
+    connect(&m_app->shown(), &ShownScores::heldChanged, this, &Dock::showHeld);
     connect(m_app, &App::serverStateChanged, this, &Dock::showServer);
     connect(m_app, &App::usbRelaysChanged, this, &Dock::showRelays);
     connect(&m_app->updater(), &PluginUpdater::stateChanged, this, &Dock::showUpdate);
@@ -373,6 +415,17 @@ void Dock::showStatus()
 void Dock::showScore()
 {
     m_score->setText(dockScoreText(m_app->live()));
+}
+
+void Dock::showHeld()
+{
+    const bool held = m_app->shown().isHeld();
+    // The dock keeps the live score above, so the operator sees the game move on.
+    m_held->setText(held ? tr("Scores held: score texts, \"show when\" filters and chapters keep what they showed "
+                              "until you resume.")
+                         : QString());
+    m_held->setVisible(held);
+    m_hold->setText(held ? tr("Resume live scores") : tr("Hold live scores"));
 }
 
 void Dock::showRelays()

@@ -38,6 +38,7 @@ public:
     void showRelays();
     void showServer();
     void showUpdate();
+    void showHeld();
     // Opens the setup wizard, or brings the open one forward: there is at most one.
     void openSetupDialog();
 
@@ -47,6 +48,7 @@ private:
     QWidget *buildSignedInRow();
     QWidget *buildScoreboardBox();
     QWidget *buildSourcesBox();
+    QWidget *buildRecordingBox();
     QWidget *buildDevicesBox();
     QWidget *buildServerBox();
     QWidget *buildPluginBox();
@@ -87,6 +89,12 @@ private:
     QCheckBox *m_localNetwork = nullptr;
     QLabel *m_status = nullptr;
     QLabel *m_score = nullptr;
+    QLabel *m_held = nullptr;
+    QPushButton *m_hold = nullptr;
+
+    QCheckBox *m_chapters = nullptr;
+    QComboBox *m_chapterChanges = nullptr;
+    QLineEdit *m_chapterTemplate = nullptr;
 
     QPushButton *m_manage = nullptr;
     QLabel *m_relays = nullptr;

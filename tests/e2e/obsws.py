@@ -1,6 +1,6 @@
 """A minimal obs-websocket 5 client for the real-OBS tests: just enough of RFC 6455 (text
 frames, masked from the client) and of obs-websocket's Hello, Identify and Request."""
-import base64, json, os, socket, struct
+import base64, json, os, socket, struct, time
 
 
 class WebSocket:
@@ -56,6 +56,7 @@ class Client:
     def __init__(self, port, subscriptions=0):
         self.ws = WebSocket(port)
         self.events = []
+        self.event_times = []  # time.monotonic() of each event's arrival
         self.serial = 0
         hello = self.ws.receive()
         if hello.get("op") != 0:
@@ -74,6 +75,7 @@ class Client:
             message = self.ws.receive()
             if message.get("op") == 5:
                 self.events.append(message["d"])
+                self.event_times.append(time.monotonic())
             elif message.get("op") == 7 and message["d"].get("requestId") == rid:
                 return message["d"].get("requestStatus", {}), message["d"].get("responseData", {})
 

@@ -357,7 +357,8 @@ QJsonObject PortalSim::commandAnswer(const QString &deviceId, const QString &com
 QJsonObject PortalSim::gameState(const QString &deviceId, bool online) const
 {
     // A basketball game that runs from the simulator's start: the clock counts down a
-    // 12-minute period; the scores move every few seconds. An offline device froze a minute in.
+    // 12-minute period; the scores move every few seconds, possession every five. An
+    // offline device froze a minute in.
     const qint64 elapsed = online ? m_clock.elapsed() / 1000 : 60;
     const int period = static_cast<int>(elapsed / 720) % 4 + 1;
     const int remaining = 720 - static_cast<int>(elapsed % 720);
@@ -368,6 +369,8 @@ QJsonObject PortalSim::gameState(const QString &deviceId, bool online) const
         {key("period"), period},
         {key("home_name"), QStringLiteral("Hawks")},
         {key("away_name"), QStringLiteral("Otters")},
+        // The ball changes hands every five seconds.
+        {key("possession"), elapsed / 5 % 2 == 0 ? QStringLiteral("home") : QStringLiteral("away")},
     };
     // The state changes once a second, with the clock.
     if (m_liveStamp && online)
