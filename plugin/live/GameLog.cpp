@@ -1,5 +1,6 @@
 #include "live/GameLog.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace corvane {

@@ -37,7 +37,7 @@ case "$portal" in http://127.0.0.1:*) ;; *) fail "the portal simulator did not s
 
 ws_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 home="$work/home" rec="$work/recordings"
-mkdir -p "$rec"
+mkdir -p "$rec" "$build/e2e"
 obs_session_write_settings "$home" "{ \"portal_url\": \"$portal\" }"
 obs_session_store_portal_session "$home" "$cookie"
 obs_session_enable_websocket "$home" "$ws_port"
@@ -105,7 +105,7 @@ JSON
 
 # Runs a Python driver against the running OBS; prints its problems, one a line.
 drive() { # phase
-  python3 - "$ws_port" "$work" "$src/tests/e2e" "$1" "$sim_pid" <<'PY'
+  python3 - "$ws_port" "$work" "$src/tests/e2e" "$1" "$sim_pid" "$build/e2e/game-production.png" <<'PY'
 import json, os, re, subprocess, sys, time
 
 port, work, here, phase = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
@@ -213,14 +213,19 @@ if phase == "live":
     elif resumed[0]["eventData"]["eventData"]["fields"].get("clock") == last[-1]["eventData"]["eventData"]["fields"].get("clock"):
         problems.append("resuming sent the held state, not the latest")
 
-    # 3. The arrow is drawn exactly while the home side has the ball.
+    # 3. The arrow is drawn exactly while the home side has the ball; one such picture is
+    # kept for the README.
     seen = {}
+    picture = sys.argv[6]
     for _ in range(14):
         first = vendor("GetLiveData").get("fields", {}).get("possession")
         drawn = shown(500, 200, "FF0000")
         last = vendor("GetLiveData").get("fields", {}).get("possession")
         if first == last and first in ("home", "away"):
             seen[first] = seen.get(first, 0) + 1
+            if drawn and first == "home" and picture:
+                request("SaveSourceScreenshot", {"sourceName": "Scene", "imageFormat": "png", "imageFilePath": picture})
+                picture = ""
             if drawn != (first == "home"):
                 problems.append("arrow %s while possession is %s" % ("drawn" if drawn else "hidden", first))
         if shown(120, 260, "00FF00"):
