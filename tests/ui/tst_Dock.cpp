@@ -259,6 +259,48 @@ private Q_SLOTS:
 
     // However often it is pressed, the setup button leaves one wizard; a closed one goes away
     // and the next press makes a new one.
+    void heldScoresAreShownUntilResumed()
+    {
+        auto app = makeApp();
+        QVERIFY(app);
+        Dock dock(app.get());
+        dock.show();
+        const QString heldText = QStringLiteral(
+            "Scores held: score texts, \"show when\" filters and chapters keep what they showed until you resume.");
+        auto *hold = byText<QPushButton>(&dock, QStringLiteral("Hold live scores"));
+        QVERIFY(hold);
+        QVERIFY(!byText<QLabel>(&dock, heldText));
+        hold->click();
+        QVERIFY(app->shown().isHeld());
+        QVERIFY(byText<QLabel>(&dock, heldText) && byText<QLabel>(&dock, heldText)->isVisible());
+        QCOMPARE(hold->text(), QStringLiteral("Resume live scores"));
+        // A resume from elsewhere (the hotkey) shows in the dock too.
+        app->shown().resume();
+        QVERIFY(!byText<QLabel>(&dock, heldText));
+        QCOMPARE(hold->text(), QStringLiteral("Hold live scores"));
+    }
+
+    void chapterOptionsWriteTheSettings()
+    {
+        auto app = makeApp();
+        QVERIFY(app);
+        Dock dock(app.get());
+        QGroupBox *box = groupTitled(&dock, QStringLiteral("Recordings"));
+        QVERIFY(box);
+        auto *enabled = box->findChild<QCheckBox *>();
+        QVERIFY(enabled->isChecked());
+        enabled->click();
+        QVERIFY(!app->settings().chaptersEnabled());
+        auto *changes = box->findChild<QComboBox *>();
+        changes->setCurrentIndex(changes->findData(QStringLiteral("period")));
+        Q_EMIT changes->activated(changes->currentIndex());
+        QCOMPARE(app->settings().chapterChanges(), QStringLiteral("period"));
+        auto *templateEdit = box->findChild<QLineEdit *>();
+        templateEdit->setText(QStringLiteral("{home_score}:{away_score}"));
+        Q_EMIT templateEdit->editingFinished();
+        QCOMPARE(app->settings().chapterTemplate(), QStringLiteral("{home_score}:{away_score}"));
+    }
+
     void setupButtonOpensOneWizard()
     {
         auto app = makeApp();
