@@ -79,7 +79,8 @@ private Q_SLOTS:
         QFETCH(Op, op);
         QFETCH(QString, value);
         QFETCH(bool, holds);
-        QCOMPARE(ShowCondition{field, op, value}.holds(game()), holds);
+        const ShowCondition condition{field, op, value};
+        QCOMPARE(condition.holds(game()), holds);
     }
 
     void combined_data()
