@@ -288,7 +288,8 @@ obs_session_start "$work" "$build" || fail "OBS did not start again"
 obs_session_wait_log '[corvane] obs-websocket vendor "corvane" registered' 60 || { obs_session_stop; fail "no vendor registered"; }
 obs_session_wait_log "Switched to scene" 60 || { obs_session_stop; fail "OBS did not finish starting"; }
 problems=$(drive restart 2>&1)
-wait "$sim_pid" 2>/dev/null; sim_pid=""
+# The driver ends the simulator itself, unless it stopped before that step.
+cleanup_sim
 obs_session_stop || fail "OBS did not quit cleanly the second time (status $?)"
 [ -z "$problems" ] || fail "$problems"
 grep -q "Number of memory leaks: 0" "$OBS_SESSION_LOG" || fail "OBS reported leaks"
