@@ -75,10 +75,12 @@ run_obs() {
   in_clean grep -q " $module\$" "/proc/$OBS_SESSION_PID/maps" || problems+=" the module was not loaded from $module;"
   [ ! -e "$home/.config/obs-studio/plugins" ] || [ -z "$(ls -A "$home/.config/obs-studio/plugins")" ] ||
     problems+=" a per-user plugin folder exists;"
+  # The plugin looks for its helper once OBS has finished loading, a moment after the scene.
+  obs_session_wait_log "[corvane] Bluetooth helper" 30 >/dev/null || true
   grep -qF "[corvane] Bluetooth helper: $helper" "$OBS_SESSION_LOG" || problems+=" the helper was not found at $helper;"
   grep -qF '[corvane] dock "Corvane" added' "$OBS_SESSION_LOG" || problems+=" the dock was not added;"
   for _ in $(seq 1 30); do
-    if exec 3<>/dev/tcp/127.0.0.1/9001; then
+    if { exec 3<>/dev/tcp/127.0.0.1/9001; } 2>/dev/null; then
       IFS= read -r -t 5 snapshot <&3 || true
       printf '{"op":"status"}\n' >&3
       IFS= read -r -t 5 status <&3 || true
