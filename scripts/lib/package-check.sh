@@ -51,11 +51,7 @@ run_obs() {
   . scripts/lib/obs-session.sh
   work=$(mktemp -d /tmp/corvane-package.XXXXXX)
   cookie="package-$RANDOM$RANDOM"
-  "$build/tools/portalsim/corvane-portal-sim" --session "solo@example.com=$cookie" >"$work/portal.out" 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 1 100); do [ -s "$work/portal.out" ] && break; sleep 0.1; done
-  portal=$(head -n 1 "$work/portal.out")
-  case "$portal" in http://127.0.0.1:*) ;; *) die "the portal simulator did not start: $portal" ;; esac
+  obs_session_start_portal "$build" "$work" --session "solo@example.com=$cookie" || die "the portal simulator did not start"
   home="$work/home"
   obs_session_write_settings "$home" "{ \"server_enabled\": true, \"portal_url\": \"$portal\" }"
   obs_session_store_portal_session "$home" "$cookie"
