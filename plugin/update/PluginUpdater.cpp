@@ -222,11 +222,6 @@ SelfUpdateDecision PluginUpdater::selfUpdate() const
     return decideSelfUpdate(facts, m_config.downloadPage);
 }
 
-QString PluginUpdater::downloadPlace() const
-{
-    return m_config.downloadPage.isEmpty() ? QStringLiteral("the Corvane website") : m_config.downloadPage;
-}
-
 QString PluginUpdater::rollbackNotePath() const
 {
     return m_config.workDir + QLatin1Char('/') + QLatin1String(kRollbackNote);
@@ -374,11 +369,11 @@ void PluginUpdater::failLeftAside(const InstallOutcome &outcome)
         outcome.previousVersion == InstallOutcome::Left::InPreviousFolder
             ? QStringLiteral("The update could not be installed (%1), and the previous version could not be put back. Close OBS, then "
                              "move the folder %2 back to %3, or reinstall the plugin from %4.")
-                  .arg(outcome.reason, QDir::toNativeSeparators(m_config.workDir + QStringLiteral("/previous")), root, downloadPlace())
+                  .arg(outcome.reason, QDir::toNativeSeparators(m_config.workDir + QStringLiteral("/previous")), root, downloadPlace(m_config.downloadPage))
             : QStringLiteral("The update could not be installed (%1), and the previous version could not be fully put back. Close "
                              "OBS, then in %2 rename each file ending in .old back to its name without .old, or reinstall the plugin "
                              "from %3.")
-                  .arg(outcome.reason, root, downloadPlace());
+                  .arg(outcome.reason, root, downloadPlace(m_config.downloadPage));
     QFile note(rollbackNotePath());
     if (note.open(QIODevice::WriteOnly | QIODevice::Truncate))
         note.write(text.toUtf8());

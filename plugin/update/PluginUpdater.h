@@ -84,7 +84,6 @@ private:
     void fail(const QString &message);
     void failWith(const QString &code);
     void failLeftAside(const InstallOutcome &outcome);
-    QString downloadPlace() const;
     QString rollbackNotePath() const;
 
     QNetworkAccessManager m_network;

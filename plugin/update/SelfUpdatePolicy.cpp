@@ -35,6 +35,11 @@ UpdateOwner ownerOf(const InstallFacts &facts)
 
 } // namespace
 
+QString downloadPlace(const QString &downloadPage)
+{
+    return downloadPage.isEmpty() ? QStringLiteral("the Corvane website") : downloadPage;
+}
+
 SelfUpdateDecision decideSelfUpdate(const InstallFacts &facts, const QString &downloadPage)
 {
     SelfUpdateDecision decision;
@@ -44,7 +49,7 @@ SelfUpdateDecision decideSelfUpdate(const InstallFacts &facts, const QString &do
             continue;
         decision.reason = QString::fromUtf8(entry.text);
         if (decision.reason.contains(QLatin1String("%1")))
-            decision.reason = decision.reason.arg(downloadPage.isEmpty() ? QStringLiteral("the Corvane website") : downloadPage);
+            decision.reason = decision.reason.arg(downloadPlace(downloadPage));
     }
     return decision;
 }

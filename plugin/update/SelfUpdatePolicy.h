@@ -26,6 +26,9 @@ struct SelfUpdateDecision {
 };
 
 SelfUpdateDecision decideSelfUpdate(const InstallFacts &facts, const QString &downloadPage);
+// Where the user is sent to download a version by hand: the page, or the website by name
+// when no page is known.
+QString downloadPlace(const QString &downloadPage);
 
 // Whether a module at this path was installed by the system's package manager: anywhere
 // under /usr except /usr/local, which is the administrator's own.

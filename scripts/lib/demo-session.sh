@@ -17,11 +17,7 @@ trap stop_sim EXIT
 
 say "starting the portal simulator (account solo@example.com, one device: CV-4001)"
 cookie="demo-$RANDOM$RANDOM"
-build/dev/tools/portalsim/corvane-portal-sim --session "solo@example.com=$cookie" >"$work/portal.out" 2>&1 &
-sim_pid=$!
-for _ in $(seq 1 100); do [ -s "$work/portal.out" ] && break; sleep 0.1; done
-portal=$(head -n 1 "$work/portal.out")
-case "$portal" in http://127.0.0.1:*) ;; *) die "the portal simulator did not start: $portal" ;; esac
+obs_session_start_portal build/dev "$work" --session "solo@example.com=$cookie" || die "the portal simulator did not start"
 say "portal simulator at $portal"
 
 # The plugin's configuration: the simulator as portal, its sign-in already stored, the

@@ -47,10 +47,10 @@ INI
     obs_session_fail "could not install the plugin from $build (is it built?)"
 }
 
-# Writes OBS's default scene collection, "Untitled", into HOME: one scene showing one
-# corvane_text source named "Score" with the given settings object, placed at X,Y.
-obs_session_write_score_scene() {
-  local home=$1 settings=$2 x=$3 y=$4
+# Writes OBS's default scene collection, "Untitled", into HOME: one scene showing one source
+# of type ID named NAME with the given settings object, placed at X,Y (default 0,0).
+obs_session_write_scene() {
+  local home=$1 id=$2 name=$3 settings=$4 x=${5:-0} y=${6:-0}
   local scenes="$home/.config/obs-studio/basic/scenes"
   mkdir -p "$scenes"
   cat >"$scenes/Untitled.json" <<JSON
@@ -63,16 +63,39 @@ obs_session_write_score_scene() {
     {
       "id": "scene", "versioned_id": "scene", "name": "Scene",
       "settings": { "id_counter": 1, "items": [
-        { "name": "Score", "id": 1, "visible": true, "locked": false,
+        { "name": "$name", "id": 1, "visible": true, "locked": false,
           "pos": { "x": $x, "y": $y }, "scale": { "x": 1.0, "y": 1.0 }, "rot": 0.0,
           "align": 5, "bounds_type": 0, "bounds": { "x": 0.0, "y": 0.0 }, "bounds_align": 0 } ] }
     },
-    { "id": "corvane_text", "versioned_id": "corvane_text", "name": "Score", "settings": $settings }
+    { "id": "$id", "versioned_id": "$id", "name": "$name", "settings": $settings }
   ],
   "transitions": [],
   "groups": []
 }
 JSON
+}
+
+# The scene above with a corvane_text source named "Score".
+obs_session_write_score_scene() { obs_session_write_scene "$1" corvane_text Score "$2" "$3" "$4"; }
+
+# Starts the portal simulator from BUILD with the given arguments, its output in
+# WORK/portal.out; sets sim_pid and portal (its address), and fails when it does not start.
+obs_session_start_portal() {
+  local build=$1 work=$2 _
+  shift 2
+  "$build/tools/portalsim/corvane-portal-sim" "$@" >"$work/portal.out" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 1 100); do [ -s "$work/portal.out" ] && break; sleep 0.1; done
+  portal=$(head -n 1 "$work/portal.out")
+  case "$portal" in
+    http://127.0.0.1:*) ;;
+    *) obs_session_fail "the portal simulator did not start: $portal" ;;
+  esac
+}
+
+# A TCP port free on 127.0.0.1 at the time of asking.
+obs_session_free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
 # Writes the plugin's settings.json in HOME with the given JSON object text.

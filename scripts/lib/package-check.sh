@@ -51,11 +51,7 @@ run_obs() {
   . scripts/lib/obs-session.sh
   work=$(mktemp -d /tmp/corvane-package.XXXXXX)
   cookie="package-$RANDOM$RANDOM"
-  "$build/tools/portalsim/corvane-portal-sim" --session "solo@example.com=$cookie" >"$work/portal.out" 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 1 100); do [ -s "$work/portal.out" ] && break; sleep 0.1; done
-  portal=$(head -n 1 "$work/portal.out")
-  case "$portal" in http://127.0.0.1:*) ;; *) die "the portal simulator did not start: $portal" ;; esac
+  obs_session_start_portal "$build" "$work" --session "solo@example.com=$cookie" || die "the portal simulator did not start"
   home="$work/home"
   obs_session_write_settings "$home" "{ \"server_enabled\": true, \"portal_url\": \"$portal\" }"
   obs_session_store_portal_session "$home" "$cookie"
@@ -75,10 +71,12 @@ run_obs() {
   in_clean grep -q " $module\$" "/proc/$OBS_SESSION_PID/maps" || problems+=" the module was not loaded from $module;"
   [ ! -e "$home/.config/obs-studio/plugins" ] || [ -z "$(ls -A "$home/.config/obs-studio/plugins")" ] ||
     problems+=" a per-user plugin folder exists;"
+  # The plugin looks for its helper once OBS has finished loading, a moment after the scene.
+  obs_session_wait_log "[corvane] Bluetooth helper" 30 >/dev/null || true
   grep -qF "[corvane] Bluetooth helper: $helper" "$OBS_SESSION_LOG" || problems+=" the helper was not found at $helper;"
   grep -qF '[corvane] dock "Corvane" added' "$OBS_SESSION_LOG" || problems+=" the dock was not added;"
   for _ in $(seq 1 30); do
-    if exec 3<>/dev/tcp/127.0.0.1/9001; then
+    if { exec 3<>/dev/tcp/127.0.0.1/9001; } 2>/dev/null; then
       IFS= read -r -t 5 snapshot <&3 || true
       printf '{"op":"status"}\n' >&3
       IFS= read -r -t 5 status <&3 || true

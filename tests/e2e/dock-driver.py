@@ -2,67 +2,14 @@
 dock, signs in, picks the device, waits for its live score and adds a score text to the
 scene. Prints what it saw; exits non-zero, saying why, when a step finds nothing to act on.
 Usage: dock-driver.py EMAIL PASSWORD DEVICE_LABEL"""
+import functools
+import os
 import sys
-import time
 
-import pyatspi
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "lib"))
+from obs_atspi import children, find, obs_app, press, wait_for  # noqa: E402
 
-
-def children(node):
-    try:
-        return [node.getChildAtIndex(i) for i in range(node.childCount)]
-    except Exception:
-        return []
-
-
-def find(node, role, name=None, depth=0):
-    if depth > 14:
-        return None
-    try:
-        if node.getRoleName() == role and (name is None or node.name == name):
-            return node
-    except Exception:
-        return None
-    for child in children(node):
-        found = find(child, role, name, depth + 1)
-        if found is not None:
-            return found
-    return None
-
-
-def dump(node, depth=0):
-    try:
-        print("  " * depth + f"{node.getRoleName()}: {node.name!r}")
-    except Exception:
-        return
-    if depth < 12:
-        for child in children(node):
-            dump(child, depth + 1)
-
-
-def wait_for(what, lookup, seconds=20, where=None):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        found = lookup()
-        if found:
-            return found
-        time.sleep(0.25)
-    if where is not None:
-        dump(where)
-    sys.exit(f"dock-driver: {what} not found")
-
-
-def press(node):
-    node.queryAction().doAction(0)
-
-
-def obs_app():
-    desktop = pyatspi.Registry.getDesktop(0)
-    for app in children(desktop):
-        if app is not None and app.name == "obs":
-            return app
-    return None
-
+wait_for = functools.partial(wait_for, who="dock-driver")
 
 email, password, device = sys.argv[1:4]
 app = wait_for("OBS on the accessibility bus", obs_app)

@@ -8,29 +8,11 @@ src=$1 build=$2
 work=$(mktemp -d /tmp/corvane-graphics.XXXXXX)
 fail() { echo "FAIL: $*"; [ -n "${OBS_SESSION_LOG:-}" ] && sed 's/^/  obs| /' "$OBS_SESSION_LOG" | tail -40; exit 1; }
 
-config="$work/home/.config/obs-studio"
-mkdir -p "$config/basic/scenes" "$config/plugin_config/corvane-obs"
+home="$work/home"
 # The sign-in restore at start goes to a closed local port, never to the real portal.
-printf '{ "portal_url": "%s" }\n' "$OBS_SESSION_OFFLINE_PORTAL" >"$config/plugin_config/corvane-obs/settings.json"
-# OBS opens the collection "Untitled" when global.ini names none.
-cat >"$config/basic/scenes/Untitled.json" <<'JSON'
-{
-  "name": "Untitled",
-  "current_scene": "Scene",
-  "current_program_scene": "Scene",
-  "scene_order": [{"name": "Scene"}],
-  "sources": [
-    {"name": "Scene", "id": "scene", "versioned_id": "scene",
-     "settings": {"id_counter": 1, "items": [{"name": "Corvane graphics", "id": 1, "visible": true}]}},
-    {"name": "Corvane graphics", "id": "corvane_graphics", "versioned_id": "corvane_graphics",
-     "settings": {"output_id": "out-main", "output_name": "Main scorebug",
-                  "url": "https://example.invalid/graphics/o/tok-main", "width": 1280, "height": 720}}
-  ],
-  "transitions": [],
-  "current_transition": "Fade",
-  "transition_duration": 300
-}
-JSON
+obs_session_write_settings "$home" "{ \"portal_url\": \"$OBS_SESSION_OFFLINE_PORTAL\" }"
+obs_session_write_scene "$home" corvane_graphics "Corvane graphics" '{ "output_id": "out-main", "output_name": "Main scorebug",
+  "url": "https://example.invalid/graphics/o/tok-main", "width": 1280, "height": 720 }'
 
 obs_session_start "$work" "$build" || fail "OBS did not start"
 obs_session_wait_log "[corvane] loading plugin 1.0.1" 60 || { obs_session_stop; fail "no load line"; }

@@ -24,13 +24,9 @@ standin="$build/tests/e2e/corvane-test-browser.so"
 [ -f "$standin" ] || fail "the stand-in browser source is not built ($standin)"
 
 cookie="e2e-$RANDOM$RANDOM"
-"$build/tools/portalsim/corvane-portal-sim" --session "operator@example.com=$cookie" >"$work/portal.out" 2>&1 &
-sim_pid=$!
-for _ in $(seq 1 100); do [ -s "$work/portal.out" ] && break; sleep 0.1; done
-portal=$(head -n 1 "$work/portal.out")
-case "$portal" in http://127.0.0.1:*) ;; *) fail "the portal simulator did not start: $portal" ;; esac
+obs_session_start_portal "$build" "$work" --session "operator@example.com=$cookie" || fail "the portal simulator did not start"
 
-ws_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+ws_port=$(obs_session_free_port)
 home="$work/home"
 config="$home/.config/obs-studio"
 obs_session_write_settings "$home" "{ \"portal_url\": \"$portal\" }"
@@ -38,26 +34,10 @@ obs_session_store_portal_session "$home" "$cookie"
 obs_session_enable_websocket "$home" "$ws_port"
 # The plugin's debug lines say which thread called.
 OBS_SESSION_ARGS="$OBS_SESSION_ARGS --verbose"
-mkdir -p "$config/plugins/corvane-test-browser/bin/64bit" "$config/plugins/corvane-test-browser/data" "$config/basic/scenes"
+mkdir -p "$config/plugins/corvane-test-browser/bin/64bit" "$config/plugins/corvane-test-browser/data"
 cp "$standin" "$config/plugins/corvane-test-browser/bin/64bit/"
-cat >"$config/basic/scenes/Untitled.json" <<'JSON'
-{
-  "name": "Untitled",
-  "current_scene": "Scene",
-  "current_program_scene": "Scene",
-  "scene_order": [{"name": "Scene"}],
-  "sources": [
-    {"name": "Scene", "id": "scene", "versioned_id": "scene",
-     "settings": {"id_counter": 1, "items": [{"name": "Corvane graphics", "id": 1, "visible": true}]}},
-    {"name": "Corvane graphics", "id": "corvane_graphics", "versioned_id": "corvane_graphics",
-     "settings": {"output_id": "out-main", "output_name": "Main scorebug",
-                  "url": "http://127.0.0.1:9/graphics/o/tok-main", "width": 1920, "height": 1080}}
-  ],
-  "transitions": [],
-  "current_transition": "Fade",
-  "transition_duration": 300
-}
-JSON
+obs_session_write_scene "$home" corvane_graphics "Corvane graphics" '{ "output_id": "out-main", "output_name": "Main scorebug",
+  "url": "http://127.0.0.1:9/graphics/o/tok-main", "width": 1920, "height": 1080 }'
 
 obs_session_start "$work" "$build" || fail "OBS did not start"
 obs_session_wait_log '[corvane] obs-websocket vendor "corvane" registered' 60 || { obs_session_stop; fail "no vendor registered"; }

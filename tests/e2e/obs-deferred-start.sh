@@ -50,7 +50,7 @@ expect_started() {
 run "first run" "${started_lines[1]}"
 expect_started "first run" 1
 # OBS 32 keeps the layout in user.ini, older ones in global.ini.
-cat "$home"/.config/obs-studio/{global,user}.ini 2>/dev/null | grep -q '^DockState=' ||
+grep -qs '^DockState=' "$home"/.config/obs-studio/{global,user}.ini ||
   fail "OBS saved no dock layout after its first run"
 
 run "second run" "${started_lines[1]}"

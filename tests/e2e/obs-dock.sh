@@ -23,11 +23,7 @@ fail() {
   exit 1
 }
 
-"$build/tools/portalsim/corvane-portal-sim" >"$work/portal.out" 2>&1 &
-sim_pid=$!
-for _ in $(seq 1 100); do [ -s "$work/portal.out" ] && break; sleep 0.1; done
-portal=$(head -n 1 "$work/portal.out")
-case "$portal" in http://127.0.0.1:*) ;; *) fail "the portal simulator did not start: $portal" ;; esac
+obs_session_start_portal "$build" "$work" || fail "the portal simulator did not start"
 
 home="$work/home"
 obs_session_write_settings "$home" "{ \"portal_url\": \"$portal\" }"

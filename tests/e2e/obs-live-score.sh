@@ -22,11 +22,7 @@ fi
 
 # The simulator with a sign-in made in advance for the single-device account.
 cookie="e2e-$RANDOM$RANDOM"
-"$build/tools/portalsim/corvane-portal-sim" --session "solo@example.com=$cookie" >"$work/portal.out" 2>&1 &
-sim_pid=$!
-for _ in $(seq 1 100); do [ -s "$work/portal.out" ] && break; sleep 0.1; done
-portal=$(head -n 1 "$work/portal.out")
-case "$portal" in http://127.0.0.1:*) ;; *) fail "the portal simulator did not start: $portal" ;; esac
+obs_session_start_portal "$build" "$work" --session "solo@example.com=$cookie" || fail "the portal simulator did not start"
 
 home="$work/home"
 obs_session_write_settings "$home" "{ \"server_enabled\": true, \"portal_url\": \"$portal\" }"

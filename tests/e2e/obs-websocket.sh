@@ -19,13 +19,9 @@ fail() {
 }
 
 cookie="e2e-$RANDOM$RANDOM"
-"$build/tools/portalsim/corvane-portal-sim" --session "solo@example.com=$cookie" >"$work/portal.out" 2>&1 &
-sim_pid=$!
-for _ in $(seq 1 100); do [ -s "$work/portal.out" ] && break; sleep 0.1; done
-portal=$(head -n 1 "$work/portal.out")
-case "$portal" in http://127.0.0.1:*) ;; *) fail "the portal simulator did not start: $portal" ;; esac
+obs_session_start_portal "$build" "$work" --session "solo@example.com=$cookie" || fail "the portal simulator did not start"
 
-ws_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+ws_port=$(obs_session_free_port)
 home="$work/home"
 obs_session_write_settings "$home" "{ \"portal_url\": \"$portal\" }"
 obs_session_store_portal_session "$home" "$cookie"

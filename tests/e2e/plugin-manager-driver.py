@@ -2,48 +2,14 @@
 and finds the plugin listed there under its display name. Prints what the dialog lists;
 exits non-zero, saying why, when a step finds nothing.
 Usage: plugin-manager-driver.py DISPLAY_NAME"""
+import functools
+import os
 import sys
-import time
 
-import pyatspi
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "lib"))
+from obs_atspi import find, find_all, obs_app, wait_for  # noqa: E402
 
-
-def children(node):
-    try:
-        return [node.getChildAtIndex(i) for i in range(node.childCount)]
-    except Exception:
-        return []
-
-
-def find_all(node, role, depth=0):
-    try:
-        if node.getRoleName() == role:
-            yield node
-    except Exception:
-        return
-    if depth < 16:
-        for child in children(node):
-            yield from find_all(child, role, depth + 1)
-
-
-def find(node, role, name):
-    return next((n for n in find_all(node, role) if n.name == name), None)
-
-
-def wait_for(what, lookup, seconds=20):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        found = lookup()
-        if found is not None:
-            return found
-        time.sleep(0.25)
-    sys.exit(f"plugin-manager: {what} not found")
-
-
-def obs_app():
-    desktop = pyatspi.Registry.getDesktop(0)
-    return next((a for a in children(desktop) if a is not None and a.name == "obs"), None)
-
+wait_for = functools.partial(wait_for, who="plugin-manager")
 
 wanted = sys.argv[1]
 app = wait_for("OBS on the accessibility bus", obs_app)

@@ -38,10 +38,12 @@ struct World {
     }
 };
 
+// Never destroyed: at exit Qt Network's own statics (the host lookups the relay starts) are
+// gone before a static World would be, and its teardown would call into them.
 World &world()
 {
-    static World w;
-    return w;
+    static World *w = new World;
+    return *w;
 }
 
 } // namespace

@@ -67,6 +67,27 @@ public:
     }
 };
 
+// Installs temp/new over temp/plugin (previous folder temp/previous) with the renames of
+// `refused` failing.
+InstallOutcome installRefusing(const QTemporaryDir &temp, const QStringList &refused)
+{
+    RefusingOperations operations;
+    operations.refusedSources = refused;
+    return installTree(temp.filePath(QStringLiteral("new")), temp.filePath(QStringLiteral("plugin")),
+                       temp.filePath(QStringLiteral("previous")), operations);
+}
+
+// An installed library and locale in `target`, and their new versions with a new font in
+// `source`.
+void writeOldAndNew(const QString &target, const QString &source)
+{
+    writeFile(target + QStringLiteral("/bin/64bit/corvane-obs.so"), "old library");
+    writeFile(target + QStringLiteral("/data/locale/en-US.ini"), "old locale");
+    writeFile(source + QStringLiteral("/bin/64bit/corvane-obs.so"), "new library");
+    writeFile(source + QStringLiteral("/data/fonts/new.ttf"), "new font");
+    writeFile(source + QStringLiteral("/data/locale/en-US.ini"), "new locale");
+}
+
 // Collects what a TarReader hands out.
 class RecordingSink : public TarReader::Sink {
 public:
@@ -296,17 +317,11 @@ private Q_SLOTS:
         QTemporaryDir temp;
         const QString target = temp.filePath(QStringLiteral("plugin"));
         const QString source = temp.filePath(QStringLiteral("new"));
-        writeFile(target + QStringLiteral("/bin/64bit/corvane-obs.so"), "old library");
-        writeFile(target + QStringLiteral("/data/locale/en-US.ini"), "old locale");
-        writeFile(source + QStringLiteral("/bin/64bit/corvane-obs.so"), "new library");
+        writeOldAndNew(target, source);
         writeFile(source + QStringLiteral("/bin/64bit/extra.so"), "new extra");
-        writeFile(source + QStringLiteral("/data/fonts/new.ttf"), "new font");
-        writeFile(source + QStringLiteral("/data/locale/en-US.ini"), "new locale");
         const auto before = filesOf(target);
 
-        RefusingOperations operations;
-        operations.refusedSources = {QStringLiteral("/plugin"), QStringLiteral("/plugin/data/locale/en-US.ini")};
-        const InstallOutcome outcome = installTree(source, target, temp.filePath(QStringLiteral("previous")), operations);
+        const InstallOutcome outcome = installRefusing(temp, {QStringLiteral("/plugin"), QStringLiteral("/plugin/data/locale/en-US.ini")});
         QVERIFY(!outcome.ok);
         QCOMPARE(outcome.reason, QStringLiteral("data/locale/en-US.ini is in use"));
         QCOMPARE(outcome.previousVersion, InstallOutcome::Left::InPlace);
@@ -325,9 +340,7 @@ private Q_SLOTS:
         writeFile(target + QStringLiteral("/data/keep.txt"), "kept");
         writeFile(source + QStringLiteral("/bin/64bit/corvane-obs.so"), "new library");
 
-        RefusingOperations operations;
-        operations.refusedSources = {QStringLiteral("/new")};
-        const InstallOutcome outcome = installTree(source, target, temp.filePath(QStringLiteral("previous")), operations);
+        const InstallOutcome outcome = installRefusing(temp, {QStringLiteral("/new")});
         QVERIFY(outcome.ok);
         QVERIFY(!outcome.swapped);
         const QMap<QString, QByteArray> expected{{QStringLiteral("bin/64bit/corvane-obs.so"), "new library"},
@@ -360,21 +373,16 @@ private Q_SLOTS:
         QTemporaryDir temp;
         const QString target = temp.filePath(QStringLiteral("plugin"));
         const QString source = temp.filePath(QStringLiteral("new"));
-        writeFile(target + QStringLiteral("/bin/64bit/corvane-obs.so"), "old library");
-        writeFile(target + QStringLiteral("/data/locale/en-US.ini"), "old locale");
-        writeFile(source + QStringLiteral("/bin/64bit/corvane-obs.so"), "new library");
-        writeFile(source + QStringLiteral("/data/fonts/new.ttf"), "new font");
-        writeFile(source + QStringLiteral("/data/locale/en-US.ini"), "new locale");
+        writeOldAndNew(target, source);
 
-        RefusingOperations operations;
-        operations.refusedSources = refused;
-        const InstallOutcome outcome = installTree(source, target, temp.filePath(QStringLiteral("previous")), operations);
+        const InstallOutcome outcome = installRefusing(temp, refused);
         QVERIFY(!outcome.ok);
         QTEST(outcome.previousVersion, "left");
         QTEST(outcome.reason, "reason");
+        const QMap<QString, QByteArray> all = filesOf(temp.path());
         QMap<QString, QByteArray> found;
         for (const QString &file : oldFiles)
-            found.insert(file, filesOf(temp.path()).value(file));
+            found.insert(file, all.value(file));
         QCOMPARE(found, (QMap<QString, QByteArray>{{oldFiles.at(0), "old library"}, {oldFiles.at(1), "old locale"}}));
         QVERIFY(!QFileInfo::exists(target + QStringLiteral("/data/fonts")));
     }
@@ -390,9 +398,7 @@ private Q_SLOTS:
         writeFile(source + QStringLiteral("/bin/64bit/corvane-obs.so"), "new library");
         writeFile(source + QStringLiteral("/data/.hidden"), "new hidden");
 
-        RefusingOperations operations;
-        operations.refusedSources = {QStringLiteral("/plugin")};
-        const InstallOutcome outcome = installTree(source, target, temp.filePath(QStringLiteral("previous")), operations);
+        const InstallOutcome outcome = installRefusing(temp, {QStringLiteral("/plugin")});
         QVERIFY(outcome.ok);
         QVERIFY(!outcome.swapped);
         const QMap<QString, QByteArray> expected{{QStringLiteral("bin/64bit/corvane-obs.so"), "new library"},
@@ -401,10 +407,10 @@ private Q_SLOTS:
                                                  {QStringLiteral("data/.hidden"), "new hidden"}};
         QCOMPARE(filesOf(target), expected);
 
-        QCOMPARE(installTree(temp.filePath(QStringLiteral("none")), target, {}, operations).reason,
+        QCOMPARE(installTree(temp.filePath(QStringLiteral("none")), target, {}, FileOperations::system()).reason,
                  QStringLiteral("nothing to install"));
         QDir().mkpath(temp.filePath(QStringLiteral("empty/sub")));
-        QCOMPARE(installTree(temp.filePath(QStringLiteral("empty")), target, {}, operations).reason,
+        QCOMPARE(installTree(temp.filePath(QStringLiteral("empty")), target, {}, FileOperations::system()).reason,
                  QStringLiteral("the package is empty"));
     }
 

@@ -18,9 +18,11 @@
 #include "support/TestSettings.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -118,10 +120,21 @@ private:
     std::vector<double> m_latenciesMs;
 };
 
+// Runs the event loop as OBS does, waiting in it for the next event: QTest::qWaitFor sleeps
+// 10 ms between its rounds, and whatever arrives meanwhile would wait for the round.
 bool collect(StampReader &reader, size_t updates, int timeoutMs)
 {
     reader.reset();
-    return QTest::qWaitFor([&] { return reader.count() >= updates; }, timeoutMs);
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (reader.count() >= updates)
+            loop.quit();
+    });
+    check.start(100);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return reader.count() >= updates;
 }
 
 void print(const char *route, const std::vector<double> &latencies)

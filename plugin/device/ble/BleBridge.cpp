@@ -149,7 +149,7 @@ void BleBridge::request(const QString &op, const QJsonObject &args, ReplyCallbac
 
 void BleBridge::ensureHelper(ReadyCallback callback)
 {
-    if (m_socket && m_helloDone) {
+    if (m_socket) {
         callback(true, QString());
         return;
     }
@@ -285,7 +285,6 @@ void BleBridge::acceptHelper(QTcpSocket *socket, const QByteArray &rest)
     m_startTimer->stop();
     dropCandidates();
     m_socket = socket;
-    m_helloDone = true;
     m_buffer = rest;
     // Requests are small lines, each awaited: no merging delay.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -384,7 +383,6 @@ void BleBridge::onSocketLost(QTcpSocket *socket)
         return;
     m_socket = nullptr;
     m_buffer.clear();
-    m_helloDone = false;
     m_started = false;
     failAll(QStringLiteral("bluetooth_unavailable"), stoppedText());
     Q_EMIT helperStopped(QStringLiteral("stopped"));
@@ -432,7 +430,6 @@ void BleBridge::stop()
     }
     m_server->close();
     m_buffer.clear();
-    m_helloDone = false;
     m_started = false;
 }
 

@@ -128,7 +128,6 @@ private:
     QString m_token;               // empty unless a launch waits for its hello
     QByteArray m_buffer;
     QList<Candidate> m_candidates;
-    bool m_helloDone = false;
     QTimer *m_startTimer;
     QList<ReadyCallback> m_startWaiters;
     QHash<int, Pending> m_pending;

@@ -1,6 +1,7 @@
 #include "device/usb/RelayTargets.h"
 
 #include <QHostInfo>
+#include <QTimer>
 
 #include <atomic>
 
@@ -30,26 +31,41 @@ QString RelayTargets::refusalText(const QString &host)
     return QStringLiteral("the device asked for %1, an address of this computer or its local link").arg(host);
 }
 
+namespace {
+
+// The first address that may be dialled, or why none may.
+RelayTargets::Target pick(const QList<QHostAddress> &addresses, const QString &host)
+{
+    RelayTargets::Target target;
+    for (const QHostAddress &address : addresses) {
+        if (!RelayTargets::isRefused(address)) {
+            target.address = address;
+            return target;
+        }
+    }
+    target.refused = true;
+    target.error = RelayTargets::refusalText(host);
+    return target;
+}
+
+} // namespace
+
 void RelayTargets::resolve(const QString &host, const QObject *context, Resolved done)
 {
+    // An address needs no lookup, nor a lookup thread; it is answered later all the same.
+    if (QHostAddress literal; literal.setAddress(host)) {
+        QTimer::singleShot(0, context, [literal, host, done = std::move(done)] { done(pick({literal}, host)); });
+        return;
+    }
     // Qt drops the answer when the context has gone.
     QHostInfo::lookupHost(host, context, [host, done = std::move(done)](const QHostInfo &info) {
-        Target target;
         if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+            Target target;
             target.error = info.errorString();
             done(target);
             return;
         }
-        for (const QHostAddress &address : info.addresses()) {
-            if (!isRefused(address)) {
-                target.address = address;
-                done(target);
-                return;
-            }
-        }
-        target.refused = true;
-        target.error = refusalText(host);
-        done(target);
+        done(pick(info.addresses(), host));
     });
 }
 

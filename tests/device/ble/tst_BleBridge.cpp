@@ -270,6 +270,9 @@ private Q_SLOTS:
 
         const auto late = knock(portOf(launch), "{\"hello\":\"" + tokenOf(launch).toLatin1() + "\"}\n");
         QVERIFY(closedByBridge(*late));
+        // No launch waits now: a connection is not even held to hear what it says.
+        const auto idle = knock(portOf(launch));
+        QVERIFY(closedByBridge(*idle));
         Replies again;
         bridge.request(QStringLiteral("start"), {}, again.make(), 30000);
         QVERIFY(BleAir::spin([&air] { return air.launches().size() == 2; }, 10000));
