@@ -174,6 +174,7 @@ obs_session_start() {
   OBS_SESSION_PLUGIN_CONFIG="$OBS_SESSION_HOME/.config/obs-studio/plugin_config/corvane-obs"
   OBS_SESSION_XVFB_PID=${OBS_SESSION_XVFB_PID:-}
   obs_session_prepare_home "$OBS_SESSION_HOME" "$build" || return 1
+  OBS_SESSION_EARLIER_LOG=$(obs_session_newest_log || true)
   obs_session_display "$work" || return 1
   export LIBGL_ALWAYS_SOFTWARE=1
   # Without a window manager the main window keeps its first size; Qt's -geometry sets it.
@@ -190,8 +191,16 @@ obs_session_start() {
   OBS_SESSION_LOG=""
 }
 
-# The newest OBS log file of this session (its name has spaces).
+# The newest OBS log file of this session (its name has spaces); nothing until this start's
+# OBS has made its own, so that a restart never reads the earlier run's log.
 obs_session_logfile() {
+  local newest
+  newest=$(obs_session_newest_log) || return 1
+  [ -n "$newest" ] && [ "$newest" != "$OBS_SESSION_EARLIER_LOG" ] || return 1
+  printf '%s\n' "$newest"
+}
+
+obs_session_newest_log() {
   local dir="$OBS_SESSION_HOME/.config/obs-studio/logs"
   [ -d "$dir" ] || return 1
   ls -t "$dir"/*.txt 2>/dev/null | head -n 1

@@ -22,7 +22,6 @@ started_lines=("[corvane] Bluetooth helper: " "[corvane] obs-websocket vendor \"
 # seconds more for anything logged twice, and quits.
 run() {
   local name=$1 line=$2
-  [ -d "$home/.config/obs-studio/logs" ] && mv "$home/.config/obs-studio/logs" "$work/logs-before-${name// /-}"
   obs_session_start "$work" "$build" || fail "$name: OBS did not start"
   obs_session_wait_log "[corvane] loading plugin 1.0.1" 60 || { obs_session_stop; fail "$name: no load line"; }
   obs_session_wait_log "Switched to scene" 60 || { obs_session_stop; fail "$name: OBS did not finish starting"; }

@@ -29,13 +29,8 @@ command -v ffprobe >/dev/null || fail "ffprobe is not installed (Debian package 
 command -v convert >/dev/null || fail "convert is not installed (Debian package imagemagick)"
 
 cookie="e2e-$RANDOM$RANDOM"
-"$build/tools/portalsim/corvane-portal-sim" --session "solo@example.com=$cookie" >"$work/portal.out" 2>&1 &
-sim_pid=$!
-for _ in $(seq 1 100); do [ -s "$work/portal.out" ] && break; sleep 0.1; done
-portal=$(head -n 1 "$work/portal.out")
-case "$portal" in http://127.0.0.1:*) ;; *) fail "the portal simulator did not start: $portal" ;; esac
-
-ws_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+obs_session_start_portal "$build" "$work" --session "solo@example.com=$cookie" || fail "no portal simulator"
+ws_port=$(obs_session_free_port)
 home="$work/home" rec="$work/recordings"
 mkdir -p "$rec" "$build/e2e"
 obs_session_write_settings "$home" "{ \"portal_url\": \"$portal\" }"
@@ -278,8 +273,9 @@ obs_session_start "$work" "$build" || fail "OBS did not start"
 obs_session_wait_log '[corvane] obs-websocket vendor "corvane" registered' 60 || { obs_session_stop; fail "no vendor registered"; }
 obs_session_wait_log "Switched to scene" 60 || { obs_session_stop; fail "OBS did not finish starting"; }
 problems=$(drive live 2>&1)
-obs_session_stop || fail "OBS did not quit cleanly (status $?)"
+obs_session_stop; status=$?
 [ -z "$problems" ] || fail "$problems"
+[ "$status" = 0 ] || fail "OBS did not quit cleanly (status $status)"
 grep -q '^corvane.toggle_sources=.*OBS_KEY_F11' "$profile/basic.ini" || fail "the binding is gone from the profile after OBS quit"
 
 # The second start, recording Matroska.
@@ -290,7 +286,8 @@ obs_session_wait_log "Switched to scene" 60 || { obs_session_stop; fail "OBS did
 problems=$(drive restart 2>&1)
 # The driver ends the simulator itself, unless it stopped before that step.
 cleanup_sim
-obs_session_stop || fail "OBS did not quit cleanly the second time (status $?)"
+obs_session_stop; status=$?
 [ -z "$problems" ] || fail "$problems"
+[ "$status" = 0 ] || fail "OBS did not quit cleanly the second time (status $status)"
 grep -q "Number of memory leaks: 0" "$OBS_SESSION_LOG" || fail "OBS reported leaks"
 echo "PASS: chapters, game log, hotkeys across a restart and the show-when filter in real OBS"
