@@ -8,7 +8,10 @@ ShownScores::ShownScores(LiveData *live, QObject *parent)
     : QObject(parent)
     , m_live(live)
 {
-    connect(m_live, &LiveData::changed, this, &ShownScores::onLiveChanged);
+    // Direct: what is shown changes where the live data was applied (the user-interface
+    // thread in the plugin), so the score texts refreshed from changed() are never a queued
+    // event behind.
+    connect(m_live, &LiveData::changed, this, &ShownScores::onLiveChanged, Qt::DirectConnection);
 }
 
 ScoreState ShownScores::state() const

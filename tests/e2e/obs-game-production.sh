@@ -6,7 +6,7 @@
 #  2. the hotkeys, pressed on the X keyboard with bindings in the profile as OBS's settings
 #     window saves them: "Hold live scores" stops the scores going out while the simulator
 #     keeps scoring, "Resume live scores" sends the latest at once;
-#  3. a red "Arrow" with a "show when possession = home" filter is drawn (read from the
+#  3. a red arrow image with a "show when possession = home" filter is drawn (read from the
 #     scene's screenshot) exactly while the simulator gives the home side the ball;
 #  4. OBS restarted, recording Matroska: the bindings are still there ("Show or hide
 #     Corvane sources" hides the score text), a recording without chapters still gets its
@@ -69,12 +69,18 @@ corvane.resume_scores={"bindings":[{"key":"OBS_KEY_F10"}]}
 corvane.toggle_sources={"bindings":[{"key":"OBS_KEY_F11"}]}
 INI
 
-# One scene: the score text, a red arrow shown while the home side has the ball (hidden
-# without scores) and a green light whose condition never holds (shown without scores).
+# One scene on a dark ground: the score text, a red arrow image shown while the home side
+# has the ball (hidden without scores) and a green light whose condition never holds (shown
+# without scores).
 scenes="$home/.config/obs-studio/basic/scenes"
 mkdir -p "$scenes"
+convert -size 200x200 xc:none -fill '#FF0000' \
+  -draw 'polygon 190,70 90,70 90,20 10,100 90,180 90,130 190,130' "$work/arrow.png" || fail "could not draw the arrow"
 item() { # name id x y
   printf '{ "name": "%s", "id": %d, "visible": true, "locked": false, "pos": { "x": %d, "y": %d }, "scale": { "x": 1.0, "y": 1.0 }, "rot": 0.0, "align": 5, "bounds_type": 0, "bounds": { "x": 0.0, "y": 0.0 }, "bounds_align": 0 }' "$@"
+}
+show_when() { # field value no_scores
+  printf '"filters": [ { "id": "corvane_show_when", "versioned_id": "corvane_show_when", "name": "Show when", "settings": { "field_1": "%s", "op_1": "eq", "value_1": "%s", "no_scores": "%s" } } ]' "$@"
 }
 cat >"$scenes/Untitled.json" <<JSON
 {
@@ -82,17 +88,17 @@ cat >"$scenes/Untitled.json" <<JSON
   "scene_order": [{ "name": "Scene" }],
   "sources": [
     { "id": "scene", "versioned_id": "scene", "name": "Scene",
-      "settings": { "id_counter": 3, "items": [ $(item Score 1 20 20), $(item Arrow 2 400 100), $(item Light 3 60 200) ] } },
+      "settings": { "id_counter": 4,
+                    "items": [ $(item Ground 4 0 0), $(item Score 1 20 20), $(item Arrow 2 400 100), $(item Light 3 60 200) ] } },
+    { "id": "color_source", "versioned_id": "color_source_v3", "name": "Ground",
+      "settings": { "color": 4281870368, "width": 640, "height": 360 } },
     { "id": "corvane_text", "versioned_id": "corvane_text", "name": "Score",
-      "settings": { "template": "{home_score} - {away_score}", "font": { "face": "DejaVu Sans", "size": 48 } } },
-    { "id": "color_source", "versioned_id": "color_source_v3", "name": "Arrow",
-      "settings": { "color": 4278190335, "width": 200, "height": 200 },
-      "filters": [ { "id": "corvane_show_when", "versioned_id": "corvane_show_when", "name": "Show when",
-                     "settings": { "field_1": "possession", "op_1": "eq", "value_1": "home", "no_scores": "hide" } } ] },
+      "settings": { "template": "{home_name} {home_score} - {away_score} {away_name}",
+                    "font": { "face": "DejaVu Sans", "size": 48 } } },
+    { "id": "image_source", "versioned_id": "image_source", "name": "Arrow",
+      "settings": { "file": "$work/arrow.png" }, $(show_when possession home hide) },
     { "id": "color_source", "versioned_id": "color_source_v3", "name": "Light",
-      "settings": { "color": 4278255360, "width": 120, "height": 120 },
-      "filters": [ { "id": "corvane_show_when", "versioned_id": "corvane_show_when", "name": "Show when",
-                     "settings": { "field_1": "possession", "op_1": "eq", "value_1": "nobody", "no_scores": "show" } } ] }
+      "settings": { "color": 4278255360, "width": 120, "height": 120 }, $(show_when possession nobody show) }
   ],
   "transitions": [], "groups": []
 }
@@ -110,6 +116,8 @@ import xkeys
 
 problems = []
 client = Client(port, 1 << 9)  # vendor events
+if not client.wait_ready():
+    problems.append("obs-websocket never said OBS was ready")
 
 def request(kind, data=None):
     status, response = client.request(kind, data)

@@ -5,7 +5,7 @@ import base64, json, os, socket, struct, time
 
 class WebSocket:
     def __init__(self, port, timeout=10):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+        self.sock = self._connect(port, timeout)
         key = base64.b64encode(os.urandom(16)).decode()
         self.sock.sendall(("GET / HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                            "Sec-WebSocket-Key: %s\r\nSec-WebSocket-Version: 13\r\n"
@@ -16,6 +16,18 @@ class WebSocket:
             raise RuntimeError("no WebSocket upgrade: %r" % status)
         while self.file.readline() not in (b"\r\n", b""):
             pass
+
+    @staticmethod
+    def _connect(port, timeout):
+        # obs-websocket opens its port a moment after OBS logs that it loaded it.
+        end = time.monotonic() + timeout
+        while True:
+            try:
+                return socket.create_connection(("127.0.0.1", port), timeout=timeout)
+            except ConnectionRefusedError:
+                if time.monotonic() > end:
+                    raise
+                time.sleep(0.1)
 
     def send(self, obj, opcode=1):
         payload = json.dumps(obj).encode() if opcode == 1 else obj
@@ -78,6 +90,17 @@ class Client:
                 self.event_times.append(time.monotonic())
             elif message.get("op") == 7 and message["d"].get("requestId") == rid:
                 return message["d"].get("requestStatus", {}), message["d"].get("responseData", {})
+
+    def wait_ready(self, seconds=60):
+        """Waits until OBS has finished loading: until then obs-websocket answers every
+        request with 207 (not ready). False when it never did."""
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            status, _ = self.request("GetSceneList")
+            if status.get("code") != 207:
+                return True
+            time.sleep(0.1)
+        return False
 
     def close(self):
         self.ws.close()
