@@ -4,8 +4,9 @@
 #     the scores obs-websocket's clients were sent (ffprobe -show_chapters), and the same
 #     changes in the .scores.txt beside it;
 #  2. the hotkeys, pressed on the X keyboard with bindings in the profile as OBS's settings
-#     window saves them: "Hold live scores" stops the scores going out while the simulator
-#     keeps scoring, "Resume live scores" sends the latest at once;
+#     window saves them: "Add a chapter marker now" adds one to that recording, "Hold live
+#     scores" stops the scores going out while the simulator keeps scoring, "Resume live
+#     scores" sends the latest at once;
 #  3. a red arrow image with a "show when possession = home" filter is drawn (read from the
 #     scene's screenshot) exactly while the simulator gives the home side the ball;
 #  4. OBS restarted, recording Matroska: the bindings are still there ("Show or hide
@@ -67,6 +68,7 @@ RecEncoder=x264
 corvane.hold_scores={"bindings":[{"key":"OBS_KEY_F9"}]}
 corvane.resume_scores={"bindings":[{"key":"OBS_KEY_F10"}]}
 corvane.toggle_sources={"bindings":[{"key":"OBS_KEY_F11"}]}
+corvane.add_chapter={"bindings":[{"key":"OBS_KEY_F12"}]}
 INI
 
 # One scene on a dark ground: the score text, a red arrow image shown while the home side
@@ -153,9 +155,14 @@ def render(fields):
     return "%s %s\u2013%s %s \u00b7 %s" % (fields.get("home_name", ""), fields.get("home_score", ""),
                                           fields.get("away_score", ""), fields.get("away_name", ""), fields.get("period", ""))
 
-def record(seconds):
+def record(seconds, chapter_key_at=None):
+    """Records for `seconds`, pressing "Add a chapter marker now" `chapter_key_at` seconds in."""
     events = []
     request("StartRecord")
+    if chapter_key_at is not None:
+        events += pump(chapter_key_at)
+        xkeys.press("F12")
+        seconds -= chapter_key_at
     events += pump(seconds)
     path = request("StopRecord").get("outputPath", "")
     events += pump(3)  # the log is written when OBS reports the stop
@@ -188,7 +195,7 @@ if phase == "live":
 
     # 1. Hybrid MP4 with chapters, named as the scores that went out.
     sent = {render(vendor("GetLiveData").get("fields", {}))}
-    path, events = record(15)
+    path, events = record(15, chapter_key_at=7)
     sent |= {render(e["eventData"]["eventData"].get("fields", {})) for e in events}
     names = [n for n in chapters(path)]
     if names and names[0] == "Start":  # the muxer's own chapter at 0 before ours
@@ -198,6 +205,9 @@ if phase == "live":
         problems.append("only %d changes logged in 15 s: %r" % (len(logged), logged))
     if names != logged:
         problems.append("chapters %r differ from the game log %r" % (names, logged))
+    # Score changes never repeat the last chapter's name; the key's chapter does.
+    if not any(a == b for a, b in zip(logged, logged[1:])):
+        problems.append("no chapter from the \"Add a chapter marker now\" key: %r" % logged)
     for name in logged:
         if name not in sent:
             problems.append("chapter %r matches no score that was sent (%r)" % (name, sorted(sent)))
