@@ -20,6 +20,8 @@ CORVANE_PACKAGES=(
   libarchive-tools
   dbus at-spi2-core python3 python3-pyatspi qt6-svg-plugins
   dpkg-dev
+  qt6-websockets-dev qt6-httpserver-dev
+  chromium-headless-shell nodejs npm
 )
 # The fuzz preset is built in the Debian 13 root only.
 CORVANE_PACKAGES_TRIXIE=(clang libclang-rt-dev llvm)

@@ -1,0 +1,116 @@
+#include "live/OverlayServer.h"
+
+#include "live/LiveData.h"
+#include "live/OverlayFiles.h"
+#include "live/OverlayHost.h"
+
+// Outside any namespace, as Q_INIT_RESOURCE requires.
+static void registerOverlayResources() { Q_INIT_RESOURCE(overlays); }
+
+namespace corvane {
+
+OverlayServer::OverlayServer(LiveData *live, const QString &userOverlays, QObject *parent)
+    : QObject(parent)
+    , m_live(live)
+    , m_userOverlays(userOverlays)
+{
+    registerOverlayResources();
+    m_thread.setObjectName(QStringLiteral("corvane-overlays"));
+}
+
+OverlayServer::~OverlayServer()
+{
+    if (m_host) {
+        // Deleted on its own thread, after every call queued for it has run.
+        m_host->post([host = m_host, thread = &m_thread] {
+            delete host;
+            thread->quit();
+        });
+        m_thread.wait();
+    }
+}
+
+QStringList OverlayServer::overlayNames() const
+{
+    const OverlayFiles files(QString::fromLatin1(kBuiltInRoot), m_userOverlays);
+    return files.builtInNames() + files.userNames();
+}
+
+QString OverlayServer::overlayAddress(const QString &name) const
+{
+    if (!isListening())
+        return {};
+    return QStringLiteral("http://127.0.0.1:%1%2%3/").arg(m_port).arg(QLatin1String(OverlayFiles::kPrefix), name);
+}
+
+bool OverlayServer::start(quint16 port, QString *error)
+{
+    stop();
+    if (!m_host) {
+        // Started with the first listening socket, so that a plugin whose overlay server is
+        // off runs no thread for it.
+        m_host = new OverlayHost(OverlayFiles(QString::fromLatin1(kBuiltInRoot), m_userOverlays));
+        m_host->moveToThread(&m_thread);
+        connect(m_host, &OverlayHost::clientCountChanged, m_host, [this](quint64 generation, int count) {
+            m_fromHost.post([this, generation, count] {
+                if (generation != m_generation)
+                    return;
+                m_clientCount = count;
+                Q_EMIT clientsChanged(count);
+            });
+        }, Qt::DirectConnection);
+        m_thread.start();
+    }
+    // Listening is quick; waiting for it keeps start() a plain yes or no, like the hosted
+    // server's.
+    QString failure;
+    quint16 bound = 0;
+    const QByteArray current = snapshot();
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(m_host, [&, host = m_host] {
+        if (host->listen(port, current, generation, &failure))
+            bound = host->port();
+    }, Qt::BlockingQueuedConnection);
+    if (bound == 0) {
+        if (error)
+            *error = QStringLiteral("Could not listen on port %1: %2").arg(port).arg(failure);
+        return false;
+    }
+    m_port = bound;
+    return true;
+}
+
+void OverlayServer::stop()
+{
+    ++m_generation;
+    if (m_host && m_port != 0) {
+        const quint64 generation = m_generation;
+        toHost([generation](OverlayHost &host) { host.close(generation); });
+    }
+    m_port = 0;
+    m_clientCount = 0;
+    Q_EMIT clientsChanged(0);
+}
+
+void OverlayServer::broadcast()
+{
+    if (!m_host || m_port == 0)
+        return;
+    // Sent even with no WebSocket client: /live.json answers from the same copy.
+    const QByteArray current = snapshot();
+    toHost([current](OverlayHost &host) { host.publish(current); });
+}
+
+void OverlayServer::toHost(std::function<void(OverlayHost &)> call)
+{
+    m_host->post([host = m_host, call = std::move(call)] { call(*host); });
+}
+
+QByteArray OverlayServer::snapshot()
+{
+    QByteArray json = m_live ? m_live->snapshotJson() : QByteArrayLiteral("{}");
+    m_bytesSerialised += json.size();
+    return json;
+}
+
+} // namespace corvane
