@@ -26,6 +26,7 @@ namespace corvane {
 
 class DeviceSession;
 class HostedServer;
+class OverlayServer;
 class RelayHolder;
 class SourceManager;
 
@@ -46,6 +47,7 @@ public:
     LiveData &live() { return m_live; }
     SettingsStore &settings() { return m_settings; }
     HostedServer *server() const { return m_server; }
+    OverlayServer *overlayServer() const { return m_overlayServer; }
     SourceManager *sourceManager() const { return m_sourceManager; }
     PluginUpdater &updater() { return m_updater; }
 
@@ -77,6 +79,8 @@ public:
 
     // Starts or stops the hosted server as the settings say; a failed start is logged.
     void applyServerSettings();
+    // The same for the overlay server; the failure's sentence, or empty.
+    QString applyOverlaySettings();
     // USB sessions kept open after the setup wizard so that their device reaches the cloud
     // through this computer (see RelayHolder); each change emits usbRelaysChanged.
     bool adoptRelay(DeviceSession *session);
@@ -95,6 +99,7 @@ Q_SIGNALS:
     void devicesChanged();
     void outputsChanged();
     void serverStateChanged();
+    void overlayStateChanged();
 
 private:
     // One outputs fetch under way, with everyone waiting for its answer.
@@ -120,6 +125,7 @@ private:
     RelayHolder *m_relays;
     SourceManager *m_sourceManager;
     HostedServer *m_server;
+    OverlayServer *m_overlayServer;
     QList<CloudDevice> m_devices;
     QList<GraphicsOutput> m_outputs;
     QString m_outputsError;

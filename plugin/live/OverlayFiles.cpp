@@ -97,7 +97,7 @@ QStringList OverlayFiles::userNames() const
     const QStringList builtIn = builtInNames();
     QStringList names;
     for (const QString &name : subfolders(m_userRoot)) {
-        if (isOverlayName(name) && !builtIn.contains(name))
+        if (isOverlayName(name) && !builtIn.contains(name) && !userFolder(name).isEmpty())
             names << name;
     }
     return names;
@@ -137,16 +137,22 @@ OverlayFile OverlayFiles::resolve(const QByteArray &encodedPath) const
     return resolveUser(name, segments);
 }
 
+QString OverlayFiles::userFolder(const QString &name) const
+{
+    if (m_userRoot.isEmpty())
+        return {};
+    // canonicalFilePath() is empty for anything absent, including a dangling link.
+    const QString root = QFileInfo(m_userRoot).canonicalFilePath();
+    const QString folder = QFileInfo(m_userRoot + QLatin1Char('/') + name).canonicalFilePath();
+    return isInside(folder, root) ? folder : QString();
+}
+
 OverlayFile OverlayFiles::resolveUser(const QString &name, const QStringList &rest) const
 {
     OverlayFile refused;
-    if (m_userRoot.isEmpty())
-        return refused;
-    const QString root = QFileInfo(m_userRoot).canonicalFilePath();
-    const QString folder = QFileInfo(m_userRoot + QLatin1Char('/') + name).canonicalFilePath();
+    const QString folder = userFolder(name);
     const QFileInfo file(QFileInfo(m_userRoot + QLatin1Char('/') + name + QLatin1Char('/') + rest.join(QLatin1Char('/'))).canonicalFilePath());
-    // canonicalFilePath() is empty for anything absent, including a dangling link.
-    if (!isInside(folder, root) || !isInside(file.filePath(), folder) || !file.isFile() || !file.isReadable())
+    if (!isInside(file.filePath(), folder) || !file.isFile() || !file.isReadable())
         return refused;
     return OverlayFile{200, file.filePath(), contentType(file.fileName()), QByteArray()};
 }

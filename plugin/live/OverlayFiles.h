@@ -46,6 +46,8 @@ public:
     static bool isOverlayName(const QString &name);
 
 private:
+    // The real path of the user's overlay `name` when it lies inside the overlays folder.
+    QString userFolder(const QString &name) const;
     OverlayFile resolveUser(const QString &name, const QStringList &rest) const;
 
     QString m_builtInRoot;
