@@ -1,6 +1,7 @@
 #include "live/OverlayHost.h"
 
 #include "live/OverlayAccess.h"
+#include "live/SocketReset.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -58,6 +59,15 @@ public:
             return true;
         QMetaObject::invokeMethod(it->socket, &QTcpSocket::abort, Qt::QueuedConnection);
         return false;
+    }
+
+    // The connection under a WebSocket that stopped reading: reset, so that the system
+    // drops its unsent output too.
+    void reset(quint16 peerPort)
+    {
+        const auto it = m_sockets.find(peerPort);
+        if (it != m_sockets.end())
+            resetConnection(it->socket);
     }
 
     void abortAll()
@@ -215,6 +225,8 @@ void OverlayHost::drop(QWebSocket *client)
 {
     // A graceful close would wait for a reader that is not reading.
     client->disconnect(this);
+    if (m_listener)
+        m_listener->reset(client->peerPort());
     client->abort();
     forget(client);
     client->deleteLater();

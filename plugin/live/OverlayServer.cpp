@@ -4,6 +4,8 @@
 #include "live/OverlayFiles.h"
 #include "live/OverlayHost.h"
 
+#include <future>
+
 // Outside any namespace, as Q_INIT_RESOURCE requires.
 static void registerOverlayResources() { Q_INIT_RESOURCE(overlays); }
 
@@ -20,12 +22,17 @@ OverlayServer::OverlayServer(LiveData *live, const QString &userOverlays, QObjec
 
 OverlayServer::~OverlayServer()
 {
-    if (m_host) {
-        // Deleted on its own thread, after every call queued for it has run.
-        m_host->post([host = m_host, thread = &m_thread] {
+    if (m_anchor) {
+        // Deleted on their own thread, after every call queued for the host has run.
+        const auto finish = [host = m_host, anchor = m_anchor, thread = &m_thread] {
             delete host;
+            delete anchor;
             thread->quit();
-        });
+        };
+        if (m_host)
+            m_host->post(finish);
+        else
+            QMetaObject::invokeMethod(m_anchor, finish, Qt::QueuedConnection);
         m_thread.wait();
     }
 }
@@ -46,31 +53,45 @@ QString OverlayServer::overlayAddress(const QString &name) const
 bool OverlayServer::start(quint16 port, QString *error)
 {
     stop();
-    if (!m_host) {
+    if (!m_anchor) {
         // Started with the first listening socket, so that a plugin whose overlay server is
         // off runs no thread for it.
-        m_host = new OverlayHost(OverlayFiles(QString::fromLatin1(kBuiltInRoot), m_userOverlays));
-        m_host->moveToThread(&m_thread);
-        connect(m_host, &OverlayHost::clientCountChanged, m_host, [this](quint64 generation, int count) {
-            m_fromHost.post([this, generation, count] {
-                if (generation != m_generation)
-                    return;
-                m_clientCount = count;
-                Q_EMIT clientsChanged(count);
-            });
-        }, Qt::DirectConnection);
+        m_anchor = new QObject;
+        m_anchor->moveToThread(&m_thread);
         m_thread.start();
     }
     // Listening is quick; waiting for it keeps start() a plain yes or no, like the hosted
-    // server's.
-    QString failure;
-    quint16 bound = 0;
+    // server's. The host is made on its own thread: Qt's HTTP server keeps objects of its
+    // own that would stay behind on this one if it were moved there.
+    struct Outcome {
+        quint16 port = 0;
+        QString error;
+    };
+    // Waited for through a standard future, whose locks ThreadSanitizer sees.
+    std::promise<Outcome> promise;
+    std::future<Outcome> future = promise.get_future();
     const QByteArray current = snapshot();
     const quint64 generation = m_generation;
-    QMetaObject::invokeMethod(m_host, [&, host = m_host] {
-        if (host->listen(port, current, generation, &failure))
-            bound = host->port();
-    }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(m_anchor, [this, &promise, port, current, generation] {
+        if (!m_host) {
+            m_host = new OverlayHost(OverlayFiles(QString::fromLatin1(kBuiltInRoot), m_userOverlays));
+            connect(m_host, &OverlayHost::clientCountChanged, m_host, [this](quint64 reported, int count) {
+                m_fromHost.post([this, reported, count] {
+                    if (reported != m_generation)
+                        return;
+                    m_clientCount = count;
+                    Q_EMIT clientsChanged(count);
+                });
+            }, Qt::DirectConnection);
+        }
+        Outcome outcome;
+        if (m_host->listen(port, current, generation, &outcome.error))
+            outcome.port = m_host->port();
+        promise.set_value(outcome);
+    }, Qt::QueuedConnection);
+    const Outcome outcome = future.get();
+    const quint16 bound = outcome.port;
+    const QString failure = outcome.error;
     if (bound == 0) {
         if (error)
             *error = QStringLiteral("Could not listen on port %1: %2").arg(port).arg(failure);

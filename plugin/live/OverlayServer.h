@@ -68,6 +68,7 @@ private:
     LiveData *m_live;
     QString m_userOverlays;
     QThread m_thread;
+    QObject *m_anchor = nullptr;   // lives on m_thread, where the host is made
     OverlayHost *m_host = nullptr; // lives on m_thread; deleted there
     quint16 m_port = 0;
     int m_clientCount = 0;
