@@ -55,6 +55,19 @@ QString dockServerText(const ServerView &view)
         .arg(view.clients);
 }
 
+QString dockOverlayText(const OverlayView &view)
+{
+    if (!view.enabled)
+        return QStringLiteral("Off.");
+    if (!view.listening) {
+        return view.error.isEmpty() ? QStringLiteral("Could not start - port %1 may be in use. Try another port.").arg(view.configuredPort)
+                                    : view.error + QLatin1Char('.');
+    }
+    return QStringLiteral("Serving http://127.0.0.1:%1/ to this computer. Live scores: ws://127.0.0.1:%1/live. %2 connected.")
+        .arg(view.listeningPort)
+        .arg(view.pages);
+}
+
 QString uniqueSourceName(const QString &base, const std::function<bool(const QString &name)> &taken)
 {
     QString name = base;
