@@ -159,11 +159,11 @@ void App::applyServerSettings()
     Q_EMIT serverStateChanged();
 }
 
-QString App::applyOverlaySettings()
+void App::applyOverlaySettings()
 {
-    QString error;
     if (m_settings.overlayServerEnabled()) {
         const int port = m_settings.overlayServerPort();
+        QString error;
         if (port < 1 || port > 65535) {
             m_overlayServer->stop();
             error = QStringLiteral("Could not listen on port %1: the port must be between 1 and 65535").arg(port);
@@ -177,7 +177,6 @@ QString App::applyOverlaySettings()
         CORVANE_LOG_INFO("overlay server stopped");
     }
     Q_EMIT overlayStateChanged();
-    return error;
 }
 
 QJsonObject App::handleServerCommand(const QString &op, const QJsonObject &request)

@@ -79,8 +79,8 @@ public:
 
     // Starts or stops the hosted server as the settings say; a failed start is logged.
     void applyServerSettings();
-    // The same for the overlay server; the failure's sentence, or empty.
-    QString applyOverlaySettings();
+    // The same for the overlay server.
+    void applyOverlaySettings();
     // USB sessions kept open after the setup wizard so that their device reaches the cloud
     // through this computer (see RelayHolder); each change emits usbRelaysChanged.
     bool adoptRelay(DeviceSession *session);

@@ -470,7 +470,7 @@ void Dock::showOverlays()
     m_overlayEnabled->setChecked(settings.overlayServerEnabled());
     m_overlayPort->setValue(settings.overlayServerPort());
     m_overlayStatus->setText(dockOverlayText({settings.overlayServerEnabled(), server->isListening(), settings.overlayServerPort(),
-                                             server->port(), server->clientCount(), m_overlayError}));
+                                             server->port(), server->clientCount()}));
 
     const QString picked = m_overlayPicker->currentText();
     while (QLayoutItem *item = m_overlayRows->takeAt(0)) {
@@ -503,8 +503,7 @@ void Dock::writeOverlaySettings()
     SettingsStore &settings = m_app->settings();
     settings.setOverlayServerEnabled(m_overlayEnabled->isChecked());
     settings.setOverlayServerPort(m_overlayPort->value());
-    m_overlayError = m_app->applyOverlaySettings();
-    showOverlays();
+    m_app->applyOverlaySettings();
 }
 
 void Dock::addOverlayToScene()

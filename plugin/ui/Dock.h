@@ -112,7 +112,6 @@ private:
     QPushButton *m_addOverlay = nullptr;
     QLabel *m_overlayNoBrowser = nullptr;
     QFileSystemWatcher *m_overlayWatcher = nullptr;
-    QString m_overlayError;
 
     QPushButton *m_checkUpdates = nullptr;
     QLabel *m_updateStatus = nullptr;

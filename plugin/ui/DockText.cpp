@@ -58,12 +58,10 @@ QString dockServerText(const ServerView &view)
 QString dockOverlayText(const OverlayView &view)
 {
     if (!view.enabled)
-        return QStringLiteral("Off.");
-    if (!view.listening) {
-        return view.error.isEmpty() ? QStringLiteral("Could not start - port %1 may be in use. Try another port.").arg(view.configuredPort)
-                                    : view.error + QLatin1Char('.');
-    }
-    return QStringLiteral("Serving http://127.0.0.1:%1/ to this computer. Live scores: ws://127.0.0.1:%1/live. %2 connected.")
+        return QStringLiteral("Not serving overlays.");
+    if (!view.listening)
+        return QStringLiteral("Could not serve overlays on port %1 - it may be in use. Try another port.").arg(view.configuredPort);
+    return QStringLiteral("Serving http://127.0.0.1:%1/ to this computer; live scores at ws://127.0.0.1:%1/live. %2 connected.")
         .arg(view.listeningPort)
         .arg(view.pages);
 }

@@ -36,7 +36,6 @@ struct OverlayView {
     int configuredPort = 0;
     int listeningPort = 0;
     int pages = 0;
-    QString error; // why the last start failed, if it did
 };
 QString dockOverlayText(const OverlayView &view);
 
