@@ -42,6 +42,9 @@ bool ObsFrontend::addSourceToScene(obs_scene *scene, const char *typeId, const Q
 
 bool ObsFrontend::hasSourceType(const char *typeId)
 {
+    // libobs's lists exist only once OBS has started it.
+    if (!obs_initialized())
+        return false;
     const char *type = nullptr;
     for (size_t i = 0; obs_enum_input_types(i, &type); ++i) {
         if (qstrcmp(type, typeId) == 0)
