@@ -17,7 +17,7 @@
   });
 
   // The period under whatever name the sport gives it.
-  var periodNames = [['period', ''], ['quarter', 'Q'], ['half', 'H'], ['set', 'SET '], ['inning', '']];
+  var periodNames = [['quarter', 'Q'], ['half', 'H'], ['set', 'SET '], ['inning', ''], ['period', 'P']];
 
   function period(fields) {
     for (var i = 0; i < periodNames.length; i++) {
