@@ -25,6 +25,25 @@ function check(ok, what) {
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
+// The browser and its helper processes (a process group of their own) go, then its profile;
+// a profile a straggler still writes to is left to the system's temporary folder.
+async function stopBrowser(started) {
+  if (started.child.exitCode === null) {
+    const exited = new Promise((resolve) => started.child.once('exit', resolve));
+    try {
+      process.kill(-started.child.pid, 'SIGKILL');
+    } catch (error) {
+      started.child.kill('SIGKILL');
+    }
+    await exited;
+  }
+  try {
+    fs.rmSync(started.profile, {recursive: true, force: true, maxRetries: 5, retryDelay: 200});
+  } catch (error) {
+    console.log(`note: could not remove ${started.profile}: ${error.code}`);
+  }
+}
+
 async function snapshot() {
   const response = await fetch(`${base}/live.json`);
   return response.json();
@@ -36,7 +55,7 @@ function startBrowser(executable) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'corvane-chromium-'));
   const child = spawn(executable, ['--headless', '--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage', '--no-first-run',
     '--no-default-browser-check', '--hide-scrollbars', '--remote-debugging-port=0', `--user-data-dir=${profile}`, 'about:blank'],
-  {stdio: ['ignore', 'ignore', 'pipe']});
+  {stdio: ['ignore', 'ignore', 'pipe'], detached: true});
   return new Promise((resolve, reject) => {
     let seen = '';
     const timer = setTimeout(() => reject(new Error(`the browser did not start: ${seen}`)), 30000);
@@ -147,8 +166,7 @@ async function testOtherOrigin(browser) {
     check(false, `browser session: ${error.stack || error}`);
   } finally {
     await browser.close().catch(() => {});
-    started.child.kill('SIGKILL');
-    fs.rmSync(started.profile, {recursive: true, force: true});
+    await stopBrowser(started);
   }
   console.log(failures === 0 ? 'overlays in the browser: all passed' : `overlays in the browser: ${failures} failed`);
   process.exit(failures === 0 ? 0 : 1);

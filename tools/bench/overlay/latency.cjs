@@ -30,7 +30,7 @@ function figures(values) {
 function startBrowser(executable) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'corvane-chromium-'));
   const child = spawn(executable, ['--headless', '--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage', '--no-first-run',
-    '--remote-debugging-port=0', `--user-data-dir=${profile}`, 'about:blank'], {stdio: ['ignore', 'ignore', 'pipe']});
+    '--remote-debugging-port=0', `--user-data-dir=${profile}`, 'about:blank'], {stdio: ['ignore', 'ignore', 'pipe'], detached: true});
   return new Promise((resolve, reject) => {
     let seen = '';
     child.stderr.on('data', (chunk) => {
@@ -40,6 +40,25 @@ function startBrowser(executable) {
     });
     child.on('exit', (code) => reject(new Error(`the browser exited (${code}): ${seen}`)));
   });
+}
+
+// The browser and its helper processes (a process group of their own) go, then its profile;
+// a profile a straggler still writes to is left to the system's temporary folder.
+async function stopBrowser(started) {
+  if (started.child.exitCode === null) {
+    const exited = new Promise((resolve) => started.child.once('exit', resolve));
+    try {
+      process.kill(-started.child.pid, 'SIGKILL');
+    } catch (error) {
+      started.child.kill('SIGKILL');
+    }
+    await exited;
+  }
+  try {
+    fs.rmSync(started.profile, {recursive: true, force: true, maxRetries: 5, retryDelay: 200});
+  } catch (error) {
+    console.log(`note: could not remove ${started.profile}: ${error.code}`);
+  }
 }
 
 (async () => {
@@ -81,8 +100,7 @@ function startBrowser(executable) {
   console.log(`  a hosted TCP server client reads the line   ${String(inTcp.length).padStart(4)} updates  ${figures(inTcp)}`);
   console.log(`  an overlay page's text changes (Chromium)   ${String(inPage.length).padStart(4)} changes  ${figures(inPage)}`);
   await browser.close().catch(() => {});
-  started.child.kill('SIGKILL');
-  fs.rmSync(started.profile, {recursive: true, force: true});
+  await stopBrowser(started);
   socket.destroy();
   process.exit(0);
 })().catch((error) => {
