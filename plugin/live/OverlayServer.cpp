@@ -5,11 +5,18 @@
 #include "live/OverlayHost.h"
 
 #include <future>
+#include <mutex>
 
 // Outside any namespace, as Q_INIT_RESOURCE requires.
 static void registerOverlayResources() { Q_INIT_RESOURCE(overlays); }
 
 namespace corvane {
+
+namespace {
+
+std::mutex g_handOver;
+
+} // namespace
 
 OverlayServer::OverlayServer(LiveData *live, const QString &userOverlays, QObject *parent)
     : QObject(parent)
@@ -72,7 +79,12 @@ bool OverlayServer::start(quint16 port, QString *error)
     std::future<Outcome> future = promise.get_future();
     const QByteArray current = snapshot();
     const quint64 generation = m_generation;
+    // Qt's queued call carries the lambda under locks ThreadSanitizer cannot see; this one
+    // it sees, from before the lambda is made until after it is read. A global: the lambda
+    // must reach it before reading anything it carries.
+    std::unique_lock handOver(g_handOver);
     QMetaObject::invokeMethod(m_anchor, [this, &promise, port, current, generation] {
+        const std::lock_guard received(g_handOver);
         if (!m_host) {
             m_host = new OverlayHost(OverlayFiles(QString::fromLatin1(kBuiltInRoot), m_userOverlays));
             connect(m_host, &OverlayHost::clientCountChanged, m_host, [this](quint64 reported, int count) {
@@ -89,6 +101,7 @@ bool OverlayServer::start(quint16 port, QString *error)
             outcome.port = m_host->port();
         promise.set_value(outcome);
     }, Qt::QueuedConnection);
+    handOver.unlock();
     const Outcome outcome = future.get();
     const quint16 bound = outcome.port;
     const QString failure = outcome.error;
