@@ -1,5 +1,7 @@
 #pragma once
 
+#include "live/HostedClients.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -13,10 +15,10 @@ public:
     // Bytes a client may send before its request is answered (request line, headers and
     // any body; the server reads nothing but GET). A WebSocket client, having nothing to
     // say to a read-only feed, may send this much in all.
-    static constexpr qint64 kMaxRequestBytes = 16 * 1024;
+    static constexpr qint64 kMaxRequestBytes = HostedClients::kMaxPendingInput;
     // A client that stops reading is dropped once this much output waits for it, as on the
     // hosted TCP server.
-    static constexpr qint64 kMaxPendingOutput = 1024 * 1024;
+    static constexpr qint64 kMaxPendingOutput = HostedClients::kMaxPendingOutput;
     // Connections at once (pages, their files and WebSockets); more are closed on arrival.
     static constexpr int kMaxClients = 256;
     // A user overlay's file above this is not served: whole files are sent from memory.
