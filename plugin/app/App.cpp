@@ -5,6 +5,7 @@
 #include "base/Origins.h"
 #include "base/Version.h"
 #include "live/HostedServer.h"
+#include "live/OverlayServer.h"
 #include "live/SourceManager.h"
 
 #include <QDateTime>
@@ -44,6 +45,7 @@ App::App(const AppEnvironment &environment)
     : m_relays(nullptr)
     , m_sourceManager(nullptr)
     , m_server(nullptr)
+    , m_overlayServer(nullptr)
     , m_firstUpdateCheck(nullptr)
     , m_dailyUpdateCheck(nullptr)
 {
@@ -60,8 +62,13 @@ App::App(const AppEnvironment &environment)
     connect(&m_live, &LiveData::changed, m_server, &HostedServer::broadcast);
     m_server->setHandler([this](const QString &op, const QJsonObject &request) { return handleServerCommand(op, request); });
     connect(m_server, &HostedServer::clientsChanged, this, &App::serverStateChanged);
+    m_overlayServer = new OverlayServer(&m_live, environment.overlaysDir, this);
+    // Overlays are part of the picture: they hold with the score texts.
+    connect(&m_shown, &ShownScores::changed, m_overlayServer, &OverlayServer::broadcast);
+    connect(m_overlayServer, &OverlayServer::clientsChanged, this, &App::overlayStateChanged);
     connect(&m_portal, &PortalClient::signedInChanged, this, &App::onSignedInChanged);
     applyServerSettings();
+    applyOverlaySettings();
     setUpUpdater(environment);
     publishOutputs();
 
@@ -151,6 +158,26 @@ void App::applyServerSettings()
         m_server->stop();
     }
     Q_EMIT serverStateChanged();
+}
+
+void App::applyOverlaySettings()
+{
+    if (m_settings.overlayServerEnabled()) {
+        const int port = m_settings.overlayServerPort();
+        QString error;
+        if (port < 1 || port > 65535) {
+            m_overlayServer->stop();
+            error = QStringLiteral("Could not listen on port %1: the port must be between 1 and 65535").arg(port);
+        } else if (m_overlayServer->start(static_cast<quint16>(port), &error)) {
+            CORVANE_LOG_INFO("overlay server listening on http://127.0.0.1:%d/", port);
+        }
+        if (!error.isEmpty())
+            CORVANE_LOG_WARNING("overlay server: %s", error.toUtf8().constData());
+    } else if (m_overlayServer->isListening()) {
+        m_overlayServer->stop();
+        CORVANE_LOG_INFO("overlay server stopped");
+    }
+    Q_EMIT overlayStateChanged();
 }
 
 QJsonObject App::handleServerCommand(const QString &op, const QJsonObject &request)

@@ -27,6 +27,7 @@ namespace corvane {
 
 class DeviceSession;
 class HostedServer;
+class OverlayServer;
 class RelayHolder;
 class SourceManager;
 
@@ -49,6 +50,7 @@ public:
     ShownScores &shown() { return m_shown; }
     SettingsStore &settings() { return m_settings; }
     HostedServer *server() const { return m_server; }
+    OverlayServer *overlayServer() const { return m_overlayServer; }
     SourceManager *sourceManager() const { return m_sourceManager; }
     PluginUpdater &updater() { return m_updater; }
 
@@ -80,6 +82,8 @@ public:
 
     // Starts or stops the hosted server as the settings say; a failed start is logged.
     void applyServerSettings();
+    // The same for the overlay server.
+    void applyOverlaySettings();
     // USB sessions kept open after the setup wizard so that their device reaches the cloud
     // through this computer (see RelayHolder); each change emits usbRelaysChanged.
     bool adoptRelay(DeviceSession *session);
@@ -98,6 +102,7 @@ Q_SIGNALS:
     void devicesChanged();
     void outputsChanged();
     void serverStateChanged();
+    void overlayStateChanged();
 
 private:
     // One outputs fetch under way, with everyone waiting for its answer.
@@ -124,6 +129,7 @@ private:
     RelayHolder *m_relays;
     SourceManager *m_sourceManager;
     HostedServer *m_server;
+    OverlayServer *m_overlayServer;
     QList<CloudDevice> m_devices;
     QList<GraphicsOutput> m_outputs;
     QString m_outputsError;

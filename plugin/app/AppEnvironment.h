@@ -9,6 +9,7 @@ namespace corvane {
 struct AppEnvironment {
     QString settingsPath; // settings.json in the module configuration folder, or empty
     QString sessionPath;  // session.json there, or empty
+    QString overlaysDir = {}; // the folder "overlays" there, whose subfolders are the user's overlays; or empty
     // For the self-updater; left out (as by tests of other parts), updates have nowhere to go.
     QString obsVersion = {};    // the running OBS version, or empty
     QString installRoot = {};   // the plugin's own install folder, or empty when OBS names none

@@ -15,6 +15,8 @@ constexpr char kSelectedDevice[] = "selected_device";
 constexpr char kServerEnabled[] = "server_enabled";
 constexpr char kServerPort[] = "server_port";
 constexpr char kServerAllowNetwork[] = "server_allow_network";
+constexpr char kOverlayServerEnabled[] = "overlay_server_enabled";
+constexpr char kOverlayServerPort[] = "overlay_server_port";
 constexpr char kShareConnection[] = "share_connection";
 constexpr char kAutoCheckUpdates[] = "auto_check_updates";
 constexpr char kLastUpdateCheck[] = "last_update_check";
@@ -67,17 +69,21 @@ QString SettingsStore::chapterTemplate() const { return string(kChapterTemplate)
 QString SettingsStore::portalUrl() const { return string(kPortalUrl); }
 QString SettingsStore::downloadsUrl() const { return string(kDownloadsUrl); }
 
-int SettingsStore::serverPort() const
+int SettingsStore::integer(const char *name, int fallback) const
 {
     // Only a whole number in the int range is an integer; 9001.5 or "9001" are not.
-    const QJsonValue v = m_object.value(key(kServerPort));
+    const QJsonValue v = m_object.value(key(name));
     if (!v.isDouble())
-        return kDefaultServerPort;
+        return fallback;
     const double d = v.toDouble();
     if (d != std::floor(d) || d < std::numeric_limits<int>::min() || d > std::numeric_limits<int>::max())
-        return kDefaultServerPort;
+        return fallback;
     return static_cast<int>(d);
 }
+
+int SettingsStore::serverPort() const { return integer(kServerPort, kDefaultServerPort); }
+bool SettingsStore::overlayServerEnabled() const { return boolean(kOverlayServerEnabled, false); }
+int SettingsStore::overlayServerPort() const { return integer(kOverlayServerPort, kDefaultOverlayPort); }
 
 qint64 SettingsStore::lastUpdateCheck() const
 {
@@ -105,6 +111,8 @@ void SettingsStore::setSelectedDevice(const QString &id) { write(kSelectedDevice
 void SettingsStore::setServerEnabled(bool enabled) { write(kServerEnabled, enabled); }
 void SettingsStore::setServerPort(int port) { write(kServerPort, port); }
 void SettingsStore::setServerAllowNetwork(bool allow) { write(kServerAllowNetwork, allow); }
+void SettingsStore::setOverlayServerEnabled(bool enabled) { write(kOverlayServerEnabled, enabled); }
+void SettingsStore::setOverlayServerPort(int port) { write(kOverlayServerPort, port); }
 void SettingsStore::setShareConnection(bool share) { write(kShareConnection, share); }
 void SettingsStore::setAutoCheckUpdates(bool enabled) { write(kAutoCheckUpdates, enabled); }
 void SettingsStore::setLastUsbPort(const QString &port) { write(kLastUsbPort, port); }

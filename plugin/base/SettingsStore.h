@@ -13,6 +13,7 @@ namespace corvane {
 class SettingsStore {
 public:
     static constexpr int kDefaultServerPort = 9001;
+    static constexpr int kDefaultOverlayPort = 9002;
 
     // Reads the file at `path` (empty: settings live in memory only). Anything but a JSON
     // object reads as empty settings.
@@ -25,6 +26,8 @@ public:
     bool serverEnabled() const;
     int serverPort() const;
     bool serverAllowNetwork() const;
+    bool overlayServerEnabled() const;
+    int overlayServerPort() const;
     bool shareConnection() const;
     bool autoCheckUpdates() const;
     qint64 lastUpdateCheck() const;
@@ -45,6 +48,8 @@ public:
     void setServerEnabled(bool enabled);
     void setServerPort(int port);
     void setServerAllowNetwork(bool allow);
+    void setOverlayServerEnabled(bool enabled);
+    void setOverlayServerPort(int port);
     void setShareConnection(bool share);
     void setAutoCheckUpdates(bool enabled);
     void setLastUpdateCheck(qint64 secondsSinceEpoch);
@@ -58,6 +63,7 @@ public:
 private:
     QString string(const char *key, const QString &fallback = QString()) const;
     bool boolean(const char *key, bool fallback) const;
+    int integer(const char *key, int fallback) const;
     void write(const char *key, const QJsonValue &value);
     void setMember(const char *objectKey, const QString &member, const QJsonValue &value);
     void save() const;

@@ -1,5 +1,7 @@
 #include "live/HostedClients.h"
 
+#include "live/SocketReset.h"
+
 #include <QTcpSocket>
 
 #ifdef Q_OS_WIN
@@ -28,18 +30,6 @@ void closeDescriptor(qintptr descriptor)
 #else
     ::close(static_cast<NativeSocket>(descriptor));
 #endif
-}
-
-// Closes at once with a reset: the unsent output is thrown away by the system too, instead
-// of waiting in it for a reader that is not reading.
-void reset(QTcpSocket *socket)
-{
-    linger now{};
-    now.l_onoff = 1;
-    now.l_linger = 0;
-    setsockopt(static_cast<NativeSocket>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER,
-               reinterpret_cast<const char *>(&now), sizeof now);
-    socket->abort();
 }
 
 } // namespace
@@ -108,7 +98,7 @@ void HostedClients::closeAll(quint64 generation)
         // has stopped reading, and a graceful close would wait for it forever.
         client.socket->flush();
         if (client.socket->bytesToWrite() > 0)
-            reset(client.socket);
+            resetConnection(client.socket);
         else
             client.socket->disconnectFromHost();
         // abort() and an immediate close have emitted disconnected already, which
@@ -183,7 +173,7 @@ void HostedClients::drop(quint64 id)
     QTcpSocket *socket = client->socket;
     // A graceful close would wait for a reader that is not reading. The disconnected signal
     // of the reset, if any, runs forget() right here.
-    reset(socket);
+    resetConnection(socket);
     forget(id);
     socket->deleteLater();
 }

@@ -33,6 +33,7 @@ corvane::AppEnvironment environmentFromObs()
     corvane::AppEnvironment env;
     env.settingsPath = configPath("settings.json");
     env.sessionPath = configPath("session.json");
+    env.overlaysDir = configPath("overlays");
     env.obsVersion = QString::fromUtf8(obs_get_version_string());
     env.installRoot = installRoot();
     if (const char *binary = obs_get_module_binary_path(g_module))

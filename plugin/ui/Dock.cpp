@@ -4,6 +4,7 @@
 #include "base/Version.h"
 #include "live/ChapterMaker.h"
 #include "live/HostedServer.h"
+#include "live/OverlayServer.h"
 #include "live/SourceManager.h"
 #include "ui/DockText.h"
 #include "ui/ManageDialog.h"
@@ -12,9 +13,14 @@
 #include "update/PluginUpdater.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileSystemWatcher>
+#include <QGridLayout>
+#include <QGuiApplication>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -81,6 +87,7 @@ Dock::Dock(App *app, QWidget *parent)
     column->addWidget(buildRecordingBox());
     column->addWidget(buildDevicesBox());
     column->addWidget(buildServerBox());
+    column->addWidget(buildOverlaysBox());
     column->addWidget(buildPluginBox());
     column->addStretch();
 
@@ -293,6 +300,63 @@ QWidget *Dock::buildServerBox()
     return group(tr("Share live data with other programs"), layout);
 }
 
+QWidget *Dock::buildOverlaysBox()
+{
+    m_overlayEnabled = new QCheckBox(tr("Serve overlay pages to browser sources"));
+    m_overlayPort = new QSpinBox;
+    m_overlayPort->setRange(1024, 65535);
+    m_overlayPort->setAccessibleName(tr("Overlay port"));
+    m_overlayStatus = hintLabel();
+    m_overlayList = new QWidget;
+    m_overlayRows = new QGridLayout(m_overlayList);
+    m_overlayRows->setContentsMargins(0, 0, 0, 0);
+    m_overlayPicker = new QComboBox;
+    m_overlayPicker->setAccessibleName(tr("Overlay"));
+    m_addOverlay = new QPushButton(tr("Add overlay to this scene"));
+    m_overlayNoBrowser = hintLabel(
+        tr("This OBS has no browser source, so overlays cannot be added to a scene here. Open an overlay's address in a browser, "
+           "or use an OBS build that includes the browser source."));
+    auto *openFolder = new QPushButton(tr("Open overlays folder"));
+    auto *portRow = new QHBoxLayout;
+    portRow->addWidget(new QLabel(tr("Port")));
+    portRow->addWidget(m_overlayPort);
+    portRow->addStretch();
+    auto *addRow = new QHBoxLayout;
+    addRow->addWidget(m_overlayPicker, 1);
+    addRow->addWidget(m_addOverlay);
+    auto *layout = new QVBoxLayout;
+    layout->addWidget(m_overlayEnabled);
+    layout->addLayout(portRow);
+    layout->addWidget(m_overlayStatus);
+    layout->addWidget(m_overlayList);
+    layout->addLayout(addRow);
+    layout->addWidget(m_overlayNoBrowser);
+    layout->addWidget(openFolder);
+
+    // The button is offered only where OBS can show a web page in a scene.
+    const bool browser = ObsFrontend::hasSourceType("browser_source");
+    m_addOverlay->setVisible(browser);
+    m_overlayPicker->setVisible(browser);
+    m_overlayNoBrowser->setVisible(!browser);
+
+    // Folders the user adds or removes show up without a restart.
+    m_overlayWatcher = new QFileSystemWatcher(this);
+    const QString folder = m_app->overlayServer()->userOverlaysDir();
+    if (!folder.isEmpty() && QDir().mkpath(folder))
+        m_overlayWatcher->addPath(folder);
+    connect(m_overlayWatcher, &QFileSystemWatcher::directoryChanged, this, &Dock::showOverlays);
+    connect(m_overlayEnabled, &QCheckBox::toggled, this, &Dock::writeOverlaySettings);
+    connect(m_overlayPort, &QSpinBox::editingFinished, this, &Dock::writeOverlaySettings);
+    connect(m_addOverlay, &QPushButton::clicked, this, &Dock::addOverlayToScene);
+    connect(openFolder, &QPushButton::clicked, this, [folder] {
+        if (!folder.isEmpty() && QDir().mkpath(folder))
+            QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    });
+    connect(m_app, &App::overlayStateChanged, this, &Dock::showOverlays);
+    showOverlays();
+    return group(tr("Overlays"), layout);
+}
+
 QWidget *Dock::buildPluginBox()
 {
     m_checkUpdates = new QPushButton(tr("Check for updates"));
@@ -448,6 +512,59 @@ void Dock::showServer()
     const HostedServer *server = m_app->server();
     m_serverStatus->setText(dockServerText({settings.serverEnabled(), server->isListening(), settings.serverAllowNetwork(),
                                             settings.serverPort(), server->port(), server->clientCount()}));
+}
+
+void Dock::showOverlays()
+{
+    const SettingsStore &settings = m_app->settings();
+    const OverlayServer *server = m_app->overlayServer();
+    const QSignalBlocker blockEnabled(m_overlayEnabled);
+    const QSignalBlocker blockPort(m_overlayPort);
+    m_overlayEnabled->setChecked(settings.overlayServerEnabled());
+    m_overlayPort->setValue(settings.overlayServerPort());
+    m_overlayStatus->setText(dockOverlayText({settings.overlayServerEnabled(), server->isListening(), settings.overlayServerPort(),
+                                             server->port(), server->clientCount()}));
+
+    const QString picked = m_overlayPicker->currentText();
+    while (QLayoutItem *item = m_overlayRows->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    m_overlayPicker->clear();
+    const QStringList names = server->isListening() ? server->overlayNames() : QStringList();
+    for (int row = 0; row < names.size(); ++row) {
+        const QString address = server->overlayAddress(names.at(row));
+        auto *field = new QLineEdit(address);
+        field->setReadOnly(true);
+        field->setAccessibleName(tr("Address of %1").arg(names.at(row)));
+        auto *copy = new QPushButton(tr("Copy"));
+        copy->setAccessibleName(tr("Copy the address of %1").arg(names.at(row)));
+        connect(copy, &QPushButton::clicked, this, [address] { QGuiApplication::clipboard()->setText(address); });
+        m_overlayRows->addWidget(new QLabel(names.at(row)), row, 0);
+        m_overlayRows->addWidget(field, row, 1);
+        m_overlayRows->addWidget(copy, row, 2);
+        m_overlayPicker->addItem(names.at(row));
+    }
+    m_overlayList->setVisible(!names.isEmpty());
+    if (const int index = m_overlayPicker->findText(picked); index >= 0)
+        m_overlayPicker->setCurrentIndex(index);
+    m_addOverlay->setEnabled(!names.isEmpty());
+}
+
+void Dock::writeOverlaySettings()
+{
+    SettingsStore &settings = m_app->settings();
+    settings.setOverlayServerEnabled(m_overlayEnabled->isChecked());
+    settings.setOverlayServerPort(m_overlayPort->value());
+    m_app->applyOverlaySettings();
+}
+
+void Dock::addOverlayToScene()
+{
+    const QString name = m_overlayPicker->currentText();
+    const QString address = m_app->overlayServer()->overlayAddress(name);
+    if (!address.isEmpty())
+        ObsFrontend::addBrowserSourceToScene(address, QStringLiteral("Corvane overlay: %1").arg(name));
 }
 
 void Dock::showUpdate()

@@ -9,6 +9,8 @@
 
 class QCheckBox;
 class QComboBox;
+class QFileSystemWatcher;
+class QGridLayout;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -22,7 +24,7 @@ class App;
 class SetupDialog;
 
 // The plugin's panel inside OBS: the cloud account, the device whose scores feed OBS, the
-// sources, the device dialogs, sharing over TCP and plugin updates. Everything it shows
+// sources, the device dialogs, sharing over TCP, overlay pages and plugin updates. Everything it shows
 // comes from App, and every action goes back to it.
 class Dock : public QWidget {
     Q_OBJECT
@@ -37,6 +39,7 @@ public:
     void showScore();
     void showRelays();
     void showServer();
+    void showOverlays();
     void showUpdate();
     void showHeld();
     // Opens the setup wizard, or brings the open one forward: there is at most one.
@@ -51,6 +54,7 @@ private:
     QWidget *buildRecordingBox();
     QWidget *buildDevicesBox();
     QWidget *buildServerBox();
+    QWidget *buildOverlaysBox();
     QWidget *buildPluginBox();
     void connectApp();
     void onSignInAnswer(const PortalResult &result);
@@ -59,6 +63,8 @@ private:
     void onDeviceActivated(int index);
     void onLocalNetworkToggled(bool checked);
     void writeServerSettings();
+    void writeOverlaySettings();
+    void addOverlayToScene();
     void openManageDialog();
     void openPortalPage(const QString &page);
 
@@ -104,6 +110,16 @@ private:
     QSpinBox *m_serverPort = nullptr;
     QCheckBox *m_serverNetwork = nullptr;
     QLabel *m_serverStatus = nullptr;
+
+    QCheckBox *m_overlayEnabled = nullptr;
+    QSpinBox *m_overlayPort = nullptr;
+    QLabel *m_overlayStatus = nullptr;
+    QWidget *m_overlayList = nullptr;
+    QGridLayout *m_overlayRows = nullptr;
+    QComboBox *m_overlayPicker = nullptr;
+    QPushButton *m_addOverlay = nullptr;
+    QLabel *m_overlayNoBrowser = nullptr;
+    QFileSystemWatcher *m_overlayWatcher = nullptr;
 
     QPushButton *m_checkUpdates = nullptr;
     QLabel *m_updateStatus = nullptr;

@@ -55,6 +55,17 @@ QString dockServerText(const ServerView &view)
         .arg(view.clients);
 }
 
+QString dockOverlayText(const OverlayView &view)
+{
+    if (!view.enabled)
+        return QStringLiteral("Not serving overlays.");
+    if (!view.listening)
+        return QStringLiteral("Could not serve overlays on port %1 - it may be in use. Try another port.").arg(view.configuredPort);
+    return QStringLiteral("Serving http://127.0.0.1:%1/ to this computer; live scores at ws://127.0.0.1:%1/live. %2 connected.")
+        .arg(view.listeningPort)
+        .arg(view.pages);
+}
+
 QString uniqueSourceName(const QString &base, const std::function<bool(const QString &name)> &taken)
 {
     QString name = base;

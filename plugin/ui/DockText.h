@@ -29,6 +29,16 @@ struct ServerView {
 };
 QString dockServerText(const ServerView &view);
 
+// The overlay server's state in one sentence.
+struct OverlayView {
+    bool enabled = false;
+    bool listening = false;
+    int configuredPort = 0;
+    int listeningPort = 0;
+    int pages = 0;
+};
+QString dockOverlayText(const OverlayView &view);
+
 // `base`, or "base 2", "base 3", ... : the first name for which `taken` is false.
 QString uniqueSourceName(const QString &base, const std::function<bool(const QString &name)> &taken);
 

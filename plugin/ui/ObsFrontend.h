@@ -2,6 +2,7 @@
 
 #include <QString>
 
+struct obs_data;
 struct obs_scene;
 
 namespace corvane {
@@ -20,6 +21,15 @@ public:
     // when all are hidden, else hides them all. False when there is none to toggle.
     static bool toggleCorvaneSources();
     static bool toggleCorvaneSources(obs_scene *scene);
+    // Whether this OBS offers the source type `typeId` (Debian's OBS has no browser source).
+    static bool hasSourceType(const char *typeId);
+    // Adds a browser source showing `url`, transparent, at the size of OBS's canvas, to the
+    // current scene, as addSourceToScene does. False without a current scene or without a
+    // browser source type.
+    static bool addBrowserSourceToScene(const QString &url, const QString &baseName);
+
+private:
+    static bool addSourceWithSettings(obs_scene *scene, const char *typeId, const QString &baseName, obs_data *settings);
 };
 
 } // namespace corvane

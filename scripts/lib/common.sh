@@ -21,6 +21,8 @@ CORVANE_PACKAGES=(
   dbus at-spi2-core python3 python3-pyatspi qt6-svg-plugins
   dpkg-dev
   ffmpeg
+  qt6-websockets-dev qt6-httpserver-dev
+  chromium-headless-shell nodejs npm
 )
 # The fuzz preset is built in the Debian 13 root only.
 CORVANE_PACKAGES_TRIXIE=(clang libclang-rt-dev llvm)
@@ -61,7 +63,7 @@ host_is_native() {
   command -v obs >/dev/null 2>&1 || return 1
   command -v Xvfb >/dev/null 2>&1 || return 1
   pkg-config --atleast-version=30 libobs 2>/dev/null || return 1
-  pkg-config --exists Qt6Core Qt6Widgets Qt6Network Qt6SerialPort 2>/dev/null || return 1
+  pkg-config --exists Qt6Core Qt6Widgets Qt6Network Qt6SerialPort Qt6HttpServer Qt6WebSockets 2>/dev/null || return 1
 }
 
 # Inside a root, and on a native host asked for the host's own OBS, nothing is entered.
@@ -160,6 +162,33 @@ install_into_root() {
   say "$label root ready in $((SECONDS - started)) s"
 }
 
+# The browser tests' JavaScript packages (tests/e2e/browser): pinned by its package-lock.json,
+# installed once per lock file into the cache, outside the tests' loopback-only network, and
+# seen inside a root as /var/cache/npm/KEY/node_modules. Pure JavaScript, so one install
+# serves both roots.
+npm_key() { sha256sum "$CORVANE_SRC/tests/e2e/browser/package-lock.json" | cut -c1-16; }
+
+ensure_node_modules() {
+  local key dir log
+  key=$(npm_key)
+  dir="$CORVANE_CACHE/npm/$key"
+  [ -d "$dir/node_modules" ] && return 0
+  [ "$(id -u)" = 0 ] || die "installing the browser tests' npm packages into $dir needs root."
+  log="$CORVANE_CACHE/npm-$key.log"
+  say "installing the browser tests' npm packages ($key)"
+  rm -rf "$dir.partial"
+  mkdir -p "$dir.partial"
+  cp "$CORVANE_SRC/tests/e2e/browser/package.json" "$CORVANE_SRC/tests/e2e/browser/package-lock.json" \
+    "$CORVANE_SRC/tests/e2e/browser/.npmrc" "$dir.partial/"
+  # Node trusts only its own certificate list; the host's may hold more (a proxy's).
+  [ -f /etc/ssl/certs/ca-certificates.crt ] && cp /etc/ssl/certs/ca-certificates.crt "$dir.partial/host-ca.crt"
+  CORVANE_OFFLINE= run_in_root "/var/cache/npm/$key.partial" bash -c \
+    '[ ! -f host-ca.crt ] || export NODE_EXTRA_CA_CERTS=$PWD/host-ca.crt; npm ci --no-audit --no-fund' >"$log" 2>&1 ||
+    die "installing the browser tests' npm packages failed; see $log"
+  rm -f "$dir.partial/host-ca.crt"
+  mv "$dir.partial" "$dir"
+}
+
 # Creates the chosen build root, or installs what it lacks; a no-op when current.
 ensure_build_root() {
   bootstrap_root "$CORVANE_SUITE" "$CORVANE_ROOT" "$CORVANE_ROOT_LABEL"
@@ -167,6 +196,7 @@ ensure_build_root() {
   [ -f "$CORVANE_ROOT/.corvane-build-root" ] || touch "$CORVANE_ROOT/.corvane-build-root"
   mkdir -p "$CORVANE_ROOT$CORVANE_MOUNT"
   install_into_root "$CORVANE_ROOT" "$CORVANE_ROOT_LABEL" "${CORVANE_ROOT_PACKAGES[@]}"
+  ensure_node_modules
 }
 
 # Creates the clean root of the chosen distribution: OBS with what it depends on and the
@@ -189,14 +219,14 @@ run_in_root() {
   local cache="$CORVANE_CACHE/$(basename "$r")-cache"
   local net=()
   [ "${CORVANE_OFFLINE:-}" = 1 ] && net=(--net)
-  mkdir -p "$cache/apt" "$cache/ccache" "$r/var/cache/apt/archives" "$r/var/cache/ccache"
+  mkdir -p "$cache/apt" "$cache/ccache" "$r/var/cache/apt/archives" "$r/var/cache/ccache" "$CORVANE_CACHE/npm" "$r/var/cache/npm"
   # Unset variables that point at host paths; keep DISPLAY and the caller's CORVANE_* and CI.
   env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" DISPLAY="${DISPLAY:-}" CI="${CI:-}" \
     XAUTHORITY="${XAUTHORITY:-}" CCACHE_DIR=/var/cache/ccache $(env | grep -E '^CORVANE_[A-Z_]+=' | tr '\n' ' ') \
     unshare --mount "${net[@]}" --fork --propagation private bash -c '
       set -e
-      r=$1; src=$2; mnt=$3; dir=$4; cache=$5; shift 5
+      r=$1; src=$2; mnt=$3; dir=$4; cache=$5; npm=$6; shift 6
       mount --bind /proc "$r/proc"
       mount --bind /sys "$r/sys"
       mount --bind /dev "$r/dev"
@@ -210,6 +240,7 @@ run_in_root() {
       mount -t tmpfs tmpfs "$r/run/lock"
       mount --bind "$cache/apt" "$r/var/cache/apt/archives"
       mount --bind "$cache/ccache" "$r/var/cache/ccache"
+      mount --bind "$npm" "$r/var/cache/npm"
       if [ -d /tmp/.X11-unix ]; then mkdir -p "$r/tmp/.X11-unix"; mount --bind /tmp/.X11-unix "$r/tmp/.X11-unix"; fi
       mount --bind "$src" "$r$mnt"
       # A clean root seen through a throw-away layer, for the package test (lower:upper:work).
@@ -219,7 +250,7 @@ run_in_root() {
         mount -t overlay overlay -o "lowerdir=$lower,upperdir=$upper,workdir=$work" "$r/mnt/clean"
       fi
       exec chroot "$r" bash -c "[ \"\${CORVANE_OFFLINE:-}\" != 1 ] || ip link set lo up; cd \"\$0\" && exec \"\$@\"" "$dir" "$@"
-    ' corvane-root "$r" "$CORVANE_SRC" "$CORVANE_MOUNT" "$dir" "$cache" "$@"
+    ' corvane-root "$r" "$CORVANE_SRC" "$CORVANE_MOUNT" "$dir" "$cache" "$CORVANE_CACHE/npm" "$@"
 }
 
 # Runs a command from the checkout's root: inside the build root when the host needs one.

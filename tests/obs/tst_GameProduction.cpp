@@ -3,6 +3,7 @@
 // window saves them, showing and hiding Corvane sources, and a recording's chapters and
 // game log.
 #include "app/App.h"
+#include "live/OverlayServer.h"
 #include "obs/Hotkeys.h"
 #include "obs/ObsFixture.h"
 #include "obs/RecordingChapters.h"
@@ -177,6 +178,22 @@ private Q_SLOTS:
         config_close(profile);
         press(OBS_KEY_F13);
         QVERIFY(!app().shown().isHeld());
+    }
+
+    void overlaysHoldWithTheScores()
+    {
+        OverlayServer *overlays = app().overlayServer();
+        QString error;
+        QVERIFY2(overlays->start(0, &error), qPrintable(error));
+        applyLive({{QStringLiteral("home_score"), 1}});
+        const qint64 live = overlays->bytesSerialised();
+        QVERIFY(live > 0);
+        app().shown().hold();
+        applyLive({{QStringLiteral("home_score"), 2}});
+        QCOMPARE(overlays->bytesSerialised(), live);
+        app().shown().resume();
+        QVERIFY(overlays->bytesSerialised() > live);
+        overlays->stop();
     }
 
     void corvaneSourcesShowAndHideTogether()

@@ -1,6 +1,7 @@
 // The dock over a real App and the portal simulator, driven the way an operator would.
 #include "app/App.h"
 #include "live/HostedServer.h"
+#include "live/OverlayServer.h"
 #include "support/PortalSimProcess.h"
 #include "support/TestNetwork.h"
 #include "support/TestSettings.h"
@@ -10,7 +11,9 @@
 #include "ui/SetupDialog.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QDir>
 #include <QDockWidget>
 #include <QFile>
@@ -255,6 +258,63 @@ private Q_SLOTS:
         enabled->click();
         QVERIFY(!app->server()->isListening());
         QVERIFY(byText<QLabel>(&dock, QStringLiteral("Could not start - port %1 may be in use. Try another port.").arg(squatter.serverPort())));
+    }
+
+    // The overlay switch and port reach the settings and the server; each overlay's address
+    // is listed with a copy button; without a browser source type (no OBS here) the add
+    // button is not offered and the group says why.
+    void overlayControlsServeAndListTheOverlays()
+    {
+        auto app = makeApp();
+        QVERIFY(app);
+        Dock dock(app.get());
+        dock.show();
+        QGroupBox *box = groupTitled(&dock, QStringLiteral("Overlays"));
+        QVERIFY(box);
+        auto *enabled = byText<QCheckBox>(box, QStringLiteral("Serve overlay pages to browser sources"));
+        QVERIFY(enabled);
+        QVERIFY(byText<QLabel>(box, QStringLiteral("Not serving overlays.")));
+        auto *port = box->findChild<QSpinBox *>();
+        QCOMPARE(port->value(), 9002);
+        // The listed addresses: read-only fields (the port's spin box has an editable one).
+        const auto addresses = [box] {
+            QStringList texts;
+            for (const QLineEdit *field : box->findChildren<QLineEdit *>()) {
+                if (field->isReadOnly())
+                    texts << field->text();
+            }
+            return texts;
+        };
+        QVERIFY(addresses().isEmpty());
+
+        const quint16 chosen = corvane::test::unusedLocalPort();
+        port->setValue(chosen);
+        enabled->click();
+        QVERIFY(app->settings().overlayServerEnabled());
+        QCOMPARE(app->settings().overlayServerPort(), int(chosen));
+        QVERIFY(app->overlayServer()->isListening());
+        const QString base = QStringLiteral("http://127.0.0.1:%1/overlays/").arg(chosen);
+        QCOMPARE(addresses(), (QStringList{base + QStringLiteral("lower-third/"), base + QStringLiteral("scoreboard/"), base + QStringLiteral("scorebug/")}));
+        const QList<QPushButton *> copies = [&] {
+            QList<QPushButton *> found;
+            for (QPushButton *button : box->findChildren<QPushButton *>())
+                if (button->text() == QStringLiteral("Copy"))
+                    found << button;
+            return found;
+        }();
+        QCOMPARE(copies.size(), 3);
+        copies.at(1)->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), base + QStringLiteral("scoreboard/"));
+
+        QVERIFY(!byText<QPushButton>(box, QStringLiteral("Add overlay to this scene"))->isVisibleTo(&dock));
+        QVERIFY(byText<QLabel>(box, QStringLiteral("This OBS has no browser source, so overlays cannot be added to a scene here. Open an "
+                                                   "overlay's address in a browser, or use an OBS build that includes the browser source."))
+                    ->isVisibleTo(&dock));
+
+        enabled->click();
+        QVERIFY(!app->overlayServer()->isListening());
+        QVERIFY(!app->settings().overlayServerEnabled());
+        QVERIFY(addresses().isEmpty());
     }
 
     // However often it is pressed, the setup button leaves one wizard; a closed one goes away

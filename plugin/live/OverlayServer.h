@@ -1,0 +1,82 @@
+#pragma once
+
+#include "base/CallQueue.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <functional>
+
+namespace corvane {
+
+class LiveData;
+class OverlayHost;
+
+// Serves the live scoreboard to web pages on this computer (127.0.0.1 only): GET /live
+// upgrades to a read-only WebSocket that sends the snapshot JSON on connect and after every
+// change, GET /live.json answers the current snapshot, and GET /overlays/NAME/... serves the
+// built-in overlays and the user's own (see OverlayFiles). Who may connect is OverlayAccess's
+// rule.
+//
+// Everything network-facing lives on a thread of its own (OverlayHost); this object, on the
+// user-interface thread, serialises the snapshot (LiveData keeps one serialisation per
+// state, shared with the hosted server) and hands it over with one queued call per update,
+// however many pages are connected.
+class OverlayServer : public QObject {
+    Q_OBJECT
+public:
+    static constexpr char kBuiltInRoot[] = ":/corvane/overlays";
+
+    // `userOverlays` is the user's overlays folder (may be empty: built-in overlays only).
+    OverlayServer(LiveData *live, const QString &userOverlays, QObject *parent = nullptr);
+    ~OverlayServer() override;
+
+    // Stops first, then listens on 127.0.0.1:`port`. On failure `error` gets
+    // "Could not listen on port %1: %2".
+    bool start(quint16 port, QString *error);
+    void stop();
+
+    bool isListening() const { return m_port != 0; }
+    quint16 port() const { return m_port; }
+    // Connected WebSocket clients.
+    int clientCount() const { return m_clientCount; }
+
+    QString userOverlaysDir() const { return m_userOverlays; }
+    // The overlays served: built-in ones first, then the user's folders.
+    QStringList overlayNames() const;
+    // http://127.0.0.1:PORT/overlays/NAME/ while listening, else empty.
+    QString overlayAddress(const QString &name) const;
+
+    // Sends the current snapshot to every WebSocket client; connected to LiveData::changed.
+    void broadcast();
+
+    // Snapshot bytes handed to the client thread so far: one snapshot per update however
+    // many clients it reaches.
+    qint64 bytesSerialised() const { return m_bytesSerialised; }
+
+Q_SIGNALS:
+    void clientsChanged(int count);
+
+private:
+    Q_INVOKABLE void runQueued() { m_fromHost.run(); }
+    void toHost(std::function<void(OverlayHost &)> call);
+    QByteArray snapshot();
+
+    LiveData *m_live;
+    QString m_userOverlays;
+    QThread m_thread;
+    QObject *m_anchor = nullptr;   // lives on m_thread, where the host is made
+    OverlayHost *m_host = nullptr; // lives on m_thread; deleted there
+    quint16 m_port = 0;
+    int m_clientCount = 0;
+    // Grows with every stop, so that counts about clients of an earlier listening period
+    // are recognised as stale.
+    quint64 m_generation = 0;
+    qint64 m_bytesSerialised = 0;
+    CallQueue m_fromHost{this, "runQueued"};
+};
+
+} // namespace corvane

@@ -1,0 +1,71 @@
+// Live scores for overlay pages served by the Corvane plugin: connects to this server's
+// /live WebSocket, which sends the whole scoreboard as JSON on connect and after every
+// change, and reconnects whenever the plugin or its server goes away.
+(function () {
+  'use strict';
+  var params = new URLSearchParams(location.search);
+
+  // Query options become CSS custom properties (?home=#c00&away=#00c&font=Inter&size=48).
+  // setProperty takes the text as a value only, so a query cannot add rules of its own.
+  var styleOptions = {home: '--home', away: '--away', color: '--text', bg: '--panel', font: '--font', size: '--size'};
+  Object.keys(styleOptions).forEach(function (name) {
+    var value = params.get(name);
+    if (value === null || value === '') return;
+    if (name === 'size' && /^[0-9.]+$/.test(value)) value += 'px';
+    if (name === 'font') value = '"' + value.replace(/["\\]/g, '') + '", sans-serif';
+    document.documentElement.style.setProperty(styleOptions[name], value);
+  });
+
+  // The period under whatever name the sport gives it.
+  var periodNames = [['quarter', 'Q'], ['half', 'H'], ['set', 'SET '], ['inning', ''], ['period', 'P']];
+
+  function period(fields) {
+    for (var i = 0; i < periodNames.length; i++) {
+      var value = fields[periodNames[i][0]];
+      if (value !== undefined && value !== '') {
+        if (periodNames[i][0] === 'inning' && fields.inning_half)
+          return (fields.inning_half === 'top' ? '\u25B2' : '\u25BC') + value;
+        return periodNames[i][1] + value;
+      }
+    }
+    return '';
+  }
+
+  function teamName(side, fields) {
+    return params.get(side + '_name') || fields[side + '_name'] || side.toUpperCase();
+  }
+
+  // Text only: field values come from the scoreboard and are never read as markup.
+  function setText(id, value) {
+    var element = document.getElementById(id);
+    if (element && element.textContent !== String(value)) element.textContent = String(value);
+  }
+
+  function connect(onSnapshot) {
+    var delay = 500;
+    function open() {
+      var socket = new WebSocket((location.protocol === 'https:' ? 'wss://' : 'ws://') + location.host + '/live');
+      socket.onopen = function () {
+        delay = 500;
+        document.documentElement.dataset.live = 'on';
+      };
+      socket.onmessage = function (event) {
+        var snapshot;
+        try {
+          snapshot = JSON.parse(event.data);
+        } catch (error) {
+          return;
+        }
+        onSnapshot(snapshot, snapshot.fields || {});
+      };
+      socket.onclose = function () {
+        document.documentElement.dataset.live = 'off';
+        setTimeout(open, delay);
+        delay = Math.min(delay * 2, 5000);
+      };
+    }
+    open();
+  }
+
+  window.CorvaneOverlay = {params: params, connect: connect, period: period, teamName: teamName, setText: setText};
+})();
