@@ -5,15 +5,13 @@
 // transparent background. Screenshots of each overlay go to --shots.
 //   node overlays.cjs --browser PATH --port OVERLAY_PORT --shots DIR
 'use strict';
-const {spawn} = require('child_process');
 const fs = require('fs');
 const http = require('http');
-const os = require('os');
 const path = require('path');
 const puppeteer = require('puppeteer-core');
+const {startBrowser, stopBrowser, parseArgs} = require('./chromium.cjs');
 
-const args = {};
-for (let i = 2; i < process.argv.length; i += 2) args[process.argv[i].replace(/^--/, '')] = process.argv[i + 1];
+const args = parseArgs(process.argv);
 const base = `http://127.0.0.1:${args.port}`;
 const overlays = ['scorebug', 'scoreboard', 'lower-third'];
 let failures = 0;
@@ -25,24 +23,6 @@ function check(ok, what) {
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-// The browser and its helper processes (a process group of their own) go, then its profile;
-// a profile a straggler still writes to is left to the system's temporary folder.
-async function stopBrowser(started) {
-  if (started.child.exitCode === null) {
-    const exited = new Promise((resolve) => started.child.once('exit', resolve));
-    try {
-      process.kill(-started.child.pid, 'SIGKILL');
-    } catch (error) {
-      started.child.kill('SIGKILL');
-    }
-    await exited;
-  }
-  try {
-    fs.rmSync(started.profile, {recursive: true, force: true, maxRetries: 5, retryDelay: 200});
-  } catch (error) {
-    console.log(`note: could not remove ${started.profile}: ${error.code}`);
-  }
-}
 
 async function snapshot() {
   const response = await fetch(`${base}/live.json`);
@@ -51,25 +31,6 @@ async function snapshot() {
 
 // Chromium as root in a namespace of its own: no sandbox (it needs user namespaces that a
 // chroot cannot give), no GPU, shared memory in /tmp, a profile of its own.
-function startBrowser(executable) {
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'corvane-chromium-'));
-  const child = spawn(executable, ['--headless', '--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage', '--no-first-run',
-    '--no-default-browser-check', '--hide-scrollbars', '--remote-debugging-port=0', `--user-data-dir=${profile}`, 'about:blank'],
-  {stdio: ['ignore', 'ignore', 'pipe'], detached: true});
-  return new Promise((resolve, reject) => {
-    let seen = '';
-    const timer = setTimeout(() => reject(new Error(`the browser did not start: ${seen}`)), 30000);
-    child.stderr.on('data', (chunk) => {
-      seen += chunk;
-      const match = /DevTools listening on (ws:\/\/\S+)/.exec(seen);
-      if (match) {
-        clearTimeout(timer);
-        resolve({child, endpoint: match[1], profile});
-      }
-    });
-    child.on('exit', (code) => reject(new Error(`the browser exited (${code}): ${seen}`)));
-  });
-}
 
 async function scoresOnPage(page) {
   return page.evaluate(() => [document.getElementById('home-score').textContent, document.getElementById('away-score').textContent]);

@@ -6,16 +6,12 @@
 // performance.timeOrigin + performance.now() from the same system clocks).
 //   node latency.cjs --browser PATH --port OVERLAY_PORT --hosted HOSTED_PORT --changes N
 'use strict';
-const {spawn} = require('child_process');
-const fs = require('fs');
 const net = require('net');
-const os = require('os');
-const path = require('path');
 const {performance} = require('perf_hooks');
 const puppeteer = require('puppeteer-core');
+const {startBrowser, stopBrowser, parseArgs} = require('../../../tests/e2e/browser/chromium.cjs');
 
-const args = {};
-for (let i = 2; i < process.argv.length; i += 2) args[process.argv[i].replace(/^--/, '')] = process.argv[i + 1];
+const args = parseArgs(process.argv);
 const changes = Number(args.changes || 200);
 const monotonicMs = () => Number(process.hrtime.bigint()) / 1e6;
 
@@ -27,39 +23,7 @@ function figures(values) {
     `min ${sorted[0].toFixed(2).padStart(6)}  max ${sorted[sorted.length - 1].toFixed(2).padStart(6)} ms`;
 }
 
-function startBrowser(executable) {
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'corvane-chromium-'));
-  const child = spawn(executable, ['--headless', '--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage', '--no-first-run',
-    '--remote-debugging-port=0', `--user-data-dir=${profile}`, 'about:blank'], {stdio: ['ignore', 'ignore', 'pipe'], detached: true});
-  return new Promise((resolve, reject) => {
-    let seen = '';
-    child.stderr.on('data', (chunk) => {
-      seen += chunk;
-      const match = /DevTools listening on (ws:\/\/\S+)/.exec(seen);
-      if (match) resolve({child, endpoint: match[1], profile});
-    });
-    child.on('exit', (code) => reject(new Error(`the browser exited (${code}): ${seen}`)));
-  });
-}
 
-// The browser and its helper processes (a process group of their own) go, then its profile;
-// a profile a straggler still writes to is left to the system's temporary folder.
-async function stopBrowser(started) {
-  if (started.child.exitCode === null) {
-    const exited = new Promise((resolve) => started.child.once('exit', resolve));
-    try {
-      process.kill(-started.child.pid, 'SIGKILL');
-    } catch (error) {
-      started.child.kill('SIGKILL');
-    }
-    await exited;
-  }
-  try {
-    fs.rmSync(started.profile, {recursive: true, force: true, maxRetries: 5, retryDelay: 200});
-  } catch (error) {
-    console.log(`note: could not remove ${started.profile}: ${error.code}`);
-  }
-}
 
 (async () => {
   // The hosted server's client: the first line carrying each stamp.

@@ -41,6 +41,17 @@
     if (element && element.textContent !== String(value)) element.textContent = String(value);
   }
 
+  // The texts every built-in overlay shows: team names, scores, period and clock, into the
+  // elements with those ids that the page has.
+  function showScore(fields) {
+    setText('home-name', teamName('home', fields));
+    setText('away-name', teamName('away', fields));
+    setText('home-score', fields.home_score !== undefined ? fields.home_score : '-');
+    setText('away-score', fields.away_score !== undefined ? fields.away_score : '-');
+    setText('period', period(fields));
+    setText('clock', fields.clock || '');
+  }
+
   function connect(onSnapshot) {
     var delay = 500;
     function open() {
@@ -67,5 +78,7 @@
     open();
   }
 
-  window.CorvaneOverlay = {params: params, connect: connect, period: period, teamName: teamName, setText: setText};
+  window.CorvaneOverlay = {
+    params: params, connect: connect, period: period, teamName: teamName, setText: setText, showScore: showScore
+  };
 })();
