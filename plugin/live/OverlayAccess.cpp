@@ -4,29 +4,25 @@ namespace corvane {
 
 namespace {
 
-bool isThisServer(const QByteArray &hostAndPort, quint16 port)
+// `value` is exactly `prefix` followed by this server's host and port, ignoring case and the
+// spaces around it (never any inside).
+bool namesThisServer(const QByteArray &value, const QByteArray &prefix, quint16 port)
 {
-    const QByteArray value = hostAndPort.trimmed().toLower();
+    const QByteArray text = value.trimmed().toLower();
     const QByteArray suffix = ':' + QByteArray::number(port);
-    return value == "127.0.0.1" + suffix || value == "localhost" + suffix;
+    return text == prefix + "127.0.0.1" + suffix || text == prefix + "localhost" + suffix;
 }
 
 } // namespace
 
 bool OverlayAccess::isOriginAllowed(const QByteArray &origin, bool present, quint16 port)
 {
-    if (!present)
-        return true;
-    const QByteArray value = origin.trimmed();
-    constexpr char scheme[] = "http://";
-    if (!value.toLower().startsWith(scheme))
-        return false;
-    return isThisServer(value.mid(qsizetype(sizeof scheme) - 1), port);
+    return !present || namesThisServer(origin, QByteArrayLiteral("http://"), port);
 }
 
 bool OverlayAccess::isHostAllowed(const QByteArray &host, bool present, quint16 port)
 {
-    return !present || isThisServer(host, port);
+    return !present || namesThisServer(host, QByteArray(), port);
 }
 
 } // namespace corvane

@@ -151,6 +151,7 @@ private Q_SLOTS:
         QTest::newRow("port missing") << QByteArray("http://127.0.0.1") << true << false;
         QTest::newRow("look-alike host") << QByteArray("http://127.0.0.1:9002.example.com") << true << false;
         QTest::newRow("empty but present") << QByteArray("") << true << false;
+        QTest::newRow("space inside") << QByteArray("http://\f127.0.0.1:9002") << true << false;
     }
     void origins()
     {
