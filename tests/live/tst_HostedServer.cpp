@@ -3,6 +3,7 @@
 #include "live/HostedServer.h"
 #include "live/LiveData.h"
 #include "support/LineClient.h"
+#include "support/StalledSocket.h"
 #include "support/TestNetwork.h"
 
 #include <QJsonArray>
@@ -11,12 +12,8 @@
 #include <QTcpSocket>
 #include <QTest>
 
-#include <arpa/inet.h>
 #include <cstdio>
 #include <memory>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace corvane;
@@ -30,30 +27,6 @@ QJsonObject parse(const QByteArray &line)
 {
     const QJsonDocument doc = QJsonDocument::fromJson(line);
     return doc.object();
-}
-
-// A raw loopback connection with a small receive window that reads only when told to.
-int stalledReader(quint16 port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    int small = 4096;
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-int tcpState(int fd)
-{
-    tcp_info info{};
-    socklen_t size = sizeof info;
-    return getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 ? info.tcpi_state : -1;
 }
 
 // The listening socket of this process on `port`; accepted sockets inherit its options.
@@ -311,7 +284,7 @@ private Q_SLOTS:
         QVERIFY(listener >= 0);
         int small = 4096;
         QCOMPARE(setsockopt(listener, SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
-        const int fd = stalledReader(port());
+        const int fd = test::stalledReader(port());
         QVERIFY(fd >= 0);
         LineClient reader(port());
         QTRY_COMPARE(server->clientCount(), 2);
@@ -325,14 +298,14 @@ private Q_SLOTS:
         server->stop();
         // A reader that does not read would otherwise keep its connection, and the server
         // its unsent output, for as long as the plugin runs.
-        QTRY_VERIFY(tcpState(fd) != TCP_ESTABLISHED);
+        QTRY_VERIFY(test::tcpState(fd) != TCP_ESTABLISHED);
         QTRY_COMPARE(reader.socket.state(), QAbstractSocket::UnconnectedState);
         ::close(fd);
     }
 
     void stalledReaderIsDisconnected()
     {
-        const int fd = stalledReader(port());
+        const int fd = test::stalledReader(port());
         QVERIFY(fd >= 0);
 
         LineClient reader(port());

@@ -4,6 +4,7 @@
 #include "live/LiveData.h"
 #include "live/OverlayAccess.h"
 #include "live/OverlayServer.h"
+#include "support/StalledSocket.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,10 +15,7 @@
 #include <QTest>
 #include <QWebSocket>
 
-#include <arpa/inet.h>
 #include <memory>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -86,21 +84,13 @@ struct Page {
     QList<QByteArray> messages;
 };
 
-// A raw loopback connection that upgrades to a WebSocket and then never reads again, with
-// a small receive window so that the server's output backs up soon.
+// A stalled reader (support/StalledSocket.h) that upgrades to a WebSocket and then never
+// reads again.
 int stalledPage(quint16 port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    int small = 4096;
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
+    const int fd = test::stalledReader(port);
+    if (fd < 0)
         return -1;
-    }
     const QByteArray upgrade = "GET /live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port)
                                + "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
                                  "Sec-WebSocket-Version: 13\r\n\r\n";
@@ -111,12 +101,6 @@ int stalledPage(quint16 port)
     return fd;
 }
 
-int tcpState(int fd)
-{
-    tcp_info info{};
-    socklen_t size = sizeof info;
-    return getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 ? info.tcpi_state : -1;
-}
 
 } // namespace
 
@@ -307,7 +291,7 @@ private Q_SLOTS:
             QTest::qWait(5);
         }
         QCOMPARE(server->clientCount(), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(tcpState(fd) != TCP_ESTABLISHED, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(test::tcpState(fd) != TCP_ESTABLISHED, 10000);
         // The page that reads had every update.
         QTRY_COMPARE_WITH_TIMEOUT(reader.messages.size(), 1 + updates, 20000);
         QCOMPARE(reader.messages.last(), live.snapshotJson());
