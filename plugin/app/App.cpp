@@ -135,19 +135,29 @@ void App::onUpdaterStateChanged()
 
 void App::setInstance(App *app) { g_instance.store(app); }
 
+namespace {
+
+// Why a server cannot listen on `port`, or nothing: a port outside 1..65535 would otherwise
+// wrap around to some other port.
+QString portOutOfRange(int port)
+{
+    if (port >= 1 && port <= 65535)
+        return {};
+    return QStringLiteral("Could not listen on port %1: the port must be between 1 and 65535").arg(port);
+}
+
+} // namespace
+
 void App::applyServerSettings()
 {
     if (m_settings.serverEnabled()) {
         const int port = m_settings.serverPort();
-        QString error;
-        // A port outside 1..65535 would otherwise wrap around to some other port.
-        if (port < 1 || port > 65535) {
+        QString error = portOutOfRange(port);
+        if (!error.isEmpty()) {
             m_server->stop();
-            error = QStringLiteral("Could not listen on port %1: the port must be between 1 and 65535").arg(port);
-        } else {
-            if (m_server->start(static_cast<quint16>(port), m_settings.serverAllowNetwork(), &error))
-                CORVANE_LOG_INFO("hosted server listening on port %d%s", port,
-                                 m_settings.serverAllowNetwork() ? " for the network" : " for this computer only");
+        } else if (m_server->start(static_cast<quint16>(port), m_settings.serverAllowNetwork(), &error)) {
+            CORVANE_LOG_INFO("hosted server listening on port %d%s", port,
+                             m_settings.serverAllowNetwork() ? " for the network" : " for this computer only");
         }
         if (!error.isEmpty())
             CORVANE_LOG_WARNING("%s", error.toUtf8().constData());
@@ -164,10 +174,9 @@ void App::applyOverlaySettings()
 {
     if (m_settings.overlayServerEnabled()) {
         const int port = m_settings.overlayServerPort();
-        QString error;
-        if (port < 1 || port > 65535) {
+        QString error = portOutOfRange(port);
+        if (!error.isEmpty()) {
             m_overlayServer->stop();
-            error = QStringLiteral("Could not listen on port %1: the port must be between 1 and 65535").arg(port);
         } else if (m_overlayServer->start(static_cast<quint16>(port), &error)) {
             CORVANE_LOG_INFO("overlay server listening on http://127.0.0.1:%d/", port);
         }
