@@ -210,8 +210,9 @@ private Q_SLOTS:
         QVERIFY(w.waitPage(SetupDialog::ScoreboardPage));
         w.button(QStringLiteral("Skip"))->click();
         QVERIFY(w.waitPage(SetupDialog::DonePage));
-        QVERIFY(byText<QLabel>(w.dialog.get(), QStringLiteral("Device: CV-2001\nFirmware: %1\nWi-Fi: not connected")
-                                                   .arg(w.firmware())));
+        // With the fingerprint of the certificate the device's network route will trust.
+        QVERIFY(byText<QLabel>(w.dialog.get(), QStringLiteral("Device: CV-2001\nFirmware: %1\nWi-Fi: not connected\nSecurity fingerprint (SHA-256): %2")
+                                                   .arg(w.firmware(), w.sim.waitFor(QStringLiteral("FEED-CERT ")).mid(10))));
 
         // A wrong claim code is the portal's to refuse; the right one adds the device.
         QLineEdit *claim = w.field(QStringLiteral("Claim code from the device's box or account email"));
