@@ -697,7 +697,7 @@ void SetupDialog::storeNetworkRoute(const QString &token)
     DeviceSession *session = m_session.data();
     if (!session || session->stationIp().isEmpty() || session->deviceId().isEmpty())
         return;
-    m_app->settings().setLanRoute(session->deviceId(), LanRoute{session->stationIp(), token, chosenName(), reportedCertificate(session)});
+    m_app->storeLanRoute(session->deviceId(), LanRoute{session->stationIp(), token, chosenName(), reportedCertificate(session)});
 }
 
 // Setup reaches the device over a cable or Bluetooth, so the fingerprint it reports is the
