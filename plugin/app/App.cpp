@@ -254,6 +254,16 @@ void App::selectDevice(const QString &deviceId)
         m_sourceManager->useCloud(deviceId);
 }
 
+void App::storeLanRoute(const QString &deviceId, const LanRoute &route)
+{
+    const bool changed = !(m_settings.lanRoute(deviceId) == route);
+    m_settings.setLanRoute(deviceId, route);
+    // The feed of the old route would otherwise keep refusing the certificate, or pin the
+    // one it meets next onto the new route. An unchanged route leaves a working feed alone.
+    if (changed && m_sourceManager->mode() == SourceManager::Lan && m_sourceManager->device() == deviceId)
+        selectDevice(deviceId);
+}
+
 void App::autoSelectDevice()
 {
     if (m_sourceManager->isRouteInUse())
