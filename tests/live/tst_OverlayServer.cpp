@@ -67,7 +67,7 @@ Response request(quint16 port, const QByteArray &text)
             all += socket.readAll();
     }
     all += socket.readAll();
-    if (!complete())
+    if (!complete() || all.toLower().contains("\r\nconnection: close\r\n"))
         socket.waitForDisconnected(1000);
     response.closed = socket.state() != QAbstractSocket::ConnectedState;
     const qsizetype end = all.indexOf("\r\n\r\n");
@@ -531,12 +531,11 @@ private Q_SLOTS:
         auto idle = rawClient(port(), "GET /live.json HTTP/1.1\r\n");
         QVERIFY(idle);
         QTRY_COMPARE(server->clientCount(), 1);
-        const QSet<QString> clients = openSockets() - before;
+        QTRY_VERIFY((openSockets() - before).size() >= 5); // listening, two clients, two accepted
         server.reset();
         // The test's own two client sockets, nothing of the server.
         QSet<QString> left = openSockets() - before;
         QVERIFY2(left.size() <= 2, qPrintable(QStringList(left.values()).join(QLatin1Char(' '))));
-        QVERIFY(clients.size() >= 5); // listening, two clients, two accepted
         QTRY_COMPARE(page.socket.state(), QAbstractSocket::UnconnectedState);
         QVERIFY(idle->waitForDisconnected(2000) || idle->state() == QAbstractSocket::UnconnectedState);
     }
@@ -586,7 +585,7 @@ private Q_SLOTS:
         const qsizetype end = received.indexOf("\r\n\r\n");
         QVERIFY(received.contains("Content-Length: " + QByteArray::number(size) + "\r\n"));
         QCOMPARE(received.size() - end - 4, size);
-        QVERIFY(!received.contains('g'));
+        QVERIFY(!received.mid(end + 4).contains('g'));
     }
 };
 
