@@ -470,6 +470,42 @@ private Q_SLOTS:
         QCOMPARE(request(port(), get("/live.json", port())).body, live.snapshotJson());
     }
 
+    // Two pages on the same port number, from two addresses of this computer, are two
+    // connections: what one sends never counts against the other.
+    void connectionsOnOnePortNumberAreApart()
+    {
+        QTcpSocket first;
+        QTcpSocket second;
+        bool bound = false;
+        for (int attempt = 0; attempt < 20 && !bound; ++attempt) {
+            first.abort();
+            second.abort();
+            bound = first.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0)
+                    && second.bind(QHostAddress::LocalHost, first.localPort());
+        }
+        QVERIFY(bound);
+        QByteArray answers[2];
+        QTcpSocket *sockets[2] = {&first, &second};
+        for (int i = 0; i < 2; ++i) {
+            sockets[i]->connectToHost(QHostAddress::LocalHost, port());
+            QVERIFY(sockets[i]->waitForConnected(5000));
+            sockets[i]->write(upgradeRequest(port()));
+        }
+        QTRY_COMPARE(server->clientCount(), 2);
+        // 40 KiB each in one masked frame (a zero mask leaves the payload as it is): within
+        // a page's 64 KiB, but not both together.
+        const QByteArray payload(40 * 1024, 'x');
+        const QByteArray frame = QByteArray("\x82\xFE", 2) + char(payload.size() >> 8) + char(payload.size() & 0xff)
+                                 + QByteArray(4, '\0') + payload;
+        for (QTcpSocket *socket : sockets)
+            socket->write(frame);
+        QTest::qWait(300);
+        live.apply({{QStringLiteral("home_score"), 77}});
+        for (int i = 0; i < 2; ++i)
+            QTRY_VERIFY((answers[i] += sockets[i]->readAll()).contains(live.snapshotJson()));
+        QCOMPARE(server->clientCount(), 2);
+    }
+
     // A page may send only so much in all, however small each frame; the others go on.
     void chattyPageIsDroppedInAll_data()
     {
