@@ -233,7 +233,9 @@ void OverlayConnection::reply(const QByteArray &bytes, bool keepAlive)
 
 void OverlayConnection::refuse(int status)
 {
-    const OverlayResponse::Headers extra = status == 405 ? OverlayResponse::Headers{Header{"Allow", "GET"}} : OverlayResponse::Headers{};
+    OverlayResponse::Headers extra;
+    if (status == 405)
+        extra.append(Header{"Allow", "GET"});
     m_keepAlive = false;
     m_socket->write(OverlayResponse::text(status, false, extra));
     finishAnswer();
