@@ -64,7 +64,7 @@ App::App(const AppEnvironment &environment)
     connect(&m_live, &LiveData::changed, m_server, &HostedServer::broadcast);
     m_server->setHandler([this](const QString &op, const QJsonObject &request) { return handleServerCommand(op, request); });
     connect(m_server, &HostedServer::clientsChanged, this, &App::serverStateChanged);
-    m_overlayServer = new OverlayServer(&m_live, environment.overlaysDir, this);
+    m_overlayServer = new OverlayServer(&m_live, &m_shown, environment.overlaysDir, this);
     // Overlays are part of the picture: they hold with the score texts.
     connect(&m_shown, &ShownScores::changed, m_overlayServer, &OverlayServer::broadcast);
     connect(m_overlayServer, &OverlayServer::clientsChanged, this, &App::overlayStateChanged);

@@ -4,12 +4,12 @@ import base64, json, os, socket, struct, time
 
 
 class WebSocket:
-    def __init__(self, port, timeout=10):
+    def __init__(self, port, timeout=10, path="/", protocol="obswebsocket.json"):
         self.sock = self._connect(port, timeout)
         key = base64.b64encode(os.urandom(16)).decode()
-        self.sock.sendall(("GET / HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                           "Sec-WebSocket-Key: %s\r\nSec-WebSocket-Version: 13\r\n"
-                           "Sec-WebSocket-Protocol: obswebsocket.json\r\n\r\n" % (port, key)).encode())
+        protocol_line = "Sec-WebSocket-Protocol: %s\r\n" % protocol if protocol else ""
+        self.sock.sendall(("GET %s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                           "Sec-WebSocket-Key: %s\r\nSec-WebSocket-Version: 13\r\n%s\r\n" % (path, port, key, protocol_line)).encode())
         self.file = self.sock.makefile("rb")
         status = self.file.readline()
         if b" 101 " not in status:
