@@ -71,6 +71,7 @@ private:
     void storeNetworkRoute(const QString &token);
     void goToScoreboard();
     void showDone();
+    static QString reportedCertificate(const DeviceSession *session);
     void showManage();
     void useLiveScores(const QString &label);
     void signInThroughReceiver();

@@ -2,6 +2,7 @@
 
 #include "app/App.h"
 #include "device/DeviceSession.h"
+#include "device/lan/TlsFeed.h"
 #include "ui/SetupLabels.h"
 #include "ui/SetupText.h"
 
@@ -45,11 +46,12 @@ WizardDonePage::WizardDonePage(App *app, QWidget *parent)
     connect(close, &QPushButton::clicked, this, &WizardDonePage::closeWanted);
 }
 
-void WizardDonePage::showDevice(DeviceSession *session, const QString &kind)
+void WizardDonePage::showDevice(DeviceSession *session, const QString &kind, const QString &certificateSha256)
 {
     m_session = session;
     m_kind = kind;
-    m_summary->setText(doneSummaryText(session->deviceId(), session->firmwareVersion(), session->stationIp()));
+    m_summary->setText(doneSummaryText(session->deviceId(), session->firmwareVersion(), session->stationIp())
+                       + certificateLine(TlsFeed::displayedFingerprint(certificateSha256)));
     m_claimCode->show();
     m_add->show();
     m_add->setEnabled(true);

@@ -20,8 +20,9 @@ class WizardDonePage : public QWidget {
 public:
     explicit WizardDonePage(App *app, QWidget *parent = nullptr);
 
-    // Shows the session's device, reached over `kind`, with the account step offered anew.
-    void showDevice(DeviceSession *session, const QString &kind);
+    // Shows the session's device, reached over `kind`, with the fingerprint of the certificate
+    // its network route trusts, and the account step offered anew.
+    void showDevice(DeviceSession *session, const QString &kind, const QString &certificateSha256);
 
 Q_SIGNALS:
     void liveScoresWanted();
