@@ -249,15 +249,46 @@ QWidget *Dock::buildRecordingBox()
     layout->addWidget(m_chapters);
     layout->addLayout(changesRow);
     layout->addWidget(m_chapterTemplate);
+    layout->addLayout(buildChapterSpacingRow());
     layout->addWidget(hintLabel(tr("Chapters are named like a score text, with live fields in braces. Hybrid MP4 and MOV "
                                    "recordings get them as chapter markers; every recording gets a game log beside it "
                                    "(same name, .scores.txt) that a video site reads as chapters.")));
+    layout->addWidget(buildRecordingNotice());
     connect(m_chapters, &QCheckBox::toggled, this, [this](bool on) { m_app->settings().setChaptersEnabled(on); });
     connect(m_chapterChanges, &QComboBox::activated, this,
             [this] { m_app->settings().setChapterChanges(m_chapterChanges->currentData().toString()); });
     connect(m_chapterTemplate, &QLineEdit::editingFinished, this,
             [this] { m_app->settings().setChapterTemplate(m_chapterTemplate->text()); });
     return group(tr("Recordings"), layout);
+}
+
+QLayout *Dock::buildChapterSpacingRow()
+{
+    m_chapterSpacing = new QSpinBox;
+    m_chapterSpacing->setRange(0, 600);
+    m_chapterSpacing->setSuffix(tr(" s"));
+    m_chapterSpacing->setValue(m_app->settings().chapterSpacingSeconds());
+    m_chapterSpacing->setAccessibleName(tr("Chapters at least this far apart"));
+    auto *row = new QHBoxLayout;
+    row->addWidget(new QLabel(tr("Chapters at least this far apart")));
+    row->addWidget(m_chapterSpacing);
+    connect(m_chapterSpacing, &QSpinBox::valueChanged, this,
+            [this](int seconds) { m_app->settings().setChapterSpacingSeconds(seconds); });
+    return row;
+}
+
+QLabel *Dock::buildRecordingNotice()
+{
+    m_recordingNotice = new QLabel;
+    m_recordingNotice->setWordWrap(true);
+    m_recordingNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_recordingNotice->setAccessibleName(tr("Recording notice"));
+    m_recordingNotice->hide();
+    connect(m_app, &App::recordingNotice, m_recordingNotice, [label = m_recordingNotice](const QString &text) {
+        label->setText(text);
+        label->show();
+    });
+    return m_recordingNotice;
 }
 
 QWidget *Dock::buildDevicesBox()

@@ -13,6 +13,7 @@ class QFileSystemWatcher;
 class QGridLayout;
 class QFrame;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -52,6 +53,8 @@ private:
     QWidget *buildScoreboardBox();
     QWidget *buildSourcesBox();
     QWidget *buildRecordingBox();
+    QLayout *buildChapterSpacingRow();
+    QLabel *buildRecordingNotice();
     QWidget *buildDevicesBox();
     QWidget *buildServerBox();
     QWidget *buildOverlaysBox();
@@ -101,6 +104,8 @@ private:
     QCheckBox *m_chapters = nullptr;
     QComboBox *m_chapterChanges = nullptr;
     QLineEdit *m_chapterTemplate = nullptr;
+    QSpinBox *m_chapterSpacing = nullptr;
+    QLabel *m_recordingNotice = nullptr;
 
     QPushButton *m_manage = nullptr;
     QLabel *m_relays = nullptr;
