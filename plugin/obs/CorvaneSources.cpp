@@ -26,7 +26,7 @@ bool collectCorvaneItems(obs_scene_t *, obs_sceneitem_t *item, void *param)
         obs_sceneitem_group_enum_items(item, collectCorvaneItems, param);
     } else if (isCorvaneSource(obs_sceneitem_get_source(item))) {
         obs_sceneitem_addref(item);
-        items->append(item);
+        items->append(item); // released once acted on
     }
     return true;
 }

@@ -18,6 +18,12 @@ RecordingChapters *g_chapters = nullptr;
 bool g_frontendCallback = false;
 // The recording output whose signals we follow, with a reference of our own.
 obs_output_t *g_output = nullptr;
+std::function<bool()> g_recordingActiveForTesting;
+
+bool recordingUnderWay()
+{
+    return g_recordingActiveForTesting ? g_recordingActiveForTesting() : obs_frontend_recording_active();
+}
 
 // The file the output writes first: "path" for OBS's file outputs, "url" for its FFmpeg
 // output (a file or a network address).
@@ -71,6 +77,13 @@ void stopFollowingOutput()
     g_output = nullptr;
 }
 
+// The log of a recording under way, when OBS quits or the plugin unloads.
+void finishRecording()
+{
+    if (g_chapters)
+        g_chapters->finish();
+}
+
 void recordingStarted()
 {
     followOutput();
@@ -108,7 +121,7 @@ void onRecordingEvent(obs_frontend_event event, void *)
     case OBS_FRONTEND_EVENT_EXIT:
         // OBS stops a recording only after this, with its front end gone: no event would
         // tell us, and unload comes too late for the output's signals.
-        g_chapters->finish();
+        finishRecording();
         stopFollowingOutput();
         // It may go while it runs; at unload the front end takes no removals any more.
         obs_frontend_remove_event_callback(onRecordingEvent, nullptr);
@@ -150,7 +163,7 @@ void GameProduction::start(App *app)
         obs_frontend_add_event_callback(onRecordingEvent, nullptr);
         g_frontendCallback = true;
         // OBS started with --startrecording, or a start before ours: no event will come.
-        if (obs_frontend_recording_active()) {
+        if (recordingUnderWay()) {
             recordingStarted();
             if (obs_frontend_recording_paused())
                 g_chapters->recordingPaused();
@@ -167,8 +180,7 @@ void GameProduction::stop()
         obs_frontend_remove_event_callback(onRecordingEvent, nullptr);
     g_frontendCallback = false;
     stopFollowingOutput();
-    if (g_chapters)
-        g_chapters->finish();
+    finishRecording();
     delete g_chapters;
     g_chapters = nullptr;
 }
@@ -176,6 +188,11 @@ void GameProduction::stop()
 RecordingChapters *GameProduction::chapters()
 {
     return g_chapters;
+}
+
+void GameProduction::setRecordingActiveForTesting(std::function<bool()> active)
+{
+    g_recordingActiveForTesting = std::move(active);
 }
 
 } // namespace corvane

@@ -17,6 +17,9 @@ public:
     // At unload: a recording still under way gets its log, then everything is released.
     static void stop();
     static RecordingChapters *chapters();
+
+    // Test seam: whether OBS records when the production starts (null: ask OBS).
+    static void setRecordingActiveForTesting(std::function<bool()> active);
 };
 
 } // namespace corvane

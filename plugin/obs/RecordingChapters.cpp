@@ -120,7 +120,7 @@ void RecordingChapters::recordingStopping()
 
 void RecordingChapters::fileChanged(const QString &nextPath)
 {
-    if (!m_recording)
+    if (!m_recording || nextPath.isEmpty())
         return;
     writeLog(m_filePath);
     m_filePath = nextPath;
@@ -131,8 +131,8 @@ void RecordingChapters::fileChanged(const QString &nextPath)
     m_pending.reset();
     // The output drops chapters queued for the file that ended: the new file starts with
     // the state it opens on.
-    if (const std::optional<QString> first = m_maker.begin(m_app->shown().state()))
-        offer(*first);
+    if (const std::optional<QString> opening = m_maker.begin(m_app->shown().state()))
+        offer(*opening);
 }
 
 void RecordingChapters::recordingStopped(const QString &frontendPath)
@@ -228,8 +228,9 @@ bool RecordingChapters::madeByThisRecording(const QString &path) const
     // OBS's last recording may still name an earlier file (a recording to a URL makes
     // none); a log beside it would overwrite that file's log.
     const QFileInfo info(path);
-    return !path.isEmpty() && info.isFile() && m_fileStarted.isValid()
-           && info.lastModified() >= m_fileStarted.addMSecs(-kFileTimeSlackMs);
+    if (path.isEmpty() || !info.isFile() || !m_fileStarted.isValid())
+        return false;
+    return info.lastModified() >= m_fileStarted.addMSecs(-kFileTimeSlackMs);
 }
 
 void RecordingChapters::writeLog(const QString &recordingPath)
