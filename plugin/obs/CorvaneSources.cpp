@@ -3,6 +3,7 @@
 #include <obs-frontend-api.h>
 #include <obs.h>
 
+#include <QByteArray>
 #include <QList>
 
 namespace corvane {

@@ -14,8 +14,10 @@
 #include <obs.h>
 #include <util/config-file.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
