@@ -73,6 +73,7 @@ QString makeFile(const QString &path, int age = 0)
     if (!file.open(QIODevice::WriteOnly))
         return {};
     file.write("video");
+    file.flush(); // else closing writes it, and stamps the file now
     file.setFileTime(QDateTime::currentDateTime().addSecs(-age), QFileDevice::FileModificationTime);
     return path;
 }
