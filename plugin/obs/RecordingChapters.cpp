@@ -22,6 +22,9 @@ using AddChapterCall = bool (*)(const char *name);
 
 // A file's time stamp may trail the moment OBS reported the start by a little.
 constexpr qint64 kFileTimeSlackMs = 2000;
+// OBS 30's Hybrid MP4 output reports the new file before it times packets from that
+// file's start: a chapter asked for at once is timed from the ended file's.
+constexpr int kOpeningChapterDelayMs = 1000;
 
 qint64 monotonicMs()
 {
@@ -68,6 +71,9 @@ RecordingChapters::RecordingChapters(App *app, QObject *parent)
 {
     m_due.setSingleShot(true);
     connect(&m_due, &QTimer::timeout, this, &RecordingChapters::onSpacingDue);
+    m_opening.setSingleShot(true);
+    m_opening.setInterval(kOpeningChapterDelayMs);
+    connect(&m_opening, &QTimer::timeout, this, &RecordingChapters::addOpeningChapter);
     connect(&app->shown(), &ShownScores::changed, this, &RecordingChapters::onShownChanged);
 }
 
@@ -81,6 +87,7 @@ void RecordingChapters::recordingStarted(const QString &filePath, qint64 recorde
     m_stopping = false;
     m_pending.reset();
     m_due.stop();
+    m_opening.stop();
     m_spacing.reset();
     if (!m_recording)
         return;
@@ -116,6 +123,7 @@ void RecordingChapters::recordingStopping()
     // Chapters asked for now would be in the log but not in the file.
     m_stopping = true;
     m_due.stop();
+    m_opening.stop();
 }
 
 void RecordingChapters::fileChanged(const QString &nextPath)
@@ -130,9 +138,21 @@ void RecordingChapters::fileChanged(const QString &nextPath)
     m_due.stop();
     m_pending.reset();
     // The output drops chapters queued for the file that ended: the new file starts with
-    // the state it opens on.
-    if (const std::optional<QString> opening = m_maker.begin(m_app->shown().state()))
-        offer(*opening);
+    // the state it opens on, at 0:00:00 in its log.
+    const std::optional<QString> opening = m_maker.begin(m_app->shown().state());
+    if (!opening)
+        return;
+    m_spacing.force(m_clock(), *opening);
+    m_log.add(m_clock(), *opening);
+    m_openingText = *opening;
+    m_opening.start();
+}
+
+void RecordingChapters::addOpeningChapter()
+{
+    m_opening.stop();
+    if (m_recording && !m_stopping && !m_log.isPaused() && m_addChapter)
+        m_addChapter(m_openingText);
 }
 
 void RecordingChapters::recordingStopped(const QString &frontendPath)
@@ -143,6 +163,7 @@ void RecordingChapters::recordingStopped(const QString &frontendPath)
     m_recording = false;
     m_stopping = false;
     m_due.stop();
+    m_opening.stop();
     m_pending.reset();
     writeLog(m_filePath.isEmpty() ? frontendPath : m_filePath);
     m_log.start(m_clock());
@@ -199,6 +220,9 @@ void RecordingChapters::offer(const QString &text)
 
 void RecordingChapters::mark(const QString &text)
 {
+    // In the file's order: the opening chapter first.
+    if (m_opening.isActive())
+        addOpeningChapter();
     m_log.add(m_clock(), text);
     if (m_log.isPaused())
         m_pending = text;

@@ -66,6 +66,7 @@ public:
     void setAddChapterForTesting(AddChapter addChapter) { m_addChapter = std::move(addChapter); }
     void setClockForTesting(std::function<qint64()> clock) { m_clock = std::move(clock); }
     void setFallbackFolderForTesting(const QString &folder) { m_fallbackFolder = folder; }
+    void setOpeningDelayForTesting(int ms) { m_opening.setInterval(ms); }
     // Runs a chapter that waits for the spacing if it is due by the clock.
     void runDueForTesting() { onSpacingDue(); }
 
@@ -74,6 +75,7 @@ private:
     void offer(const QString &text);
     void mark(const QString &text);
     void onSpacingDue();
+    void addOpeningChapter();
     void scheduleDue();
     void writeLog(const QString &recordingPath);
     bool madeByThisRecording(const QString &path) const;
@@ -86,6 +88,9 @@ private:
     ChapterSpacing m_spacing;
     GameLog m_log;
     QTimer m_due;
+    // The chapter a new file opens on, handed to OBS once the output writes that file.
+    QTimer m_opening;
+    QString m_openingText;
     QString m_filePath;
     QString m_fallbackFolder;
     QDateTime m_fileStarted;

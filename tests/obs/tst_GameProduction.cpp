@@ -98,6 +98,7 @@ struct Recording {
         });
         chapters.setClockForTesting([this] { return now; });
         chapters.setFallbackFolderForTesting(fallbackFolder);
+        chapters.setOpeningDelayForTesting(0);
     }
     void score(qint64 ms, const QString &field, int value)
     {
@@ -341,6 +342,7 @@ private Q_SLOTS:
         rec.score(12000, QStringLiteral("home_score"), 1);
         rec.now = 30000;
         rec.chapters.fileChanged(makeFile(dir.filePath(QStringLiteral("b.mp4"))));
+        QTRY_COMPARE(rec.marked.size(), 3);
         rec.score(45000, QStringLiteral("away_score"), 1);
         rec.chapters.recordingStopped(dir.filePath(QStringLiteral("b.mp4")));
 
