@@ -16,6 +16,7 @@ cleanup_sim() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait "$sim_pid
 fail() {
   echo "FAIL: $*"
   [ -n "${OBS_SESSION_LOG:-}" ] && grep -E 'corvane|chapter|Changing output file|output file' "$OBS_SESSION_LOG" | sed 's/^/  obs| /' | tail -60
+  [ -z "${OBS_SESSION_LOG:-}" ] && tail -20 "$work/obs.out" | sed 's/^/  obs.out| /'
   cleanup_sim
   exit 1
 }
@@ -30,10 +31,10 @@ obs_session_store_portal_session "$home" "$cookie"
 obs_session_enable_websocket "$home" "$ws_port"
 obs_session_write_score_scene "$home" '{ "template": "{home_score} - {away_score}", "font": { "face": "DejaVu Sans", "size": 48 } }' 20 20
 
-# Quitting while recording asks nothing (OBS 32 reads this from user.ini).
+# Quitting while recording asks nothing (OBS 32 moves this into its user.ini at the first
+# start).
 mkdir -p "$home/.config/obs-studio"
-for ini in global.ini user.ini; do
-  cat >"$home/.config/obs-studio/$ini" <<INI
+cat >"$home/.config/obs-studio/global.ini" <<INI
 [General]
 FirstRun=true
 EnableAutoUpdates=false
@@ -43,7 +44,6 @@ LastVersion=503447555
 ShowTransitions=true
 $OBS_SESSION_GLOBAL_INI_EXTRA
 INI
-done
 
 profile="$home/.config/obs-studio/basic/profiles/Untitled"
 mkdir -p "$profile"
