@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace corvane {
@@ -36,13 +37,43 @@ RecordingsGroup::RecordingsGroup(App *app, QWidget *parent)
     layout->addWidget(m_chapters);
     layout->addLayout(changesRow);
     layout->addWidget(m_template);
+    layout->addLayout(buildSpacingRow());
     layout->addWidget(dock::hintLabel(tr("Chapters are named like a score text, with live fields in braces. Hybrid MP4 and MOV "
                                          "recordings get them as chapter markers; every recording gets a game log beside it "
                                          "(same name, .scores.txt) that a video site reads as chapters.")));
+    layout->addWidget(buildNotice());
     connect(m_chapters, &QCheckBox::toggled, this, [this](bool on) { m_app->settings().setChaptersEnabled(on); });
     connect(m_changes, &QComboBox::activated, this, [this] { m_app->settings().setChapterChanges(m_changes->currentData().toString()); });
     connect(m_template, &QLineEdit::editingFinished, this, [this] { m_app->settings().setChapterTemplate(m_template->text()); });
     setLayout(layout);
+}
+
+QLayout *RecordingsGroup::buildSpacingRow()
+{
+    m_spacing = new QSpinBox;
+    m_spacing->setRange(0, 600);
+    m_spacing->setSuffix(tr(" s"));
+    m_spacing->setValue(m_app->settings().chapterSpacingSeconds());
+    m_spacing->setAccessibleName(tr("Chapters at least this far apart"));
+    auto *row = new QHBoxLayout;
+    row->addWidget(new QLabel(tr("Chapters at least this far apart")));
+    row->addWidget(m_spacing);
+    connect(m_spacing, &QSpinBox::valueChanged, this, [this](int seconds) { m_app->settings().setChapterSpacingSeconds(seconds); });
+    return row;
+}
+
+QLabel *RecordingsGroup::buildNotice()
+{
+    m_notice = new QLabel;
+    m_notice->setWordWrap(true);
+    m_notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_notice->setAccessibleName(tr("Recording notice"));
+    m_notice->hide();
+    connect(m_app, &App::recordingNotice, m_notice, [label = m_notice](const QString &text) {
+        label->setText(text);
+        label->show();
+    });
+    return m_notice;
 }
 
 } // namespace corvane

@@ -4,7 +4,10 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
+class QLayout;
 class QLineEdit;
+class QSpinBox;
 
 namespace corvane {
 
@@ -18,10 +21,15 @@ public:
     explicit RecordingsGroup(App *app, QWidget *parent = nullptr);
 
 private:
+    QLayout *buildSpacingRow();
+    QLabel *buildNotice();
+
     App *m_app;
     QCheckBox *m_chapters = nullptr;
     QComboBox *m_changes = nullptr;
     QLineEdit *m_template = nullptr;
+    QSpinBox *m_spacing = nullptr;
+    QLabel *m_notice = nullptr;
 };
 
 } // namespace corvane
