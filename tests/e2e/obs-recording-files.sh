@@ -71,12 +71,10 @@ import glob, json, os, re, subprocess, sys, time
 
 port, here, phase, folder = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
 sys.path.insert(0, here)
-from obsws import Client
+from obsws import ready_client
 
 problems = []
-client = Client(port, 0)
-if not client.wait_ready():
-    problems.append("obs-websocket never said OBS was ready")
+client = ready_client(port)
 
 def request(kind, data=None):
     status, response = client.request(kind, data)
