@@ -12,10 +12,13 @@ struct LanRoute {
     QString token;
     QString name;
     QString certificateSha256 = QString();
+    // The feed's port; 0 is the device's fixed one. Only followed devices store another.
+    quint16 port = 0;
 
     bool operator==(const LanRoute &other) const
     {
-        return host == other.host && token == other.token && name == other.name && certificateSha256 == other.certificateSha256;
+        return host == other.host && token == other.token && name == other.name && certificateSha256 == other.certificateSha256
+            && port == other.port;
     }
 };
 

@@ -3,7 +3,9 @@
 #include "base/AtomicFile.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -25,6 +27,8 @@ constexpr char kRoutes[] = "routes";
 constexpr char kLan[] = "lan";
 // A member of a "lan" entry that plugins before certificate pinning do not read.
 constexpr char kLanCertificate[] = "tls_sha256";
+// Plugins before followed devices ignore this key and keep it when they save.
+constexpr char kFollowedDevices[] = "followed_devices";
 constexpr char kPortalUrl[] = "portal_url";
 constexpr char kDownloadsUrl[] = "downloads_url";
 constexpr char kChaptersEnabled[] = "chapters_enabled";
@@ -35,6 +39,8 @@ constexpr int kDefaultChapterSpacingSeconds = 10;
 constexpr int kMaxChapterSpacingSeconds = 600;
 
 QString key(const char *name) { return QString::fromLatin1(name); }
+
+QString followedDeviceOf(const QJsonValue &entry) { return entry.toObject().value(QStringLiteral("device")).toString(); }
 
 } // namespace
 
@@ -163,6 +169,52 @@ bool SettingsStore::pinLanCertificate(const QString &deviceId, const QString &sh
     entry.insert(key(kLanCertificate), sha256);
     setMember(kLan, deviceId, entry);
     return true;
+}
+
+QList<FollowedRoute> SettingsStore::followedRoutes(QStringList *refused) const
+{
+    QList<FollowedRoute> routes;
+    const QJsonValue stored = m_object.value(key(kFollowedDevices));
+    if (!stored.isUndefined() && !stored.isArray() && refused)
+        refused->append(QStringLiteral("\"%1\" is not a list").arg(key(kFollowedDevices)));
+    const QJsonArray entries = stored.toArray();
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        QString why = QStringLiteral("not an object");
+        std::optional<FollowedRoute> route;
+        if (entries.at(i).isObject())
+            route = FollowedRoute::fromJson(entries.at(i).toObject(), &why);
+        const bool twice = route && std::any_of(routes.cbegin(), routes.cend(), [&route](const FollowedRoute &r) {
+            return r.deviceId == route->deviceId;
+        });
+        if (route && !twice)
+            routes.append(*route);
+        else if (refused)
+            refused->append(QStringLiteral("entry %1: %2").arg(i + 1).arg(twice ? QStringLiteral("device already followed") : why));
+    }
+    return routes;
+}
+
+void SettingsStore::setFollowedRoute(const FollowedRoute &route)
+{
+    QJsonArray entries = m_object.value(key(kFollowedDevices)).toArray();
+    qsizetype i = 0;
+    while (i < entries.size() && followedDeviceOf(entries.at(i)) != route.deviceId)
+        ++i;
+    if (i < entries.size())
+        entries.replace(i, route.toJson());
+    else
+        entries.append(route.toJson());
+    write(kFollowedDevices, entries);
+}
+
+void SettingsStore::removeFollowedRoute(const QString &deviceId)
+{
+    QJsonArray entries = m_object.value(key(kFollowedDevices)).toArray();
+    for (qsizetype i = entries.size() - 1; i >= 0; --i) {
+        if (followedDeviceOf(entries.at(i)) == deviceId)
+            entries.removeAt(i);
+    }
+    write(kFollowedDevices, entries);
 }
 
 void SettingsStore::write(const char *name, const QJsonValue &value)

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "base/FollowedRoute.h"
 #include "base/LanRoute.h"
 
 #include <QJsonObject>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace corvane {
 
@@ -46,6 +49,10 @@ public:
     QString downloadsUrl() const;
     QString routeFor(const QString &deviceId) const;
     LanRoute lanRoute(const QString &deviceId) const;
+    // The devices followed beside the main one, in stored order. An entry that cannot be
+    // read (or a second one for the same device) is left out and its reason added to
+    // `refused`; it stays in the file untouched, as entries of kinds a newer plugin knows.
+    QList<FollowedRoute> followedRoutes(QStringList *refused = nullptr) const;
 
     void setSelectedDevice(const QString &id);
     void setServerEnabled(bool enabled);
@@ -66,6 +73,9 @@ public:
     // Keeps the certificate a route without a pin met first; false (and nothing written)
     // when the device has no route or its route is already pinned.
     bool pinLanCertificate(const QString &deviceId, const QString &sha256);
+    // Replaces the stored entry of the route's device in place, or appends one.
+    void setFollowedRoute(const FollowedRoute &route);
+    void removeFollowedRoute(const QString &deviceId);
 
 private:
     QString string(const char *key, const QString &fallback = QString()) const;

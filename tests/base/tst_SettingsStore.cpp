@@ -1,6 +1,7 @@
 #include "base/SettingsStore.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
@@ -194,6 +195,99 @@ private Q_SLOTS:
                               {QStringLiteral("token"), QStringLiteral("tok-a")},
                               {QStringLiteral("name"), QStringLiteral("Gym")},
                               {QStringLiteral("tls_sha256"), first}}));
+    }
+
+    // One good entry beside each kind of bad one: the bad one is refused with its reason,
+    // the good one still read. The first row is a file from before followed devices.
+    void followedDevicesRead_data()
+    {
+        QTest::addColumn<QByteArray>("followed");
+        QTest::addColumn<QStringList>("ids");
+        QTest::addColumn<QString>("reason");
+        const QByteArray good = R"({"device": "CV-1", "route": "cloud"})";
+        const auto beside = [&good](const char *bad) { return "[" + good + "," + QByteArray(bad) + "]"; };
+        const QStringList one{QStringLiteral("CV-1")};
+        QTest::newRow("older file: none") << QByteArray() << QStringList() << QString();
+        QTest::newRow("every kind") << QByteArray(R"([{"device": "CV-1", "route": "cloud"},
+            {"device": "CV-2", "route": "lan", "host": "10.0.0.2", "token": "t", "port": 1011},
+            {"device": "CV-3", "route": "usb", "port_name": "/dev/ttyACM1"},
+            {"device": "CV-4", "route": "ble", "address": "AA:BB:CC:DD:EE:FF"}])")
+                                    << QStringList{QStringLiteral("CV-1"), QStringLiteral("CV-2"), QStringLiteral("CV-3"), QStringLiteral("CV-4")}
+                                    << QString();
+        QTest::newRow("not a list") << QByteArray(R"({"device": "CV-1"})") << QStringList() << QStringLiteral("not a list");
+        QTest::newRow("entry not an object") << beside("7") << one << QStringLiteral("entry 2: not an object");
+        QTest::newRow("no device") << beside(R"({"route": "cloud"})") << one << QStringLiteral("\"device\" is missing");
+        QTest::newRow("unknown route") << beside(R"({"device": "CV-9", "route": "carrier pigeon"})") << one << QStringLiteral("unknown route");
+        QTest::newRow("network route without token") << beside(R"({"device": "CV-9", "route": "lan", "host": "h"})") << one
+                                                     << QStringLiteral("\"token\" is missing");
+        QTest::newRow("port out of range") << beside(R"({"device": "CV-9", "route": "lan", "host": "h", "token": "t", "port": 70000})")
+                                           << one << QStringLiteral("\"port\" is not a port number");
+        QTest::newRow("port as text") << beside(R"({"device": "CV-9", "route": "lan", "host": "h", "token": "t", "port": "1011"})")
+                                      << one << QStringLiteral("\"port\" is not a port number");
+        QTest::newRow("usb without port") << beside(R"({"device": "CV-9", "route": "usb"})") << one << QStringLiteral("\"port_name\" is missing");
+        QTest::newRow("ble without address") << beside(R"({"device": "CV-9", "route": "ble", "address": ""})") << one
+                                             << QStringLiteral("\"address\" is missing");
+        QTest::newRow("name not a text") << beside(R"({"device": "CV-9", "route": "cloud", "name": 3})") << one << QStringLiteral("\"name\" is not a text");
+        QTest::newRow("same device twice") << beside(R"({"device": "CV-1", "route": "usb", "port_name": "p"})") << one
+                                           << QStringLiteral("entry 2: device already followed");
+    }
+    void followedDevicesRead()
+    {
+        QFETCH(QByteArray, followed);
+        QFETCH(QStringList, ids);
+        QFETCH(QString, reason);
+        QByteArray content = R"({"selected_device": "CV-7", "routes": {"CV-7": "lan"},
+            "lan": {"CV-7": {"host": "10.0.0.7", "token": "tok", "name": "Gym"}})";
+        if (!followed.isEmpty())
+            content += ", \"followed_devices\": " + followed;
+        const QString file = path(QStringLiteral("followed.json"));
+        writeFile(file, content + "}");
+        SettingsStore s;
+        s.load(file);
+        QStringList refused;
+        QStringList read;
+        for (const FollowedRoute &route : s.followedRoutes(&refused))
+            read.append(route.deviceId);
+        QCOMPARE(read, ids);
+        QCOMPARE(refused.size(), reason.isEmpty() ? 0 : 1);
+        QVERIFY2(reason.isEmpty() || refused.first().contains(reason), qPrintable(refused.value(0)));
+        // The main device's keys read as before, whatever is followed.
+        QCOMPARE(s.selectedDevice(), QStringLiteral("CV-7"));
+        QCOMPARE(s.routeFor(QStringLiteral("CV-7")), QStringLiteral("lan"));
+        QCOMPARE(s.lanRoute(QStringLiteral("CV-7")), (LanRoute{QStringLiteral("10.0.0.7"), QStringLiteral("tok"), QStringLiteral("Gym")}));
+    }
+
+    void followedRoutesRoundTripAndKeepWhatCannotBeRead()
+    {
+        const QString file = path(QStringLiteral("roundtrip.json"));
+        // An entry of a kind only a newer plugin knows: not read, never lost.
+        writeFile(file, R"({"followed_devices": [{"device": "CV-0", "route": "satellite"}]})");
+        SettingsStore s;
+        s.load(file);
+        FollowedRoute lan{QStringLiteral("CV-2"), FollowedRoute::Lan, QStringLiteral("Court 2")};
+        lan.lan = LanRoute{QStringLiteral("10.0.0.2"), QStringLiteral("tok"), QStringLiteral("Court 2"), QStringLiteral("ab12"), 1011};
+        FollowedRoute usb{QStringLiteral("CV-3"), FollowedRoute::Usb};
+        usb.usbPort = QStringLiteral("/dev/ttyACM1");
+        FollowedRoute ble{QStringLiteral("CV-4"), FollowedRoute::Ble};
+        ble.bleAddress = QStringLiteral("AA:BB:CC:DD:EE:FF");
+        const FollowedRoute cloud{QStringLiteral("CV-1"), FollowedRoute::Cloud};
+        for (const FollowedRoute &route : {cloud, lan, usb, ble})
+            s.setFollowedRoute(route);
+        // Replaced in place, not appended.
+        usb.usbPort = QStringLiteral("/dev/ttyACM2");
+        s.setFollowedRoute(usb);
+        s.removeFollowedRoute(QStringLiteral("CV-1"));
+        s.setServerPort(9100);
+
+        SettingsStore again;
+        again.load(file);
+        QStringList refused;
+        QCOMPARE(again.followedRoutes(&refused), (QList<FollowedRoute>{lan, usb, ble}));
+        QCOMPARE(refused.size(), 1);
+        const QJsonArray stored = readObject(file).value(QStringLiteral("followed_devices")).toArray();
+        QCOMPARE(stored.size(), 4);
+        QCOMPARE(stored.first().toObject().value(QStringLiteral("route")).toString(), QStringLiteral("satellite"));
+        QCOMPARE(again.serverPort(), 9100);
     }
 
     void savesAreOwnerOnly()
