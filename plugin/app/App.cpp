@@ -1,5 +1,7 @@
 #include "app/App.h"
 
+#include "app/FollowedDevice.h"
+#include "app/FollowedDevices.h"
 #include "app/RelayHolder.h"
 #include "base/Log.h"
 #include "base/Origins.h"
@@ -44,6 +46,7 @@ struct ServerCommand {
 App::App(const AppEnvironment &environment)
     : m_relays(nullptr)
     , m_sourceManager(nullptr)
+    , m_followed(nullptr)
     , m_server(nullptr)
     , m_overlayServer(nullptr)
     , m_firstUpdateCheck(nullptr)
@@ -59,6 +62,7 @@ App::App(const AppEnvironment &environment)
     m_sourceManager = new SourceManager(&m_portal, &m_live, this);
     connect(m_sourceManager, &SourceManager::lanCertificatePinned, this,
             [this](const QString &deviceId, const QString &sha256) { m_settings.pinLanCertificate(deviceId, sha256); });
+    m_followed = new FollowedDevices(&m_portal, &m_settings, this);
     m_server = new HostedServer(&m_live, this);
 
     connect(&m_live, &LiveData::changed, m_server, &HostedServer::broadcast);
@@ -71,6 +75,7 @@ App::App(const AppEnvironment &environment)
     connect(&m_portal, &PortalClient::signedInChanged, this, &App::onSignedInChanged);
     applyServerSettings();
     applyOverlaySettings();
+    m_followed->restore();
     setUpUpdater(environment);
     publishOutputs();
 
@@ -244,8 +249,45 @@ void App::releaseAllRelays() { m_relays->releaseAll(); }
 
 QStringList App::relayStatusLines() const { return m_relays->statusLines(); }
 
+QString App::mainDeviceLabel() { return QStringLiteral("the main device (follows the dock)"); }
+
+LiveData *App::liveOf(const QString &deviceId)
+{
+    if (deviceId.isEmpty())
+        return &m_live;
+    FollowedDevice *device = m_followed->device(deviceId);
+    return device ? &device->live() : nullptr;
+}
+
+ShownScores *App::shownOf(const QString &deviceId)
+{
+    if (deviceId.isEmpty())
+        return &m_shown;
+    FollowedDevice *device = m_followed->device(deviceId);
+    return device ? &device->shown() : nullptr;
+}
+
+std::shared_ptr<ShownScores> App::shownScoresOf(const QString &deviceId)
+{
+    // The main device's lives as long as App: shared without an owner.
+    if (deviceId.isEmpty())
+        return std::shared_ptr<ShownScores>(std::shared_ptr<ShownScores>(), &m_shown);
+    const std::shared_ptr<DeviceLive> data = m_followed->dataOf(deviceId);
+    return data ? std::shared_ptr<ShownScores>(data, &data->shown()) : nullptr;
+}
+
+bool App::followDevice(const FollowedRoute &route)
+{
+    // One device runs in one place: the main route already has this one.
+    if (m_sourceManager->isRouteInUse() && m_sourceManager->device() == route.deviceId)
+        return false;
+    return m_followed->follow(route);
+}
+
 void App::selectDevice(const QString &deviceId)
 {
+    // Made the main device, a followed one stops being followed: one device, one route.
+    m_followed->unfollow(deviceId);
     m_settings.setSelectedDevice(deviceId);
     const LanRoute route = m_settings.lanRoute(deviceId);
     if (m_settings.routeFor(deviceId) == QLatin1String("lan") && !route.host.isEmpty() && !route.token.isEmpty())

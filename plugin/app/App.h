@@ -3,6 +3,7 @@
 #include "app/AppEnvironment.h"
 #include "app/OutputsView.h"
 #include "base/CallQueue.h"
+#include "base/FollowedRoute.h"
 #include "base/SettingsStore.h"
 #include "cloud/CloudDevice.h"
 #include "cloud/GraphicsOutput.h"
@@ -26,6 +27,7 @@ class QTimer;
 namespace corvane {
 
 class DeviceSession;
+class FollowedDevices;
 class HostedServer;
 class OverlayServer;
 class RelayHolder;
@@ -52,6 +54,20 @@ public:
     HostedServer *server() const { return m_server; }
     OverlayServer *overlayServer() const { return m_overlayServer; }
     SourceManager *sourceManager() const { return m_sourceManager; }
+    // The devices followed beside the main one (the one the dock picks).
+    FollowedDevices *followed() const { return m_followed; }
+
+    // What a consumer is bound to: the main device (the empty id, its objects above) or
+    // one followed device by its id. Null for any other id.
+    static QString mainDeviceLabel();
+    LiveData *liveOf(const QString &deviceId);
+    ShownScores *shownOf(const QString &deviceId);
+    // Any thread: the same shown scores, kept whole while the caller holds them even if
+    // the device is unfollowed meanwhile.
+    std::shared_ptr<ShownScores> shownScoresOf(const QString &deviceId);
+    // Follows a device beside the main one; false for the main device's own, or one
+    // followed already.
+    bool followDevice(const FollowedRoute &route);
     PluginUpdater &updater() { return m_updater; }
 
     // Where plugin updates come from: the maker's, or an allowed local stand-in.
@@ -135,6 +151,7 @@ private:
     SettingsStore m_settings;
     RelayHolder *m_relays;
     SourceManager *m_sourceManager;
+    FollowedDevices *m_followed;
     HostedServer *m_server;
     OverlayServer *m_overlayServer;
     QList<CloudDevice> m_devices;

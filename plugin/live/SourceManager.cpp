@@ -118,7 +118,7 @@ void SourceManager::useLan(const QString &deviceId, const LanRoute &route)
     setStatus(false, text(kConnectingLan));
     // TlsFeed reconnects by itself, starting at one second.
     m_feed->stop();
-    m_feed->setPort(m_feedPort);
+    m_feed->setPort(route.port != 0 ? route.port : m_feedPort);
     m_feed->start(route.host, route.token, route.certificateSha256);
 }
 

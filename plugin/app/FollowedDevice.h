@@ -1,0 +1,50 @@
+#pragma once
+
+#include "base/FollowedRoute.h"
+#include "live/DeviceLive.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+namespace corvane {
+
+class PortalClient;
+class SourceManager;
+
+// One device followed beside the main one: its own route, live data and hold. Consumers
+// bound to it connect to its live data or shown scores, so its updates reach no one else.
+class FollowedDevice : public QObject {
+    Q_OBJECT
+public:
+    FollowedDevice(const FollowedRoute &route, PortalClient *portal, QObject *parent = nullptr);
+    ~FollowedDevice() override;
+
+    QString id() const { return m_route.deviceId; }
+    const FollowedRoute &route() const { return m_route; }
+    LiveData &live() { return m_data->live(); }
+    ShownScores &shown() { return m_data->shown(); }
+    std::shared_ptr<DeviceLive> data() const { return m_data; }
+    // Its route's status (live flag, message, source label), as the main device's.
+    SourceManager *sourceManager() const { return m_manager; }
+
+    // Runs the route; false for a kind that cannot be followed yet (it stays idle).
+    bool start();
+    void stop();
+
+Q_SIGNALS:
+    // A network route stored without a pin met this certificate first.
+    void certificatePinned(const QString &sha256);
+
+private:
+    bool startCloud();
+    bool startLan();
+    bool startUnsupported();
+
+    FollowedRoute m_route;
+    std::shared_ptr<DeviceLive> m_data;
+    SourceManager *m_manager;
+};
+
+} // namespace corvane

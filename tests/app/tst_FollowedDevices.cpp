@@ -1,0 +1,230 @@
+// Devices followed beside the main one: each runs its own route at once (cloud polling
+// against the portal simulator, network feeds against two device simulators), keeps its
+// own live data and hold, is restored from settings.json, and can be unfollowed while its
+// updates arrive and other threads read it.
+#include "app/App.h"
+#include "app/FollowedDevice.h"
+#include "app/FollowedDevices.h"
+#include "base/Log.h"
+#include "live/SourceManager.h"
+#include "support/DevSimProcess.h"
+#include "support/PortalSimProcess.h"
+#include "support/TestSettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+using namespace corvane;
+using corvane::test::PortalSimProcess;
+
+namespace {
+
+QString key(const char *name) { return QString::fromLatin1(name); }
+
+QJsonObject readJson(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+}
+
+// The log lines of one test, caught from the plugin's sink.
+QStringList g_log;
+void catchLine(LogLevel, const char *line) { g_log.append(QString::fromUtf8(line)); }
+
+// A device on the local network: its simulator's live feed, with a token set beforehand.
+struct NetworkDevice {
+    NetworkDevice(const QString &id, const char *sport, QTemporaryDir &dir)
+        : token(QStringLiteral("token-") + id)
+        , sim({QStringLiteral("--feed-port"), QStringLiteral("0"), QStringLiteral("--live-ms"), QStringLiteral("50"),
+               QStringLiteral("--sport"), QString::fromLatin1(sport), QStringLiteral("--device-id"), id,
+               QStringLiteral("--state"), stateFile(id, token, dir)})
+        , port(quint16(sim.waitFor(QStringLiteral("FEED ")).mid(5).toUInt()))
+    {
+    }
+    static QString stateFile(const QString &id, const QString &token, QTemporaryDir &dir)
+    {
+        const QString path = dir.filePath(id + QStringLiteral(".state"));
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(QJsonDocument(QJsonObject{{key("api_token"), token}}).toJson());
+        return path;
+    }
+    FollowedRoute route(const QString &id) const
+    {
+        FollowedRoute r{id, FollowedRoute::Lan, id};
+        r.lan = LanRoute{QStringLiteral("127.0.0.1"), token, id, QString(), port};
+        return r;
+    }
+    QString token;
+    DevSimProcess sim;
+    quint16 port;
+};
+
+bool isLive(App &app, const QString &id)
+{
+    FollowedDevice *device = app.followed()->device(id);
+    return device && device->sourceManager()->isLive() && !device->live().fieldNames().isEmpty();
+}
+
+} // namespace
+
+class TestFollowedDevices : public QObject {
+    Q_OBJECT
+private:
+    PortalSimProcess m_portal;
+    QTemporaryDir m_dir;
+    int m_serial = 0;
+
+    AppEnvironment environment(QJsonObject settings = {})
+    {
+        const QString folder = m_dir.filePath(QString::number(++m_serial));
+        QDir().mkpath(folder);
+        settings.insert(key("portal_url"), m_portal.url());
+        corvane::test::writeTestSettings(folder + QStringLiteral("/settings.json"), settings);
+        return {folder + QStringLiteral("/settings.json"), folder + QStringLiteral("/session.json")};
+    }
+
+    static bool signIn(App &app)
+    {
+        app.portal().signIn(QStringLiteral("operator@example.com"), QStringLiteral("correct horse battery"), [](const PortalResult &) {});
+        return QTest::qWaitFor([&app] { return app.portal().isSignedIn(); }, 10000);
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(!m_portal.start().isEmpty()); }
+    void init()
+    {
+        QVERIFY(m_portal.reset());
+        g_log.clear();
+    }
+
+    void twoCloudDevicesLiveAtOnceEachWithItsOwnDataAndHold()
+    {
+        const AppEnvironment env = environment();
+        App app(env);
+        QSignalSpy mainChanged(&app.live(), &LiveData::changed);
+        QSignalSpy mainShown(&app.shown(), &ShownScores::changed);
+        QVERIFY(app.followDevice({QStringLiteral("CV-1001"), FollowedRoute::Cloud}));
+        QVERIFY(app.followDevice({QStringLiteral("gym/court 2"), FollowedRoute::Cloud}));
+        QVERIFY(!app.followDevice({QStringLiteral("CV-1001"), FollowedRoute::Cloud}));
+        QVERIFY(signIn(app));
+        QVERIFY(QTest::qWaitFor([&] { return isLive(app, QStringLiteral("CV-1001")) && isLive(app, QStringLiteral("gym/court 2")); }, 10000));
+
+        // Different games, and none of it reached the main device (no main route runs).
+        QCOMPARE(app.liveOf(QStringLiteral("CV-1001"))->value(key("home_name")), QStringLiteral("Hawks"));
+        QCOMPARE(app.liveOf(QStringLiteral("gym/court 2"))->value(key("home_name")), QStringLiteral("Lynx"));
+        QCOMPARE(mainChanged.size(), 0);
+        QCOMPARE(mainShown.size(), 0);
+        QVERIFY(app.liveOf(QStringLiteral("CV-1002")) == nullptr);
+        QVERIFY(app.liveOf(QString()) == &app.live());
+
+        // A hold is the device's own.
+        app.shownOf(QStringLiteral("CV-1001"))->hold();
+        QVERIFY(!app.shown().isHeld());
+        QVERIFY(!app.shownOf(QStringLiteral("gym/court 2"))->isHeld());
+
+        // The main device's route takes a followed device over: one device, one route.
+        app.selectDevice(QStringLiteral("gym/court 2"));
+        QCOMPARE(app.followed()->ids(), QStringList{QStringLiteral("CV-1001")});
+        QVERIFY(!app.followDevice({QStringLiteral("gym/court 2"), FollowedRoute::Cloud}));
+
+        // What is followed is there again after a restart.
+        App again(env);
+        QCOMPARE(again.followed()->ids(), QStringList{QStringLiteral("CV-1001")});
+    }
+
+    void malformedEntriesAreLoggedAndTheRestFollowed()
+    {
+        const LogSink previous = setLogSink(catchLine);
+        App app(environment({{key("followed_devices"),
+                              QJsonArray{QJsonObject{{key("device"), QStringLiteral("CV-1001")}, {key("route"), QStringLiteral("cloud")}},
+                                         QJsonObject{{key("device"), QStringLiteral("CV-9")}, {key("route"), QStringLiteral("lan")}}}}}));
+        setLogSink(previous);
+        QCOMPARE(app.followed()->ids(), QStringList{QStringLiteral("CV-1001")});
+        const QStringList refusals = g_log.filter(QStringLiteral("followed device is ignored"));
+        QCOMPARE(refusals.size(), 1);
+        QVERIFY2(refusals.first().contains(QStringLiteral("entry 2: \"host\" is missing or empty")), qPrintable(refusals.first()));
+    }
+
+    void twoNetworkDevicesLiveAtOnceOnTheirOwnFeeds()
+    {
+        NetworkDevice hockey(QStringLiteral("CV-5001"), "hockey", m_dir);
+        NetworkDevice soccer(QStringLiteral("CV-5002"), "soccer", m_dir);
+        QVERIFY(hockey.port != 0 && soccer.port != 0 && hockey.port != soccer.port);
+        const AppEnvironment env = environment();
+        App app(env);
+        QVERIFY(app.followDevice(hockey.route(QStringLiteral("CV-5001"))));
+        QVERIFY(app.followDevice(soccer.route(QStringLiteral("CV-5002"))));
+        QVERIFY(QTest::qWaitFor([&] { return isLive(app, QStringLiteral("CV-5001")) && isLive(app, QStringLiteral("CV-5002")); }, 15000));
+        QCOMPARE(app.liveOf(QStringLiteral("CV-5001"))->sport(), QStringLiteral("hockey"));
+        QCOMPARE(app.liveOf(QStringLiteral("CV-5002"))->sport(), QStringLiteral("soccer"));
+        QVERIFY(app.live().fieldNames().isEmpty());
+
+        // Each route keeps the certificate its feed met first.
+        const QJsonArray stored = readJson(env.settingsPath).value(key("followed_devices")).toArray();
+        QCOMPARE(stored.size(), 2);
+        for (const QJsonValue &entry : stored) {
+            QCOMPARE(entry.toObject().value(key("tls_sha256")).toString().size(), 64);
+            QVERIFY(entry.toObject().value(key("port")).toInt() > 0);
+        }
+    }
+
+    // Readers on other threads hold what they read; the device goes while they read and
+    // while its feed keeps sending, and the one left keeps running.
+    void unfollowWhileUpdatesArriveAndOtherThreadsRead()
+    {
+        NetworkDevice first(QStringLiteral("CV-5001"), "basketball", m_dir);
+        NetworkDevice second(QStringLiteral("CV-5002"), "volleyball", m_dir);
+        const AppEnvironment env = environment();
+        App app(env);
+        QVERIFY(app.followDevice(first.route(QStringLiteral("CV-5001"))));
+        QVERIFY(app.followDevice(second.route(QStringLiteral("CV-5002"))));
+        QVERIFY(QTest::qWaitFor([&] { return isLive(app, QStringLiteral("CV-5001")) && isLive(app, QStringLiteral("CV-5002")); }, 15000));
+
+        std::atomic<bool> stop{false};
+        std::atomic<int> reads{0};
+        std::vector<std::thread> readers;
+        for (int i = 0; i < 2; ++i) {
+            readers.emplace_back([&app, &stop, &reads] {
+                while (!stop.load()) {
+                    for (const char *id : {"CV-5001", "CV-5002", ""}) {
+                        const std::shared_ptr<ShownScores> shown = app.shownScoresOf(QString::fromLatin1(id));
+                        if (shown && !shown->state().sport.isEmpty())
+                            reads.fetch_add(1);
+                    }
+                }
+            });
+        }
+        const std::weak_ptr<DeviceLive> gone = app.followed()->dataOf(QStringLiteral("CV-5001"));
+        QTest::qWait(300);
+        QVERIFY(app.followed()->unfollow(QStringLiteral("CV-5001")));
+        QVERIFY(!app.followed()->unfollow(QStringLiteral("CV-5001")));
+        QVERIFY(app.liveOf(QStringLiteral("CV-5001")) == nullptr);
+        const int before = reads.load();
+        QVERIFY(QTest::qWaitFor([&] { return reads.load() > before + 100; }, 10000));
+        stop = true;
+        for (std::thread &reader : readers)
+            reader.join();
+
+        // The one left still gets its updates; the one gone is released.
+        QSignalSpy secondChanged(app.liveOf(QStringLiteral("CV-5002")), &LiveData::changed);
+        QVERIFY(secondChanged.wait(10000));
+        QVERIFY(QTest::qWaitFor([&] { return gone.expired(); }, 5000));
+        const QJsonArray stored = readJson(env.settingsPath).value(key("followed_devices")).toArray();
+        QCOMPARE(stored.size(), 1);
+        QCOMPARE(stored.first().toObject().value(key("device")).toString(), QStringLiteral("CV-5002"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFollowedDevices)
+#include "tst_FollowedDevices.moc"
