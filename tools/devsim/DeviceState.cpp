@@ -62,6 +62,8 @@ DeviceState::DeviceState(const Options &options, QObject *parent)
         espnowKey = randomHex(32);
     }
     blePasskey = QStringLiteral("%1").arg(m_random.bounded(1000000), 6, 10, QLatin1Char('0'));
+    if (!options.deviceId.isEmpty())
+        deviceId = options.deviceId;
     load();
     log(QStringLiteral("boot: firmware %1").arg(firmwareVersion));
 }

@@ -36,6 +36,7 @@ public:
         bool pairedSilent = false;  // receiver mode: the paired device does not answer
         QString statePath;          // kept across runs when not empty
         QString sport = QStringLiteral("cycle");
+        QString deviceId;           // empty: the default ID
     };
 
     explicit DeviceState(const Options &options, QObject *parent = nullptr);

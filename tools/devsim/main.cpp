@@ -85,10 +85,11 @@ int main(int argc, char **argv)
     const QCommandLineOption httpBind(QStringLiteral("http-bind"), QStringLiteral("Address the web API listens on (default 127.0.0.1)."), QStringLiteral("address"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption feedPort(QStringLiteral("feed-port"), QStringLiteral("TLS live feed port on 127.0.0.1; 0 picks a free one (default 1010)."), QStringLiteral("n"), QStringLiteral("1010"));
     const QCommandLineOption blePort(QStringLiteral("ble-port"), QStringLiteral("Serve the device's Bluetooth LE side for corvane-ble-helper (CORVANE_BLE_SIM) on this 127.0.0.1 port (0: any free port) and print \"BLE 127.0.0.1:<port>\"."), QStringLiteral("port"));
+    const QCommandLineOption deviceId(QStringLiteral("device-id"), QStringLiteral("The device's ID (default CVSIM-0001; a --state file's wins)."), QStringLiteral("id"));
     const QCommandLineOption blePdu(QStringLiteral("ble-pdu"), QStringLiteral("Maximum PDU size of a Bluetooth link: a number (23, 185, 247, 517...) or none (default 247)."), QStringLiteral("n|none"), QStringLiteral("247"));
     parser.addOptions({blePort, blePdu, mode, silent, noise, liveMs, liveStamp, sport, cloudEcho, tunnel, otaSize, otaFile, echoStream, stream, credit,
                        password, maxFailures, lockoutMs, restartMs, joinChecks, scanMs, netTestPolls, wifi, pairedReceiver, relayMs, pairedSilent, stateFile, ptyLink,
-                       httpPort, httpBind, feedPort});
+                       httpPort, httpBind, feedPort, deviceId});
     parser.process(app);
 
     DeviceSimulator::Options options;
@@ -145,6 +146,7 @@ int main(int argc, char **argv)
     deviceOptions.pairedSilent = parser.isSet(pairedSilent);
     deviceOptions.statePath = parser.value(stateFile);
     deviceOptions.sport = parser.value(sport);
+    deviceOptions.deviceId = parser.value(deviceId);
     DeviceState state(deviceOptions);
 
     // The web API starts first: its address is printed before the pty path, which comes last.

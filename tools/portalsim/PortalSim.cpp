@@ -39,6 +39,29 @@ QString randomToken()
         + QString::number(QRandomGenerator::global()->generate64(), 36);
 }
 
+// The game each device plays: the teams, and how long before the simulator's start it
+// began. A device without a row plays the first one.
+struct Game {
+    const char *deviceId;
+    const char *home;
+    const char *away;
+    int startedSecondsAgo;
+};
+
+const Game kGames[] = {
+    {"", "Hawks", "Otters", 0},
+    {"gym/court 2", "Lynx", "Herons", 400},
+};
+
+const Game &gameOf(const QString &deviceId)
+{
+    for (const Game &game : kGames) {
+        if (deviceId == QLatin1String(game.deviceId))
+            return game;
+    }
+    return kGames[0];
+}
+
 QString clockText(int seconds)
 {
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
@@ -356,10 +379,11 @@ QJsonObject PortalSim::commandAnswer(const QString &deviceId, const QString &com
 
 QJsonObject PortalSim::gameState(const QString &deviceId, bool online) const
 {
-    // A basketball game that runs from the simulator's start: the clock counts down a
+    // A basketball game that runs from its start (see kGames): the clock counts down a
     // 12-minute period; the scores move every few seconds, possession every five. An
     // offline device froze a minute in.
-    const qint64 elapsed = online ? m_clock.elapsed() / 1000 : 60;
+    const Game &game = gameOf(deviceId);
+    const qint64 elapsed = (online ? m_clock.elapsed() / 1000 : 60) + game.startedSecondsAgo;
     const int period = static_cast<int>(elapsed / 720) % 4 + 1;
     const int remaining = 720 - static_cast<int>(elapsed % 720);
     QJsonObject fields{
@@ -367,14 +391,14 @@ QJsonObject PortalSim::gameState(const QString &deviceId, bool online) const
         {key("away_score"), static_cast<int>(elapsed / 9 * 2 + elapsed / 23)},
         {key("clock"), clockText(remaining)},
         {key("period"), period},
-        {key("home_name"), QStringLiteral("Hawks")},
-        {key("away_name"), QStringLiteral("Otters")},
+        {key("home_name"), QString::fromLatin1(game.home)},
+        {key("away_name"), QString::fromLatin1(game.away)},
         // The ball changes hands every five seconds.
         {key("possession"), elapsed / 5 % 2 == 0 ? QStringLiteral("home") : QStringLiteral("away")},
     };
     // The state changes once a second, with the clock.
     if (m_liveStamp && online)
-        fields.insert(key("sim_sent_us"), QString::number(m_clockStartUs + elapsed * 1000000));
+        fields.insert(key("sim_sent_us"), QString::number(m_clockStartUs + (elapsed - game.startedSecondsAgo) * 1000000));
     return {{key("type"), QStringLiteral("state")}, {key("online"), online}, {key("sport"), QStringLiteral("basketball")},
             {key("device_id"), deviceId}, {key("fields"), fields},
             {key("ts_ms"), static_cast<double>(QDateTime::currentMSecsSinceEpoch())}};
