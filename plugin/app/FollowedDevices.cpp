@@ -94,7 +94,7 @@ QStringList FollowedDevices::ids() const
 
 std::shared_ptr<DeviceLive> FollowedDevices::dataOf(const QString &deviceId) const
 {
-    std::lock_guard<std::mutex> guard(m_lock);
+    const std::lock_guard<std::mutex> readerGuard(m_lock);
     return m_data.value(deviceId);
 }
 
