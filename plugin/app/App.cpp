@@ -3,9 +3,11 @@
 #include "app/FollowedDevice.h"
 #include "app/FollowedDevices.h"
 #include "app/RelayHolder.h"
+#include "app/UsbPortShare.h"
 #include "base/Log.h"
 #include "base/Origins.h"
 #include "base/Version.h"
+#include "device/usb/UsbLink.h"
 #include "live/HostedServer.h"
 #include "live/OverlayServer.h"
 #include "live/SourceManager.h"
@@ -46,6 +48,7 @@ struct ServerCommand {
 App::App(const AppEnvironment &environment)
     : m_relays(nullptr)
     , m_sourceManager(nullptr)
+    , m_usbPorts(nullptr)
     , m_followed(nullptr)
     , m_server(nullptr)
     , m_overlayServer(nullptr)
@@ -62,7 +65,8 @@ App::App(const AppEnvironment &environment)
     m_sourceManager = new SourceManager(&m_portal, &m_live, this);
     connect(m_sourceManager, &SourceManager::lanCertificatePinned, this,
             [this](const QString &deviceId, const QString &sha256) { m_settings.pinLanCertificate(deviceId, sha256); });
-    m_followed = new FollowedDevices(&m_portal, &m_settings, this);
+    m_usbPorts = new UsbPortShare(this);
+    m_followed = new FollowedDevices(&m_portal, &m_settings, m_usbPorts, this);
     m_server = new HostedServer(&m_live, this);
 
     connect(&m_live, &LiveData::changed, m_server, &HostedServer::broadcast);
@@ -244,6 +248,14 @@ QJsonObject App::serverUse(const QJsonObject &request)
 bool App::adoptRelay(DeviceSession *session) { return m_relays->adopt(session); }
 
 void App::releaseRelay(const QString &portName) { m_relays->release(portName); }
+
+UsbLink *App::openUsbLink(const QString &portName)
+{
+    releaseRelay(portName);
+    auto *link = new UsbLink(portName);
+    m_usbPorts->attach(link);
+    return link;
+}
 
 void App::releaseAllRelays() { m_relays->releaseAll(); }
 

@@ -32,6 +32,8 @@ class HostedServer;
 class OverlayServer;
 class RelayHolder;
 class SourceManager;
+class UsbLink;
+class UsbPortShare;
 
 // The hub of the plugin: one per loaded module, living on the OBS user-interface thread.
 // Views and sources reach it through instance(); what other threads may use says so.
@@ -108,6 +110,10 @@ public:
     // through this computer (see RelayHolder); each change emits usbRelaysChanged.
     bool adoptRelay(DeviceSession *session);
     void releaseRelay(const QString &portName);
+    // The one way a serial port is opened for a device session: kept relays on the port
+    // close, a link that followed devices opened gives way, and they listen to this one.
+    UsbLink *openUsbLink(const QString &portName);
+    UsbPortShare *usbPorts() const { return m_usbPorts; }
     void releaseAllRelays();
     QStringList relayStatusLines() const;
 
@@ -151,6 +157,7 @@ private:
     SettingsStore m_settings;
     RelayHolder *m_relays;
     SourceManager *m_sourceManager;
+    UsbPortShare *m_usbPorts;
     FollowedDevices *m_followed;
     HostedServer *m_server;
     OverlayServer *m_overlayServer;

@@ -1,6 +1,8 @@
 #include "app/FollowedDevice.h"
 
+#include "app/UsbPortShare.h"
 #include "base/Log.h"
+#include "device/usb/UsbLink.h"
 #include "live/SourceManager.h"
 
 namespace corvane {
@@ -15,25 +17,30 @@ struct Runner {
 
 } // namespace
 
-FollowedDevice::FollowedDevice(const FollowedRoute &route, PortalClient *portal, QObject *parent)
+FollowedDevice::FollowedDevice(const FollowedRoute &route, PortalClient *portal, UsbPortShare *usb, QObject *parent)
     : QObject(parent)
     , m_route(route)
     , m_data(DeviceLive::create())
     , m_manager(new SourceManager(portal, &m_data->live(), this))
+    , m_usb(usb)
 {
     connect(m_manager, &SourceManager::lanCertificatePinned, this,
             [this](const QString &, const QString &sha256) { Q_EMIT certificatePinned(sha256); });
 }
 
 // The manager goes first: it feeds the live data, which readers may still hold.
-FollowedDevice::~FollowedDevice() { delete m_manager; }
+FollowedDevice::~FollowedDevice()
+{
+    stop();
+    delete m_manager;
+}
 
 bool FollowedDevice::start()
 {
     static const Runner runners[] = {
         {FollowedRoute::Cloud, &FollowedDevice::startCloud},
         {FollowedRoute::Lan, &FollowedDevice::startLan},
-        {FollowedRoute::Usb, &FollowedDevice::startUnsupported},
+        {FollowedRoute::Usb, &FollowedDevice::startUsb},
         {FollowedRoute::Ble, &FollowedDevice::startUnsupported},
     };
     for (const Runner &runner : runners) {
@@ -43,7 +50,15 @@ bool FollowedDevice::start()
     return false;
 }
 
-void FollowedDevice::stop() { m_manager->stop(); }
+void FollowedDevice::stop()
+{
+    m_manager->stop();
+    if (m_listening && m_usb) {
+        m_usb->disconnect(this);
+        m_usb->stopListening(m_route.usbPort);
+    }
+    m_listening = false;
+}
 
 bool FollowedDevice::startCloud()
 {
@@ -55,6 +70,28 @@ bool FollowedDevice::startLan()
 {
     m_manager->useLan(m_route.deviceId, m_route.lan);
     return true;
+}
+
+bool FollowedDevice::startUsb()
+{
+    if (!m_usb)
+        return startUnsupported();
+    const QString port = m_route.usbPort;
+    connect(m_usb, &UsbPortShare::linkChanged, this, [this, port](const QString &changed) {
+        if (changed == port)
+            bindUsbLink(port);
+    });
+    m_listening = true;
+    m_usb->listen(port);
+    bindUsbLink(port);
+    return true;
+}
+
+// Whichever link has the port now: a change of owner restarts the route on the new one.
+void FollowedDevice::bindUsbLink(const QString &port)
+{
+    UsbLink *link = m_usb ? m_usb->linkOn(port) : nullptr;
+    m_manager->useLink(m_route.deviceId, link, m_route.label());
 }
 
 bool FollowedDevice::startUnsupported()

@@ -4,6 +4,7 @@
 #include "live/DeviceLive.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -12,13 +13,15 @@ namespace corvane {
 
 class PortalClient;
 class SourceManager;
+class UsbPortShare;
 
 // One device followed beside the main one: its own route, live data and hold. Consumers
 // bound to it connect to its live data or shown scores, so its updates reach no one else.
 class FollowedDevice : public QObject {
     Q_OBJECT
 public:
-    FollowedDevice(const FollowedRoute &route, PortalClient *portal, QObject *parent = nullptr);
+    // `usb` shares serial ports with the setup wizard and relays (null: USB routes stay idle).
+    FollowedDevice(const FollowedRoute &route, PortalClient *portal, UsbPortShare *usb, QObject *parent = nullptr);
     ~FollowedDevice() override;
 
     QString id() const { return m_route.deviceId; }
@@ -40,11 +43,15 @@ Q_SIGNALS:
 private:
     bool startCloud();
     bool startLan();
+    bool startUsb();
+    void bindUsbLink(const QString &port);
     bool startUnsupported();
 
     FollowedRoute m_route;
     std::shared_ptr<DeviceLive> m_data;
     SourceManager *m_manager;
+    QPointer<UsbPortShare> m_usb;
+    bool m_listening = false;
 };
 
 } // namespace corvane

@@ -6,10 +6,11 @@
 
 namespace corvane {
 
-FollowedDevices::FollowedDevices(PortalClient *portal, SettingsStore *settings, QObject *parent)
+FollowedDevices::FollowedDevices(PortalClient *portal, SettingsStore *settings, UsbPortShare *usb, QObject *parent)
     : QObject(parent)
     , m_portal(portal)
     , m_settings(settings)
+    , m_usb(usb)
 {
 }
 
@@ -43,7 +44,7 @@ bool FollowedDevices::follow(const FollowedRoute &route)
 
 void FollowedDevices::add(const FollowedRoute &route)
 {
-    auto *device = new FollowedDevice(route, m_portal, this);
+    auto *device = new FollowedDevice(route, m_portal, m_usb, this);
     const QString id = route.deviceId;
     connect(device, &FollowedDevice::certificatePinned, this,
             [this, id](const QString &sha256) { onCertificatePinned(id, sha256); });

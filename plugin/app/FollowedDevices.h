@@ -17,13 +17,14 @@ namespace corvane {
 class FollowedDevice;
 class PortalClient;
 class SettingsStore;
+class UsbPortShare;
 
 // The devices followed beside the main one, each running its own route at once, kept in
 // settings.json. A device is followed at most once. User-interface thread, except dataOf.
 class FollowedDevices : public QObject {
     Q_OBJECT
 public:
-    FollowedDevices(PortalClient *portal, SettingsStore *settings, QObject *parent = nullptr);
+    FollowedDevices(PortalClient *portal, SettingsStore *settings, UsbPortShare *usb, QObject *parent = nullptr);
     ~FollowedDevices() override;
 
     // Follows what the settings list; each entry it cannot read is logged and skipped.
@@ -51,6 +52,7 @@ private:
 
     PortalClient *m_portal;
     SettingsStore *m_settings;
+    UsbPortShare *m_usb;
     QList<FollowedDevice *> m_devices; // in the order followed
     mutable std::mutex m_lock;
     QHash<QString, std::shared_ptr<DeviceLive>> m_data; // guarded by m_lock

@@ -89,6 +89,10 @@ void SourceManager::stop()
         m_session->disconnect(this);
         m_session = nullptr;
     }
+    if (m_link) {
+        m_link->disconnect(this);
+        m_link = nullptr;
+    }
 }
 
 void SourceManager::setRoute(int mode, const QString &device, const QString &source)
@@ -136,6 +140,24 @@ void SourceManager::useDevice(DeviceSession *session, const QString &label)
                 setStatus(false, text(kLost));
         });
     }
+    setStatus(false, text(kWaitingForData));
+}
+
+void SourceManager::useLink(const QString &deviceId, DeviceLink *link, const QString &label)
+{
+    setRoute(Session, deviceId, label);
+    m_link = link;
+    if (!link) {
+        setStatus(false, text(kLost));
+        return;
+    }
+    connect(link, &DeviceLink::envelope, this, &SourceManager::onSessionEnvelope);
+    connect(link, &DeviceLink::opened, this, [this] {
+        if (!m_live)
+            setStatus(false, text(kWaitingForData));
+    });
+    connect(link, &DeviceLink::closed, this, [this](const QString &reason) { setStatus(false, reason.isEmpty() ? text(kLost) : reason); });
+    connect(link, &DeviceLink::failed, this, [this](const QString &, const QString &message) { setStatus(false, message); });
     setStatus(false, text(kWaitingForData));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/LanRoute.h"
+#include "device/DeviceLink.h"
 #include "device/DeviceSession.h"
 
 #include <QJsonObject>
@@ -36,6 +37,10 @@ public:
     void useCloud(const QString &deviceId);
     void useLan(const QString &deviceId, const LanRoute &route);
     void useDevice(DeviceSession *session, const QString &label);
+    // A device link with no session of its own (a followed USB device listening to
+    // whichever link has its port); live messages flow as from a session. Null: no link
+    // has the port now.
+    void useLink(const QString &deviceId, DeviceLink *link, const QString &label);
     // Ends the route in use; mode, labels and status stay visible.
     void stop();
 
@@ -89,6 +94,7 @@ private:
     bool m_endedBySignOut = false;
     TlsFeed *m_feed;
     QPointer<DeviceSession> m_session;
+    QPointer<DeviceLink> m_link;
     Timing m_timing;
     quint16 m_feedPort;
 };

@@ -132,9 +132,8 @@ DeviceLink *SetupDialog::makeLink()
     if (m_kind == QLatin1String("lan"))
         return new HttpLink(choice.address);
     if (m_kind == QLatin1String("usb")) {
-        m_app->releaseRelay(choice.address);
+        UsbLink *link = m_app->openUsbLink(choice.address);
         m_app->settings().setLastUsbPort(choice.address);
-        auto *link = new UsbLink(choice.address);
         link->cloudRelay()->setEnabled(m_app->settings().shareConnection());
         return link;
     }

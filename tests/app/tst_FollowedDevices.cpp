@@ -5,7 +5,9 @@
 #include "app/App.h"
 #include "app/FollowedDevice.h"
 #include "app/FollowedDevices.h"
+#include "app/UsbPortShare.h"
 #include "base/Log.h"
+#include "device/usb/UsbLink.h"
 #include "live/SourceManager.h"
 #include "support/DevSimProcess.h"
 #include "support/PortalSimProcess.h"
@@ -68,6 +70,22 @@ struct NetworkDevice {
     QString token;
     DevSimProcess sim;
     quint16 port;
+};
+
+// A device on the USB cable: its simulator's pty, sending live messages of its own sport.
+struct UsbDevice {
+    UsbDevice(const QString &id, const char *sport)
+        : sim({QStringLiteral("--live-ms"), QStringLiteral("50"), QStringLiteral("--sport"), QString::fromLatin1(sport),
+               QStringLiteral("--device-id"), id})
+    {
+    }
+    FollowedRoute route(const QString &id) const
+    {
+        FollowedRoute r{id, FollowedRoute::Usb};
+        r.usbPort = sim.ptyPath();
+        return r;
+    }
+    DevSimProcess sim;
 };
 
 bool isLive(App &app, const QString &id)
@@ -177,6 +195,46 @@ private Q_SLOTS:
             QCOMPARE(entry.toObject().value(key("tls_sha256")).toString().size(), 64);
             QVERIFY(entry.toObject().value(key("port")).toInt() > 0);
         }
+    }
+
+    void twoUsbDevicesLiveAtOnceAndTheirPortsSharedWithSetup()
+    {
+        UsbDevice baseball(QStringLiteral("CV-6001"), "baseball");
+        UsbDevice lacrosse(QStringLiteral("CV-6002"), "lacrosse");
+        App app(environment());
+        app.usbPorts()->setReopenDelayForTests(100);
+        QVERIFY(app.followDevice(baseball.route(QStringLiteral("CV-6001"))));
+        QVERIFY(app.followDevice(lacrosse.route(QStringLiteral("CV-6002"))));
+        QVERIFY(QTest::qWaitFor([&] { return isLive(app, QStringLiteral("CV-6001")) && isLive(app, QStringLiteral("CV-6002")); }, 15000));
+        QCOMPARE(app.liveOf(QStringLiteral("CV-6001"))->sport(), QStringLiteral("baseball"));
+        QCOMPARE(app.liveOf(QStringLiteral("CV-6002"))->sport(), QStringLiteral("lacrosse"));
+
+        // Setup opens the port a followed device has: the follower's link gives way (a
+        // second open would fail) and the device stays live through setup's link.
+        const QString port = baseball.sim.ptyPath();
+        std::unique_ptr<UsbLink> setup(app.openUsbLink(port));
+        QSignalSpy failed(setup.get(), &DeviceLink::failed);
+        QSignalSpy opened(setup.get(), &DeviceLink::opened);
+        setup->open();
+        QVERIFY(opened.wait(10000));
+        QCOMPARE(failed.size(), 0);
+        QVERIFY(app.usbPorts()->linkOn(port) == setup.get());
+        QSignalSpy changed(app.liveOf(QStringLiteral("CV-6001")), &LiveData::changed);
+        QVERIFY(changed.wait(10000));
+
+        // Setup done and its link gone: the follower opens the port again by itself.
+        setup.reset();
+        QVERIFY(QTest::qWaitFor([&] { return app.usbPorts()->linkOn(port) != nullptr; }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return isLive(app, QStringLiteral("CV-6001")); }, 15000));
+        QVERIFY(changed.wait(10000));
+
+        // Unfollowed, the port is free for anyone.
+        QVERIFY(app.followed()->unfollow(QStringLiteral("CV-6001")));
+        QVERIFY(app.usbPorts()->linkOn(port) == nullptr);
+        UsbLink other(port);
+        QSignalSpy otherOpened(&other, &DeviceLink::opened);
+        other.open();
+        QVERIFY(otherOpened.wait(10000));
     }
 
     // Readers on other threads hold what they read; the device goes while they read and
