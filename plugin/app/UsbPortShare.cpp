@@ -69,9 +69,9 @@ void UsbPortShare::closeOwn(Port &entry)
 {
     if (entry.reopen)
         entry.reopen->stop();
-    if (!entry.own || !entry.link)
+    UsbLink *link = entry.link.data();
+    if (!entry.own || link == nullptr)
         return;
-    UsbLink *link = entry.link;
     entry.link = nullptr;
     entry.own = false;
     link->disconnect(this);

@@ -1,6 +1,7 @@
 #include "obs/Module.h"
 
 #include "app/App.h"
+#include "app/FollowedDevices.h"
 #include "base/Log.h"
 #include "base/Version.h"
 #include "device/ble/BleBridge.h"
@@ -82,6 +83,32 @@ void onObsEvent(obs_frontend_event event, void *)
     }
 }
 
+void refreshBound(const QString &deviceId)
+{
+    TextSource::refreshDevice(deviceId);
+    ShowWhenFilter::refreshDevice(deviceId);
+}
+
+// Sources bound to a followed device refresh on its updates alone; those bound to one
+// that goes show nothing.
+void bindFollowed(App *app, const QString &deviceId)
+{
+    ShownScores *shown = app->shownOf(deviceId);
+    if (!shown)
+        return;
+    QObject::connect(shown, &ShownScores::changed, shown, [deviceId] { refreshBound(deviceId); }, Qt::DirectConnection);
+    refreshBound(deviceId);
+}
+
+void bindFollowedDevices(App *app)
+{
+    FollowedDevices *followed = app->followed();
+    QObject::connect(followed, &FollowedDevices::followed, app, [app](const QString &id) { bindFollowed(app, id); });
+    QObject::connect(followed, &FollowedDevices::unfollowed, app, [](const QString &id) { refreshBound(id); });
+    for (const QString &id : followed->ids())
+        bindFollowed(app, id);
+}
+
 } // namespace
 
 bool Module::load(const std::function<AppEnvironment()> &environment, const std::function<QString()> &bleHelperPath)
@@ -131,6 +158,7 @@ void Module::start()
         QObject::connect(&app->shown(), &ShownScores::changed, &app->shown(), &TextSource::refreshAll, Qt::DirectConnection);
         QObject::connect(&app->shown(), &ShownScores::changed, &app->shown(), &ShowWhenFilter::refreshAll,
                          Qt::DirectConnection);
+        bindFollowedDevices(app);
     }
     GameProduction::start(App::instance());
     if (g_bleHelperPath)

@@ -1,7 +1,7 @@
 #include "obs/ShowWhenFilter.h"
 
-#include "app/App.h"
 #include "live/ScoreState.h"
+#include "obs/DeviceChoice.h"
 #include "obs/Module.h"
 
 #include <obs-module.h>
@@ -19,6 +19,7 @@ namespace {
 
 constexpr char kMatch[] = "match";
 constexpr char kNoScores[] = "no_scores";
+constexpr char kDevice[] = "device";
 
 QByteArray rowKey(const char *name, int row) { return QByteArray(name) + '_' + QByteArray::number(row); }
 
@@ -29,12 +30,6 @@ QString text(const char *key) { return QString::fromUtf8(Module::text(key)); }
 std::mutex g_registryLock;
 std::set<ShowWhenFilter *> g_registry;
 
-ScoreState shownState()
-{
-    App *app = App::instance();
-    return app ? app->shown().state() : ScoreState();
-}
-
 const char *show_when_get_name(void *) { return Module::text("CorvaneShowWhen"); }
 
 void show_when_update(void *data, obs_data_t *settings)
@@ -42,7 +37,7 @@ void show_when_update(void *data, obs_data_t *settings)
     auto *filter = static_cast<ShowWhenFilter *>(data);
     std::lock_guard<std::mutex> guard(g_registryLock);
     filter->read(settings);
-    filter->visible = filter->shows(shownState());
+    filter->visible = filter->shows(DeviceChoice::shown(filter->deviceId));
 }
 
 void *show_when_create(obs_data_t *settings, obs_source_t *source)
@@ -69,17 +64,20 @@ void show_when_get_defaults(obs_data_t *settings)
 {
     obs_data_set_default_string(settings, kMatch, "all");
     obs_data_set_default_string(settings, kNoScores, "hide");
+    obs_data_set_default_string(settings, kDevice, "");
     for (int row = 1; row <= ShowWhenFilter::kRows; ++row)
         obs_data_set_default_string(settings, rowKey("op", row).constData(), "eq");
 }
 
-obs_properties_t *show_when_get_properties(void *)
+obs_properties_t *show_when_get_properties(void *data)
 {
-    App *app = App::instance();
-    QStringList fields = app ? app->live().fieldNames() : QStringList();
+    const auto *filter = static_cast<ShowWhenFilter *>(data);
+    const QString deviceId = DeviceChoice::current(filter ? filter->filter : nullptr, kDevice);
+    QStringList fields = DeviceChoice::fieldNames(deviceId);
     fields.append(QStringLiteral("sport"));
 
     obs_properties_t *props = obs_properties_create();
+    DeviceChoice::addList(props, kDevice, deviceId);
     obs_property_t *match = obs_properties_add_list(props, kMatch, Module::text("ShowWhenMatch"), OBS_COMBO_TYPE_LIST,
                                                     OBS_COMBO_FORMAT_STRING);
     obs_property_list_add_string(match, Module::text("ShowWhenAll"), "all");
@@ -139,6 +137,7 @@ void ShowWhenFilter::read(obs_data_t *settings)
     match = QByteArray(obs_data_get_string(settings, kMatch)) == "any" ? ShowCondition::Match::Any
                                                                        : ShowCondition::Match::All;
     showWithoutScores = QByteArray(obs_data_get_string(settings, kNoScores)) == "show";
+    deviceId = QString::fromUtf8(obs_data_get_string(settings, kDevice));
     conditions.clear();
     for (int row = 1; row <= kRows; ++row) {
         ShowCondition condition;
@@ -153,12 +152,16 @@ void ShowWhenFilter::read(obs_data_t *settings)
     }
 }
 
-void ShowWhenFilter::refreshAll()
+void ShowWhenFilter::refreshAll() { refreshDevice(QString()); }
+
+void ShowWhenFilter::refreshDevice(const QString &deviceId)
 {
     std::lock_guard<std::mutex> guard(g_registryLock);
-    const ScoreState state = shownState();
-    for (ShowWhenFilter *filter : g_registry)
-        filter->visible = filter->shows(state);
+    const ScoreState state = DeviceChoice::shown(deviceId);
+    for (ShowWhenFilter *filter : g_registry) {
+        if (filter->deviceId == deviceId)
+            filter->visible = filter->shows(state);
+    }
 }
 
 std::size_t ShowWhenFilter::registeredCount()

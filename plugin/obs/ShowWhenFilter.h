@@ -23,6 +23,7 @@ struct ShowWhenFilter {
     QList<ShowCondition> conditions;
     ShowCondition::Match match = ShowCondition::Match::All;
     bool showWithoutScores = false;
+    QString deviceId; // the device it reads: empty for the main one
     // Decided on the user-interface thread or in an update, read by OBS's video thread.
     std::atomic<bool> visible{false};
 
@@ -33,7 +34,10 @@ struct ShowWhenFilter {
 
     static void registerType();
     // Decides every filter again from the shown scores; connected to ShownScores::changed.
+    // Decides again for every filter bound to the main device (refreshAll, connected to its
+    // ShownScores::changed) or to one followed device.
     static void refreshAll();
+    static void refreshDevice(const QString &deviceId);
     static std::size_t registeredCount();
 };
 

@@ -1,9 +1,9 @@
 #include "obs/TextSource.h"
 
-#include "app/App.h"
 #include "base/Log.h"
 #include "live/ScoreState.h"
 #include "live/TextTemplate.h"
+#include "obs/DeviceChoice.h"
 #include "obs/Module.h"
 
 #include <obs-module.h>
@@ -18,6 +18,7 @@ namespace corvane {
 namespace {
 
 constexpr char kTemplate[] = "template";
+constexpr char kDevice[] = "device";
 constexpr char kDefaultTemplate[] = "{home_score} - {away_score}";
 
 // OBS's own text sources, best first: GDI+ on Windows, FreeType elsewhere.
@@ -34,19 +35,6 @@ constexpr const char *kHiddenChildProperties[] = {"text", "from_file", "text_fil
 // during or after its destruction.
 std::mutex g_registryLock;
 std::set<TextSource *> g_registry;
-
-const LiveData *liveData()
-{
-    App *app = App::instance();
-    return app ? &app->live() : nullptr;
-}
-
-// What the texts show: the live state, or the held one. Nothing without App.
-ScoreState shownState()
-{
-    App *app = App::instance();
-    return app ? app->shown().state() : ScoreState();
-}
 
 // Copies every setting (the wrapped source's included), puts `rendered` in as "text", and
 // hands the copy to the wrapped source.
@@ -65,13 +53,13 @@ void push(TextSource *text, obs_data_t *settings, const QString &rendered)
 void renderAndPush(TextSource *text, obs_data_t *settings)
 {
     text->templateText = QString::fromUtf8(obs_data_get_string(settings, kTemplate));
-    push(text, settings, renderTemplate(text->templateText, shownState()));
+    text->deviceId = QString::fromUtf8(obs_data_get_string(settings, kDevice));
+    push(text, settings, renderTemplate(text->templateText, DeviceChoice::shown(text->deviceId)));
 }
 
-QString fieldList()
+QString fieldList(const QString &deviceId)
 {
-    const LiveData *live = liveData();
-    const QStringList names = live ? live->fieldNames() : QStringList();
+    const QStringList names = DeviceChoice::fieldNames(deviceId);
     if (names.isEmpty())
         return QStringLiteral("home_score, away_score, clock, period \u2026");
     return names.join(QStringLiteral(", "));
@@ -116,6 +104,7 @@ void corvane_text_destroy(void *data)
 void corvane_text_get_defaults(obs_data_t *settings)
 {
     obs_data_set_default_string(settings, kTemplate, kDefaultTemplate);
+    obs_data_set_default_string(settings, kDevice, "");
 }
 
 obs_properties_t *corvane_text_get_properties(void *data)
@@ -127,8 +116,10 @@ obs_properties_t *corvane_text_get_properties(void *data)
     for (const char *name : kHiddenChildProperties)
         obs_properties_remove_by_name(props, name);
 
+    const QString deviceId = DeviceChoice::current(text ? text->source : nullptr, kDevice);
+    DeviceChoice::addList(props, kDevice, deviceId);
     obs_property_t *templateProp = obs_properties_add_text(props, kTemplate, Module::text("TextTemplate"), OBS_TEXT_MULTILINE);
-    const QByteArray hint = QString::fromUtf8(Module::text("TextTemplateHint")).arg(fieldList()).toUtf8();
+    const QByteArray hint = QString::fromUtf8(Module::text("TextTemplateHint")).arg(fieldList(deviceId)).toUtf8();
     obs_property_set_long_description(templateProp, hint.constData());
     obs_properties_add_text(props, "hint", hint.constData(), OBS_TEXT_INFO);
     return props;
@@ -174,11 +165,15 @@ std::size_t TextSource::registeredCount()
     return g_registry.size();
 }
 
-void TextSource::refreshAll()
+void TextSource::refreshAll() { refreshDevice(QString()); }
+
+void TextSource::refreshDevice(const QString &deviceId)
 {
     std::lock_guard<std::mutex> guard(g_registryLock);
-    const ScoreState state = shownState();
+    const ScoreState state = DeviceChoice::shown(deviceId);
     for (TextSource *text : g_registry) {
+        if (text->deviceId != deviceId)
+            continue;
         // A source whose fields did not change (a clock ticking beside a score) costs one
         // render and no update of the wrapped source.
         const QString rendered = renderTemplate(text->templateText, state);

@@ -17,11 +17,14 @@ struct TextSource {
     obs_source *child = nullptr;  // the wrapped text source; we hold its one reference
     QString templateText;         // the template last read from the settings
     QString shownText;            // the text last pushed to the wrapped source
+    QString deviceId;             // the device it shows: empty for the main one
 
     // Registers the `corvane_text` type with OBS unless it is known already.
     static void registerType();
-    // Renders and pushes every live source again; connected to ShownScores::changed.
+    // Renders and pushes again every source bound to the main device (refreshAll, connected
+    // to its ShownScores::changed) or to one followed device.
     static void refreshAll();
+    static void refreshDevice(const QString &deviceId);
     // How many sources are registered for refreshes now.
     static std::size_t registeredCount();
     // The first text source type in our order of preference that `known` accepts, or null.

@@ -1,6 +1,7 @@
 // The corvane_text source inside the real libobs 30, wrapping OBS's real FreeType text
 // source: what the wrapped source is told to show, and what the properties window offers.
 #include "app/App.h"
+#include "app/FollowedDevices.h"
 #include "obs/ObsFixture.h"
 #include "obs/TextSource.h"
 
@@ -15,11 +16,13 @@ using namespace corvane;
 
 namespace {
 
-obs_source_t *createText(const char *name, const char *templateText)
+obs_source_t *createText(const char *name, const char *templateText, const char *device = nullptr)
 {
     obs_data_t *settings = obs_data_create();
     if (templateText)
         obs_data_set_string(settings, "template", templateText);
+    if (device)
+        obs_data_set_string(settings, "device", device);
     obs_source_t *source = obs_source_create("corvane_text", name, settings, nullptr);
     obs_data_release(settings);
     return source;
@@ -38,6 +41,19 @@ QString childString(obs_source_t *source, const char *key)
 QString childText(obs_source_t *source) { return childString(source, "text"); }
 
 void applyLive(const QJsonObject &message) { App::instance()->live().apply(message); }
+
+// The Device list's items, label and id.
+QList<QPair<QString, QString>> deviceItems(obs_source_t *source, QString *hint)
+{
+    QList<QPair<QString, QString>> items;
+    obs_properties_t *props = obs_source_properties(source);
+    obs_property_t *list = obs_properties_get(props, "device");
+    for (size_t i = 0; list && i < obs_property_list_item_count(list); ++i)
+        items.append({QString::fromUtf8(obs_property_list_item_name(list, i)), QString::fromUtf8(obs_property_list_item_string(list, i))});
+    *hint = QString::fromUtf8(obs_property_description(obs_properties_get(props, "hint")));
+    obs_properties_destroy(props);
+    return items;
+}
 
 struct Released {
     void operator()(obs_source_t *source) const { obs_source_release(source); }
@@ -188,6 +204,44 @@ private Q_SLOTS:
 
         App::instance()->live().clear();
         QCOMPARE(childText(texts[2].get()), QStringLiteral("-"));
+    }
+
+    // Texts bound to the main device and to a followed one show each their own device;
+    // the Device list offers the main device first, then the followed ones.
+    void boundToAFollowedDevice()
+    {
+        App *app = App::instance();
+        const QString court = QStringLiteral("CV-2");
+        QVERIFY(app->followDevice({court, FollowedRoute::Cloud, QStringLiteral("Court 2")}));
+        SourceRef mainText(createText("main", "{home_score}"));
+        SourceRef courtText(createText("court", "{home_score}", "CV-2"));
+        SourceRef lostText(createText("lost", "{home_score}", "CV-9"));
+
+        applyLive({{QStringLiteral("home_score"), 3}});
+        app->liveOf(court)->apply({{QStringLiteral("home_score"), 8}, {QStringLiteral("court_only"), 1}});
+        QCOMPARE(childText(mainText.get()), QStringLiteral("3"));
+        QCOMPARE(childText(courtText.get()), QStringLiteral("8"));
+        QCOMPARE(childText(lostText.get()), QString());
+
+        // Held on its own: the main text keeps moving.
+        app->shownOf(court)->hold();
+        app->liveOf(court)->apply({{QStringLiteral("home_score"), 9}});
+        applyLive({{QStringLiteral("home_score"), 4}});
+        QCOMPARE(childText(courtText.get()), QStringLiteral("8"));
+        QCOMPARE(childText(mainText.get()), QStringLiteral("4"));
+        app->shownOf(court)->resume();
+        QCOMPARE(childText(courtText.get()), QStringLiteral("9"));
+
+        QString hint;
+        const QList<QPair<QString, QString>> items = deviceItems(courtText.get(), &hint);
+        QCOMPARE(items, (QList<QPair<QString, QString>>{{QStringLiteral("the main device (follows the dock)"), QString()},
+                                                        {QStringLiteral("Court 2"), court}}));
+        QVERIFY2(hint.endsWith(QStringLiteral("court_only, home_score")), qPrintable(hint));
+        QCOMPARE(deviceItems(lostText.get(), &hint).last(), qMakePair(QStringLiteral("CV-9 (not followed)"), QStringLiteral("CV-9")));
+
+        QVERIFY(app->followed()->unfollow(court));
+        QCOMPARE(childText(courtText.get()), QString());
+        QCOMPARE(childText(mainText.get()), QStringLiteral("4"));
     }
 
     void propertiesReplaceTheTextInput()

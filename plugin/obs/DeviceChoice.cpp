@@ -1,0 +1,71 @@
+#include "obs/DeviceChoice.h"
+
+#include "app/App.h"
+#include "app/FollowedDevice.h"
+#include "app/FollowedDevices.h"
+#include "obs/Module.h"
+
+#include <obs-module.h>
+
+#include <memory>
+
+namespace corvane {
+
+namespace {
+
+const char kNotFollowed[] = "%1 (not followed)";
+
+void addItem(obs_property_t *list, const QString &label, const QString &id)
+{
+    obs_property_list_add_string(list, label.toUtf8().constData(), id.toUtf8().constData());
+}
+
+// The field hints come from the bound device: a new choice builds the properties again.
+bool deviceChosen(obs_properties_t *, obs_property_t *, obs_data_t *) { return true; }
+
+} // namespace
+
+void DeviceChoice::addList(obs_properties_t *props, const char *name, const QString &current)
+{
+    obs_property_t *list = obs_properties_add_list(props, name, Module::text("CorvaneDevice"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
+    addItem(list, App::mainDeviceLabel(), QString());
+    App *app = App::instance();
+    bool listed = current.isEmpty();
+    for (const QString &id : app ? app->followed()->ids() : QStringList()) {
+        addItem(list, app->followed()->device(id)->route().label(), id);
+        listed = listed || id == current;
+    }
+    if (!listed)
+        addItem(list, QString::fromUtf8(kNotFollowed).arg(current), current);
+    obs_property_set_modified_callback(list, deviceChosen);
+}
+
+QString DeviceChoice::current(obs_source_t *source, const char *name)
+{
+    if (!source)
+        return {};
+    obs_data_t *settings = obs_source_get_settings(source);
+    const QString id = QString::fromUtf8(obs_data_get_string(settings, name));
+    obs_data_release(settings);
+    return id;
+}
+
+ScoreState DeviceChoice::shown(const QString &deviceId)
+{
+    App *app = App::instance();
+    if (!app)
+        return ScoreState();
+    if (deviceId.isEmpty())
+        return app->shown().state();
+    const std::shared_ptr<ShownScores> shownScores = app->shownScoresOf(deviceId);
+    return shownScores ? shownScores->state() : ScoreState();
+}
+
+QStringList DeviceChoice::fieldNames(const QString &deviceId)
+{
+    App *app = App::instance();
+    const LiveData *live = app ? app->liveOf(deviceId) : nullptr;
+    return live ? live->fieldNames() : QStringList();
+}
+
+} // namespace corvane
