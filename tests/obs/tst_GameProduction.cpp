@@ -3,6 +3,7 @@
 // window saves them, showing and hiding Corvane sources, and a recording's chapters and
 // game log.
 #include "app/App.h"
+#include "app/FollowedDevices.h"
 #include "live/OverlayServer.h"
 #include "obs/CorvaneSources.h"
 #include "obs/GameProduction.h"
@@ -183,6 +184,34 @@ private Q_SLOTS:
         obs_source_update(bonus.filter.get(), all);
         obs_data_release(all);
         QTRY_VERIFY(!bonus.visible());
+    }
+
+    // Bound to a followed device, a filter reads that device alone, its hold included, and
+    // offers that device's fields.
+    void filterBoundToAFollowedDevice()
+    {
+        const QString court = QStringLiteral("CV-2");
+        QVERIFY(app().followDevice({court, FollowedRoute::Cloud}));
+        Filtered courtArrow(R"({"device": "CV-2", "field_1": "possession", "op_1": "eq", "value_1": "home"})");
+        Filtered mainArrow(R"({"field_1": "possession", "op_1": "eq", "value_1": "home"})");
+        app().liveOf(court)->apply({{QStringLiteral("possession"), QStringLiteral("home")}, {QStringLiteral("court_only"), 1}});
+        QVERIFY(courtArrow.visible());
+        QVERIFY(!mainArrow.visible());
+        app().shownOf(court)->hold();
+        app().liveOf(court)->apply({{QStringLiteral("possession"), QStringLiteral("away")}});
+        QVERIFY(courtArrow.visible());
+        app().shownOf(court)->resume();
+        QVERIFY(!courtArrow.visible());
+
+        obs_properties_t *props = obs_source_properties(courtArrow.filter.get());
+        obs_property_t *field = obs_properties_get(props, "field_1");
+        QStringList names;
+        for (size_t i = 0; field && i < obs_property_list_item_count(field); ++i)
+            names << QString::fromUtf8(obs_property_list_item_string(field, i));
+        QCOMPARE(names, (QStringList{QString(), "court_only", "possession", "sport"}));
+        QCOMPARE(obs_property_list_item_count(obs_properties_get(props, "device")), size_t(2));
+        obs_properties_destroy(props);
+        QVERIFY(app().followed()->unfollow(court));
     }
 
     void filterPropertiesListTheSentFields()
