@@ -1,4 +1,5 @@
 #include "app/App.h"
+#include "base/Log.h"
 #include "cloud/PortalClientJar.h"
 #include "obs/Module.h"
 
@@ -8,8 +9,19 @@
 #include <QTemporaryDir>
 #include <QPointer>
 #include <QTest>
+#include <QVariant>
 
 using namespace corvane;
+
+namespace {
+
+QStringList s_log;
+void captureLog(LogLevel, const char *line)
+{
+    s_log << QString::fromUtf8(line);
+}
+
+} // namespace
 
 class TestModule : public QObject {
     Q_OBJECT
@@ -55,6 +67,44 @@ private Q_SLOTS:
         QVERIFY(App::instance());
         QCOMPARE(asked, 2);
         Module::unload();
+    }
+
+    // A system copy and a per-user copy loaded into one OBS: the second must not compete for
+    // the sources, the dock or the servers' ports.
+    void secondCopyStaysInert()
+    {
+        QTemporaryDir dir;
+        int asked = 0;
+        const auto environment = [&] {
+            ++asked;
+            return AppEnvironment{dir.filePath(QStringLiteral("settings.json")), dir.filePath(QStringLiteral("session.json"))};
+        };
+        // What the copy loaded first leaves on the process's one application object.
+        qApp->setProperty("corvane-obs.loadedCopy", qulonglong(1));
+        qApp->setProperty("corvane-obs.loadedCopyPath", QStringLiteral("/usr/lib/x86_64-linux-gnu/obs-plugins/corvane-obs.so"));
+        s_log.clear();
+        const LogSink previous = setLogSink(captureLog);
+        QVERIFY(Module::load(environment));
+        Module::start();
+        Module::postLoad();
+        QVERIFY(!App::instance());
+        QCOMPARE(asked, 0);
+        QVERIFY2(s_log.filter(QStringLiteral("another copy of this plugin is already loaded "
+                                             "(/usr/lib/x86_64-linux-gnu/obs-plugins/corvane-obs.so); this copy ("))
+                         .size() == 1,
+                 qPrintable(s_log.join(QLatin1Char('\n'))));
+        Module::unload();
+        setLogSink(previous);
+        QVERIFY(s_log.filter(QStringLiteral("plugin unloaded")).isEmpty());
+        QCOMPARE(qApp->property("corvane-obs.loadedCopy").toULongLong(), qulonglong(1));
+
+        // With the first copy gone, this one loads as usual and claims the process itself.
+        qApp->setProperty("corvane-obs.loadedCopy", QVariant());
+        QVERIFY(Module::load(environment));
+        QVERIFY(App::instance());
+        QVERIFY(qApp->property("corvane-obs.loadedCopy").isValid());
+        Module::unload();
+        QVERIFY(!qApp->property("corvane-obs.loadedCopy").isValid());
     }
 
     void missingTextReadsAsKey()

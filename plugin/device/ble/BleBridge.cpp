@@ -1,5 +1,6 @@
 #include "device/ble/BleBridge.h"
 
+#include "base/Log.h"
 #include "base/OrderedJson.h"
 
 #include <QFileInfo>
@@ -18,6 +19,22 @@
 #include <utility>
 
 namespace corvane {
+
+namespace {
+
+// The helper writes Qt's diagnostics to standard error; each line goes to OBS's log, cut
+// short so that a runaway helper cannot flood it with one line.
+void logHelperOutput(QProcess *process)
+{
+    constexpr qint64 kLongestLine = 1000;
+    while (process->canReadLine()) {
+        const QByteArray line = process->readLine(kLongestLine).trimmed();
+        if (!line.isEmpty())
+            CORVANE_LOG_INFO("Bluetooth helper: %s", line.constData());
+    }
+}
+
+} // namespace
 
 BleBridge *BleBridge::instance()
 {
@@ -190,7 +207,8 @@ void BleBridge::launchHelper()
     });
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
-    process->setStandardErrorFile(QProcess::nullDevice());
+    process->setReadChannel(QProcess::StandardError);
+    connect(process, &QProcess::readyReadStandardError, this, [process] { logHelperOutput(process); });
     // Another user can read a process's command line, not its environment.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QLatin1String(kTokenVariable), m_token);
