@@ -74,6 +74,12 @@ private Q_SLOTS:
     void secondCopyStaysInert()
     {
         QTemporaryDir dir;
+        QFile settings(dir.filePath(QStringLiteral("settings.json")));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write(QJsonDocument(QJsonObject{{QStringLiteral("server_enabled"), false},
+                                                 {QStringLiteral("portal_url"), QStringLiteral("http://127.0.0.1:9")}})
+                           .toJson());
+        settings.close();
         int asked = 0;
         const auto environment = [&] {
             ++asked;
