@@ -2,22 +2,15 @@
 
 #include "app/App.h"
 #include "base/Log.h"
+#include "ui/ObsFrontend.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSaveFile>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
 namespace corvane {
 
 namespace {
-
-using AddChapterCall = bool (*)(const char *name);
 
 qint64 monotonicMs()
 {
@@ -27,22 +20,11 @@ qint64 monotonicMs()
     return clock.elapsed();
 }
 
-AddChapterCall findAddChapterCall()
-{
-    constexpr char kName[] = "obs_frontend_recording_add_chapter";
-#ifdef _WIN32
-    HMODULE frontend = GetModuleHandleW(L"obs-frontend-api.dll");
-    return frontend ? reinterpret_cast<AddChapterCall>(reinterpret_cast<void *>(GetProcAddress(frontend, kName))) : nullptr;
-#else
-    return reinterpret_cast<AddChapterCall>(dlsym(RTLD_DEFAULT, kName));
-#endif
-}
-
 } // namespace
 
 RecordingChapters::AddChapter RecordingChapters::frontendAddChapter()
 {
-    const AddChapterCall call = findAddChapterCall();
+    const ObsFrontend::AddRecordingChapter call = ObsFrontend::recordingChapterCall();
     if (!call)
         return {};
     return [call](const QString &name) { return call(name.toUtf8().constData()); };
@@ -70,6 +52,11 @@ void RecordingChapters::recordingStarted()
     const QString templateText = settings.chapterTemplate();
     m_maker.setTemplate(templateText.trimmed().isEmpty() ? QString::fromUtf8(ChapterMaker::kDefaultTemplate) : templateText);
     m_log.start(m_clock());
+    if (!m_addChapter && !m_toldNoMarkers) {
+        m_toldNoMarkers = true;
+        CORVANE_LOG_INFO("this OBS cannot add chapter markers to recordings (OBS 30.2 and later can); the game log "
+                         "beside each recording still lists the chapters");
+    }
     if (const std::optional<QString> first = m_maker.begin(m_app->shown().state()))
         mark(*first);
 }

@@ -56,6 +56,7 @@ private:
     ChapterMaker m_maker;
     GameLog m_log;
     bool m_recording = false;
+    bool m_toldNoMarkers = false; // the log says once that this OBS has no chapter call
     // The last chapter asked for while paused: OBS takes none then, so it goes in on resume.
     std::optional<QString> m_pending;
 };

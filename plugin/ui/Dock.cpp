@@ -249,9 +249,7 @@ QWidget *Dock::buildRecordingBox()
     layout->addWidget(m_chapters);
     layout->addLayout(changesRow);
     layout->addWidget(m_chapterTemplate);
-    layout->addWidget(hintLabel(tr("Chapters are named like a score text, with live fields in braces. Hybrid MP4 and MOV "
-                                   "recordings get them as chapter markers; every recording gets a game log beside it "
-                                   "(same name, .scores.txt) that a video site reads as chapters.")));
+    layout->addWidget(hintLabel(dockChapterHint(ObsFrontend::recordingChapterCall() != nullptr)));
     connect(m_chapters, &QCheckBox::toggled, this, [this](bool on) { m_app->settings().setChaptersEnabled(on); });
     connect(m_chapterChanges, &QComboBox::activated, this,
             [this] { m_app->settings().setChapterChanges(m_chapterChanges->currentData().toString()); });

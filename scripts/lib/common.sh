@@ -18,7 +18,7 @@ CORVANE_PACKAGES=(
   libobs-dev obs-studio obs-plugins
   xvfb xauth imagemagick procps iproute2 openssl gdb
   libarchive-tools
-  dbus at-spi2-core python3 python3-pyatspi qt6-svg-plugins
+  dbus at-spi2-core python3 python3-pyatspi
   dpkg-dev
   ffmpeg
   qt6-websockets-dev qt6-httpserver-dev
@@ -29,17 +29,17 @@ CORVANE_PACKAGES_TRIXIE=(clang libclang-rt-dev llvm)
 # Debian 12 has Qt 6.4 (the Qt of Ubuntu 24.04 LTS) but an OBS built on Qt 5, so its root
 # builds OBS itself (scripts/lib/obs-build.sh): the build's own packages, then OBS's build
 # dependencies as Debian lists them, less the parts left out (browser, WebRTC, AJA, VLC,
-# JACK, scripting, PipeWire, NVENC, QSV). Chromium has no headless-shell package there.
+# JACK, scripting, PipeWire, NVENC, QSV). Qt 6.4 has its SVG image plugin in libqt6svg6.
 CORVANE_PACKAGES_BOOKWORM=(
   g++ cmake ninja-build pkg-config file ccache
   qt6-base-dev qt6-serialport-dev qt6-connectivity-dev
   xvfb xauth imagemagick procps iproute2 openssl gdb
   libarchive-tools
-  dbus at-spi2-core python3 python3-pyatspi qt6-svg-plugins
+  dbus at-spi2-core python3 python3-pyatspi
   dpkg-dev
   ffmpeg
   qt6-websockets-dev qt6-httpserver-dev
-  chromium nodejs npm
+  chromium-headless-shell nodejs npm
   lintian
   qt6-base-private-dev qt6-svg-dev qt6-wayland-dev libgl-dev libegl-dev
   libasound2-dev libavcodec-dev libavdevice-dev libavfilter-dev libavformat-dev libavutil-dev
