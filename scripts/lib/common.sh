@@ -23,6 +23,7 @@ CORVANE_PACKAGES=(
   ffmpeg
   qt6-websockets-dev qt6-httpserver-dev
   chromium-headless-shell nodejs npm
+  lintian
 )
 # The fuzz preset is built in the Debian 13 root only.
 CORVANE_PACKAGES_TRIXIE=(clang libclang-rt-dev llvm)

@@ -3,6 +3,7 @@
 // window saves them, showing and hiding Corvane sources, and a recording's chapters and
 // game log.
 #include "app/App.h"
+#include "base/Log.h"
 #include "live/OverlayServer.h"
 #include "obs/Hotkeys.h"
 #include "obs/ObsFixture.h"
@@ -27,6 +28,12 @@ struct Released {
     void operator()(obs_source_t *source) const { obs_source_release(source); }
 };
 using SourceRef = std::unique_ptr<obs_source_t, Released>;
+
+QStringList g_logLines;
+void captureLog(LogLevel, const char *line)
+{
+    g_logLines << QString::fromUtf8(line);
+}
 
 App &app() { return *App::instance(); }
 
@@ -272,6 +279,30 @@ private Q_SLOTS:
         QVERIFY(marked.isEmpty());
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("off.scores.txt"))));
         app().settings().setChaptersEnabled(true);
+    }
+
+    // OBS older than 30.2 has no chapter call: the look-up fails (here through its test seam),
+    // the log says so once, and the game log is still written.
+    void withoutTheChapterCallTheGameLogRemains()
+    {
+        QVERIFY2(RecordingChapters::frontendAddChapter(), "this OBS (30.2 or later) has the chapter call");
+        ObsFrontend::setRecordingChapterCallNameForTesting("obs_frontend_recording_add_chapter_missing");
+        QVERIFY(!ObsFrontend::recordingChapterCall());
+        RecordingChapters chapters(&app());
+        ObsFrontend::setRecordingChapterCallNameForTesting("obs_frontend_recording_add_chapter");
+        g_logLines.clear();
+        const LogSink previous = setLogSink(captureLog);
+        QTemporaryDir dir;
+        applyLive({{QStringLiteral("home_score"), 0}, {QStringLiteral("away_score"), 0}, {QStringLiteral("period"), 1}});
+        for (const QString &name : {QStringLiteral("first.mkv"), QStringLiteral("second.mkv")}) {
+            chapters.recordingStarted();
+            applyLive({{QStringLiteral("home_score"), name.size()}});
+            chapters.recordingStopped(dir.filePath(name));
+        }
+        setLogSink(previous);
+        QCOMPARE(g_logLines.filter(QStringLiteral("cannot add chapter markers")).size(), 1);
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("first.scores.txt"))));
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("second.scores.txt"))));
     }
 };
 
