@@ -28,8 +28,8 @@ mkdir src && tar -xf "$tarball" -C src --strip-components=1
 cd src
 # The dfsg tarball drops blake2 (the Windows updater's), the Intel QSV plugin and the bundled
 # SIMDe; Debian's libsimde-dev stands in for the last.
-grep -rlE 'add_subdirectory\((blake2|obs-qsv11)\)' --include=CMakeLists.txt . |
-  xargs -r sed -i -E '/add_subdirectory\((blake2|obs-qsv11)\)/d'
+{ grep -rlE 'add_subdirectory\(([a-z/]*/)?(blake2|obs-qsv11)\)' --include=CMakeLists.txt . || true; } |
+  xargs -r sed -i -E '\%add_subdirectory\(([a-z/]*/)?(blake2|obs-qsv11)\)%d'
 rm -rf libobs/util/simde && ln -s /usr/include/simde libobs/util/simde
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \

@@ -13,7 +13,7 @@ using namespace corvane;
 
 namespace {
 
-const QDateTime kNow = QDateTime(QDate(2026, 12, 7), QTime(12, 0), QTimeZone::UTC);
+const QDateTime kNow = QDateTime(QDate(2026, 12, 7), QTime(12, 0), QTimeZone::utc());
 
 QByteArray readAll(const QString &path)
 {
