@@ -9,6 +9,7 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -23,8 +24,11 @@ constexpr quint16 EspressifVendorId = 0x303A;
 bool lacksAccess(const QString &portName)
 {
 #ifdef Q_OS_UNIX
-    const QByteArray path = QFile::encodeName(QSerialPortInfo(portName).systemLocation());
-    return ::access(path.constData(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM);
+    // The device node as QSerialPort names it: a path as given, a bare name under /dev.
+    const QString node = portName.startsWith(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName;
+    const QByteArray path = QFile::encodeName(node);
+    // As open() itself would: with the effective identity.
+    return ::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) != 0 && (errno == EACCES || errno == EPERM);
 #else
     Q_UNUSED(portName);
     return false;
