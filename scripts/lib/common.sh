@@ -231,10 +231,22 @@ obs_debs_dir() {
 }
 
 ensure_obs_debs() {
-  local dir started=$SECONDS log
+  local dir started=$SECONDS log lock
   dir=$(obs_debs_dir)
   compgen -G "$dir/obs-studio_*.deb" >/dev/null && return 0
   [ "$(id -u)" = 0 ] || die "building OBS for the $CORVANE_ROOT_LABEL root needs root."
+  # One build at a time: a second would start over in the first one's folder. Whoever
+  # waited finds the packages made.
+  mkdir -p "$CORVANE_CACHE"
+  exec {lock}>"$CORVANE_CACHE/obs-build-$CORVANE_SUITE.lock"
+  if ! flock -n "$lock"; then
+    say "another run is building OBS for the $CORVANE_ROOT_LABEL root; waiting for it"
+    flock "$lock"
+  fi
+  if compgen -G "$dir/obs-studio_*.deb" >/dev/null; then
+    exec {lock}>&-
+    return 0
+  fi
   log="$CORVANE_CACHE/obs-build-$CORVANE_SUITE.log"
   say "building OBS 30.2.3 on Qt 6.4 in the $CORVANE_ROOT_LABEL root, once (about 6 minutes on 2 cores); log: $log"
   CORVANE_OFFLINE= run_in_root "$CORVANE_MOUNT" bash scripts/lib/obs-build.sh "$(host_archive_url)" /var/tmp/obs-debs >"$log" 2>&1 ||
@@ -243,6 +255,7 @@ ensure_obs_debs() {
   cp "$CORVANE_ROOT"/var/tmp/obs-debs/*.deb "$dir.partial/"
   rm -rf "$dir" "$CORVANE_ROOT/var/tmp/obs-build"
   mv "$dir.partial" "$dir"
+  exec {lock}>&-
   say "OBS packages built in $((SECONDS - started)) s: $(ls "$dir" | tr '\n' ' ')"
 }
 
