@@ -57,6 +57,8 @@ App::App(const AppEnvironment &environment)
     m_relays = new RelayHolder(&m_settings, this);
     connect(m_relays, &RelayHolder::changed, this, &App::usbRelaysChanged);
     m_sourceManager = new SourceManager(&m_portal, &m_live, this);
+    connect(m_sourceManager, &SourceManager::lanCertificatePinned, this,
+            [this](const QString &deviceId, const QString &sha256) { m_settings.pinLanCertificate(deviceId, sha256); });
     m_server = new HostedServer(&m_live, this);
 
     connect(&m_live, &LiveData::changed, m_server, &HostedServer::broadcast);

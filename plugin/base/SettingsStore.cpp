@@ -23,6 +23,8 @@ constexpr char kLastUpdateCheck[] = "last_update_check";
 constexpr char kLastUsbPort[] = "last_usb_port";
 constexpr char kRoutes[] = "routes";
 constexpr char kLan[] = "lan";
+// A member of a "lan" entry that plugins before certificate pinning do not read.
+constexpr char kLanCertificate[] = "tls_sha256";
 constexpr char kPortalUrl[] = "portal_url";
 constexpr char kDownloadsUrl[] = "downloads_url";
 constexpr char kChaptersEnabled[] = "chapters_enabled";
@@ -104,7 +106,7 @@ LanRoute SettingsStore::lanRoute(const QString &deviceId) const
         const QJsonValue v = entry.value(key(name));
         return v.isString() ? v.toString() : QString();
     };
-    return {member("host"), member("token"), member("name")};
+    return {member("host"), member("token"), member("name"), member(kLanCertificate)};
 }
 
 void SettingsStore::setSelectedDevice(const QString &id) { write(kSelectedDevice, id); }
@@ -132,10 +134,24 @@ void SettingsStore::setRoute(const QString &deviceId, const QString &route)
 
 void SettingsStore::setLanRoute(const QString &deviceId, const LanRoute &route)
 {
-    setMember(kLan, deviceId,
-              QJsonObject{{QStringLiteral("host"), route.host},
-                          {QStringLiteral("token"), route.token},
-                          {QStringLiteral("name"), route.name}});
+    QJsonObject entry{{QStringLiteral("host"), route.host}, {QStringLiteral("token"), route.token}, {QStringLiteral("name"), route.name}};
+    if (!route.certificateSha256.isEmpty())
+        entry.insert(key(kLanCertificate), route.certificateSha256);
+    setMember(kLan, deviceId, entry);
+}
+
+bool SettingsStore::pinLanCertificate(const QString &deviceId, const QString &sha256)
+{
+    const QJsonValue stored = m_object.value(key(kLan)).toObject().value(deviceId);
+    if (!stored.isObject() || sha256.isEmpty())
+        return false;
+    QJsonObject entry = stored.toObject();
+    // A pin is never replaced from here: only device setup, which asks the device itself.
+    if (!entry.value(key(kLanCertificate)).toString().isEmpty())
+        return false;
+    entry.insert(key(kLanCertificate), sha256);
+    setMember(kLan, deviceId, entry);
+    return true;
 }
 
 void SettingsStore::write(const char *name, const QJsonValue &value)

@@ -59,6 +59,9 @@ public:
     void setChapterTemplate(const QString &templateText);
     void setRoute(const QString &deviceId, const QString &route);
     void setLanRoute(const QString &deviceId, const LanRoute &route);
+    // Keeps the certificate a route without a pin met first; false (and nothing written)
+    // when the device has no route or its route is already pinned.
+    bool pinLanCertificate(const QString &deviceId, const QString &sha256);
 
 private:
     QString string(const char *key, const QString &fallback = QString()) const;

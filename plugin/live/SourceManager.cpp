@@ -48,6 +48,10 @@ SourceManager::SourceManager(PortalClient *portal, LiveData *liveData, QObject *
     connect(m_portal, &PortalClient::signedInChanged, this, &SourceManager::onSignedInChanged);
     connect(m_feed, &TlsFeed::connectedChanged, this, &SourceManager::onFeedConnected);
     connect(m_feed, &TlsFeed::envelope, this, &SourceManager::onFeedEnvelope);
+    connect(m_feed, &TlsFeed::certificatePinned, this, [this](const QString &sha256) {
+        if (m_mode == Lan)
+            Q_EMIT lanCertificatePinned(m_device, sha256);
+    });
 }
 
 SourceManager::~SourceManager() { stop(); }
@@ -115,7 +119,7 @@ void SourceManager::useLan(const QString &deviceId, const LanRoute &route)
     // TlsFeed reconnects by itself, starting at one second.
     m_feed->stop();
     m_feed->setPort(m_feedPort);
-    m_feed->start(route.host, route.token);
+    m_feed->start(route.host, route.token, route.certificateSha256);
 }
 
 void SourceManager::useDevice(DeviceSession *session, const QString &label)

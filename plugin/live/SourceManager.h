@@ -58,6 +58,9 @@ public:
 
 Q_SIGNALS:
     void statusChanged();
+    // The local-network route of `deviceId`, stored without a pin, met this certificate
+    // first; its user keeps the pin with the route.
+    void lanCertificatePinned(const QString &deviceId, const QString &sha256);
 
 private:
     void setStatus(bool live, const QString &message);

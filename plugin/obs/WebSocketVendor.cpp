@@ -108,6 +108,11 @@ void WebSocketVendor::registerVendor()
 void WebSocketVendor::unregisterVendor()
 {
     stopServing();
+    // An unload without an exit event (a failed start, a host that is not the OBS window)
+    // must not leave OBS calling into an unloaded module.
+    if (g_frontendCallback)
+        obs_frontend_remove_event_callback(onFrontendEvent, nullptr);
+    g_frontendCallback = false;
 }
 
 } // namespace corvane

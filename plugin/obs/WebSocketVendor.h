@@ -10,8 +10,9 @@ class WebSocketVendor {
 public:
     // Once every module has loaded (obs-websocket included).
     static void registerVendor();
-    // Stops the requests and events; safe to call again. Also done when OBS begins to exit,
-    // while obs-websocket is still loaded.
+    // Stops the requests and events and removes the front-end callback; safe to call again.
+    // The requests and events also stop when OBS begins to exit, while obs-websocket is
+    // still loaded.
     static void unregisterVendor();
 };
 

@@ -6,6 +6,7 @@
 #include "device/ble/BleLink.h"
 #include "device/lan/DeviceWebApi.h"
 #include "device/lan/HttpLink.h"
+#include "device/lan/TlsFeed.h"
 #include "device/usb/CloudRelay.h"
 #include "device/usb/UsbLink.h"
 #include "live/SourceManager.h"
@@ -696,7 +697,14 @@ void SetupDialog::storeNetworkRoute(const QString &token)
     DeviceSession *session = m_session.data();
     if (!session || session->stationIp().isEmpty() || session->deviceId().isEmpty())
         return;
-    m_app->settings().setLanRoute(session->deviceId(), LanRoute{session->stationIp(), token, chosenName()});
+    m_app->settings().setLanRoute(session->deviceId(), LanRoute{session->stationIp(), token, chosenName(), reportedCertificate(session)});
+}
+
+// Setup reaches the device over a cable or Bluetooth, so the fingerprint it reports is the
+// one to pin; without one, the feed pins the first certificate it meets.
+QString SetupDialog::reportedCertificate(const DeviceSession *session)
+{
+    return TlsFeed::normalizedFingerprint(session->status().value(QLatin1String("tls_fingerprint")).toString());
 }
 
 void SetupDialog::buildPanels()
@@ -739,7 +747,8 @@ void SetupDialog::showDone()
         DeviceSession *current = asked.data();
         if (!dialog || !current || dialog->m_session.data() != current)
             return;
-        dialog->m_summary->setText(doneSummaryText(current->deviceId(), current->firmwareVersion(), current->stationIp()));
+        dialog->m_summary->setText(doneSummaryText(current->deviceId(), current->firmwareVersion(), current->stationIp())
+                                   + certificateLine(TlsFeed::displayedFingerprint(reportedCertificate(current))));
         dialog->m_claimCode->show();
         dialog->m_addToAccount->show();
         dialog->m_addToAccount->setEnabled(true);

@@ -91,6 +91,7 @@ private:
     void buildPanels();
     void goToScoreboard();
     void showDone();
+    static QString reportedCertificate(const DeviceSession *session);
     void addToAccount();
     void showManage();
     void disconnectDevice();

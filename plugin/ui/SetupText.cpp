@@ -126,6 +126,13 @@ QString doneSummaryText(const QString &deviceId, const QString &firmware, const 
     return lines.join(QLatin1Char('\n'));
 }
 
+QString certificateLine(const QString &displayedFingerprint)
+{
+    if (displayedFingerprint.isEmpty())
+        return QString();
+    return QLatin1Char('\n') + tr("Security fingerprint (SHA-256): %1").arg(displayedFingerprint);
+}
+
 QString linkVia(const QString &kind)
 {
     return kind == QLatin1String("lan") ? QStringLiteral("manual") : kind;

@@ -33,6 +33,10 @@ QString receiverStatusText(const QJsonObject &status);
 // The done page's summary; empty values are left out (the Wi-Fi line always shows).
 QString doneSummaryText(const QString &deviceId, const QString &firmware, const QString &stationIp);
 
+// The done page's line with the certificate fingerprint the network route trusts, after a
+// line feed; empty when the device reported none.
+QString certificateLine(const QString &displayedFingerprint);
+
 // What the portal is told about how the device was reached: the link kind, or "manual" for
 // the local network.
 QString linkVia(const QString &kind);

@@ -169,6 +169,18 @@ private Q_SLOTS:
         app.sourceManager()->stop();
     }
 
+    // The certificate the feed pinned for a route stored without one is kept with the route.
+    void aCertificateTheFeedPinnedIsKept()
+    {
+        const QJsonObject settings{
+            {key("routes"), QJsonObject{{key("CV-1001"), key("lan")}}},
+            {key("lan"), QJsonObject{{key("CV-1001"), QJsonObject{{key("host"), key("127.0.0.1")}, {key("token"), key("tok")}, {key("name"), key("Gym")}}}}}};
+        App app(environment(settings));
+        const QString pin(64, QLatin1Char('e'));
+        Q_EMIT app.sourceManager()->lanCertificatePinned(key("CV-1001"), pin);
+        QCOMPARE(app.settings().lanRoute(key("CV-1001")).certificateSha256, pin);
+    }
+
     void serverUseAndStatus()
     {
         App app(environment({}));

@@ -153,8 +153,8 @@ private Q_SLOTS:
         const QString file = path(QStringLiteral("lan.json"));
         SettingsStore s;
         s.load(file);
-        const LanRoute a{QStringLiteral("192.0.2.5"), QStringLiteral("tok-a"), QStringLiteral("Gym")};
-        const LanRoute b{QStringLiteral("cv-b.local"), QStringLiteral("tok-b"), QStringLiteral("Field")};
+        const LanRoute a{QStringLiteral("192.0.2.5"), QStringLiteral("tok-a"), QStringLiteral("Gym"), QString(64, QLatin1Char('a'))};
+        const LanRoute b{QStringLiteral("cv-b.local"), QStringLiteral("tok-b"), QStringLiteral("Field"), QString()};
         s.setLanRoute(QStringLiteral("a"), a);
         s.setLanRoute(QStringLiteral("b"), b);
         s.setRoute(QStringLiteral("a"), QStringLiteral("lan"));
@@ -165,6 +165,35 @@ private Q_SLOTS:
         QCOMPARE(again.lanRoute(QStringLiteral("b")), b);
         QCOMPARE(again.routeFor(QStringLiteral("a")), QStringLiteral("lan"));
         QCOMPARE(again.routeFor(QStringLiteral("b")), QStringLiteral("cloud"));
+    }
+
+    // A route stored before pinning keeps the first certificate its feed meets, in a member
+    // that plugins before pinning pass over: the route they read stays as it was. A pin is
+    // never replaced that way, and a device without a route gets none.
+    void firstCertificateIsPinnedBesideOlderRoutes()
+    {
+        const QString file = path(QStringLiteral("pin.json"));
+        writeFile(file, R"({"lan": {"a": {"host": "192.0.2.5", "token": "tok-a", "name": "Gym"}}})");
+        SettingsStore s;
+        s.load(file);
+        QCOMPARE(s.lanRoute(QStringLiteral("a")).certificateSha256, QString());
+        const QString first(64, QLatin1Char('c'));
+        QVERIFY(s.pinLanCertificate(QStringLiteral("a"), first));
+        QVERIFY(!s.pinLanCertificate(QStringLiteral("a"), QString(64, QLatin1Char('d'))));
+        QVERIFY(!s.pinLanCertificate(QStringLiteral("b"), first));
+
+        SettingsStore again;
+        again.load(file);
+        QCOMPARE(again.lanRoute(QStringLiteral("a")),
+                 (LanRoute{QStringLiteral("192.0.2.5"), QStringLiteral("tok-a"), QStringLiteral("Gym"), first}));
+        QCOMPARE(again.lanRoute(QStringLiteral("b")), LanRoute{});
+        const QJsonObject lan = readObject(file).value(QStringLiteral("lan")).toObject();
+        QCOMPARE(lan.keys(), QStringList{QStringLiteral("a")});
+        QCOMPARE(lan.value(QStringLiteral("a")).toObject(),
+                 QJsonObject({{QStringLiteral("host"), QStringLiteral("192.0.2.5")},
+                              {QStringLiteral("token"), QStringLiteral("tok-a")},
+                              {QStringLiteral("name"), QStringLiteral("Gym")},
+                              {QStringLiteral("tls_sha256"), first}}));
     }
 
     void savesAreOwnerOnly()

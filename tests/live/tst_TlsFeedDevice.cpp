@@ -144,6 +144,41 @@ private Q_SLOTS:
         // The feed's own one-second retry brings it back.
         QVERIFY(QTest::qWaitFor([&] { return manager.message() == QLatin1String("Connected to Gym board, waiting for scoreboard data"); }, 10000));
     }
+
+    // A route stored without a pin pins the first certificate; once the device has a new
+    // one (a reset), the route is refused, also when used again with its stored pin, until
+    // it is given the fingerprint the device reports.
+    void aNewCertificateIsRefusedUntilTrusted()
+    {
+        FeedDevice f;
+        QVERIFY(!f.token.isEmpty());
+        const QString first = TlsFeed::normalizedFingerprint(f.sim.waitFor(QStringLiteral("FEED-CERT ")).mid(10));
+        QVERIFY(!first.isEmpty());
+        PortalClient portal;
+        portal.setBaseUrl(QStringLiteral("http://127.0.0.1:9"));
+        LiveData live;
+        SourceManager manager(&portal, &live);
+        manager.setFeedPortForTests(f.port);
+        QSignalSpy pinned(&manager, &SourceManager::lanCertificatePinned);
+        const QString connected = QStringLiteral("Connected to Gym board, waiting for scoreboard data");
+        const auto route = [&f](const QString &pin) { return LanRoute{QStringLiteral("127.0.0.1"), f.token, QStringLiteral("Gym board"), pin}; };
+        manager.useLan(QStringLiteral("CV-1001"), route(QString()));
+        QVERIFY(QTest::qWaitFor([&] { return manager.message() == connected; }, 10000));
+        QCOMPARE(pinned.size(), 1);
+        QCOMPARE(pinned.first(), (QList<QVariant>{QStringLiteral("CV-1001"), first}));
+
+        QVERIFY(f.sim.command(QStringLiteral("feed-newcert")));
+        const QString renewed = TlsFeed::normalizedFingerprint(f.sim.waitFor(QStringLiteral("FEED-CERT ")).mid(10));
+        QVERIFY(!renewed.isEmpty() && renewed != first);
+        QVERIFY(QTest::qWaitFor([&] { return manager.message() == TlsFeed::certificateChangedText(); }, 10000));
+        QVERIFY(!manager.feed()->isActive());
+
+        manager.useLan(QStringLiteral("CV-1001"), route(first));
+        QVERIFY(QTest::qWaitFor([&] { return manager.message() == TlsFeed::certificateChangedText(); }, 10000));
+        manager.useLan(QStringLiteral("CV-1001"), route(renewed));
+        QVERIFY(QTest::qWaitFor([&] { return manager.message() == connected; }, 10000));
+        QCOMPARE(pinned.size(), 1);
+    }
 };
 
 QTEST_MAIN(TestTlsFeedDevice)

@@ -3,6 +3,9 @@
 #include "cloud/PortalClientJar.h"
 #include "obs/Module.h"
 
+#include <obs-frontend-api.h>
+#include <obs.h>
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -21,7 +24,59 @@ void captureLog(LogLevel, const char *line)
     s_log << QString::fromUtf8(line);
 }
 
+// The front end's event callbacks as this process registered them: the test program stands
+// in for OBS's front end, which would call a callback left behind after the module is gone.
+QList<QPair<obs_frontend_event_cb, void *>> g_frontendCallbacks;
+
+// libobs's global procedures, which this program stands in for (libobs has none unless it
+// runs, and running it needs a display).
+proc_handler_t *g_globalProcedures = nullptr;
+
+// obs-websocket as a vendor sees it, through the global procedures: registering gives a
+// vendor, and every vendor procedure succeeds.
+class StandInWebSocket {
+public:
+    StandInWebSocket()
+    {
+        g_globalProcedures = m_global;
+        proc_handler_add(m_global, "void obs_websocket_api_get_ph(out ptr ph)", &giveHandler, m_handler);
+        proc_handler_add(m_handler, "void vendor_register(in string name, out ptr vendor)", &registerVendor, this);
+        for (const char *declaration : {"void vendor_request_register(in ptr vendor)", "void vendor_request_unregister(in ptr vendor)",
+                                        "void vendor_event_emit(in ptr vendor)"})
+            proc_handler_add(m_handler, declaration, &succeed, nullptr);
+    }
+    ~StandInWebSocket()
+    {
+        g_globalProcedures = nullptr;
+        proc_handler_destroy(m_handler);
+        proc_handler_destroy(m_global);
+    }
+
+private:
+    static void giveHandler(void *handler, calldata_t *data) { calldata_set_ptr(data, "ph", handler); }
+    static void registerVendor(void *self, calldata_t *data) { calldata_set_ptr(data, "vendor", self); }
+    static void succeed(void *, calldata_t *data) { calldata_set_bool(data, "success", true); }
+
+    proc_handler_t *m_global = proc_handler_create();
+    proc_handler_t *m_handler = proc_handler_create();
+};
+
 } // namespace
+
+extern "C" {
+proc_handler_t *obs_get_proc_handler(void)
+{
+    return g_globalProcedures;
+}
+void obs_frontend_add_event_callback(obs_frontend_event_cb callback, void *data)
+{
+    g_frontendCallbacks.append({callback, data});
+}
+void obs_frontend_remove_event_callback(obs_frontend_event_cb callback, void *data)
+{
+    g_frontendCallbacks.removeOne({callback, data});
+}
+}
 
 class TestModule : public QObject {
     Q_OBJECT
@@ -111,6 +166,28 @@ private Q_SLOTS:
         QVERIFY(qApp->property("corvane-obs.loadedCopy").isValid());
         Module::unload();
         QVERIFY(!qApp->property("corvane-obs.loadedCopy").isValid());
+    }
+
+    // OBS may unload the module without saying it exits first: every front-end callback the
+    // module added, the obs-websocket vendor's included, is gone afterwards.
+    void unloadWithoutExitLeavesNoFrontendCallback()
+    {
+        QTemporaryDir dir;
+        QFile settings(dir.filePath(QStringLiteral("settings.json")));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write(QJsonDocument(QJsonObject{{QStringLiteral("portal_url"), QStringLiteral("http://127.0.0.1:9")}}).toJson());
+        settings.close();
+        // obs-websocket keeps its procedures for the whole run, as the vendor's code does.
+        static StandInWebSocket webSocket;
+        const auto environment = [&] {
+            return AppEnvironment{dir.filePath(QStringLiteral("settings.json")), dir.filePath(QStringLiteral("session.json"))};
+        };
+        QVERIFY(Module::load(environment));
+        const qsizetype beforeVendor = g_frontendCallbacks.size();
+        Module::postLoad();
+        QCOMPARE(g_frontendCallbacks.size(), beforeVendor + 1);
+        Module::unload();
+        QVERIFY(g_frontendCallbacks.isEmpty());
     }
 
     void missingTextReadsAsKey()

@@ -2,6 +2,7 @@
 // helper) and the portal simulator, driven as an operator would.
 #include "app/App.h"
 #include "device/ble/BleBridge.h"
+#include "device/lan/TlsFeed.h"
 #include "device/usb/RelayTargets.h"
 #include "live/SourceManager.h"
 #include "support/DevSimProcess.h"
@@ -10,6 +11,7 @@
 #include "support/WidgetLookup.h"
 #include "ui/Prompter.h"
 #include "ui/SecurityPanel.h"
+#include "device/lan/TlsFeed.h"
 #include "ui/SetupDialog.h"
 #include "ui/SharePanel.h"
 
@@ -208,8 +210,9 @@ private Q_SLOTS:
         QVERIFY(w.waitPage(SetupDialog::ScoreboardPage));
         w.button(QStringLiteral("Skip"))->click();
         QVERIFY(w.waitPage(SetupDialog::DonePage));
-        QVERIFY(byText<QLabel>(w.dialog.get(), QStringLiteral("Device: CV-2001\nFirmware: %1\nWi-Fi: not connected")
-                                                   .arg(w.firmware())));
+        // With the fingerprint of the certificate the device's network route will trust.
+        QVERIFY(byText<QLabel>(w.dialog.get(), QStringLiteral("Device: CV-2001\nFirmware: %1\nWi-Fi: not connected\nSecurity fingerprint (SHA-256): %2")
+                                                   .arg(w.firmware(), w.sim.waitFor(QStringLiteral("FEED-CERT ")).mid(10))));
 
         // A wrong claim code is the portal's to refuse; the right one adds the device.
         QLineEdit *claim = w.field(QStringLiteral("Claim code from the device's box or account email"));
@@ -303,6 +306,10 @@ private Q_SLOTS:
         // Reached over USB with a station address: the device's network route is remembered.
         QTRY_VERIFY_WITH_TIMEOUT(!w.app->settings().lanRoute(QStringLiteral("CVSIM-0001")).token.isEmpty(), 10000);
         QCOMPARE(w.app->settings().lanRoute(QStringLiteral("CVSIM-0001")).host, QStringLiteral("192.168.1.57"));
+        // Its live feed's certificate is pinned as the device reported it over the cable.
+        const QString reported = w.sim.waitFor(QStringLiteral("FEED-CERT ")).mid(10);
+        QVERIFY(!reported.isEmpty());
+        QCOMPARE(w.app->settings().lanRoute(QStringLiteral("CVSIM-0001")).certificateSha256, TlsFeed::normalizedFingerprint(reported));
 
         // A new access token made on the Security tab replaces the route's token; it is no
         // password, so the account is not given it as one.

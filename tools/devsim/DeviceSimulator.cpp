@@ -133,8 +133,9 @@ QString DeviceSimulator::commands()
         "  restart-ms <ms>     how long a restart keeps the device away\n"
         "  feed-fail           live feed: send auth_fail to signed-in clients and close them\n"
         "  feed-drop           live feed: drop every connection\n"
+        "  feed-newcert        live feed: a new certificate, as after a reset; connections dropped\n"
         "  quit                exit\n"
-        "Lines on stdout: FEED <port> (or FEED-FAILED <why>), PTY <path> (again after each restart), PTS <pty>, DOWN, UP, CLOUD <port>, OTA <port> <size> <sha1>, CTRL <json>,\n"
+        "Lines on stdout: FEED-CERT <sha256> (at start and after feed-newcert), FEED <port> (or FEED-FAILED <why>), PTY <path> (again after each restart), PTS <pty>, DOWN, UP, CLOUD <port>, OTA <port> <size> <sha1>, CTRL <json>,\n"
         "RPC <id> <method> <size>, PARAMS <method> <json>, DROPPED <method>, FAILED-BY-COMMAND <method>, LIVE <seq>, TUNNEL <size> <monotonic ms> <base64>,\n"
         "STREAM <id> <op> <size> <monotonic ms> [<base64>], STREAM-DONE <id> <bytes> <sha1>,\n"
         "UNPLUGGED, OK/ERR <command>.\n");
@@ -178,7 +179,9 @@ bool DeviceSimulator::start(QString *error)
     if (!m_options.receiver) {
         m_feed = new LiveFeedServer([this] { return m_state->apiToken; }, this);
         QString feedError;
-        if (m_feed->start(quint16(m_options.feedPort), &feedError)) {
+        const bool listening = m_feed->start(quint16(m_options.feedPort), &feedError);
+        noteFeedCertificate();
+        if (listening) {
             report(QStringLiteral("FEED %1").arg(m_feed->serverPort()));
         } else {
             report(QStringLiteral("FEED-FAILED %1").arg(feedError));
@@ -192,6 +195,16 @@ bool DeviceSimulator::start(QString *error)
     report(QStringLiteral("PTS %1").arg(m_pty->slavePath()));
     report(QStringLiteral("PTY %1").arg(m_options.ptyLink.isEmpty() ? m_pty->slavePath() : m_options.ptyLink));
     return true;
+}
+
+// The device reports its feed certificate's fingerprint in its status.
+void DeviceSimulator::noteFeedCertificate()
+{
+    const QString fingerprint = m_feed ? m_feed->fingerprint() : QString();
+    if (fingerprint.isEmpty())
+        return;
+    m_state->tlsFingerprint = fingerprint;
+    report(QStringLiteral("FEED-CERT %1").arg(fingerprint));
 }
 
 void DeviceSimulator::report(const QString &line)
@@ -510,6 +523,13 @@ bool DeviceSimulator::command(const QString &line)
              if (m_feed)
                  m_feed->failAuthenticated();
              return m_feed != nullptr;
+         }},
+        {QStringLiteral("feed-newcert"), [this] {
+             QString error;
+             if (!m_feed || !m_feed->renewCertificate(&error))
+                 return false;
+             noteFeedCertificate();
+             return true;
          }},
         {QStringLiteral("feed-drop"), [this] {
              if (m_feed)

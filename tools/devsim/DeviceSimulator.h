@@ -68,6 +68,7 @@ Q_SIGNALS:
 
 private:
     void report(const QString &line);
+    void noteFeedCertificate();
     void sendFrame(quint8 type, const QByteArray &payload);
     void sendControl(const QJsonObject &message);
     void sendHelloAnswer();

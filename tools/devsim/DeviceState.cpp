@@ -179,7 +179,7 @@ QJsonObject DeviceState::status()
         {QStringLiteral("mqtt_connected"), mqttConfigured && wifiUp},
         {QStringLiteral("mqtt_transport"), mqttConfigured ? (wifiUp ? QStringLiteral("wifi") : QStringLiteral("none")) : QString()},
         {QStringLiteral("wifi_provision"), provision},
-        {QStringLiteral("tls_fingerprint"), QStringLiteral("5e:1a:9c:44:0b:7d:21:e3:98:aa:10:6f:c2:3b:7e:51")},
+        {QStringLiteral("tls_fingerprint"), tlsFingerprint},
         {QStringLiteral("api_token_configured"), !apiToken.isEmpty()},
         {QStringLiteral("espnow_role"), espnowRole},
         {QStringLiteral("wifi"), QJsonObject{{QStringLiteral("connected"), wifiUp}}},

@@ -72,6 +72,9 @@ public:
     QString model = QStringLiteral("Corvane One (simulated)");
     QString firmwareVersion = QStringLiteral("1.4.0-sim");
     QString c6Version = QStringLiteral("c6-2.0.1-sim");
+    // The SHA-256 fingerprint of the live feed's certificate, as a device reports it; a
+    // receiver, which has no feed, keeps this made-up one.
+    QString tlsFingerprint = QStringLiteral("5e:1a:9c:44:0b:7d:21:e3:98:aa:10:6f:c2:3b:7e:51");
     QString password;
     bool mustChangePassword = false;
     int failedLogins = 0;

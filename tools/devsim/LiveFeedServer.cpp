@@ -1,5 +1,6 @@
 #include "LiveFeedServer.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
@@ -27,6 +28,33 @@ LiveFeedServer::LiveFeedServer(TokenSource token, QObject *parent)
 
 bool LiveFeedServer::start(quint16 port, QString *error)
 {
+    if (!makeCertificate(error))
+        return false;
+    if (!listen(QHostAddress::LocalHost, port)) {
+        *error = errorString();
+        return false;
+    }
+    return true;
+}
+
+bool LiveFeedServer::renewCertificate(QString *error)
+{
+    if (!makeCertificate(error))
+        return false;
+    dropAll();
+    return true;
+}
+
+QString LiveFeedServer::fingerprint() const
+{
+    if (m_certificate.isNull())
+        return QString();
+    const QByteArray digest = m_certificate.digest(QCryptographicHash::Sha256).toHex(':').toUpper();
+    return QString::fromLatin1(digest);
+}
+
+bool LiveFeedServer::makeCertificate(QString *error)
+{
     // Test material only: a fresh key pair in a folder that goes away with this call.
     QTemporaryDir dir;
     if (!dir.isValid()) {
@@ -47,16 +75,14 @@ bool LiveFeedServer::start(quint16 port, QString *error)
                      .arg(QString::fromUtf8(openssl.readAll()).trimmed() + openssl.errorString());
         return false;
     }
-    m_certificate = QSslCertificate(readAll(certPath), QSsl::Pem);
-    m_key = QSslKey(readAll(keyPath), QSsl::Ec, QSsl::Pem);
-    if (m_certificate.isNull() || m_key.isNull()) {
+    const QSslCertificate certificate(readAll(certPath), QSsl::Pem);
+    const QSslKey key(readAll(keyPath), QSsl::Ec, QSsl::Pem);
+    if (certificate.isNull() || key.isNull()) {
         *error = QStringLiteral("the feed certificate made by openssl could not be read");
         return false;
     }
-    if (!listen(QHostAddress::LocalHost, port)) {
-        *error = errorString();
-        return false;
-    }
+    m_certificate = certificate;
+    m_key = key;
     return true;
 }
 

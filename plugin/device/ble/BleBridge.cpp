@@ -30,8 +30,23 @@ void logHelperOutput(QProcess *process)
     while (process->canReadLine()) {
         const QByteArray line = process->readLine(kLongestLine).trimmed();
         if (!line.isEmpty())
-            static_cast<void>(line);
+            CORVANE_LOG_INFO("Bluetooth helper: %s", line.constData());
     }
+}
+
+// The helper's read buffer once it is accepted: the line bound applies to the bridge's own.
+constexpr qint64 kHelperReadBufferBytes = 64 * 1024;
+
+// Whether a hello says the token, taking as long wherever it first differs, so that timing
+// its refusal tells a guesser nothing.
+bool sameToken(const QByteArray &said, const QByteArray &token)
+{
+    if (said.size() != token.size())
+        return false;
+    unsigned char difference = 0;
+    for (qsizetype i = 0; i < token.size(); ++i)
+        difference |= static_cast<unsigned char>(said.at(i) ^ token.at(i));
+    return difference == 0;
 }
 
 } // namespace
@@ -166,6 +181,11 @@ void BleBridge::request(const QString &op, const QJsonObject &args, ReplyCallbac
 
 void BleBridge::ensureHelper(ReadyCallback callback)
 {
+    // Unloading: a late caller must not bring the port or a helper back.
+    if (m_stopped) {
+        callback(false, stoppedText());
+        return;
+    }
     if (m_socket) {
         callback(true, QString());
         return;
@@ -247,15 +267,17 @@ void BleBridge::closeLater(QTcpSocket *socket, QObject *owner)
     socket->deleteLater();
 }
 
-// Any number of connections may wait for their hello while a launch is pending; none is
-// taken at other times.
+// A few connections may wait for their hello while a launch is pending; none is taken at
+// other times.
 void BleBridge::onNewConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        if (m_socket || !launchPending()) {
+        if (m_socket || !launchPending() || m_candidates.size() >= kMaxCandidates) {
             closeLater(socket, this);
             continue;
         }
+        // Qt itself then holds no more than one byte past what a hello may take.
+        socket->setReadBufferSize(kMaxHelloBytes + 1);
         m_candidates.append(Candidate{socket, {}, 0});
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onCandidateReadable(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] { dropCandidate(socket); });
@@ -271,7 +293,8 @@ void BleBridge::onCandidateReadable(QTcpSocket *socket)
     if (found == m_candidates.end())
         return;
     Candidate &candidate = *found;
-    candidate.buffer += socket->readAll();
+    // One byte past the bound is enough to know it was passed.
+    candidate.buffer += socket->read(kMaxHelloBytes + 1 - candidate.received - candidate.buffer.size());
     qsizetype newline;
     while ((newline = candidate.buffer.indexOf('\n')) >= 0 && candidate.received + newline < kMaxHelloBytes) {
         const QByteArray line = candidate.buffer.left(newline).trimmed();
@@ -282,7 +305,7 @@ void BleBridge::onCandidateReadable(QTcpSocket *socket)
         const QJsonDocument document = QJsonDocument::fromJson(line);
         if (!document.isObject())
             continue;
-        if (launchPending() && document.object().value(QLatin1String("hello")).toString() == m_token) {
+        if (launchPending() && sameToken(document.object().value(QLatin1String("hello")).toString().toUtf8(), m_token.toUtf8())) {
             const QByteArray rest = candidate.buffer;
             acceptHelper(socket, rest);
         } else {
@@ -306,12 +329,13 @@ void BleBridge::acceptHelper(QTcpSocket *socket, const QByteArray &rest)
     m_buffer = rest;
     // Requests are small lines, each awaited: no merging delay.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket->setReadBufferSize(kHelperReadBufferBytes);
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] { onSocketLost(socket); });
     const QList<ReadyCallback> waiters = std::exchange(m_startWaiters, {});
     for (const ReadyCallback &waiter : waiters)
         waiter(true, QString());
-    if (socket == m_socket && !m_buffer.isEmpty())
+    if (socket == m_socket && (!m_buffer.isEmpty() || socket->bytesAvailable() > 0))
         onReadyRead(socket);
 }
 
@@ -328,11 +352,20 @@ void BleBridge::dropCandidates()
         closeLater(candidate.socket, this);
 }
 
+// Reads no more than one byte past the line bound at a time, taking the lines out between.
 void BleBridge::onReadyRead(QTcpSocket *socket)
 {
-    if (socket != m_socket)
-        return;
-    m_buffer += socket->readAll();
+    while (takeLines(socket)) {
+        const QByteArray chunk = socket->read(kMaxLineBytes + 1 - m_buffer.size());
+        if (chunk.isEmpty())
+            return;
+        m_buffer += chunk;
+    }
+}
+
+// Handles the buffer's whole lines; false when the socket is no longer the helper's.
+bool BleBridge::takeLines(QTcpSocket *socket)
+{
     qsizetype newline;
     while (socket == m_socket && (newline = m_buffer.indexOf('\n')) >= 0) {
         const QByteArray line = m_buffer.left(newline).trimmed();
@@ -350,6 +383,7 @@ void BleBridge::onReadyRead(QTcpSocket *socket)
         socket->abort();
         onSocketLost(socket);
     }
+    return socket == m_socket;
 }
 
 void BleBridge::handleLine(const QJsonObject &object)
@@ -426,8 +460,24 @@ void BleBridge::failAll(const QString &code, const QString &message)
     }
 }
 
+// The helper reads its next line only after the request it works on: one busy in a scan
+// would outlive the plugin by half a minute. One still starting never said hello, so it
+// cannot be asked at all.
+void BleBridge::endHelperProcess(bool askedToQuit)
+{
+    QProcess *process = m_process.data();
+    if (!process || process->state() == QProcess::NotRunning)
+        return;
+    process->disconnect(this);
+    if (askedToQuit && process->waitForFinished(kQuitWaitMs))
+        return;
+    process->kill();
+    process->waitForFinished(kQuitWaitMs);
+}
+
 void BleBridge::stop()
 {
+    m_stopped = true;
     const QHash<int, Pending> pending = std::exchange(m_pending, {});
     for (Pending entry : pending)
         settle(entry);
@@ -435,17 +485,15 @@ void BleBridge::stop()
     m_startTimer->stop();
     m_token.clear();
     dropCandidates();
+    const bool asked = m_socket;
     if (QTcpSocket *socket = m_socket.data()) {
         socket->disconnect(this);
         socket->write("{\"op\":\"quit\",\"reqId\":0}\n");
         socket->flush();
         socket->close();
         m_socket = nullptr;
-    } else if (QProcess *process = m_process.data(); process && process->state() != QProcess::NotRunning) {
-        // Still starting: it never said hello, so it cannot be asked to quit.
-        process->disconnect(this);
-        process->kill();
     }
+    endHelperProcess(asked);
     m_server->close();
     m_buffer.clear();
     m_started = false;

@@ -40,7 +40,8 @@ struct BleDeviceInfo {
 // Any local program can connect to the loopback port, so the token is one-time: it reaches
 // the helper in its environment (a command line is readable by every user), a hello is
 // accepted only while a launch waits for it and only once, and connections that have not
-// said it are held apart, capped, and closed when the launch ends.
+// said it are held apart, at most kMaxCandidates of them, and closed when the launch ends.
+// Neither kind of connection can make the bridge buffer more than its line bound.
 class BleBridge : public QObject {
     Q_OBJECT
 public:
@@ -54,6 +55,11 @@ public:
     // What a connection may send before its hello, and the longest line after it.
     static constexpr qsizetype kMaxHelloBytes = 4096;
     static constexpr qsizetype kMaxLineBytes = 1 << 20;
+    // Connections held waiting for their hello at once; more are closed when they come.
+    static constexpr int kMaxCandidates = 4;
+    // How long stop() lets a helper that was asked to quit finish what it does (a scan can
+    // hold it for half a minute) before ending it.
+    static constexpr int kQuitWaitMs = 1000;
     // The environment variable that hands the helper its token.
     static constexpr const char *kTokenVariable = "CORVANE_BLE_TOKEN";
 
@@ -69,8 +75,9 @@ public:
     void scan(int ms, ScanCallback callback);
     // One request; the callback (may be empty) runs exactly once.
     void request(const QString &op, const QJsonObject &args, ReplyCallback callback, int timeoutMs);
-    // Unload: forgets every caller, asks a running helper to quit (ends one still starting)
-    // and closes the port. The bridge is not used again.
+    // Unload: forgets every caller, asks a running helper to quit and ends it when it has not
+    // within kQuitWaitMs (ends one still starting at once) and closes the port. Requests made
+    // afterwards fail at once: nothing listens or launches again.
     void stop();
 
     // The running helper's process id, 0 when none runs.
@@ -112,6 +119,8 @@ private:
     void dropCandidate(QTcpSocket *socket);
     void dropCandidates();
     void onReadyRead(QTcpSocket *socket);
+    bool takeLines(QTcpSocket *socket);
+    void endHelperProcess(bool askedToQuit);
     void handleLine(const QJsonObject &object);
     void onSocketLost(QTcpSocket *socket);
     void onRequestTimeout(int reqId);
@@ -133,6 +142,7 @@ private:
     QHash<int, Pending> m_pending;
     int m_nextReqId = 1;
     bool m_started = false;
+    bool m_stopped = false;
 };
 
 } // namespace corvane

@@ -3,8 +3,11 @@
 #include "base/Log.h"
 #include "base/OrderedJson.h"
 
+#include <QCryptographicHash>
 #include <QJsonDocument>
+#include <QSslCertificate>
 #include <QSslSocket>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -16,6 +19,11 @@ const char kRejectedForGood[] = "The device rejected the connection. Re-run devi
 const char kRejected[] = "The device rejected the connection.";
 const char kUnreachable[] = "Could not reach the device on your network (%1).";
 const char kTooLong[] = "The device sent a line too long to be a live message.";
+const char kCertificateChanged[] =
+    "The device presented a different security certificate, so its access token was not sent. If the device was reset, "
+    "run its setup again over USB or Bluetooth to trust its new certificate; otherwise someone on the network may be "
+    "posing as it.";
+constexpr qsizetype kSha256HexDigits = 64;
 
 } // namespace
 
@@ -34,11 +42,46 @@ void TlsFeed::setTimingForTests(const Timing &timing)
     m_reconnectDelay = timing.firstDelayMs;
 }
 
-void TlsFeed::start(const QString &host, const QString &token)
+QString TlsFeed::certificateChangedText()
+{
+    return QString::fromLatin1(kCertificateChanged);
+}
+
+QString TlsFeed::fingerprintOf(const QSslCertificate &certificate)
+{
+    if (certificate.isNull())
+        return QString();
+    return QString::fromLatin1(certificate.digest(QCryptographicHash::Sha256).toHex());
+}
+
+QString TlsFeed::normalizedFingerprint(const QString &text)
+{
+    QString digits;
+    for (const QChar c : text) {
+        if (c == QLatin1Char(':') || c == QLatin1Char(' ') || c == QLatin1Char('-'))
+            continue;
+        const char16_t u = c.unicode();
+        if (!((u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F')))
+            return QString();
+        digits += c.toLower();
+    }
+    return digits.size() == kSha256HexDigits ? digits : QString();
+}
+
+QString TlsFeed::displayedFingerprint(const QString &sha256)
+{
+    QStringList pairs;
+    for (qsizetype i = 0; i + 1 < sha256.size(); i += 2)
+        pairs << sha256.mid(i, 2).toUpper();
+    return pairs.join(QLatin1Char(':'));
+}
+
+void TlsFeed::start(const QString &host, const QString &token, const QString &pinnedSha256)
 {
     stop();
     m_host = host;
     m_token = token;
+    m_pin = normalizedFingerprint(pinnedSha256);
     m_active = true;
     m_reconnectDelay = m_timing.firstDelayMs;
     connectNow();
@@ -73,11 +116,17 @@ void TlsFeed::connectNow()
     m_buffer.clear();
     m_authenticated = false;
     m_reachedHost = false;
+    m_certificateRefused = false;
     m_socket = new QSslSocket(this);
     QSslSocket *socket = m_socket;
-    // The device's certificate is self-signed; its fingerprint is shown to the user
-    // elsewhere, and the access token is what proves the right to the data.
-    connect(socket, &QSslSocket::sslErrors, socket, [socket] { socket->ignoreSslErrors(); });
+    // The device's certificate is self-signed: the errors of the usual check are expected,
+    // and the pin decides. Refused, the handshake fails and the error handler reports it.
+    connect(socket, &QSslSocket::sslErrors, this, [this, socket] {
+        if (certificateAllowed(fingerprintOf(socket->peerCertificate())))
+            socket->ignoreSslErrors();
+        else
+            m_certificateRefused = true;
+    });
     connect(socket, &QSslSocket::connected, this, [this] { m_reachedHost = true; });
     connect(socket, &QSslSocket::encrypted, this, &TlsFeed::onEncrypted);
     connect(socket, &QSslSocket::readyRead, this, &TlsFeed::onReadyRead);
@@ -86,8 +135,38 @@ void TlsFeed::connectNow()
     socket->connectToHostEncrypted(m_host, m_port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
 }
 
+bool TlsFeed::certificateAllowed(const QString &seen) const
+{
+    return !seen.isEmpty() && (m_pin.isEmpty() || seen == m_pin);
+}
+
+// For good: retrying would meet the same certificate, and the token must not reach it.
+void TlsFeed::refuseCertificate()
+{
+    m_detail = certificateChangedText();
+    m_active = false;
+    m_reconnectTimer.stop();
+    dropSocket();
+    CORVANE_LOG_WARNING("live feed at %s:%u refused: its certificate is not the one pinned for it", qUtf8Printable(m_host),
+                        unsigned(m_port));
+    Q_EMIT connectedChanged(false, m_detail);
+}
+
 void TlsFeed::onEncrypted()
 {
+    // A certificate the usual check accepts raised no error above: the pin still decides.
+    const QString seen = fingerprintOf(m_socket->peerCertificate());
+    if (!certificateAllowed(seen)) {
+        refuseCertificate();
+        return;
+    }
+    if (m_pin.isEmpty()) {
+        m_pin = seen;
+        const QPointer<QSslSocket> socket = m_socket;
+        Q_EMIT certificatePinned(seen);
+        if (socket != m_socket || !socket)
+            return;
+    }
     // Exactly as the device documents it, "type" first: a device may read the line by its start.
     const OrderedJson auth =
         OrderedJson().add(QStringLiteral("type"), QStringLiteral("auth")).add(QStringLiteral("token"), m_token);
@@ -161,6 +240,10 @@ void TlsFeed::refuse()
 
 void TlsFeed::onDisconnected()
 {
+    if (m_certificateRefused) {
+        refuseCertificate();
+        return;
+    }
     const bool wasAuthenticated = m_authenticated;
     m_authenticated = false;
     if (wasAuthenticated) {
@@ -175,6 +258,10 @@ void TlsFeed::onError(QAbstractSocket::SocketError error)
 {
     if (!m_socket)
         return;
+    if (m_certificateRefused) {
+        refuseCertificate();
+        return;
+    }
     // The device closes the connection right after "auth_fail"; that close must not
     // replace the reason the device gave.
     if (error != QAbstractSocket::RemoteHostClosedError || m_detail.isEmpty())

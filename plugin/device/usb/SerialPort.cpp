@@ -58,12 +58,15 @@ SerialPort::SerialPort(ReadMode mode, QObject *parent)
     , m_mode(mode)
     , m_pollTimer(new QTimer(this))
     , m_stepTimer(new QTimer(this))
+    , m_hangUpCheck(new QTimer(this))
 {
     m_pollTimer->setInterval(PollIntervalMs);
     connect(m_pollTimer, &QTimer::timeout, this, &SerialPort::readStep);
     m_stepTimer->setSingleShot(true);
     m_stepTimer->setInterval(0);
     connect(m_stepTimer, &QTimer::timeout, this, &SerialPort::readStep);
+    m_hangUpCheck->setInterval(HangUpCheckMs);
+    connect(m_hangUpCheck, &QTimer::timeout, this, &SerialPort::checkHangUp);
 }
 
 SerialPort::~SerialPort()
@@ -119,7 +122,12 @@ bool SerialPort::open(const QString &portName, QString *errorText)
     m_readFailed = false;
     if (m_mode == ReadMode::Notified) {
         connect(port, &QSerialPort::readyRead, this, &SerialPort::onBytesArrived);
-        watchHangUp();
+        if (m_hangUpWatchWanted)
+            watchHangUp();
+        // Under glib's event dispatcher (OBS's) a hang-up without POLLERR wakes neither the
+        // watch nor a read error: Qt's own notifier then reads end of file again and again.
+        // A slow check costs one poll() a second and ends that within a second.
+        m_hangUpCheck->start();
     } else {
         m_pollTimer->start();
     }
@@ -129,6 +137,7 @@ bool SerialPort::open(const QString &portName, QString *errorText)
 void SerialPort::close()
 {
     m_pollTimer->stop();
+    m_hangUpCheck->stop();
     m_stepTimer->stop();
     m_readFailed = false;
     if (m_hangUpWatch) {
@@ -190,6 +199,12 @@ void SerialPort::onHangUp()
     m_hangUpWatch->setEnabled(false);
     m_readFailed = true;
     stepAgainSoon();
+}
+
+void SerialPort::checkHangUp()
+{
+    if (m_port && lineHungUp())
+        stepAgainSoon();
 }
 
 void SerialPort::stepAgainSoon()

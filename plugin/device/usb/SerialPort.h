@@ -56,6 +56,12 @@ public:
     static constexpr int MaxReadsPerPoll = 8;
     static constexpr int ReadChunk = 4096;
     static constexpr int WriteTimeoutMs = 2000;
+    // Notified mode: how often the line is checked for a hang-up that woke nothing.
+    static constexpr int HangUpCheckMs = 1000;
+
+    // Test seam: no hang-up watch, as under an event dispatcher that does not wake it for a
+    // bare hang-up (glib's, without POLLERR); only the slow check is left to notice.
+    void setHangUpWatchForTesting(bool enabled) { m_hangUpWatchWanted = enabled; }
 
 Q_SIGNALS:
     // Exactly the bytes of one read.
@@ -74,6 +80,7 @@ private:
     // sees only an end of file and reports nothing.
     void watchHangUp();
     void onHangUp();
+    void checkHangUp();
 
     ReadMode m_mode;
     QSerialPort *m_port = nullptr;
@@ -81,6 +88,9 @@ private:
     // Notified mode: the next step, from the event loop, when one step could not take all.
     QTimer *m_stepTimer = nullptr;
     QSocketNotifier *m_hangUpWatch = nullptr;
+    // Notified mode: the safety net for a hang-up the watch does not hear of.
+    QTimer *m_hangUpCheck = nullptr;
+    bool m_hangUpWatchWanted = true;
     bool m_readFailed = false;
     bool m_writing = false;
 };

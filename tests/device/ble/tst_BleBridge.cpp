@@ -12,6 +12,7 @@
 #include <QTcpSocket>
 
 #include <memory>
+#include <vector>
 
 #include <signal.h>
 
@@ -265,6 +266,25 @@ private Q_SLOTS:
         QVERIFY(after.log.first().ok);
     }
 
+    // Only a few connections are held waiting for their hello: the next is closed at once.
+    void strangersAreHeldAFewAtATime()
+    {
+        BleAir air;
+        BleBridge bridge;
+        bridge.setHelperPath(air.gatedHelper());
+        Replies started;
+        bridge.start(started.make());
+        QVERIFY(BleAir::spin([&air] { return !air.launches().isEmpty(); }, 10000));
+        const quint16 port = portOf(air.launches().first());
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        for (int i = 0; i < BleBridge::kMaxCandidates; ++i)
+            held.push_back(knock(port));
+        const auto oneTooMany = knock(port);
+        QVERIFY(closedByBridge(*oneTooMany));
+        for (const auto &socket : held)
+            QCOMPARE(socket->state(), QAbstractSocket::ConnectedState);
+    }
+
     // A launch that ends without a hello closes whatever connected meanwhile and forgets its
     // token: saying it afterwards gets nowhere, and the next request launches afresh.
     void aLaunchWithoutHelloEndsEverything()
@@ -293,8 +313,9 @@ private Q_SLOTS:
         QVERIFY(tokenOf(air.launches().at(1)) != tokenOf(launch));
     }
 
-    // At unload the helper is told to quit and the port closes; a helper still starting is
-    // ended.
+    // At unload the helper is told to quit and, busy in a long scan, ended before stop()
+    // returns; the port closes and stays closed, and no later request launches a helper. A
+    // helper still starting is ended.
     void stopLeavesNoHelperAndNoListener()
     {
         BleAir air;
@@ -304,11 +325,20 @@ private Q_SLOTS:
         bridge.start(started.make());
         QVERIFY(started.wait());
         QVERIFY(started.log.first().ok);
+        Replies scanning;
+        bridge.request(QStringLiteral("scan"), QJsonObject{{QStringLiteral("ms"), 30000}}, scanning.make(), 45000);
+        QVERIFY(!air.sim.waitFor(QStringLiteral("BLE-SCAN start")).isEmpty());
         const qint64 pid = bridge.helperProcessId();
         const quint16 port = portOf(air.launches().first());
         bridge.stop();
-        QVERIFY(BleAir::spin([&bridge] { return bridge.helperProcessId() == 0; }, 10000));
+        QCOMPARE(bridge.helperProcessId(), 0);
         QCOMPARE(::kill(pid_t(pid), 0), -1);
+        Replies late;
+        bridge.start(late.make());
+        QVERIFY(late.wait());
+        QCOMPARE(late.log.first().code, QStringLiteral("bluetooth_unavailable"));
+        QCOMPARE(air.launches().size(), 1);
+        QVERIFY(scanning.log.isEmpty());
         QTcpSocket probe;
         probe.connectToHost(QHostAddress::LocalHost, port);
         QVERIFY(!probe.waitForConnected(3000));

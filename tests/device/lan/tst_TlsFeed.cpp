@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslServer>
 #include <QSslSocket>
@@ -274,6 +275,75 @@ private Q_SLOTS:
         QSignalSpy envelopes(&feed, &TlsFeed::envelope);
         server.send("{\"away_score\":\"4\"}\n");
         QTRY_COMPARE(envelopes.size(), 1);
+    }
+
+    // The token goes only to the pinned certificate; any other is refused before the token
+    // is sent, for good, with the text that says how to trust a new one. The pin may come
+    // as a device or a person writes it.
+    void tokenGoesOnlyToThePinnedCertificate_data()
+    {
+        QTest::addColumn<QString>("pin");
+        QTest::addColumn<bool>("sent");
+        const QString own = TlsFeed::fingerprintOf(QSslCertificate::fromPath(m_cert).first());
+        const QString other = TlsFeed::fingerprintOf(QSslCertificate::fromPath(m_expiredCert).first());
+        QTest::newRow("pinned to it") << own << true;
+        QTest::newRow("pinned to it, as shown to people") << TlsFeed::displayedFingerprint(own) << true;
+        QTest::newRow("pinned to another") << other << false;
+        QTest::newRow("pinned to another, as shown to people") << TlsFeed::displayedFingerprint(other) << false;
+    }
+
+    void tokenGoesOnlyToThePinnedCertificate()
+    {
+        QFETCH(QString, pin);
+        QFETCH(bool, sent);
+        FeedServer server(m_cert, m_key);
+        QVERIFY(server.listen());
+        TlsFeed feed;
+        feed.setPort(server.port());
+        feed.setTimingForTests(kFast);
+        QSignalSpy connected(&feed, &TlsFeed::connectedChanged);
+        QSignalSpy pinned(&feed, &TlsFeed::certificatePinned);
+        feed.start(QStringLiteral("127.0.0.1"), QStringLiteral("tok-1"), pin);
+        if (sent) {
+            QTRY_VERIFY(!server.received.isEmpty() && server.received.first().endsWith("\r\n"));
+            QCOMPARE(pinned.size(), 0);
+            return;
+        }
+        QTRY_COMPARE(connected.size(), 1);
+        QCOMPARE(connected.first(), QVariantList({false, TlsFeed::certificateChangedText()}));
+        QVERIFY(!feed.isActive());
+        // The server never sees a finished handshake, so nothing it received, and no retry.
+        QTest::qWait(kFast.firstDelayMs * 5);
+        QCOMPARE(connected.size(), 1);
+        QVERIFY(!server.received.join().contains("tok-1"));
+    }
+
+    // Without a pin the first certificate is taken and says so; a later connection meeting
+    // another certificate on the same address is refused.
+    void firstCertificateSeenIsPinned()
+    {
+        quint16 port = 0;
+        TlsFeed feed;
+        feed.setTimingForTests(kFast);
+        QSignalSpy pinned(&feed, &TlsFeed::certificatePinned);
+        {
+            FeedServer first(m_cert, m_key);
+            QVERIFY(first.listen());
+            port = first.port();
+            feed.setPort(port);
+            authenticate(feed, first);
+            const QString own = TlsFeed::fingerprintOf(QSslCertificate::fromPath(m_cert).first());
+            QCOMPARE(pinned.size(), 1);
+            QCOMPARE(pinned.first().first().toString(), own);
+            QCOMPARE(feed.pinnedSha256(), own);
+        }
+        QSignalSpy connected(&feed, &TlsFeed::connectedChanged);
+        FeedServer impostor(m_expiredCert, m_expiredKey);
+        QVERIFY(impostor.listen(port));
+        QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 2, 10000);
+        QCOMPARE(connected.last(), QVariantList({false, TlsFeed::certificateChangedText()}));
+        QVERIFY(!impostor.received.join().contains("tok-1"));
+        QCOMPARE(pinned.size(), 1);
     }
 
     void stopSignalsOnlyWhenAuthenticated()
