@@ -64,7 +64,7 @@ App::App(const AppEnvironment &environment)
     connect(&m_live, &LiveData::changed, m_server, &HostedServer::broadcast);
     m_server->setHandler([this](const QString &op, const QJsonObject &request) { return handleServerCommand(op, request); });
     connect(m_server, &HostedServer::clientsChanged, this, &App::serverStateChanged);
-    m_overlayServer = new OverlayServer(&m_live, environment.overlaysDir, this);
+    m_overlayServer = new OverlayServer(&m_live, &m_shown, environment.overlaysDir, this);
     // Overlays are part of the picture: they hold with the score texts.
     connect(&m_shown, &ShownScores::changed, m_overlayServer, &OverlayServer::broadcast);
     connect(m_overlayServer, &OverlayServer::clientsChanged, this, &App::overlayStateChanged);
@@ -252,6 +252,16 @@ void App::selectDevice(const QString &deviceId)
         m_sourceManager->useLan(deviceId, route);
     else
         m_sourceManager->useCloud(deviceId);
+}
+
+void App::storeLanRoute(const QString &deviceId, const LanRoute &route)
+{
+    const bool changed = !(m_settings.lanRoute(deviceId) == route);
+    m_settings.setLanRoute(deviceId, route);
+    // The feed of the old route would otherwise keep refusing the certificate, or pin the
+    // one it meets next onto the new route. An unchanged route leaves a working feed alone.
+    if (changed && m_sourceManager->mode() == SourceManager::Lan && m_sourceManager->device() == deviceId)
+        selectDevice(deviceId);
 }
 
 void App::autoSelectDevice()

@@ -76,6 +76,10 @@ public:
     // Stores the choice and puts the device's route to use: its feed on the local network
     // when one is known with host and token, else cloud polling.
     void selectDevice(const QString &deviceId);
+    // Keeps a local-network route that device setup learned; when that device's feed is the
+    // route in use, it restarts with the new host, token and certificate (after a device
+    // reset, the only way the operator has to trust its new certificate).
+    void storeLanRoute(const QString &deviceId, const LanRoute &route);
     // While no route is in use: the stored choice if the account still has it, else the
     // account's only device.
     void autoSelectDevice();

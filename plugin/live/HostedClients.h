@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/CallQueue.h"
+#include "live/ClientBounds.h"
 
 #include <QByteArray>
 #include <QList>
@@ -22,10 +23,9 @@ class HostedClients : public QObject {
     Q_OBJECT
 public:
     // One unfinished request line may grow to this; a longer one disconnects the client.
-    static constexpr qsizetype kMaxPendingInput = 64 * 1024;
-    // A client that stops reading is disconnected once this much output waits for it, so
-    // that one stalled reader cannot make the plugin's memory grow without bound.
-    static constexpr qint64 kMaxPendingOutput = 1024 * 1024;
+    static constexpr qsizetype kMaxPendingInput = ClientBounds::kMaxPendingInput;
+    // A client that stops reading is disconnected once this much output waits for it.
+    static constexpr qint64 kMaxPendingOutput = ClientBounds::kMaxPendingOutput;
 
     explicit HostedClients(QObject *parent = nullptr);
     ~HostedClients() override;

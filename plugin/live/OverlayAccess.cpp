@@ -4,13 +4,19 @@ namespace corvane {
 
 namespace {
 
+constexpr quint16 kHttpPort = 80;
+
 // `value` is exactly `prefix` followed by this server's host and port, ignoring case and the
-// spaces around it (never any inside).
+// spaces around it (never any inside). Browsers leave out the default port.
 bool namesThisServer(const QByteArray &value, const QByteArray &prefix, quint16 port)
 {
     const QByteArray text = value.trimmed().toLower();
     const QByteArray suffix = ':' + QByteArray::number(port);
-    return text == prefix + "127.0.0.1" + suffix || text == prefix + "localhost" + suffix;
+    for (const char *host : {"127.0.0.1", "localhost"}) {
+        if (text == prefix + host + suffix || (port == kHttpPort && text == prefix + host))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -23,6 +29,11 @@ bool OverlayAccess::isOriginAllowed(const QByteArray &origin, bool present, quin
 bool OverlayAccess::isHostAllowed(const QByteArray &host, bool present, quint16 port)
 {
     return !present || namesThisServer(host, QByteArray(), port);
+}
+
+bool OverlayAccess::isFetchSiteAllowed(const QByteArray &site)
+{
+    return site != "cross-site" && site != "same-site";
 }
 
 } // namespace corvane

@@ -3,28 +3,36 @@
 #include "base/CallQueue.h"
 #include "live/OverlayFiles.h"
 
-#include <QAbstractHttpServer>
 #include <QByteArray>
-#include <QHash>
 #include <QList>
+#include <QObject>
+#include <QSet>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 
 class QTcpServer;
-class QTcpSocket;
-class QWebSocket;
 
 namespace corvane {
 
-// The overlay server's network side, on a thread of its own (see OverlayServer): answers
-// HTTP requests with Qt's HTTP server, keeps the WebSocket clients of /live and writes each
-// snapshot it is given to all of them. Other threads reach it through post(); every other
-// public method runs on its own thread.
-class OverlayHost : public QAbstractHttpServer {
+class OverlayConnection;
+
+// The overlay server's network side, on a thread of its own (see OverlayServer): accepts
+// connections, keeps one OverlayConnection per connection (each owning its socket), and
+// writes each snapshot it is given to every WebSocket client. Other threads reach it
+// through post(); every other public method runs on its own thread.
+class OverlayHost : public QObject {
     Q_OBJECT
 public:
-    explicit OverlayHost(OverlayFiles files, QObject *parent = nullptr);
+    struct Timeouts {
+        // From a connection's first byte of a request to the end of its head.
+        std::chrono::milliseconds head;
+        // A kept-alive connection between requests, and a download that makes no progress.
+        std::chrono::milliseconds idle;
+    };
+
+    OverlayHost(OverlayFiles files, Timeouts timeouts, QObject *parent = nullptr);
     ~OverlayHost() override;
 
     // Any thread: runs `call` on this object's thread, after every call posted before it.
@@ -40,29 +48,33 @@ public:
     // The new current state: sent to every WebSocket client, and answered by /live.json.
     void publish(const QByteArray &snapshot);
 
+    // Connections kept (pages, their files and WebSockets), and the output waiting in them.
+    int connectionCount() const { return int(m_connections.size()); }
+    qint64 pendingOutput() const;
+
+    // For the connections.
+    const OverlayFiles &files() const { return m_files; }
+    QByteArray snapshot() const { return m_snapshot; }
+    Timeouts timeouts() const { return m_timeouts; }
+    // `connection` became a WebSocket client: it gets the current state at once.
+    void adopt(OverlayConnection *connection);
+    // `connection` is closing; no longer counted. Repeating it changes nothing.
+    void forget(OverlayConnection *connection);
+
 Q_SIGNALS:
     // The number of WebSocket clients changed; `generation` as given to listen or close.
     void clientCountChanged(quint64 generation, int count);
 
-protected:
-    bool handleRequest(const QHttpServerRequest &request, QHttpServerResponder &responder) override;
-    void missingHandler(const QHttpServerRequest &request, QHttpServerResponder &responder) override;
-
 private:
-    class Listener;
-
     Q_INVOKABLE void runQueued() { m_calls.run(); }
-    bool isAllowed(const QHttpServerRequest &request) const;
-    void adoptWebSockets();
-    void forget(QWebSocket *socket);
-    // Queues the snapshot for one client; false once it has fallen too far behind.
-    bool send(QWebSocket *socket);
-    void drop(QWebSocket *socket);
-    void serveFile(const QHttpServerRequest &request, QHttpServerResponder &responder);
+    void accept();
+    void dropAll();
 
     OverlayFiles m_files;
-    Listener *m_listener = nullptr; // owned by the HTTP server once bound
-    QList<QWebSocket *> m_clients;
+    Timeouts m_timeouts;
+    QTcpServer *m_server; // a child
+    QSet<OverlayConnection *> m_connections; // children, until each closes
+    QList<OverlayConnection *> m_clients;    // the WebSocket ones, in connection order
     QByteArray m_snapshot;
     QString m_snapshotText; // the same, converted once for every client's text message
     quint64 m_generation = 0;

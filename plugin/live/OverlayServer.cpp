@@ -1,8 +1,13 @@
 #include "live/OverlayServer.h"
 
+#include "base/Log.h"
 #include "live/LiveData.h"
+#include "live/OverlayAccess.h"
 #include "live/OverlayFiles.h"
 #include "live/OverlayHost.h"
+#include "live/ShownScores.h"
+
+#include <QDeadlineTimer>
 
 #include <future>
 #include <mutex>
@@ -18,30 +23,58 @@ std::mutex g_handOver;
 
 } // namespace
 
-OverlayServer::OverlayServer(LiveData *live, const QString &userOverlays, QObject *parent)
+struct OverlayServer::Relay {
+    std::mutex lock;
+    OverlayServer *server; // null once the server is gone
+};
+
+OverlayServer::OverlayServer(LiveData *live, ShownScores *shown, const QString &userOverlays, QObject *parent)
     : QObject(parent)
     , m_live(live)
+    , m_shown(shown)
     , m_userOverlays(userOverlays)
+    , m_headTimeout(OverlayAccess::kHeadTimeout)
+    , m_idleTimeout(OverlayAccess::kIdleTimeout)
+    , m_relay(std::make_shared<Relay>())
 {
     registerOverlayResources();
-    m_thread.setObjectName(QStringLiteral("corvane-overlays"));
+    m_relay->server = this;
+    if (m_shown) {
+        connect(m_shown, &ShownScores::heldChanged, this, &OverlayServer::onHeldChanged);
+        onHeldChanged(m_shown->isHeld());
+    }
 }
 
 OverlayServer::~OverlayServer()
 {
-    if (m_anchor) {
-        // Deleted on their own thread, after every call queued for the host has run.
-        const auto finish = [host = m_host, anchor = m_anchor, thread = &m_thread] {
-            delete host;
-            delete anchor;
-            thread->quit();
-        };
-        if (m_host)
-            m_host->post(finish);
-        else
-            QMetaObject::invokeMethod(m_anchor, finish, Qt::QueuedConnection);
-        m_thread.wait();
+    {
+        const std::lock_guard gone(m_relay->lock);
+        m_relay->server = nullptr;
     }
+    if (!m_anchor)
+        return;
+    // Deleted on their own thread, after every call queued for the host has run: the host
+    // closes every socket it has as it goes.
+    const auto finish = [host = m_host, anchor = m_anchor, thread = m_thread] {
+        delete host;
+        delete anchor;
+        thread->quit();
+    };
+    if (m_host)
+        m_host->post(finish);
+    else
+        QMetaObject::invokeMethod(m_anchor, finish, Qt::QueuedConnection);
+    if (m_thread->wait(QDeadlineTimer(kStopWait)))
+        delete m_thread;
+    else
+        logLine(LogLevel::Warning, "overlay server: its thread did not stop within %lld ms; left to finish alone",
+                static_cast<long long>(kStopWait.count()));
+}
+
+void OverlayServer::setTimeoutsForTesting(std::chrono::milliseconds head, std::chrono::milliseconds idle)
+{
+    m_headTimeout = head;
+    m_idleTimeout = idle;
 }
 
 QStringList OverlayServer::overlayNames() const
@@ -63,13 +96,14 @@ bool OverlayServer::start(quint16 port, QString *error)
     if (!m_anchor) {
         // Started with the first listening socket, so that a plugin whose overlay server is
         // off runs no thread for it.
+        m_thread = new QThread;
+        m_thread->setObjectName(QStringLiteral("corvane-overlays"));
         m_anchor = new QObject;
-        m_anchor->moveToThread(&m_thread);
-        m_thread.start();
+        m_anchor->moveToThread(m_thread);
+        m_thread->start();
     }
     // Listening is quick; waiting for it keeps start() a plain yes or no, like the hosted
-    // server's. The host is made on its own thread: Qt's HTTP server keeps objects of its
-    // own that would stay behind on this one if it were moved there.
+    // server's. Nothing on disk is touched here: files are opened on the overlay thread.
     struct Outcome {
         quint16 port = 0;
         QString error;
@@ -79,20 +113,25 @@ bool OverlayServer::start(quint16 port, QString *error)
     std::future<Outcome> future = promise.get_future();
     const QByteArray current = snapshot();
     const quint64 generation = m_generation;
+    const OverlayHost::Timeouts timeouts{m_headTimeout, m_idleTimeout};
     // Qt's queued call carries the lambda under locks ThreadSanitizer cannot see; this one
     // it sees, from before the lambda is made until after it is read. A global: the lambda
     // must reach it before reading anything it carries.
     std::unique_lock handOver(g_handOver);
-    QMetaObject::invokeMethod(m_anchor, [this, &promise, port, current, generation] {
+    QMetaObject::invokeMethod(m_anchor, [this, &promise, port, current, generation, timeouts] {
         const std::lock_guard received(g_handOver);
         if (!m_host) {
-            m_host = new OverlayHost(OverlayFiles(QString::fromLatin1(kBuiltInRoot), m_userOverlays));
-            connect(m_host, &OverlayHost::clientCountChanged, m_host, [this](quint64 reported, int count) {
-                m_fromHost.post([this, reported, count] {
-                    if (reported != m_generation)
+            m_host = new OverlayHost(OverlayFiles(QString::fromLatin1(kBuiltInRoot), m_userOverlays), timeouts);
+            connect(m_host, &OverlayHost::clientCountChanged, m_host, [relay = m_relay](quint64 reported, int count) {
+                const std::lock_guard alive(relay->lock);
+                OverlayServer *server = relay->server;
+                if (!server)
+                    return;
+                server->m_fromHost.post([server, reported, count] {
+                    if (reported != server->m_generation)
                         return;
-                    m_clientCount = count;
-                    Q_EMIT clientsChanged(count);
+                    server->m_clientCount = count;
+                    Q_EMIT server->clientsChanged(count);
                 });
             }, Qt::DirectConnection);
         }
@@ -140,9 +179,19 @@ void OverlayServer::toHost(std::function<void(OverlayHost &)> call)
     m_host->post([host = m_host, call = std::move(call)] { call(*host); });
 }
 
+void OverlayServer::onHeldChanged(bool held)
+{
+    // Taken as the hold begins, when the live state is still the one the hold keeps.
+    m_heldSnapshot = held && m_live ? m_live->snapshotJson() : QByteArray();
+}
+
 QByteArray OverlayServer::snapshot()
 {
-    QByteArray json = m_live ? m_live->snapshotJson() : QByteArrayLiteral("{}");
+    QByteArray json;
+    if (m_shown && m_shown->isHeld() && !m_heldSnapshot.isEmpty())
+        json = m_heldSnapshot;
+    else
+        json = m_live ? m_live->snapshotJson() : QByteArrayLiteral("{}");
     m_bytesSerialised += json.size();
     return json;
 }

@@ -8,12 +8,15 @@
 #include <QStringList>
 #include <QThread>
 
+#include <chrono>
 #include <functional>
+#include <memory>
 
 namespace corvane {
 
 class LiveData;
 class OverlayHost;
+class ShownScores;
 
 // Serves the live scoreboard to web pages on this computer (127.0.0.1 only): GET /live
 // upgrades to a read-only WebSocket that sends the snapshot JSON on connect and after every
@@ -29,10 +32,17 @@ class OverlayServer : public QObject {
     Q_OBJECT
 public:
     static constexpr char kBuiltInRoot[] = ":/corvane/overlays";
+    // How long unloading waits for the overlay thread to let go of its sockets.
+    static constexpr std::chrono::milliseconds kStopWait{5000};
 
-    // `userOverlays` is the user's overlays folder (may be empty: built-in overlays only).
-    OverlayServer(LiveData *live, const QString &userOverlays, QObject *parent = nullptr);
+    // `shown` (may be null: always the live state) says what the production shows, held or
+    // live; pages show the same. `userOverlays` is the user's overlays folder (may be empty:
+    // built-in overlays only).
+    OverlayServer(LiveData *live, ShownScores *shown, const QString &userOverlays, QObject *parent = nullptr);
     ~OverlayServer() override;
+
+    // Test seam: shorter head and idle deadlines, for the next start().
+    void setTimeoutsForTesting(std::chrono::milliseconds head, std::chrono::milliseconds idle);
 
     // Stops first, then listens on 127.0.0.1:`port`. On failure `error` gets
     // "Could not listen on port %1: %2".
@@ -61,13 +71,22 @@ Q_SIGNALS:
     void clientsChanged(int count);
 
 private:
+    struct Relay;
+
     Q_INVOKABLE void runQueued() { m_fromHost.run(); }
     void toHost(std::function<void(OverlayHost &)> call);
     QByteArray snapshot();
+    void onHeldChanged(bool held);
 
     LiveData *m_live;
+    ShownScores *m_shown;
+    QByteArray m_heldSnapshot; // what the production showed when the hold began
     QString m_userOverlays;
-    QThread m_thread;
+    std::chrono::milliseconds m_headTimeout;
+    std::chrono::milliseconds m_idleTimeout;
+    QThread *m_thread = nullptr; // left running, not deleted, if it outlasts kStopWait
+    // The host's reports reach this object through it, and stop when this object goes.
+    std::shared_ptr<Relay> m_relay;
     QObject *m_anchor = nullptr;   // lives on m_thread, where the host is made
     OverlayHost *m_host = nullptr; // lives on m_thread; deleted there
     quint16 m_port = 0;

@@ -104,11 +104,17 @@ void graphics_source_fill_outputs(obs_property_t *list, obs_data_t *settings, co
         obs_property_list_add_string(list, Module::text("GraphicsNone"), "");
 }
 
+// OBS calls this wherever the properties are listed, with the source's own settings:
+// obs-websocket lists them on its threads, two at a time if asked. libobs's settings must
+// not be changed from two threads at once (its item table breaks, and readers crash or
+// spin), and only the properties view, on the user-interface thread, picks an output.
 bool graphics_source_output_selected(obs_properties_t *, obs_property_t *, obs_data_t *settings)
 {
     App *app = App::instance();
+    if (!app || QThread::currentThread() != app->thread())
+        return false;
     const QString id = QString::fromUtf8(obs_data_get_string(settings, "output_id"));
-    if (!app || id.isEmpty())
+    if (id.isEmpty())
         return false;
     const std::shared_ptr<const OutputsView> view = app->outputsView();
     for (const GraphicsOutput &output : view->outputs) {

@@ -697,11 +697,15 @@ void SetupDialog::storeNetworkRoute(const QString &token)
     DeviceSession *session = m_session.data();
     if (!session || session->stationIp().isEmpty() || session->deviceId().isEmpty())
         return;
-    m_app->settings().setLanRoute(session->deviceId(), LanRoute{session->stationIp(), token, chosenName(), reportedCertificate(session)});
+    // Only a cable or Bluetooth can be trusted to say which certificate is the device's: on
+    // the network (plain HTTP) anyone on the way could answer, so the route keeps its pin.
+    const QString pin = m_kind == QLatin1String("lan") ? m_app->settings().lanRoute(session->deviceId()).certificateSha256
+                                                        : reportedCertificate(session);
+    m_app->storeLanRoute(session->deviceId(), LanRoute{session->stationIp(), token, chosenName(), pin});
 }
 
-// Setup reaches the device over a cable or Bluetooth, so the fingerprint it reports is the
-// one to pin; without one, the feed pins the first certificate it meets.
+// The fingerprint the device reports in its status; without one, the feed pins the first
+// certificate it meets.
 QString SetupDialog::reportedCertificate(const DeviceSession *session)
 {
     return TlsFeed::normalizedFingerprint(session->status().value(QLatin1String("tls_fingerprint")).toString());

@@ -1,5 +1,7 @@
 #include "update/FileOperations.h"
 
+#include "base/AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -34,6 +36,8 @@ bool FileOperations::removeRecursively(const QString &path)
 }
 
 bool FileOperations::removeEmptyFolder(const QString &path) { return QDir().rmdir(path); }
+
+bool FileOperations::save(const QString &path, const QByteArray &content) { return saveFileAtomically(path, content); }
 
 FileOperations &FileOperations::system()
 {

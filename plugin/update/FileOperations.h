@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace corvane {
@@ -23,6 +24,8 @@ public:
     virtual bool removeRecursively(const QString &path);
     // Deletes a folder only when it is empty.
     virtual bool removeEmptyFolder(const QString &path);
+    // Replaces a small file whole; on failure (a full disk) the old content stays.
+    virtual bool save(const QString &path, const QByteArray &content);
 
     // The operations as the system performs them.
     static FileOperations &system();

@@ -232,11 +232,11 @@ void PluginUpdater::install()
 {
     if (m_busy || (m_state != Available && m_state != Failed) || m_url.isEmpty())
         return;
-    // An earlier rollback left the previous version aside, in the work folder perhaps: the
+    // An earlier install left the previous version aside, in the work folder perhaps: the
     // user has to put it back before anything here may be replaced or deleted.
-    QFile note(rollbackNotePath());
-    if (note.open(QIODevice::ReadOnly)) {
-        fail(QString::fromUtf8(note.readAll()));
+    const QString leftAside = leftAsideText();
+    if (!leftAside.isEmpty()) {
+        fail(leftAside);
         return;
     }
     const SelfUpdateDecision decision = selfUpdate();
@@ -349,14 +349,27 @@ void PluginUpdater::onUnpacked(const UnpackResult &result)
         failWith(tree.code);
         return;
     }
+    // Written before anything is replaced, so that a failure that cannot write it (a full
+    // disk) has changed nothing, and one that cannot rewrite it still leaves a note.
+    if (!writeRollbackNote(pendingText(), {})) {
+        fail(QStringLiteral("Could not write the update to disk."));
+        return;
+    }
     const InstallOutcome outcome = installTree(tree.pluginFolder, m_config.installRoot,
                                                m_config.workDir + QStringLiteral("/previous"), *m_operations);
+    if (!outcome.ok && outcome.previousVersion != InstallOutcome::Left::InPlace) {
+        failLeftAside(outcome);
+        return;
+    }
+    m_operations->remove(rollbackNotePath());
+    if (!outcome.ok && outcome.addedLeft.isEmpty()) {
+        fail(QStringLiteral("The update could not be installed (%1). The current version was left in place.").arg(outcome.reason));
+        return;
+    }
     if (!outcome.ok) {
-        if (outcome.previousVersion != InstallOutcome::Left::InPlace)
-            failLeftAside(outcome);
-        else
-            fail(QStringLiteral("The update could not be installed (%1). The current version was left in place.")
-                     .arg(outcome.reason));
+        fail(QStringLiteral("The update could not be installed (%1), and the files it added could not all be removed (%2). "
+                            "Close OBS, then delete them in %3; the current version is otherwise as it was.")
+                 .arg(outcome.reason, outcome.addedLeft.join(QStringLiteral(", ")), QDir::toNativeSeparators(m_config.installRoot)));
         return;
     }
     m_operations->remove(m_package.fileName());
@@ -379,10 +392,73 @@ void PluginUpdater::failLeftAside(const InstallOutcome &outcome)
                              "OBS, then in %2 rename each file ending in .old back to its name without .old, or reinstall the plugin "
                              "from %3.")
                   .arg(outcome.reason, root, downloadPlace(m_config.downloadPage));
-    QFile note(rollbackNotePath());
-    if (note.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        note.write(text.toUtf8());
-    fail(text);
+    // When it cannot be rewritten, the note written before the install stays.
+    writeRollbackNote(text + addedLeftText(outcome), outcome.newLeft);
+    fail(text + addedLeftText(outcome));
+}
+
+QString PluginUpdater::addedLeftText(const InstallOutcome &outcome) const
+{
+    if (outcome.addedLeft.isEmpty())
+        return QString();
+    return QStringLiteral(" The files it added could not all be removed either (%1); delete them too.")
+        .arg(outcome.addedLeft.join(QStringLiteral(", ")));
+}
+
+QString PluginUpdater::pendingText() const
+{
+    return QStringLiteral("An earlier update of the plugin did not finish, so its files may be mixed. Close OBS, then reinstall the "
+                          "plugin from %1.")
+        .arg(downloadPlace(m_config.downloadPage));
+}
+
+// The note is the message on its first line, then the relative paths whose old copy waits
+// as NAME.old beside a new copy that could not be removed: only the user can tell those
+// apart from the leftovers of an install that succeeded.
+bool PluginUpdater::writeRollbackNote(const QString &text, const QStringList &newLeft) const
+{
+    QByteArray content = text.toUtf8() + '\n';
+    for (const QString &relative : newLeft)
+        content += relative.toUtf8() + '\n';
+    return m_operations->save(rollbackNotePath(), content);
+}
+
+// Present even when it cannot be read: what it says is then unknown, not absent.
+bool PluginUpdater::notePresent() const
+{
+    return m_operations->exists(rollbackNotePath());
+}
+
+// What was left aside, as a sentence for the user, or "" when the installed files are
+// whole. Derived from the install folder as much as from the note, which a full disk may
+// have kept from being written: a folder without its library, or a NAME.old without its
+// NAME, is a previous version left aside. A note that cannot be read still counts.
+QString PluginUpdater::leftAsideText() const
+{
+    if (notePresent()) {
+        QFile note(rollbackNotePath());
+        const QString text = note.open(QIODevice::ReadOnly) ? QString::fromUtf8(note.readLine()).trimmed() : QString();
+        return text.isEmpty() ? pendingText() : text;
+    }
+    const QString root = m_config.installRoot;
+    if (root.isEmpty())
+        return QString();
+    if (!QFileInfo(root + QLatin1Char('/') + libraryPath()).isFile())
+        return m_operations->exists(m_config.workDir + QStringLiteral("/previous")) ? pendingText() : QString();
+    return orphansAside(root).isEmpty() ? QString() : pendingText();
+}
+
+// The NAME.old files below `root` whose NAME is missing: the only copy left of that file.
+QStringList PluginUpdater::orphansAside(const QString &root)
+{
+    QStringList orphans;
+    QDirIterator it(root, {QStringLiteral("*.old")}, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString old = it.next();
+        if (!QFileInfo::exists(old.chopped(4)))
+            orphans.append(old);
+    }
+    return orphans;
 }
 
 void PluginUpdater::removeLeftovers()
@@ -390,23 +466,28 @@ void PluginUpdater::removeLeftovers()
     // Only a folder that holds our library is ours to clean: installed for all users, the
     // folder above the data folder is shared by plugins.
     const QString root = m_config.installRoot;
-    if (root.isEmpty() || !QFileInfo(root + QLatin1Char('/') + libraryPath()).isFile())
+    if (root.isEmpty() || !QFileInfo(root + QLatin1Char('/') + libraryPath()).isFile() || !orphansAside(root).isEmpty())
         return;
-    QStringList aside;
+    if (notePresent()) {
+        // Whole again (the user put the files back, or reinstalled): the note goes, unless a
+        // file it names still has its old copy beside a new one, or it cannot be read.
+        QFile note(rollbackNotePath());
+        if (!note.open(QIODevice::ReadOnly))
+            return;
+        note.readLine();
+        while (!note.atEnd()) {
+            const QString relative = QString::fromUtf8(note.readLine()).trimmed();
+            if (!relative.isEmpty() && QFileInfo::exists(root + QLatin1Char('/') + relative + QStringLiteral(".old")))
+                return;
+        }
+        note.close();
+        if (!m_operations->remove(rollbackNotePath()))
+            return;
+    }
+    // By now nothing holds the files moved aside, and the installed files are whole.
     QDirIterator it(root, {QStringLiteral("*.old")}, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext())
-        aside.append(it.next());
-    if (QFileInfo::exists(rollbackNotePath())) {
-        if (!aside.isEmpty() || QFileInfo::exists(m_config.workDir + QStringLiteral("/previous")))
-            return;
-        QFile::remove(rollbackNotePath());
-    }
-    // By now nothing holds the files moved aside; one whose new file is missing is the only
-    // copy left of it.
-    for (const QString &old : std::as_const(aside)) {
-        if (QFileInfo::exists(old.chopped(4)))
-            QFile::remove(old);
-    }
+        m_operations->remove(it.next());
 }
 
 } // namespace corvane

@@ -30,8 +30,9 @@ public:
     enum State { Idle, Checking, UpToDate, Available, Downloading, Installing, Installed, Failed };
     Q_ENUM(State)
 
-    // In the work folder while an install's rollback has left the previous version aside:
-    // what the user was told to do.
+    // In the work folder from the start of an install until its files are in place or put
+    // back, and after a rollback that left the previous version aside: what the user was told
+    // to do.
     static constexpr const char *kRollbackNote = "rollback-failed.txt";
 
     explicit PluginUpdater(QObject *parent = nullptr);
@@ -46,9 +47,9 @@ public:
     // Whether this copy may replace its own files, and if not, who updates it and why.
     SelfUpdateDecision selfUpdate() const;
     bool canSelfUpdate() const { return selfUpdate().allowed(); }
-    // At start: deletes the NAME.old files an earlier install moved aside, keeping each whose
-    // NAME is missing, and every one while an earlier rollback's note is there. The note goes
-    // once nothing is left aside.
+    // At start: deletes the NAME.old files an earlier install moved aside once the installed
+    // files are whole (the library there, no NAME.old without its NAME, no rollback note, or
+    // one whose files the user has put right, which then goes too); else none.
     void removeLeftovers();
 
     State state() const { return m_state; }
@@ -84,7 +85,13 @@ private:
     void fail(const QString &message);
     void failWith(const QString &code);
     void failLeftAside(const InstallOutcome &outcome);
+    QString addedLeftText(const InstallOutcome &outcome) const;
+    QString pendingText() const;
     QString rollbackNotePath() const;
+    bool writeRollbackNote(const QString &text, const QStringList &newLeft) const;
+    bool notePresent() const;
+    QString leftAsideText() const;
+    static QStringList orphansAside(const QString &root);
 
     QNetworkAccessManager m_network;
     UpdaterConfig m_config;

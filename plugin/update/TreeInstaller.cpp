@@ -53,6 +53,7 @@ QStringList filesBelow(const QString &root)
 }
 
 struct PlacedFile {
+    QString relative;
     QString target;
     bool movedAside = false;
 };
@@ -73,26 +74,26 @@ void makeFolder(const QString &dir, Progress &progress, FileOperations &operatio
     progress.createdFolders += missing;
 }
 
-// Undoes the placed files, newest first, then removes the folders made for them. False when
-// a replaced file could not be put back: its old copy stays as NAME.old.
-bool rollBack(const Progress &progress, FileOperations &operations)
+// Undoes the placed files, newest first, then removes the folders made for them. What could
+// not be undone is written into `outcome`: a replaced file that could not be put back keeps
+// its old copy as NAME.old.
+void rollBack(const Progress &progress, InstallOutcome &outcome, FileOperations &operations)
 {
-    bool restored = true;
     for (auto it = progress.placed.crbegin(); it != progress.placed.crend(); ++it) {
         const bool removed = !operations.exists(it->target) || operations.remove(it->target);
+        if (!removed)
+            (it->movedAside ? outcome.newLeft : outcome.addedLeft).prepend(it->relative);
         if (it->movedAside && !(removed && operations.rename(it->target + QStringLiteral(".old"), it->target)))
-            restored = false;
+            outcome.previousVersion = InstallOutcome::Left::AsOldFiles;
     }
     for (auto it = progress.createdFolders.crbegin(); it != progress.createdFolders.crend(); ++it)
         operations.removeEmptyFolder(*it);
-    return restored;
 }
 
 InstallOutcome undone(const QString &reason, const Progress &progress, FileOperations &operations)
 {
     InstallOutcome outcome = failed(reason);
-    if (!rollBack(progress, operations))
-        outcome.previousVersion = InstallOutcome::Left::AsOldFiles;
+    rollBack(progress, outcome, operations);
     return outcome;
 }
 
@@ -104,7 +105,7 @@ InstallOutcome copyFileByFile(const QString &source, const QString &target, File
     Progress progress;
     for (const QString &relative : files) {
         const QString from = source + QLatin1Char('/') + relative;
-        PlacedFile file{target + QLatin1Char('/') + relative, false};
+        PlacedFile file{relative, target + QLatin1Char('/') + relative, false};
         makeFolder(QFileInfo(file.target).absolutePath(), progress, operations);
         if (operations.exists(file.target)) {
             const QString aside = file.target + QStringLiteral(".old");
@@ -118,7 +119,9 @@ InstallOutcome copyFileByFile(const QString &source, const QString &target, File
         if (!operations.rename(from, file.target) && !operations.copy(from, file.target))
             return undone(QStringLiteral("could not write %1").arg(relative), progress, operations);
     }
-    return {true, false, {}, InstallOutcome::Left::InPlace};
+    InstallOutcome outcome;
+    outcome.ok = true;
+    return outcome;
 }
 
 } // namespace
@@ -130,8 +133,11 @@ InstallOutcome installTree(const QString &source, const QString &target, const Q
         return failed(QStringLiteral("nothing to install"));
     if (operations.isDirectory(target)) {
         switch (swapWholeFolder(source, target, previous, operations)) {
-        case Swap::Done:
-            return {true, true, {}, InstallOutcome::Left::InPlace};
+        case Swap::Done: {
+            InstallOutcome outcome;
+            outcome.ok = outcome.swapped = true;
+            return outcome;
+        }
         case Swap::Stranded: {
             InstallOutcome outcome = failed(QStringLiteral("the new folder could not be put in place"));
             outcome.previousVersion = InstallOutcome::Left::InPreviousFolder;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace corvane {
 
@@ -18,6 +19,10 @@ struct InstallOutcome {
     bool swapped = false; // the whole folder was replaced; the old one is at the previous path
     QString reason;       // why it failed, as a phrase the updater puts into its sentence
     Left previousVersion = Left::InPlace;
+    // Relative paths the rollback could not clear: new files the update added, and replaced
+    // files whose new copy stayed at the name while the old one waits as NAME.old.
+    QStringList addedLeft;
+    QStringList newLeft;
 };
 
 // Puts the tree at `source` in place of `target`: the whole folder at once when it can be

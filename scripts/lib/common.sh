@@ -18,10 +18,10 @@ CORVANE_PACKAGES=(
   libobs-dev obs-studio obs-plugins
   xvfb xauth imagemagick procps iproute2 openssl gdb
   libarchive-tools
-  dbus at-spi2-core python3 python3-pyatspi
+  dbus at-spi2-core python3 python3-pyatspi qt6-svg-plugins
   dpkg-dev
   ffmpeg
-  qt6-websockets-dev qt6-httpserver-dev
+  qt6-websockets-dev
   chromium-headless-shell nodejs npm
   lintian
 )
@@ -39,7 +39,7 @@ CORVANE_PACKAGES_BOOKWORM=(
   dbus at-spi2-core python3 python3-pyatspi
   dpkg-dev
   ffmpeg
-  qt6-websockets-dev qt6-httpserver-dev
+  qt6-websockets-dev
   chromium-headless-shell nodejs npm
   lintian
   qt6-base-private-dev qt6-svg-dev qt6-wayland-dev libgl-dev libegl-dev
@@ -97,7 +97,7 @@ host_is_native() {
   command -v obs >/dev/null 2>&1 || return 1
   command -v Xvfb >/dev/null 2>&1 || return 1
   pkg-config --atleast-version=30 libobs 2>/dev/null || return 1
-  pkg-config --exists Qt6Core Qt6Widgets Qt6Network Qt6SerialPort Qt6HttpServer Qt6WebSockets 2>/dev/null || return 1
+  pkg-config --exists Qt6Core Qt6Widgets Qt6Network Qt6SerialPort Qt6WebSockets 2>/dev/null || return 1
 }
 
 # Inside a root, and on a native host asked for the host's own OBS, nothing is entered.

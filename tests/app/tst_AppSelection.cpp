@@ -3,6 +3,7 @@
 // simulator.
 #include "app/App.h"
 #include "base/SettingsStore.h"
+#include "device/lan/TlsFeed.h"
 #include "live/SourceManager.h"
 #include "support/PortalSimProcess.h"
 #include "support/TestSettings.h"
@@ -179,6 +180,27 @@ private Q_SLOTS:
         const QString pin(64, QLatin1Char('e'));
         Q_EMIT app.sourceManager()->lanCertificatePinned(key("CV-1001"), pin);
         QCOMPARE(app.settings().lanRoute(key("CV-1001")).certificateSha256, pin);
+    }
+
+    // A route that setup stores (a device reset: a new certificate) reaches the feed of that
+    // device at once; another device's route and an unchanged one leave it alone.
+    void aStoredRouteRestartsItsDevicesFeed()
+    {
+        const QString oldPin(64, QLatin1Char('a'));
+        const QString newPin(64, QLatin1Char('b'));
+        const QJsonObject settings{
+            {key("routes"), QJsonObject{{key("CV-1001"), key("lan")}}},
+            {key("lan"), QJsonObject{{key("CV-1001"), QJsonObject{{key("host"), key("127.0.0.1")}, {key("token"), key("tok")}, {key("name"), key("Gym")}, {key("tls_sha256"), oldPin}}}}}};
+        App app(environment(settings));
+        app.selectDevice(key("CV-1001"));
+        QCOMPARE(app.sourceManager()->feed()->pinnedSha256(), oldPin);
+        app.storeLanRoute(key("CV-2002"), LanRoute{key("127.0.0.2"), key("tok2"), key("Hall"), newPin});
+        QCOMPARE(app.sourceManager()->feed()->pinnedSha256(), oldPin);
+        app.storeLanRoute(key("CV-1001"), LanRoute{key("127.0.0.1"), key("tok"), key("Gym"), newPin});
+        QCOMPARE(app.settings().lanRoute(key("CV-1001")).certificateSha256, newPin);
+        QCOMPARE(app.sourceManager()->feed()->pinnedSha256(), newPin);
+        QVERIFY(app.sourceManager()->feed()->isActive());
+        app.sourceManager()->stop();
     }
 
     void serverUseAndStatus()

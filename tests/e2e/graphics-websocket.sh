@@ -51,7 +51,7 @@ import json, sys, threading, time, urllib.request
 
 port, portal = int(sys.argv[1]), sys.argv[2]
 sys.path.insert(0, sys.argv[3])
-from obsws import Client
+from obsws import Client, ready_client
 
 problems = []
 source = {"inputName": "Corvane graphics"}
@@ -74,7 +74,7 @@ def press(client):
     status, _ = client.request("PressInputPropertiesButton", dict(source, propertyName="refresh"))
     return status
 
-client = Client(port)
+client = ready_client(port)
 # The restored sign-in fetches the outputs by itself.
 got = None
 for _ in range(60):

@@ -113,13 +113,11 @@ import json, os, re, subprocess, sys, time
 
 port, work, here, phase = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
 sys.path.insert(0, here)
-from obsws import Client
+from obsws import ready_client
 import xkeys
 
 problems = []
-client = Client(port, 1 << 9)  # vendor events
-if not client.wait_ready():
-    problems.append("obs-websocket never said OBS was ready")
+client = ready_client(port, 1 << 9)  # vendor events
 
 def request(kind, data=None):
     status, response = client.request(kind, data)

@@ -36,10 +36,10 @@ import json, sys, time, urllib.request
 
 port, portal, cookie = int(sys.argv[1]), sys.argv[2], sys.argv[3]
 sys.path.insert(0, sys.argv[5])
-from obsws import Client
+from obsws import ready_client
 
 problems = []
-client = Client(port, 1 << 9)  # Vendors events
+client = ready_client(port, 1 << 9)  # Vendors events
 events = client.events
 
 def call(request, data=None):

@@ -4,12 +4,12 @@ import base64, json, os, socket, struct, time
 
 
 class WebSocket:
-    def __init__(self, port, timeout=10):
+    def __init__(self, port, timeout=10, path="/", protocol="obswebsocket.json"):
         self.sock = self._connect(port, timeout)
         key = base64.b64encode(os.urandom(16)).decode()
-        self.sock.sendall(("GET / HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                           "Sec-WebSocket-Key: %s\r\nSec-WebSocket-Version: 13\r\n"
-                           "Sec-WebSocket-Protocol: obswebsocket.json\r\n\r\n" % (port, key)).encode())
+        protocol_line = "Sec-WebSocket-Protocol: %s\r\n" % protocol if protocol else ""
+        self.sock.sendall(("GET %s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                           "Sec-WebSocket-Key: %s\r\nSec-WebSocket-Version: 13\r\n%s\r\n" % (path, port, key, protocol_line)).encode())
         self.file = self.sock.makefile("rb")
         status = self.file.readline()
         if b" 101 " not in status:
@@ -91,16 +91,21 @@ class Client:
             elif message.get("op") == 7 and message["d"].get("requestId") == rid:
                 return message["d"].get("requestStatus", {}), message["d"].get("responseData", {})
 
-    def wait_ready(self, seconds=60):
-        """Waits until OBS has finished loading: until then obs-websocket answers every
-        request with 207 (not ready). False when it never did."""
-        end = time.monotonic() + seconds
-        while time.monotonic() < end:
-            status, _ = self.request("GetSceneList")
-            if status.get("code") != 207:
-                return True
-            time.sleep(0.1)
-        return False
-
     def close(self):
         self.ws.close()
+
+
+def ready_client(port, subscriptions=0, seconds=60):
+    """An identified session once OBS has finished loading; every driver starts with it.
+    Until then obs-websocket answers every request with 207 (not ready), whatever OBS's log
+    says already."""
+    client = Client(port, subscriptions)
+    end = time.monotonic() + seconds
+    while True:
+        status, _ = client.request("GetSceneList")
+        if status.get("code") != 207:
+            return client
+        if time.monotonic() > end:
+            client.close()
+            raise RuntimeError("obs-websocket never said OBS was ready")
+        time.sleep(0.1)

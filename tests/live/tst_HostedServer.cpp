@@ -342,6 +342,40 @@ private Q_SLOTS:
         ::close(fd);
     }
 
+    // A reader that stops reading keeps its connection while less than 1 MiB waits for it in
+    // the server, and loses it past that. With small kernel buffers on both sides, what the
+    // server was given and the kernel did not take is what waits there.
+    void unreadOutputIsBoundedAtOneMebibyte()
+    {
+        constexpr qint64 kBound = 1024 * 1024;
+        constexpr qint64 kKernelHolds = 64 * 1024; // far more than both small buffers take
+        const int listener = listeningSocketOn(port());
+        QVERIFY(listener >= 0);
+        int small = 4096;
+        QCOMPARE(setsockopt(listener, SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
+        const int fd = test::stalledReader(port());
+        QVERIFY(fd >= 0);
+        LineClient reader(port());
+        QTRY_COMPARE(server->clientCount(), 2);
+        QTRY_COMPARE(reader.lines.size(), 1);
+
+        QJsonObject message;
+        for (int i = 0; i < 25; ++i)
+            message.insert(QStringLiteral("filler%1").arg(i), QString(LiveData::MaxValueLength, QLatin1Char('x')));
+        // The stalled reader is sent what the reader reads, greeting included.
+        qint64 sent = reader.lines.first().size() + 1;
+        for (int n = 0; sent <= kBound + kKernelHolds; ++n) {
+            message.insert(QStringLiteral("n"), n);
+            live.apply(message);
+            QTRY_COMPARE(reader.lines.size(), n + 2);
+            sent += reader.lines.last().size() + 1;
+            if (sent < kBound)
+                QCOMPARE(server->clientCount(), 2);
+        }
+        QTRY_COMPARE(server->clientCount(), 1);
+        ::close(fd);
+    }
+
     void manyClientsReceiveEveryBroadcastInOrder()
     {
         std::vector<std::unique_ptr<LineClient>> clients;

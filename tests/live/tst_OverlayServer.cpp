@@ -1,21 +1,32 @@
 // The overlay server over real sockets on loopback, driven the way browsers and tools on
 // this computer would use it: plain HTTP requests, WebSockets with and without an Origin,
-// an oversized request and a WebSocket reader that never reads.
+// oversized and idle requests, pages that come and go by the hundred, and readers that
+// never read.
 #include "live/LiveData.h"
 #include "live/OverlayAccess.h"
+#include "live/OverlayConnection.h"
+#include "live/OverlayHost.h"
 #include "live/OverlayServer.h"
+#include "live/ShownScores.h"
 #include "support/StalledSocket.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebSocket>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
+#include <vector>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -56,7 +67,7 @@ Response request(quint16 port, const QByteArray &text)
             all += socket.readAll();
     }
     all += socket.readAll();
-    if (!complete())
+    if (!complete() || all.toLower().contains("\r\nconnection: close\r\n"))
         socket.waitForDisconnected(1000);
     response.closed = socket.state() != QAbstractSocket::ConnectedState;
     const qsizetype end = all.indexOf("\r\n\r\n");
@@ -102,6 +113,43 @@ int stalledPage(quint16 port)
 }
 
 
+// The deadlines the tests' server keeps, through its test seam.
+constexpr std::chrono::milliseconds kShortTimeout{1500};
+
+// Sockets this process has open, by inode: what a destroyed server leaves behind shows here.
+QSet<QString> openSockets()
+{
+    QSet<QString> sockets;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QFileInfo &fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
+        const QString target = fd.symLinkTarget().isEmpty() ? QFile::symLinkTarget(fd.filePath()) : fd.symLinkTarget();
+        if (target.contains(QLatin1String("socket:")))
+            sockets.insert(target);
+    }
+    return sockets;
+}
+
+// A raw connection that has sent `text` (may be empty) and is left as it is.
+std::unique_ptr<QTcpSocket> rawClient(quint16 port, const QByteArray &text = {})
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    if (!socket->waitForConnected(5000))
+        return nullptr;
+    if (!text.isEmpty()) {
+        socket->write(text);
+        socket->waitForBytesWritten(1000);
+    }
+    return socket;
+}
+
+QByteArray upgradeRequest(quint16 port, const QByteArray &extra = {})
+{
+    return "GET /live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port)
+           + "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+             "Sec-WebSocket-Version: 13\r\n" + extra + "\r\n";
+}
+
 } // namespace
 
 class TestOverlayServer : public QObject {
@@ -109,6 +157,7 @@ class TestOverlayServer : public QObject {
 private:
     QTemporaryDir m_dir;
     LiveData live;
+    ShownScores shown{&live};
     std::unique_ptr<OverlayServer> server;
 
     quint16 port() const { return server->port(); }
@@ -129,10 +178,12 @@ private Q_SLOTS:
 
     void init()
     {
+        shown.resume();
         live.clear();
         live.apply({{QStringLiteral("sport"), QStringLiteral("hockey")}, {QStringLiteral("home_score"), 2}, {QStringLiteral("away_score"), 1}});
-        server = std::make_unique<OverlayServer>(&live, m_dir.filePath(QStringLiteral("overlays")));
-        connect(&live, &LiveData::changed, server.get(), &OverlayServer::broadcast);
+        server = std::make_unique<OverlayServer>(&live, &shown, m_dir.filePath(QStringLiteral("overlays")));
+        server->setTimeoutsForTesting(kShortTimeout, kShortTimeout);
+        connect(&shown, &ShownScores::changed, server.get(), &OverlayServer::broadcast);
         QString error;
         QVERIFY2(server->start(0, &error), qPrintable(error));
         QVERIFY(server->isListening());
@@ -146,22 +197,29 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("contentType");
         QTest::addColumn<QByteArray>("bodyHas"); // "SNAPSHOT": exactly the snapshot JSON
+        QTest::addColumn<QByteArray>("headerHas"); // a header line, lower case
 
-        QTest::newRow("snapshot, no origin") << QByteArray("/live.json") << QByteArray() << 200 << QByteArray("application/json") << QByteArray("SNAPSHOT");
-        QTest::newRow("snapshot, own origin") << QByteArray("/live.json") << QByteArray("Origin: http://127.0.0.1:PORT\r\n") << 200 << QByteArray("application/json") << QByteArray("SNAPSHOT");
-        QTest::newRow("snapshot, other site") << QByteArray("/live.json") << QByteArray("Origin: https://evil.example\r\n") << 403 << QByteArray() << QByteArray();
-        QTest::newRow("snapshot, null origin") << QByteArray("/live.json") << QByteArray("Origin: null\r\n") << 403 << QByteArray() << QByteArray();
-        QTest::newRow("built-in page") << QByteArray("/overlays/scorebug/") << QByteArray() << 200 << QByteArray("text/html; charset=utf-8") << QByteArray("live.js");
-        QTest::newRow("built-in script") << QByteArray("/overlays/scoreboard/live.js") << QByteArray() << 200 << QByteArray("text/javascript; charset=utf-8") << QByteArray("/live");
-        QTest::newRow("built-in style") << QByteArray("/overlays/lower-third/overlay.css") << QByteArray() << 200 << QByteArray("text/css; charset=utf-8") << QByteArray("transparent");
-        QTest::newRow("user page") << QByteArray("/overlays/mine/") << QByteArray() << 200 << QByteArray("text/html; charset=utf-8") << QByteArray("<p>mine</p>");
-        QTest::newRow("traversal") << QByteArray("/overlays/mine/../../settings.json") << QByteArray() << 404 << QByteArray() << QByteArray();
-        QTest::newRow("encoded traversal") << QByteArray("/overlays/mine/%2e%2e/%2e%2e/settings.json") << QByteArray() << 404 << QByteArray() << QByteArray();
-        QTest::newRow("resources outside the overlays") << QByteArray("/overlays/..%2f..%2fqt-project.org/") << QByteArray() << 404 << QByteArray() << QByteArray();
-        QTest::newRow("unknown address") << QByteArray("/") << QByteArray() << 404 << QByteArray() << QByteArray();
-        QTest::newRow("feed without upgrade") << QByteArray("/live") << QByteArray() << 426 << QByteArray() << QByteArray();
+        QTest::newRow("snapshot, no origin") << QByteArray("/live.json") << QByteArray() << 200 << QByteArray("application/json") << QByteArray("SNAPSHOT") << QByteArray();
+        QTest::newRow("snapshot, own origin") << QByteArray("/live.json") << QByteArray("Origin: http://127.0.0.1:PORT\r\n") << 200 << QByteArray("application/json") << QByteArray("SNAPSHOT") << QByteArray();
+        QTest::newRow("snapshot, other site") << QByteArray("/live.json") << QByteArray("Origin: https://evil.example\r\n") << 403 << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("snapshot, null origin") << QByteArray("/live.json") << QByteArray("Origin: null\r\n") << 403 << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("built-in page") << QByteArray("/overlays/scorebug/") << QByteArray() << 200 << QByteArray("text/html; charset=utf-8") << QByteArray("live.js") << QByteArray();
+        QTest::newRow("built-in script") << QByteArray("/overlays/scoreboard/live.js") << QByteArray() << 200 << QByteArray("text/javascript; charset=utf-8") << QByteArray("/live") << QByteArray();
+        QTest::newRow("built-in style") << QByteArray("/overlays/lower-third/overlay.css") << QByteArray() << 200 << QByteArray("text/css; charset=utf-8") << QByteArray("transparent") << QByteArray();
+        QTest::newRow("user page") << QByteArray("/overlays/mine/") << QByteArray() << 200 << QByteArray("text/html; charset=utf-8") << QByteArray("<p>mine</p>") << QByteArray();
+        QTest::newRow("traversal") << QByteArray("/overlays/mine/../../settings.json") << QByteArray() << 404 << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("encoded traversal") << QByteArray("/overlays/mine/%2e%2e/%2e%2e/settings.json") << QByteArray() << 404 << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("resources outside the overlays") << QByteArray("/overlays/..%2f..%2fqt-project.org/") << QByteArray() << 404 << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("unknown address") << QByteArray("/") << QByteArray() << 404 << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("feed without upgrade") << QByteArray("/live") << QByteArray() << 426 << QByteArray() << QByteArray() << QByteArray();
         // A site whose name resolves to 127.0.0.1 sends no Origin for its own requests.
-        QTest::newRow("rebound host name") << QByteArray("/live.json") << QByteArray("Host: scores.example.com:PORT\r\n") << 403 << QByteArray() << QByteArray();
+        // A page of another site loading a file as a script or image sends no Origin.
+        QTest::newRow("script for another site") << QByteArray("/overlays/scorebug/live.js") << QByteArray("Sec-Fetch-Site: cross-site\r\n") << 403 << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("script for a sibling site") << QByteArray("/overlays/scorebug/live.js") << QByteArray("Sec-Fetch-Site: same-site\r\n") << 403 << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("script for its own page") << QByteArray("/overlays/scorebug/live.js") << QByteArray("Sec-Fetch-Site: same-origin\r\n") << 200 << QByteArray() << QByteArray("/live") << QByteArray();
+        QTest::newRow("redirect keeps the look") << QByteArray("/overlays/scorebug?home_name=EAGLES&size=48") << QByteArray() << 301 << QByteArray() << QByteArray() << QByteArray("location: /overlays/scorebug/?home_name=eagles&size=48");
+        QTest::newRow("redirect without a query") << QByteArray("/overlays/scorebug") << QByteArray() << 301 << QByteArray() << QByteArray() << QByteArray("location: /overlays/scorebug/\r");
+        QTest::newRow("rebound host name") << QByteArray("/live.json") << QByteArray("Host: scores.example.com:PORT\r\n") << 403 << QByteArray() << QByteArray() << QByteArray();
     }
     void http()
     {
@@ -170,6 +228,7 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(QByteArray, contentType);
         QFETCH(QByteArray, bodyHas);
+        QFETCH(QByteArray, headerHas);
         extra.replace("PORT", QByteArray::number(port()));
         QByteArray text = get(path, port(), extra);
         if (extra.startsWith("Host:"))
@@ -183,6 +242,11 @@ private Q_SLOTS:
         else if (!bodyHas.isEmpty())
             QVERIFY2(response.body.contains(bodyHas), response.body.constData());
         QVERIFY(!response.body.contains("secret"));
+        const QByteArray headers = response.headers.toLower() + "\r";
+        // No other site may embed any answer, a refusal included.
+        QVERIFY2(headers.contains("cross-origin-resource-policy: same-origin\r"), response.headers.constData());
+        if (!headerHas.isEmpty())
+            QVERIFY2(headers.contains(headerHas), response.headers.constData());
     }
 
     void otherMethodsRefused()
@@ -259,7 +323,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, text);
         const Response response = request(port(), text);
         QVERIFY(response.closed);
-        QVERIFY(response.status != 200 && response.status != 404 && response.status != 405);
+        QVERIFY(response.status != 200 && response.status != 404);
         // The server is still there for everyone else.
         QCOMPARE(request(port(), get("/live.json", port())).status, 200);
     }
@@ -314,13 +378,258 @@ private Q_SLOTS:
 
     void portInUseIsReported()
     {
-        OverlayServer second(&live, QString());
+        OverlayServer second(&live, nullptr, QString());
         QString error;
         QVERIFY(!second.start(port(), &error));
         QVERIFY2(error.startsWith(QStringLiteral("Could not listen on port %1: ").arg(port())), qPrintable(error));
         QVERIFY(!second.isListening());
     }
+    // Refused requests close their connection, even when the client asked to keep it.
+    void refusalsClose_data()
+    {
+        QTest::addColumn<QByteArray>("text"); // PORT stands for the port
+        QTest::addColumn<int>("status");
+        const QByteArray host = "Host: 127.0.0.1:PORT\r\n";
+        QTest::newRow("other site") << QByteArray("GET /live.json HTTP/1.1\r\n" + host + "Origin: https://evil.example\r\n\r\n") << 403;
+        QTest::newRow("absent file") << QByteArray("GET /overlays/mine/absent.html HTTP/1.1\r\n" + host + "\r\n") << 404;
+        QTest::newRow("other method") << QByteArray("DELETE /live.json HTTP/1.1\r\n" + host + "\r\n") << 405;
+        QTest::newRow("feed without upgrade") << QByteArray("GET /live HTTP/1.1\r\n" + host + "\r\n") << 426;
+        QTest::newRow("malformed") << QByteArray("GET /live.json HTTP/1.1\r\n" + host + "X-A: 1\r\n folded\r\n\r\n") << 400;
+    }
+    void refusalsClose()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, status);
+        text.replace("PORT", QByteArray::number(port()));
+        auto socket = rawClient(port(), text);
+        QVERIFY(socket);
+        // Well before the deadlines would close it.
+        QVERIFY(socket->waitForDisconnected(int(kShortTimeout.count()) / 2));
+        const QByteArray answer = socket->readAll();
+        QVERIFY2(answer.startsWith("HTTP/1.1 " + QByteArray::number(status) + ' '), answer.constData());
+        QVERIFY(answer.contains("Connection: close\r\n"));
+        if (status == 405)
+            QVERIFY(answer.contains("Allow: GET\r\n"));
+    }
+
+    // Connections that never finish a request, or sit idle after one, are closed at the
+    // deadline, so that they cannot hold every place while a page waits.
+    void idleConnectionsDoNotLockOut()
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> idle;
+        for (int i = 0; i < 300; ++i) {
+            QByteArray text;
+            if (i % 3 == 1)
+                text = "GET /live.json HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port()) + "\r\n"; // unfinished
+            else if (i % 3 == 2)
+                text = get("/live.json", port()).replace("Connection: close\r\n", ""); // answered, kept alive
+            idle.push_back(rawClient(port(), text));
+            QVERIFY(idle.back());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(idle.begin(), idle.end(), [](const auto &socket) {
+            return socket->state() != QAbstractSocket::ConnectedState;
+        }), int(kShortTimeout.count()) * 4);
+        Page page(port());
+        QTRY_COMPARE(page.messages.size(), 1);
+    }
+
+    // Sessions that came and went, cleanly or refused by Qt's handshake, leave no place
+    // taken behind them.
+    void manySessionsDoNotLockOut()
+    {
+        for (int i = 0; i < 150; ++i) {
+            Page page(port());
+            QTRY_COMPARE(page.messages.size(), 1);
+            page.socket.abort();
+            // An upgrade that names this server but is no WebSocket handshake.
+            auto broken = rawClient(port(), upgradeRequest(port(), "Sec-WebSocket-Version: 99\r\n").replace("Sec-WebSocket-Version: 13\r\n", ""));
+            QVERIFY(broken);
+            broken->waitForDisconnected(2000);
+        }
+        QTRY_COMPARE(server->clientCount(), 0);
+        std::vector<std::unique_ptr<Page>> pages;
+        for (int i = 0; i < 10; ++i)
+            pages.push_back(std::make_unique<Page>(port()));
+        QTRY_COMPARE(server->clientCount(), 10);
+    }
+
+    // A page that dropped its WebSocket, then the server stopped and started again, as the
+    // switch and the port box do.
+    void stopAfterPagesLeft()
+    {
+        for (int i = 0; i < 3; ++i) {
+            Page page(port());
+            QTRY_COMPARE(server->clientCount(), 1);
+            page.socket.close();
+            QTRY_COMPARE(server->clientCount(), 0);
+            const quint16 was = port();
+            server->stop();
+            QString error;
+            QVERIFY2(server->start(was, &error), qPrintable(error));
+        }
+        QCOMPARE(request(port(), get("/live.json", port())).body, live.snapshotJson());
+    }
+
+    // Two pages on the same port number, from two addresses of this computer, are two
+    // connections: what one sends never counts against the other.
+    void connectionsOnOnePortNumberAreApart()
+    {
+        QTcpSocket first;
+        QTcpSocket second;
+        bool bound = false;
+        for (int attempt = 0; attempt < 20 && !bound; ++attempt) {
+            first.abort();
+            second.abort();
+            bound = first.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0)
+                    && second.bind(QHostAddress::LocalHost, first.localPort());
+        }
+        QVERIFY(bound);
+        QByteArray answers[2];
+        QTcpSocket *sockets[2] = {&first, &second};
+        for (int i = 0; i < 2; ++i) {
+            sockets[i]->connectToHost(QHostAddress::LocalHost, port());
+            QVERIFY(sockets[i]->waitForConnected(5000));
+            sockets[i]->write(upgradeRequest(port()));
+        }
+        QTRY_COMPARE(server->clientCount(), 2);
+        // 40 KiB each in one masked frame (a zero mask leaves the payload as it is): within
+        // a page's 64 KiB, but not both together.
+        const QByteArray payload(40 * 1024, 'x');
+        const QByteArray frame = QByteArray("\x82\xFE", 2) + char(payload.size() >> 8) + char(payload.size() & 0xff)
+                                 + QByteArray(4, '\0') + payload;
+        for (QTcpSocket *socket : sockets)
+            socket->write(frame);
+        QTest::qWait(300);
+        live.apply({{QStringLiteral("home_score"), 77}});
+        for (int i = 0; i < 2; ++i)
+            QTRY_VERIFY((answers[i] += sockets[i]->readAll()).contains(live.snapshotJson()));
+        QCOMPARE(server->clientCount(), 2);
+    }
+
+    // A page may send only so much in all, however small each frame; the others go on.
+    void chattyPageIsDroppedInAll_data()
+    {
+        QTest::addColumn<bool>("pings");
+        QTest::newRow("small messages") << false;
+        QTest::newRow("pings") << true;
+    }
+    void chattyPageIsDroppedInAll()
+    {
+        QFETCH(bool, pings);
+        Page chatty(port());
+        Page quiet(port());
+        QTRY_COMPARE(server->clientCount(), 2);
+        for (int i = 0; i < 2000 && chatty.socket.state() == QAbstractSocket::ConnectedState; ++i) {
+            const QByteArray payload(40, 'x');
+            if (pings)
+                chatty.socket.ping(payload);
+            else
+                chatty.socket.sendTextMessage(QString::fromLatin1(payload));
+            if (i % 100 == 0)
+                QTest::qWait(1);
+        }
+        QTRY_COMPARE(server->clientCount(), 1);
+        live.apply({{QStringLiteral("home_score"), 40}});
+        QTRY_COMPARE(quiet.messages.size(), 2);
+        QCOMPARE(quiet.messages.last(), live.snapshotJson());
+    }
+
+    // Pages show what the production shows: a start during a hold sends the held score.
+    void holdOutlivesARestart()
+    {
+        const QByteArray before = live.snapshotJson();
+        shown.hold();
+        live.apply({{QStringLiteral("home_score"), 30}});
+        const quint16 was = port();
+        server->stop();
+        QString error;
+        QVERIFY2(server->start(was, &error), qPrintable(error));
+        Page page(port());
+        QTRY_COMPARE(page.messages.size(), 1);
+        QCOMPARE(page.messages.first(), before);
+        QCOMPARE(request(port(), get("/live.json", port())).body, before);
+        shown.resume();
+        QTRY_COMPARE(page.messages.size(), 2);
+        QCOMPARE(page.messages.last(), live.snapshotJson());
+    }
+
+    // Once the server object is gone, so is every socket it had: listening, connected and
+    // upgraded.
+    void nothingLeftOpenAfterDestruction()
+    {
+        server.reset();
+        const QSet<QString> before = openSockets();
+        server = std::make_unique<OverlayServer>(&live, &shown, QString());
+        QString error;
+        QVERIFY2(server->start(0, &error), qPrintable(error));
+        Page page(port());
+        QTRY_COMPARE(server->clientCount(), 1);
+        auto idle = rawClient(port(), "GET /live.json HTTP/1.1\r\n");
+        QVERIFY(idle);
+        QTRY_COMPARE(server->clientCount(), 1);
+        QTRY_VERIFY((openSockets() - before).size() >= 5); // listening, two clients, two accepted
+        server.reset();
+        // The test's own two client sockets, nothing of the server.
+        QSet<QString> left = openSockets() - before;
+        QVERIFY2(left.size() <= 2, qPrintable(QStringList(left.values()).join(QLatin1Char(' '))));
+        QTRY_COMPARE(page.socket.state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(idle->waitForDisconnected(2000) || idle->state() == QAbstractSocket::UnconnectedState);
+    }
 };
 
-QTEST_GUILESS_MAIN(TestOverlayServer)
+// The host on the test's own thread, so that what waits in its sockets can be read.
+class TestOverlayHost : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // A client that never reads a large file holds a chunk or so, not the file; the
+    // length sent is the file's when it was opened, though it grows meanwhile.
+    void filesAreStreamed()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("overlays/big/clip.mp4"));
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const qint64 size = 16 * 1024 * 1024;
+        file.write(QByteArray(size, 'v'));
+        file.flush();
+        OverlayHost host(OverlayFiles(QString(), dir.filePath(QStringLiteral("overlays"))), {std::chrono::seconds(30), std::chrono::seconds(30)});
+        QString error;
+        QVERIFY2(host.listen(0, "{}", 0, &error), qPrintable(error));
+        const int fd = test::stalledReader(host.port());
+        QVERIFY(fd >= 0);
+        const QByteArray text = "GET /overlays/big/clip.mp4 HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(host.port()) + "\r\nConnection: close\r\n\r\n";
+        QCOMPARE(::send(fd, text.constData(), size_t(text.size()), 0), text.size());
+        QTRY_VERIFY(host.pendingOutput() > 0);
+        QTest::qWait(300);
+        QVERIFY2(host.pendingOutput() <= 2 * OverlayConnection::kChunkBytes, QByteArray::number(host.pendingOutput()).constData());
+
+        file.write(QByteArray(1024 * 1024, 'g'));
+        file.close();
+        QByteArray received;
+        char buffer[65536];
+        QDeadlineTimer deadline(20000);
+        while (!deadline.hasExpired()) {
+            QCoreApplication::processEvents();
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0)
+                received.append(buffer, n);
+            else if (n == 0)
+                break;
+        }
+        ::close(fd);
+        const qsizetype end = received.indexOf("\r\n\r\n");
+        QVERIFY(received.contains("Content-Length: " + QByteArray::number(size) + "\r\n"));
+        QCOMPARE(received.size() - end - 4, size);
+        QVERIFY(!received.mid(end + 4).contains('g'));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    TestOverlayServer server;
+    TestOverlayHost host;
+    return QTest::qExec(&server, argc, argv) | QTest::qExec(&host, argc, argv);
+}
 #include "tst_OverlayServer.moc"

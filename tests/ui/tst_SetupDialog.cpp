@@ -333,7 +333,11 @@ private Q_SLOTS:
 
     void networkAddressGoesToManagePage()
     {
-        Wizard w(m_portal, {QStringLiteral("--password"), QStringLiteral("mapleguard"), QStringLiteral("--http-port"), QStringLiteral("0")});
+        Wizard w(m_portal, {QStringLiteral("--password"), QStringLiteral("mapleguard"), QStringLiteral("--wifi"), QStringLiteral("Gym"),
+                            QStringLiteral("--http-port"), QStringLiteral("0")});
+        // A pin learned over a cable before.
+        const QString pin(64, QLatin1Char('c'));
+        w.app->settings().setLanRoute(QStringLiteral("CVSIM-0001"), LanRoute{QStringLiteral("192.168.1.57"), QStringLiteral("old"), QStringLiteral("Gym"), pin});
         const QString address = w.sim.waitFor(QStringLiteral("HTTP ")).mid(5);
         QVERIFY(!address.isEmpty());
         byText<QRadioButton>(w.dialog.get(), QStringLiteral("Local network"))->click();
@@ -344,6 +348,20 @@ private Q_SLOTS:
         QCOMPARE(w.dialog->kind(), QStringLiteral("lan"));
         QVERIFY(visibleLabel(w.dialog.get(), QStringLiteral("Contacting the device on your network\u2026")));
         QVERIFY(w.waitPage(SetupDialog::ManagePage));
+
+        // A new access token made over the network replaces the route's token, not its pin:
+        // the fingerprint in a plain-HTTP answer could come from anyone on the network.
+        auto *tabs = w.dialog->findChild<QTabWidget *>();
+        QVERIFY(tabs);
+        Prompter::setHandlersForTesting([](QWidget *, const Prompter::Question &) { return true; }, {});
+        tabs->setCurrentIndex(3);
+        auto *security = qobject_cast<SecurityPanel *>(tabs->currentWidget());
+        QVERIFY(security);
+        byText<QPushButton>(security, QStringLiteral("Make a new access token"))->click();
+        Prompter::setHandlersForTesting({}, {});
+        QTRY_COMPARE_WITH_TIMEOUT(w.app->settings().lanRoute(QStringLiteral("CVSIM-0001")).token, security->tokenField()->text(), 10000);
+        QVERIFY(!security->tokenField()->text().isEmpty());
+        QCOMPARE(w.app->settings().lanRoute(QStringLiteral("CVSIM-0001")).certificateSha256, pin);
     }
 
     void portalPassword_data()

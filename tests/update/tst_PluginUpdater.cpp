@@ -139,24 +139,31 @@ private:
 };
 
 // Fails the renames whose source ends with one of `refused`, as Windows does for a folder
-// or a library in use.
-class RefusingRenames : public FileOperations {
+// or a library in use, the removals of paths ending with one of `unremovable`, and every
+// save, as a full disk does, when `saves` is false.
+class Refusing : public FileOperations {
 public:
-    explicit RefusingRenames(QStringList refused)
+    explicit Refusing(QStringList refused, QStringList unremovable = {}, bool saves = true)
         : m_refused(std::move(refused))
+        , m_unremovable(std::move(unremovable))
+        , m_saves(saves)
     {
     }
     bool rename(const QString &from, const QString &to) override
     {
-        for (const QString &refused : std::as_const(m_refused)) {
-            if (from.endsWith(refused))
-                return false;
-        }
-        return FileOperations::rename(from, to);
+        return !endsWithAny(from, m_refused) && FileOperations::rename(from, to);
     }
+    bool remove(const QString &path) override { return !endsWithAny(path, m_unremovable) && FileOperations::remove(path); }
+    bool save(const QString &path, const QByteArray &content) override { return m_saves && FileOperations::save(path, content); }
 
 private:
+    static bool endsWithAny(const QString &path, const QStringList &ends)
+    {
+        return std::any_of(ends.cbegin(), ends.cend(), [&](const QString &end) { return path.endsWith(end); });
+    }
     QStringList m_refused;
+    QStringList m_unremovable;
+    bool m_saves;
 };
 
 } // namespace
@@ -410,7 +417,7 @@ private Q_SLOTS:
         UpdateSimProcess sim;
         QVERIFY(!sim.start().isEmpty());
         InstalledPlugin plugin;
-        RefusingRenames operations(refused);
+        Refusing operations(refused);
         PluginUpdater updater;
         updater.setConfig(plugin.config(sim.manifestUrl()));
         updater.setFileOperationsForTesting(&operations);
@@ -427,7 +434,7 @@ private Q_SLOTS:
         QCOMPARE(updater.state(), PluginUpdater::Failed);
         QCOMPARE(updater.message(), told);
         QCOMPARE(readAll(fill(oldLibrary, false)), QByteArray(kOldLibrary));
-        QCOMPARE(readAll(plugin.workDir + QLatin1Char('/') + QLatin1String(PluginUpdater::kRollbackNote)), told.toUtf8());
+        QVERIFY(readAll(plugin.workDir + QLatin1Char('/') + QLatin1String(PluginUpdater::kRollbackNote)).startsWith(told.toUtf8() + '\n'));
 
         const QStringList requests = sim.requests();
         updater.install();
@@ -436,6 +443,143 @@ private Q_SLOTS:
         QCOMPARE(updater.message(), told);
         QCOMPARE(sim.requests(), requests);
         QCOMPARE(readAll(fill(oldLibrary, false)), QByteArray(kOldLibrary));
+    }
+
+    // A rollback that cannot take away a file the update added says so, and names it.
+    void aFileTheUpdateAddedThatStaysIsNamed()
+    {
+        UpdateSimProcess sim;
+        QVERIFY(!sim.start({QStringLiteral("--filler-bytes"), QStringLiteral("16")}).isEmpty());
+        InstalledPlugin plugin;
+        Refusing operations({QStringLiteral("/plugins/corvane-obs"), QStringLiteral("/plugins/corvane-obs/data/locale/en-US.ini")},
+                            {QStringLiteral("/plugins/corvane-obs/data/filler.bin")});
+        PluginUpdater updater;
+        updater.setConfig(plugin.config(sim.manifestUrl()));
+        updater.setFileOperationsForTesting(&operations);
+        QVERIFY(findUpdate(updater));
+        updater.install();
+        QVERIFY(settle(updater));
+        QCOMPARE(updater.state(), PluginUpdater::Failed);
+        QCOMPARE(updater.message(),
+                 QStringLiteral("The update could not be installed (data/locale/en-US.ini is in use), and the files it added could "
+                                "not all be removed (data/filler.bin). Close OBS, then delete them in %1; the current version is "
+                                "otherwise as it was.")
+                     .arg(QDir::toNativeSeparators(plugin.root)));
+        QVERIFY(QFileInfo::exists(plugin.root + QStringLiteral("/data/filler.bin")));
+        QCOMPARE(readAll(plugin.root + QStringLiteral("/bin/64bit/corvane-obs.so")), QByteArray(kOldLibrary));
+        // The previous version is whole: nothing holds later installs back.
+        QVERIFY(!QFileInfo::exists(plugin.workDir + QLatin1Char('/') + QLatin1String(PluginUpdater::kRollbackNote)));
+    }
+
+    // Whatever holds the previous version (the folder aside, a NAME.old) is deleted neither by
+    // a new install nor at start while the installed files are not known whole: a note that
+    // cannot be read, or files on disk that say so without any note (a full disk kept it from
+    // being written).
+    void whatIsLeftAsideIsKept_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::newRow("a note that cannot be read") << "unreadable note";
+        QTest::newRow("a file aside without its name") << "orphan";
+        QTest::newRow("the folder aside, no library in place") << "folder aside";
+    }
+    void whatIsLeftAsideIsKept()
+    {
+        QFETCH(QString, state);
+        UpdateSimProcess sim;
+        QVERIFY(!sim.start().isEmpty());
+        InstalledPlugin plugin;
+        const QString note = plugin.workDir + QLatin1Char('/') + QLatin1String(PluginUpdater::kRollbackNote);
+        writeFile(plugin.workDir + QStringLiteral("/previous/bin/64bit/corvane-obs.so"), "previous library");
+        writeFile(plugin.root + QStringLiteral("/data/keep.txt.old"), "previous keep");
+        writeFile(plugin.root + QStringLiteral("/data/keep.txt"), "keep");
+        if (state == QLatin1String("unreadable note"))
+            QVERIFY(QDir().mkpath(note));
+        if (state == QLatin1String("orphan")) {
+            writeFile(plugin.root + QStringLiteral("/data/locale/en-US.ini.old"), "previous locale");
+            QVERIFY(QFile::remove(plugin.root + QStringLiteral("/data/locale/en-US.ini")));
+        }
+        if (state == QLatin1String("folder aside"))
+            QVERIFY(QFile::remove(plugin.root + QStringLiteral("/bin/64bit/corvane-obs.so")));
+        const auto everything = [&] {
+            QMap<QString, QByteArray> all = plugin.outsideWorkDir();
+            all.insert(QStringLiteral("previous"), readAll(plugin.workDir + QStringLiteral("/previous/bin/64bit/corvane-obs.so")));
+            return all;
+        };
+        const QMap<QString, QByteArray> before = everything();
+
+        PluginUpdater updater;
+        updater.setConfig(plugin.config(sim.manifestUrl()));
+        updater.removeLeftovers();
+        QCOMPARE(everything(), before);
+        QVERIFY(findUpdate(updater));
+        updater.install();
+        QVERIFY(settle(updater));
+        QCOMPARE(updater.state(), PluginUpdater::Failed);
+        QCOMPARE(updater.message(), QStringLiteral("An earlier update of the plugin did not finish, so its files may be mixed. Close "
+                                                   "OBS, then reinstall the plugin from https://downloads.corvane.com/download."));
+        QCOMPARE(sim.requests(), QStringList{QStringLiteral("/downloads/obs/latest.json")});
+        QCOMPARE(everything(), before);
+    }
+
+    // A disk too full for the note stops the install before anything is replaced.
+    void aNoteThatCannotBeWrittenChangesNothing()
+    {
+        UpdateSimProcess sim;
+        QVERIFY(!sim.start().isEmpty());
+        InstalledPlugin plugin;
+        Refusing fullDisk({}, {}, false);
+        PluginUpdater updater;
+        updater.setConfig(plugin.config(sim.manifestUrl()));
+        updater.setFileOperationsForTesting(&fullDisk);
+        const QMap<QString, QByteArray> before = plugin.outsideWorkDir();
+        QVERIFY(findUpdate(updater));
+        updater.install();
+        QVERIFY(settle(updater));
+        QCOMPARE(updater.state(), PluginUpdater::Failed);
+        QCOMPARE(updater.message(), QStringLiteral("Could not write the update to disk."));
+        QCOMPARE(plugin.outsideWorkDir(), before);
+    }
+
+    // Once the installed files are whole again (the user reinstalled, as told), the note goes
+    // at the next start with what was left aside, and updates work again; not while a file
+    // it names still has its old copy beside the new one.
+    void aNoteGoesOnceTheFilesAreWholeAgain_data()
+    {
+        QTest::addColumn<QString>("leftover");
+        QTest::addColumn<QString>("listed");
+        QTest::addColumn<bool>("cleared");
+        QTest::newRow("the folder aside") << "previous/bin/64bit/corvane-obs.so" << "" << true;
+        QTest::newRow("files aside") << "root/bin/64bit/corvane-obs.so.old" << "" << true;
+        QTest::newRow("a new copy that stayed beside its old one")
+            << "root/data/locale/en-US.ini.old" << "data/locale/en-US.ini" << false;
+    }
+    void aNoteGoesOnceTheFilesAreWholeAgain()
+    {
+        QFETCH(QString, leftover);
+        QFETCH(QString, listed);
+        QFETCH(bool, cleared);
+        UpdateSimProcess sim;
+        QVERIFY(!sim.start().isEmpty());
+        InstalledPlugin plugin;
+        const QString note = plugin.workDir + QLatin1Char('/') + QLatin1String(PluginUpdater::kRollbackNote);
+        writeFile(note, "The update could not be installed (...). Reinstall the plugin.\n" + listed.toUtf8() + "\n");
+        const QString left = QString(leftover).replace(QLatin1String("root/"), plugin.root + QLatin1Char('/'))
+                                 .replace(QLatin1String("previous/"), plugin.workDir + QStringLiteral("/previous/"));
+        writeFile(left, "previous copy");
+
+        PluginUpdater updater;
+        updater.setConfig(plugin.config(sim.manifestUrl()));
+        updater.removeLeftovers();
+        QCOMPARE(!QFileInfo::exists(note), cleared);
+        // The folder aside goes with the next install's work folder.
+        if (left.endsWith(QLatin1String(".old")))
+            QCOMPARE(QFileInfo::exists(left), !cleared);
+        QVERIFY(findUpdate(updater));
+        updater.install();
+        QVERIFY(settle(updater));
+        QCOMPARE(updater.state(), cleared ? PluginUpdater::Installed : PluginUpdater::Failed);
+        if (!cleared)
+            QCOMPARE(readAll(left), QByteArray("previous copy"));
     }
 
     // The unpacking program is killed when it runs past its time (two minutes by default).

@@ -53,10 +53,12 @@ QMap<QString, QByteArray> filesOf(const QString &root)
     return files;
 }
 
-// Fails the renames it is told to, as Windows does for a folder or a library in use.
+// Fails the renames and removals it is told to, as Windows does for a folder or a library
+// in use.
 class RefusingOperations : public FileOperations {
 public:
     QStringList refusedSources;
+    QStringList refusedRemovals;
     bool rename(const QString &from, const QString &to) override
     {
         for (const QString &refused : refusedSources) {
@@ -65,14 +67,23 @@ public:
         }
         return FileOperations::rename(from, to);
     }
+    bool remove(const QString &path) override
+    {
+        for (const QString &refused : refusedRemovals) {
+            if (path.endsWith(refused))
+                return false;
+        }
+        return FileOperations::remove(path);
+    }
 };
 
 // Installs temp/new over temp/plugin (previous folder temp/previous) with the renames of
-// `refused` failing.
-InstallOutcome installRefusing(const QTemporaryDir &temp, const QStringList &refused)
+// `refused` and the removals of `unremovable` failing.
+InstallOutcome installRefusing(const QTemporaryDir &temp, const QStringList &refused, const QStringList &unremovable = {})
 {
     RefusingOperations operations;
     operations.refusedSources = refused;
+    operations.refusedRemovals = unremovable;
     return installTree(temp.filePath(QStringLiteral("new")), temp.filePath(QStringLiteral("plugin")),
                        temp.filePath(QStringLiteral("previous")), operations);
 }
@@ -350,41 +361,60 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(temp.filePath(QStringLiteral("previous"))));
     }
 
-    // A rollback step that fails leaves the old version where it still is, says so, and goes
-    // no further.
+    // A rollback step that fails leaves the old version where it still is and says so, with
+    // every new file it could not take away.
     void rollbackThatCannotRestore_data()
     {
         QTest::addColumn<QStringList>("refused");
+        QTest::addColumn<QStringList>("unremovable");
         QTest::addColumn<InstallOutcome::Left>("left");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<QStringList>("oldFiles"); // where the old library and locale are afterwards
+        QTest::addColumn<QStringList>("addedLeft");
+        QTest::addColumn<QStringList>("newLeft");
+        const QStringList none;
         QTest::newRow("the folder cannot move back")
-            << QStringList{"/new", "/previous"} << InstallOutcome::Left::InPreviousFolder << "the new folder could not be put in place"
-            << QStringList{"previous/bin/64bit/corvane-obs.so", "previous/data/locale/en-US.ini"};
+            << QStringList{"/new", "/previous"} << none << InstallOutcome::Left::InPreviousFolder
+            << "the new folder could not be put in place"
+            << QStringList{"previous/bin/64bit/corvane-obs.so", "previous/data/locale/en-US.ini"} << none << none;
         QTest::newRow("a file cannot move back")
-            << QStringList{"/plugin", "/plugin/data/locale/en-US.ini", "/plugin/bin/64bit/corvane-obs.so.old"}
+            << QStringList{"/plugin", "/plugin/data/locale/en-US.ini", "/plugin/bin/64bit/corvane-obs.so.old"} << none
             << InstallOutcome::Left::AsOldFiles << "data/locale/en-US.ini is in use"
-            << QStringList{"plugin/bin/64bit/corvane-obs.so.old", "plugin/data/locale/en-US.ini"};
+            << QStringList{"plugin/bin/64bit/corvane-obs.so.old", "plugin/data/locale/en-US.ini"} << none << none;
+        QTest::newRow("a file the update added cannot be removed")
+            << QStringList{"/plugin", "/plugin/data/locale/en-US.ini"} << QStringList{"/plugin/data/fonts/new.ttf"}
+            << InstallOutcome::Left::InPlace << "data/locale/en-US.ini is in use"
+            << QStringList{"plugin/bin/64bit/corvane-obs.so", "plugin/data/locale/en-US.ini"} << QStringList{"data/fonts/new.ttf"}
+            << none;
+        QTest::newRow("a replacing file cannot be removed")
+            << QStringList{"/plugin", "/plugin/data/locale/en-US.ini"} << QStringList{"/plugin/bin/64bit/corvane-obs.so"}
+            << InstallOutcome::Left::AsOldFiles << "data/locale/en-US.ini is in use"
+            << QStringList{"plugin/bin/64bit/corvane-obs.so.old", "plugin/data/locale/en-US.ini"} << none
+            << QStringList{"bin/64bit/corvane-obs.so"};
     }
     void rollbackThatCannotRestore()
     {
         QFETCH(QStringList, refused);
+        QFETCH(QStringList, unremovable);
         QFETCH(QStringList, oldFiles);
+        QFETCH(QStringList, addedLeft);
         QTemporaryDir temp;
         const QString target = temp.filePath(QStringLiteral("plugin"));
         const QString source = temp.filePath(QStringLiteral("new"));
         writeOldAndNew(target, source);
 
-        const InstallOutcome outcome = installRefusing(temp, refused);
+        const InstallOutcome outcome = installRefusing(temp, refused, unremovable);
         QVERIFY(!outcome.ok);
         QTEST(outcome.previousVersion, "left");
         QTEST(outcome.reason, "reason");
+        QTEST(outcome.addedLeft, "addedLeft");
+        QTEST(outcome.newLeft, "newLeft");
         const QMap<QString, QByteArray> all = filesOf(temp.path());
         QMap<QString, QByteArray> found;
         for (const QString &file : oldFiles)
             found.insert(file, all.value(file));
         QCOMPARE(found, (QMap<QString, QByteArray>{{oldFiles.at(0), "old library"}, {oldFiles.at(1), "old locale"}}));
-        QVERIFY(!QFileInfo::exists(target + QStringLiteral("/data/fonts")));
+        QCOMPARE(QFileInfo::exists(target + QStringLiteral("/data/fonts")), !addedLeft.isEmpty());
     }
 
     void fileByFileMovesOldAside()

@@ -1,8 +1,11 @@
 // A long run of the plugin core against the simulators: a USB device that sends noise
 // between its frames and drops off the line and comes back every few seconds, a device on
 // the network that restarts, its secure live feed dropping, the cloud portal failing and
-// recovering, and 200 hosted-server clients that connect, read, stall and leave. Prints its
-// figures and a last line "soak: PASS" or "soak: FAIL (...)". Run by scripts/soak.
+// recovering, 200 hosted-server clients that connect, read, stall and leave, and 100 overlay
+// pages that connect, read and leave (some never read, some send too much, some only fetch
+// files), with the overlay server turned off and on, and the scores held and resumed, every
+// minute. Prints its figures and a last line "soak: PASS" or "soak: FAIL (...)". Run by
+// scripts/soak.
 #include "cloud/PortalClient.h"
 #include "device/DeviceSession.h"
 #include "device/lan/HttpLink.h"
@@ -10,6 +13,8 @@
 #include "device/usb/UsbLink.h"
 #include "live/HostedServer.h"
 #include "live/LiveData.h"
+#include "live/OverlayServer.h"
+#include "live/ShownScores.h"
 #include "live/SourceManager.h"
 #include "support/DevSimProcess.h"
 #include "support/PortalSimProcess.h"
@@ -24,6 +29,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWebSocket>
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -122,6 +128,77 @@ private:
     quint16 m_port;
 };
 
+// Overlay pages: most connect to /live and read; some upgrade and never read, some send
+// more than a page may, some only fetch a page's files. Each leaves after a while and a new
+// one takes its place.
+class OverlayChurn : public QObject {
+public:
+    OverlayChurn(quint16 port, int count)
+        : m_port(port)
+    {
+        for (int i = 0; i < count; ++i)
+            spawn();
+    }
+    qint64 sessions = 0;
+    qint64 messagesRead = 0;
+    qint64 filesRead = 0;
+
+private:
+    void spawn()
+    {
+        ++sessions;
+        const int kind = int(QRandomGenerator::global()->bounded(8));
+        QObject *client = kind == 0 ? stalled() : kind == 1 ? chatty() : kind == 2 ? fetcher() : reader();
+        QTimer::singleShot(int(QRandomGenerator::global()->bounded(1000, 6000)), this, [this, client] {
+            delete client;
+            spawn();
+        });
+    }
+    QByteArray head(const QByteArray &path, const QByteArray &extra) const
+    {
+        return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n" + extra + "\r\n";
+    }
+    QObject *stalled()
+    {
+        auto *socket = new QTcpSocket(this);
+        socket->setReadBufferSize(1024);
+        socket->connectToHost(QHostAddress::LocalHost, m_port);
+        socket->write(head("/live", "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                                    "Sec-WebSocket-Version: 13\r\n"));
+        return socket;
+    }
+    QObject *fetcher()
+    {
+        auto *socket = new QTcpSocket(this);
+        socket->connectToHost(QHostAddress::LocalHost, m_port);
+        socket->write(head("/overlays/scorebug/", {}) + head("/overlays/scorebug/live.js", "Connection: close\r\n"));
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { filesRead += socket->readAll().count("HTTP/1.1 200"); });
+        return socket;
+    }
+    QWebSocket *page()
+    {
+        auto *socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
+        socket->open(QUrl(QStringLiteral("ws://127.0.0.1:%1/live").arg(m_port)));
+        return socket;
+    }
+    QObject *reader()
+    {
+        QWebSocket *socket = page();
+        connect(socket, &QWebSocket::textMessageReceived, socket, [this] { ++messagesRead; });
+        return socket;
+    }
+    QObject *chatty()
+    {
+        QWebSocket *socket = page();
+        connect(socket, &QWebSocket::connected, socket, [socket] {
+            for (int i = 0; i < 2000; ++i)
+                socket->sendTextMessage(QStringLiteral("{\"op\":\"status\"}"));
+        });
+        return socket;
+    }
+    quint16 m_port;
+};
+
 class Soak {
 public:
     explicit Soak(int minutes)
@@ -138,6 +215,7 @@ private:
     void cycleLan();
     void dropFeed();
     void failPortal();
+    void everyMinute(int minute);
     bool snapshotMatchesDevice();
 
     int m_minutes;
@@ -156,6 +234,12 @@ private:
     std::unique_ptr<DeviceSession> m_lanSession;
     std::unique_ptr<HostedServer> m_server;
     std::unique_ptr<ClientChurn> m_clients;
+    std::unique_ptr<ShownScores> m_shown;
+    std::unique_ptr<OverlayServer> m_overlays;
+    std::unique_ptr<OverlayChurn> m_pages;
+    quint16 m_overlayPort = 0;
+    int m_overlayRestarts = 0;
+    int m_overlayRestartFailures = 0;
     QString m_lanAddress;
     quint16 m_feedPort = 0;
     Recoveries m_usb{"USB unplug and replug"};
@@ -211,7 +295,29 @@ bool Soak::setUp()
     if (!m_server->start(0, false, &error))
         return false;
     m_clients = std::make_unique<ClientChurn>(m_server->port(), 200);
+
+    m_shown = std::make_unique<ShownScores>(&m_usbLive);
+    m_overlays = std::make_unique<OverlayServer>(&m_usbLive, m_shown.get(), m_dir.filePath(key("overlays")));
+    QObject::connect(m_shown.get(), &ShownScores::changed, m_overlays.get(), &OverlayServer::broadcast);
+    if (!m_overlays->start(0, &error))
+        return false;
+    m_overlayPort = m_overlays->port();
+    m_pages = std::make_unique<OverlayChurn>(m_overlayPort, 100);
     return waitUntil([&] { return m_usbRoute->isLive() && m_lanRoute->isLive() && m_cloudRoute->isLive(); }, 20000);
+}
+
+// The operator turns the overlay server off and on, and holds the scores for a while.
+void Soak::everyMinute(int minute)
+{
+    ++m_overlayRestarts;
+    m_overlays->stop();
+    QString error;
+    if (!m_overlays->start(m_overlayPort, &error)) {
+        ++m_overlayRestartFailures;
+        std::printf("  overlay restart in minute %d: %s\n", minute, qUtf8Printable(error));
+    }
+    m_shown->hold();
+    QTimer::singleShot(5000, m_shown.get(), [shown = m_shown.get()] { shown->resume(); });
 }
 
 // The USB device drops off the line and comes back under the same name.
@@ -313,7 +419,10 @@ int Soak::run()
         [this] { cycleUsb(); }, [this] { cycleLan(); },
     };
     size_t next = 0;
+    int minute = 0;
     while (clock.elapsed() < end) {
+        if (clock.elapsed() / 60000 > minute)
+            everyMinute(++minute);
         round.at(next++ % round.size())();
         QTest::qWait(int(QRandomGenerator::global()->bounded(2000, 4000)));
         m_usbSim->take(key("LIVE "));
@@ -337,6 +446,13 @@ int Soak::run()
         r->print();
     std::printf("  %-34s %lld connections, %lld lines read\n", "hosted-server clients", m_clients->connections, m_clients->linesRead);
     std::printf("  %-34s %s\n", "last snapshot equals the device", matches ? "yes" : "no");
+    // The pages leave; every WebSocket client must be let go of.
+    const qint64 sessions = m_pages->sessions, messages = m_pages->messagesRead, files = m_pages->filesRead;
+    m_pages.reset();
+    const bool overlaysEmpty = waitUntil([&] { return m_overlays->clientCount() == 0; }, 10000);
+    const int overlayClients = m_overlays->clientCount();
+    std::printf("  %-34s %lld sessions, %lld messages and %lld files read, %d restarts (%d failed), %d clients at the end\n",
+                "overlay pages", sessions, messages, files, m_overlayRestarts, m_overlayRestartFailures, overlayClients);
 
     QStringList failures;
     if (minuteOne <= 0)
@@ -349,6 +465,10 @@ int Soak::run()
     }
     if (!matches)
         failures << key("last snapshot differs from the device");
+    if (!overlaysEmpty)
+        failures << key("overlay clients left at the end");
+    if (m_overlayRestartFailures > 0)
+        failures << key("the overlay server did not always start again");
     // Sanitizer reports abort the process before this line; scripts/soak counts them.
     if (failures.isEmpty())
         std::printf("soak: PASS\n");
@@ -356,6 +476,7 @@ int Soak::run()
         std::printf("soak: FAIL (%s)\n", qUtf8Printable(failures.join(key("; "))));
     m_clients.reset();
     m_server.reset();
+    m_overlays.reset();
     return failures.isEmpty() ? 0 : 1;
 }
 

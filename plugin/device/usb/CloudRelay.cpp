@@ -4,6 +4,7 @@
 #include "device/usb/RelayTargets.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace corvane {
 
@@ -95,11 +96,19 @@ void CloudRelay::ensureConnected()
     RelayTargets::resolve(m_host, socket, [this, socket](const RelayTargets::Target &target) {
         if (socket != m_socket)
             return;
-        if (target.address.isNull())
+        if (target.addresses.isEmpty()) {
             onResolved(target.error, target.refused);
-        else
-            socket->connectToHost(target.address, quint16(m_port));
+            return;
+        }
+        m_untried = target.addresses;
+        dialNext();
     });
+}
+
+void CloudRelay::dialNext()
+{
+    if (QTcpSocket *socket = m_socket; socket && !m_untried.isEmpty())
+        socket->connectToHost(m_untried.takeFirst(), quint16(m_port));
 }
 
 void CloudRelay::onResolved(const QString &error, bool refused)
@@ -110,7 +119,7 @@ void CloudRelay::onResolved(const QString &error, bool refused)
         const QString where = QStringLiteral("%1 port %2").arg(m_host).arg(m_port);
         if (where != m_refusalLogged) {
             m_refusalLogged = where;
-            CORVANE_LOG_WARNING("USB cloud relay: refused %s, an address of this computer or its local link", qUtf8Printable(where));
+            CORVANE_LOG_WARNING("USB cloud relay: refused %s, an address of this computer or its local network", qUtf8Printable(where));
         }
     }
     m_lastError = error;
@@ -125,6 +134,7 @@ void CloudRelay::dropSocket()
         return;
     QTcpSocket *socket = m_socket;
     m_socket = nullptr;
+    m_untried.clear();
     socket->disconnect(this);
     socket->abort();
     socket->deleteLater();
@@ -160,6 +170,15 @@ void CloudRelay::onError()
     QTcpSocket *socket = m_socket;
     if (!socket)
         return;
+    // The host has further addresses: the next is dialled from the event loop, since a
+    // socket that reports an error may not be ready to dial again yet.
+    if (!m_connected && socket->state() == QAbstractSocket::UnconnectedState && !m_untried.isEmpty()) {
+        QTimer::singleShot(0, socket, [this, socket] {
+            if (socket == m_socket)
+                dialNext();
+        });
+        return;
+    }
     m_lastError = socket->errorString();
     m_connected = false;
     // A dial that failed never reports a disconnection; without dropping it here the dead

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -57,6 +59,8 @@ Q_SIGNALS:
 private:
     void ensureConnected();
     void onResolved(const QString &error, bool refused);
+    // Dials the next address the host resolved to.
+    void dialNext();
     void dropSocket();
     void onConnected();
     void onReadyRead();
@@ -74,6 +78,7 @@ private:
     quint64 m_bytesDown = 0;
     QString m_lastError;
     QPointer<QTcpSocket> m_socket;
+    QList<QHostAddress> m_untried; // the host's addresses not dialled yet
     QByteArray m_pending;
     SocketFactory m_socketFactory;
 };

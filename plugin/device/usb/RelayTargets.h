@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHostAddress>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -9,30 +10,37 @@ class QObject;
 
 namespace corvane {
 
-// Where the USB relays may connect on a device's behalf. A device, or one behind a paired
-// receiver, names its cloud hosts itself; this computer and its local link (obs-websocket,
-// the hosted server, the Bluetooth helper's port) are not among the places it may reach.
+// Where the USB relays may connect on a device's behalf. The relays exist to give a device
+// its cloud hosts on the internet; this computer (obs-websocket, the hosted server, the
+// Bluetooth helper's port, on any of its addresses) and the networks it sits on are not
+// among the places a device may reach through it.
 class RelayTargets {
 public:
-    // The outcome of resolving one host: the address to dial, or why there is none.
+    // The outcome of resolving one host: the addresses to dial in turn, or why there are none.
     struct Target {
-        QHostAddress address; // null when there is nothing to dial
-        QString error;        // the reason, for the relay's lastError
-        bool refused = false; // the host resolved only to refused addresses
+        QList<QHostAddress> addresses; // allowed, in the resolver's order; empty when none
+        QString error;                 // the reason, for the relay's lastError
+        bool refused = false;          // the host resolved only to refused addresses
     };
     using Resolved = std::function<void(const Target &target)>;
+    using Lookup = std::function<QList<QHostAddress>(const QString &host)>;
 
-    // Loopback, link-local, unspecified and multicast addresses, IPv4-mapped IPv6 ones
-    // included.
+    // Every address that is not global (loopback, link-local, unspecified, multicast,
+    // broadcast, private, shared, site-local, unique-local, the NAT64 prefix), IPv4 written
+    // as IPv4-mapped or IPv4-compatible IPv6 included, and every address in `own`.
+    static bool isRefused(const QHostAddress &address, const QList<QHostAddress> &own);
+    // The same against this computer's interface addresses as they are now.
     static bool isRefused(const QHostAddress &address);
-    // Resolves `host` and calls `done` with the first address that is not refused, unless
-    // `context` has gone meanwhile. The relay connects to that address, never to the name
-    // again, so a second lookup cannot answer differently.
+    // Resolves `host` and calls `done` with the addresses that are not refused, unless
+    // `context` has gone meanwhile. The relay dials those addresses, never the name again,
+    // so a second lookup cannot answer differently.
     static void resolve(const QString &host, const QObject *context, Resolved done);
     static QString refusalText(const QString &host);
 
-    // Test seam: the tests' stand-ins for cloud hosts all listen on loopback.
+    // Test seams: the tests' stand-ins for cloud hosts all listen on loopback, and a name
+    // that resolves to several addresses needs a resolver the test controls.
     static void setLoopbackAllowedForTesting(bool allowed);
+    static void setLookupForTesting(Lookup lookup);
 };
 
 } // namespace corvane

@@ -5,6 +5,7 @@
 #include "device/usb/RelayTargets.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace corvane {
 
@@ -122,6 +123,7 @@ void StreamRelay::openStream(quint8 id, const QString &name)
         socket->setParent(this);
     Stream stream;
     stream.socket = socket;
+    stream.port = route.port;
     m_streams.insert(id, stream);
     connect(socket, &QTcpSocket::connected, this, [this, id, socket] {
         if (owns(id, socket) && socket->peerPort() != 0)
@@ -144,18 +146,26 @@ void StreamRelay::openStream(quint8 id, const QString &name)
     RelayTargets::resolve(route.host, socket, [this, id, socket, route](const RelayTargets::Target &target) {
         if (!owns(id, socket))
             return;
-        if (target.address.isNull()) {
+        if (target.addresses.isEmpty()) {
             const QString where = QStringLiteral("%1 port %2").arg(route.host).arg(route.port);
             if (target.refused && !m_refusalsLogged.contains(where)) {
                 m_refusalsLogged.insert(where);
-                CORVANE_LOG_WARNING("USB stream relay: refused %s, an address of this computer or its local link",
+                CORVANE_LOG_WARNING("USB stream relay: refused %s, an address of this computer or its local network",
                                     qUtf8Printable(where));
             }
             failDial(id, target.error);
             return;
         }
-        socket->connectToHost(target.address, route.port);
+        m_streams[id].untried = target.addresses;
+        dialNext(id);
     });
+}
+
+void StreamRelay::dialNext(quint8 id)
+{
+    const auto it = m_streams.find(id);
+    if (it != m_streams.end() && it->socket && !it->untried.isEmpty())
+        it->socket->connectToHost(it->untried.takeFirst(), it->port);
 }
 
 bool StreamRelay::owns(quint8 id, const QTcpSocket *socket) const
@@ -185,7 +195,17 @@ void StreamRelay::onConnected(quint8 id)
 
 void StreamRelay::onError(quint8 id)
 {
-    failDial(id, m_streams.value(id).socket->errorString());
+    QTcpSocket *socket = m_streams.value(id).socket;
+    // The route's host has further addresses: the next is dialled from the event loop, since
+    // a socket that reports an error may not be ready to dial again yet.
+    if (socket->state() == QAbstractSocket::UnconnectedState && !m_streams.value(id).untried.isEmpty()) {
+        QTimer::singleShot(0, socket, [this, id, socket] {
+            if (owns(id, socket))
+                dialNext(id);
+        });
+        return;
+    }
+    failDial(id, socket->errorString());
 }
 
 void StreamRelay::failDial(quint8 id, const QString &error)

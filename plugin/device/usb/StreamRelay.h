@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QHostAddress>
+#include <QList>
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
@@ -18,7 +20,7 @@ namespace corvane {
 // Named TCP streams for a USB device, multiplexed by a one-byte id in type-5 frames. The
 // device announces its routes (name to host and port) in its hello answer, asks for a
 // stream by route name, and grants credit: the relay sends it stream bytes only within
-// that credit, in messages of at most 512 bytes. A route to this computer or its local link
+// that credit, in messages of at most 512 bytes. A route to this computer or its local network
 // is refused as a failed dial (RelayTargets).
 class StreamRelay : public QObject {
     Q_OBJECT
@@ -69,6 +71,8 @@ private:
         bool peerClosed = false;
         quint32 credit = 0;
         QByteArray pending;
+        QList<QHostAddress> untried; // the route's addresses not dialled yet
+        quint16 port = 0;
     };
 
     void openStream(quint8 id, const QString &name);
@@ -79,6 +83,7 @@ private:
     bool owns(quint8 id, const QTcpSocket *socket) const;
     void onConnected(quint8 id);
     void onError(quint8 id);
+    void dialNext(quint8 id);
     void failDial(quint8 id, const QString &error);
 
     bool m_enabled = true;

@@ -6,7 +6,9 @@
 #include "support/TestNetwork.h"
 
 #include <QJsonDocument>
+#include <QNetworkInterface>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -114,7 +116,7 @@ private Q_SLOTS:
     // The stand-ins for cloud hosts below listen on loopback.
     void initTestCase() { RelayTargets::setLoopbackAllowedForTesting(true); }
 
-    // A device may not reach this computer or its local link through either relay, by
+    // A device may not reach this computer or its local network through either relay, by
     // address or by a name that resolves there: the relay answers as for a failed dial and
     // logs it once.
     void localTargetsAreRefused_data()
@@ -130,6 +132,8 @@ private Q_SLOTS:
         QTest::newRow("IPv6 unspecified") << "::";
         QTest::newRow("multicast") << "224.0.0.251";
         QTest::newRow("IPv6 multicast") << "ff02::1";
+        QTest::newRow("private network") << "192.168.1.20";
+        QTest::newRow("IPv4-compatible private") << "::10.0.0.1";
     }
     void localTargetsAreRefused()
     {
@@ -162,23 +166,86 @@ private Q_SLOTS:
         QCOMPARE(log.lines.filter(QStringLiteral("refused")).size(), 2);
     }
 
+    // `own` stands for this computer's interface addresses.
     void addressesRefusedAndAllowed_data()
     {
         QTest::addColumn<QString>("address");
+        QTest::addColumn<QStringList>("own");
         QTest::addColumn<bool>("refused");
-        QTest::newRow("loopback, anywhere in 127/8") << "127.8.9.10" << true;
-        QTest::newRow("IPv4-mapped link-local") << "::ffff:169.254.1.1" << true;
-        QTest::newRow("IPv4-mapped unspecified") << "::ffff:0.0.0.0" << true;
-        QTest::newRow("public IPv4") << "203.0.113.7" << false;
-        QTest::newRow("private network") << "192.168.1.20" << false;
-        QTest::newRow("public IPv6") << "2001:db8::7" << false;
-        QTest::newRow("IPv4-mapped public") << "::ffff:203.0.113.7" << false;
+        const QStringList none;
+        const QStringList mine{QStringLiteral("198.51.100.20"), QStringLiteral("2001:db8:1::20"), QStringLiteral("127.0.0.1")};
+        QTest::newRow("loopback, anywhere in 127/8") << "127.8.9.10" << none << true;
+        QTest::newRow("IPv4-mapped link-local") << "::ffff:169.254.1.1" << none << true;
+        QTest::newRow("IPv4-mapped unspecified") << "::ffff:0.0.0.0" << none << true;
+        QTest::newRow("this network, 0/8") << "0.1.2.3" << none << true;
+        QTest::newRow("private 10/8") << "10.200.3.4" << none << true;
+        QTest::newRow("private 172.16/12, first") << "172.16.0.1" << none << true;
+        QTest::newRow("private 172.16/12, last") << "172.31.255.254" << none << true;
+        QTest::newRow("just past 172.16/12") << "172.32.0.1" << none << false;
+        QTest::newRow("private 192.168/16") << "192.168.1.20" << none << true;
+        QTest::newRow("shared 100.64/10") << "100.127.255.1" << none << true;
+        QTest::newRow("just past 100.64/10") << "100.128.0.1" << none << false;
+        QTest::newRow("broadcast") << "255.255.255.255" << none << true;
+        QTest::newRow("unique-local fc00::/7") << "fd12:3456::1" << none << true;
+        QTest::newRow("site-local fec0::/10") << "fec0::1" << none << true;
+        QTest::newRow("NAT64 64:ff9b::/96") << "64:ff9b::cb00:7107" << none << true;
+        QTest::newRow("IPv4-mapped private") << "::ffff:10.1.2.3" << none << true;
+        QTest::newRow("IPv4-compatible private") << "::192.168.0.9" << none << true;
+        QTest::newRow("IPv4-compatible loopback") << "::127.0.0.1" << none << true;
+        QTest::newRow("IPv4-compatible public") << "::203.0.113.7" << none << false;
+        QTest::newRow("this computer's IPv4") << "198.51.100.20" << mine << true;
+        QTest::newRow("this computer's IPv6") << "2001:db8:1::20" << mine << true;
+        QTest::newRow("this computer's IPv4, IPv4-mapped") << "::ffff:198.51.100.20" << mine << true;
+        QTest::newRow("beside this computer's address") << "198.51.100.21" << mine << false;
+        QTest::newRow("public IPv4") << "203.0.113.7" << none << false;
+        QTest::newRow("public IPv6") << "2001:db8::7" << none << false;
+        QTest::newRow("IPv4-mapped public") << "::ffff:203.0.113.7" << none << false;
     }
     void addressesRefusedAndAllowed()
     {
         QFETCH(QString, address);
+        QFETCH(QStringList, own);
         LoopbackRefused refused;
-        QTEST(RelayTargets::isRefused(QHostAddress(address)), "refused");
+        QList<QHostAddress> ownAddresses;
+        for (const QString &text : std::as_const(own))
+            ownAddresses.append(QHostAddress(text));
+        QTEST(RelayTargets::isRefused(QHostAddress(address), ownAddresses), "refused");
+    }
+
+    // This computer's addresses, as its interfaces have them now, are refused.
+    void interfaceAddressesAreRefused()
+    {
+        LoopbackRefused refused;
+        for (const QHostAddress &address : QNetworkInterface::allAddresses())
+            QVERIFY2(RelayTargets::isRefused(address), qPrintable(address.toString()));
+    }
+
+    // A name whose first addresses cannot be dialled (or are refused) reaches the host on
+    // the next one, through both relays.
+    void namesDialTheirAddressesInTurn()
+    {
+        QTcpServer cloud;
+        QVERIFY(cloud.listen(QHostAddress(QStringLiteral("127.0.0.2"))));
+        const QList<QHostAddress> addresses{QHostAddress(QStringLiteral("127.0.0.3")), QHostAddress(QStringLiteral("10.0.0.1")),
+                                            QHostAddress(QStringLiteral("127.0.0.2"))};
+        RelayTargets::setLookupForTesting([&](const QString &host) {
+            return host == QLatin1String("cloud.example") ? addresses : QList<QHostAddress>();
+        });
+        const auto restore = qScopeGuard([] { RelayTargets::setLookupForTesting(nullptr); });
+
+        CloudRelay relay;
+        relay.setTarget(QStringLiteral("cloud.example"), cloud.serverPort());
+        relay.fromDevice(QByteArrayLiteral("up"));
+        QTRY_VERIFY(relay.isConnected());
+        QVERIFY(relay.lastError().isEmpty());
+
+        StreamRelay streams;
+        DeviceSide device(streams);
+        streams.configure(QJsonObject{{QStringLiteral("ota"), QJsonObject{{QStringLiteral("host"), QStringLiteral("cloud.example")},
+                                                                           {QStringLiteral("port"), cloud.serverPort()}}}});
+        streams.fromDevice(encodeStreamMessage(1, StreamOp::Open, "ota"));
+        QTRY_COMPARE(device.ops(), QList<StreamOp>{StreamOp::Opened});
+        QCOMPARE(streams.openCount(), 1);
     }
 
     void cloudBytesWaitForTheConnectionInOrder()

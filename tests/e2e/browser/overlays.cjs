@@ -1,7 +1,7 @@
 // The built-in overlays in a real browser: headless Chromium, started here, driven over the
 // DevTools protocol (puppeteer-core), against a plugin core fed by corvane-devsim over USB.
 // Each overlay must show the simulator's score, then a change of it; a page served from
-// another origin must fail to open /live; the pages load nothing from elsewhere and keep a
+// another origin must fail to open /live and to load an overlay's script; the pages load nothing from elsewhere and keep a
 // transparent background. Screenshots of each overlay go to --shots.
 //   node overlays.cjs --browser PATH --port OVERLAY_PORT --shots DIR
 'use strict';
@@ -95,6 +95,14 @@ async function testOtherOrigin(browser) {
         socket.onerror = () => resolve('refused');
       });
       window.fetched = fetch('${base}/live.json').then((r) => r.text().then(() => 'read'), () => 'refused');
+      // A script load sends no Origin: the server and the browser must still keep it out.
+      window.script = new Promise((resolve) => {
+        const script = document.createElement('script');
+        script.src = '${base}/overlays/scorebug/live.js';
+        script.onload = () => resolve('loaded');
+        script.onerror = () => resolve('refused');
+        document.head.appendChild(script);
+      });
     </script>`);
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
@@ -104,6 +112,8 @@ async function testOtherOrigin(browser) {
   const fetched = await page.evaluate(() => window.fetched);
   check(socket === 'refused', `a page from another origin cannot open /live (${socket})`);
   check(fetched === 'refused', `a page from another origin cannot read /live.json (${fetched})`);
+  const script = await page.evaluate(() => window.script);
+  check(script === 'refused', `a page from another origin cannot load an overlay's script (${script})`);
   // The same attempt from a page of the overlay server itself does read the feed.
   await page.goto(`${base}/overlays/scorebug/`);
   const own = await page.evaluate(() => new Promise((resolve) => {
