@@ -119,7 +119,7 @@ RelayTargets::Lookup lookupForTesting()
 
 } // namespace
 
-void RelayTargets::resolve(const QString &host, const QObject *context, Resolved done)
+void RelayTargets::resolve(const QString &host, QObject *context, Resolved done)
 {
     // An address needs no lookup, nor a lookup thread; it is answered later all the same.
     QList<QHostAddress> known;

@@ -34,7 +34,7 @@ public:
     // Resolves `host` and calls `done` with the addresses that are not refused, unless
     // `context` has gone meanwhile. The relay dials those addresses, never the name again,
     // so a second lookup cannot answer differently.
-    static void resolve(const QString &host, const QObject *context, Resolved done);
+    static void resolve(const QString &host, QObject *context, Resolved done);
     static QString refusalText(const QString &host);
 
     // Test seams: the tests' stand-ins for cloud hosts all listen on loopback, and a name
