@@ -29,7 +29,7 @@ rel=${deb#"$CORVANE_SRC"/}
 
 say "package test, $CORVANE_ROOT_LABEL: lintian ${rel}"
 lintian_log="build/deb/$CORVANE_SUITE/lintian.txt"
-run_in_root "$CORVANE_MOUNT" bash -c "lintian --fail-on error --no-tag-display-limit '$rel' >'$lintian_log' 2>&1"
+run_in_root "$CORVANE_MOUNT" bash -c "lintian --fail-on error --tag-display-limit 0 '$rel' >'$lintian_log' 2>&1"
 lintian_status=$?
 sed 's/^/    /' "$CORVANE_SRC/$lintian_log"
 [ "$lintian_status" -eq 0 ] || die "lintian found errors in the package (above)."
