@@ -107,6 +107,9 @@ Q_SIGNALS:
     void outputsChanged();
     void serverStateChanged();
     void overlayStateChanged();
+    // Something about the recording's chapters or game log the operator should read now
+    // (shown in the dock).
+    void recordingNotice(const QString &text);
 
 private:
     // One outputs fetch under way, with everyone waiting for its answer.

@@ -30,6 +30,9 @@ constexpr char kDownloadsUrl[] = "downloads_url";
 constexpr char kChaptersEnabled[] = "chapters_enabled";
 constexpr char kChapterChanges[] = "chapter_changes";
 constexpr char kChapterTemplate[] = "chapter_template";
+constexpr char kChapterSpacing[] = "chapter_spacing_s";
+constexpr int kDefaultChapterSpacingSeconds = 10;
+constexpr int kMaxChapterSpacingSeconds = 600;
 
 QString key(const char *name) { return QString::fromLatin1(name); }
 
@@ -68,6 +71,10 @@ QString SettingsStore::lastUsbPort() const { return string(kLastUsbPort); }
 bool SettingsStore::chaptersEnabled() const { return boolean(kChaptersEnabled, true); }
 QString SettingsStore::chapterChanges() const { return string(kChapterChanges, QStringLiteral("both")); }
 QString SettingsStore::chapterTemplate() const { return string(kChapterTemplate); }
+int SettingsStore::chapterSpacingSeconds() const
+{
+    return qBound(0, integer(kChapterSpacing, kDefaultChapterSpacingSeconds), kMaxChapterSpacingSeconds);
+}
 QString SettingsStore::portalUrl() const { return string(kPortalUrl); }
 QString SettingsStore::downloadsUrl() const { return string(kDownloadsUrl); }
 
@@ -121,6 +128,10 @@ void SettingsStore::setLastUsbPort(const QString &port) { write(kLastUsbPort, po
 void SettingsStore::setChaptersEnabled(bool enabled) { write(kChaptersEnabled, enabled); }
 void SettingsStore::setChapterChanges(const QString &changes) { write(kChapterChanges, changes); }
 void SettingsStore::setChapterTemplate(const QString &templateText) { write(kChapterTemplate, templateText); }
+void SettingsStore::setChapterSpacingSeconds(int seconds)
+{
+    write(kChapterSpacing, qBound(0, seconds, kMaxChapterSpacingSeconds));
+}
 
 void SettingsStore::setLastUpdateCheck(qint64 secondsSinceEpoch)
 {

@@ -37,6 +37,9 @@ public:
     bool chaptersEnabled() const;
     QString chapterChanges() const;
     QString chapterTemplate() const;
+    // Chapters closer than this many seconds merge into the later one (video sites want
+    // about 10 s between chapters); 0 merges none.
+    int chapterSpacingSeconds() const;
     // Developer settings: local stand-ins for the portal and the download server; "" when
     // absent. Callers pass them through chooseOrigin().
     QString portalUrl() const;
@@ -57,6 +60,7 @@ public:
     void setChaptersEnabled(bool enabled);
     void setChapterChanges(const QString &changes);
     void setChapterTemplate(const QString &templateText);
+    void setChapterSpacingSeconds(int seconds);
     void setRoute(const QString &deviceId, const QString &route);
     void setLanRoute(const QString &deviceId, const LanRoute &route);
     // Keeps the certificate a route without a pin met first; false (and nothing written)

@@ -5,8 +5,8 @@
 #include "device/rpc/RpcClient.h"
 #include "device/rpc/RpcCode.h"
 #include "device/rpc/RpcMethodTable.h"
+#include "device/settings/WifiProvision.h"
 
-#include <QJsonArray>
 #include <QMetaEnum>
 #include <QSet>
 
@@ -22,27 +22,6 @@ bool isWrongPassword(const QString &code)
     static const QSet<QString> codes{RpcCode::Unauthorized, RpcCode::InvalidCredentials, RpcCode::Forbidden,
                                      RpcCode::BadPassword};
     return codes.contains(code);
-}
-
-QList<ControllerChoice> controllersFromResult(const QJsonObject &result)
-{
-    QList<ControllerChoice> choices;
-    QSet<QString> seen;
-    const QJsonArray list = result.value(QLatin1String("controllers")).toArray();
-    for (const QJsonValue &value : list) {
-        const QJsonObject entry = value.toObject();
-        ControllerChoice choice;
-        choice.manufacturer = entry.value(QLatin1String("manufacturer")).toString();
-        choice.model = entry.value(QLatin1String("model")).toString();
-        choice.sport = entry.value(QLatin1String("sport")).toString();
-        choice.inputType = entry.value(QLatin1String("input_type")).toString();
-        const QString key = QStringList{choice.manufacturer, choice.model, choice.sport, choice.inputType}.join(QLatin1Char('|'));
-        if (seen.contains(key))
-            continue;
-        seen.insert(key);
-        choices.append(choice);
-    }
-    return choices;
 }
 
 } // namespace
@@ -410,24 +389,16 @@ void DeviceSession::verifyWifi(const QString &ssid, int attempt, ProgressCallbac
                     done(false, error);
                 return;
             }
-            const QJsonObject provision = m_status.value(QLatin1String("wifi_provision")).toObject();
-            const QString state = provision.value(QLatin1String("state")).toString();
-            const QString detail = provision.value(QLatin1String("detail")).toString();
-            if (state == QLatin1String("ok")) {
-                const QString ip = m_status.value(QLatin1String("wifi_sta_ip")).toString();
+            const WifiProvision provision = WifiProvision::fromStatus(m_status);
+            if (provision.state != WifiProvision::Pending) {
                 if (done)
-                    done(true, QStringLiteral("Joined %1%2.").arg(ssid, ip.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(ip)));
-            } else if (state == QLatin1String("reverted")) {
-                if (done)
-                    done(false, QStringLiteral("The device could not join %1%2. Check the password and try again.")
-                                    .arg(ssid, detail.isEmpty() ? QString() : QStringLiteral(": ") + detail));
+                    done(provision.state == WifiProvision::Joined, provision.outcomeText(ssid));
             } else if (attempt + 1 < MaxWifiChecks) {
-                const qint64 seconds = qint64(provision.value(QLatin1String("elapsed_ms")).toDouble()) / 1000;
                 if (progress)
-                    progress(QStringLiteral("Checking that the device can join %1\u2026 (%2 s)").arg(ssid).arg(seconds));
+                    progress(provision.progressText(ssid));
                 verifyWifi(ssid, attempt + 1, progress, done);
             } else if (done) {
-                done(false, QStringLiteral("The device is still working on joining %1. Check back in a minute.").arg(ssid));
+                done(false, WifiProvision::stillJoiningText(ssid));
             }
         });
     });
@@ -512,7 +483,7 @@ void DeviceSession::listControllers(ControllersCallback done)
         if (!result.ok)
             done(false, {}, result.message);
         else
-            done(true, controllersFromResult(result.result), QString());
+            done(true, ControllerChoice::fromListResult(result.result), QString());
     });
 }
 

@@ -1,24 +1,46 @@
 #include "live/ChapterMaker.h"
 
+#include "live/PeriodFields.h"
 #include "live/TextTemplate.h"
+
+#include <QStringList>
 
 namespace corvane {
 
 namespace {
 
-constexpr const char *kScoreFields[] = {"home_score", "away_score"};
-// The names devices give the part of the game, as the dock's summary line reads them.
-constexpr const char *kPeriodFields[] = {"period", "quarter", "half", "inning"};
+const QStringList kScoreFields = {QStringLiteral("home_score"), QStringLiteral("away_score")};
+constexpr QChar kSeparator = QChar(0x00b7);
 
-template <std::size_t N>
-bool anyDiffers(const ScoreState &before, const ScoreState &after, const char *const (&names)[N])
+bool anyDiffers(const ScoreState &before, const ScoreState &after, const QStringList &names)
 {
-    for (const char *name : names) {
-        const QString key = QString::fromLatin1(name);
-        if (before.fields.value(key) != after.fields.value(key))
+    for (const QString &name : names)
+        if (before.fields.value(name) != after.fields.value(name))
             return true;
-    }
     return false;
+}
+
+// "{period}" names the period under whatever field the device sends it (a soccer half, a
+// volleyball set), so that one template serves every sport.
+ScoreState withPeriod(const ScoreState &state)
+{
+    ScoreState out = state;
+    const QString key = QStringLiteral("period");
+    if (out.fields.value(key).trimmed().isEmpty())
+        out.fields.insert(key, PeriodFields::value(state));
+    return out;
+}
+
+// A "·" left with nothing on one side, by a field that is not sent, goes with its gap.
+QString withoutStraySeparators(const QString &text)
+{
+    QStringList parts = text.split(kSeparator);
+    for (QString &part : parts)
+        part = part.trimmed();
+    if (!parts.contains(QString()))
+        return text.trimmed();
+    parts.removeAll(QString());
+    return parts.join(QStringLiteral(" ") + kSeparator + QStringLiteral(" "));
 }
 
 struct ChangesKey {
@@ -55,7 +77,7 @@ bool ChapterMaker::isChapterChange(const ScoreState &before, const ScoreState &a
     if (after.fields.isEmpty())
         return false;
     const bool score = anyDiffers(before, after, kScoreFields);
-    const bool period = anyDiffers(before, after, kPeriodFields);
+    const bool period = anyDiffers(before, after, PeriodFields::names());
     switch (changes) {
     case Changes::Score:
         return score;
@@ -70,11 +92,11 @@ bool ChapterMaker::isChapterChange(const ScoreState &before, const ScoreState &a
 QString ChapterMaker::textFor(const ScoreState &state) const
 {
     // A chapter name and a game-log line are one line each, whatever a field holds.
-    QString text = renderTemplate(m_template, state);
+    QString text = renderTemplate(m_template, withPeriod(state));
     for (QChar &c : text)
         if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\t'))
             c = QLatin1Char(' ');
-    return text.trimmed();
+    return text.contains(kSeparator) ? withoutStraySeparators(text) : text.trimmed();
 }
 
 std::optional<QString> ChapterMaker::begin(const ScoreState &state)

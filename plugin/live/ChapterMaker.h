@@ -15,6 +15,7 @@ class ChapterMaker {
 public:
     enum class Changes { Score, Period, Both };
 
+    // "{period}" reads whichever period field the device sends (see PeriodFields).
     static constexpr char kDefaultTemplate[] = "{home_name} {home_score}\u2013{away_score} {away_name} \u00b7 {period}";
 
     // The settings' words for Changes: "score", "period", "both"; anything else reads as both.
@@ -34,7 +35,8 @@ public:
 
     // Whether the move from `before` to `after` is a change of the kind that makes chapters.
     static bool isChapterChange(const ScoreState &before, const ScoreState &after, Changes changes);
-    // The template rendered from `state`, on one line and without surrounding spaces.
+    // The template rendered from `state`, on one line and without surrounding spaces, and
+    // without a "·" that a missing field left at an end or beside another.
     QString textFor(const ScoreState &state) const;
 
 private:

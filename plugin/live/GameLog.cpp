@@ -10,6 +10,7 @@ void GameLog::start(qint64 nowMs)
     m_startMs = nowMs;
     m_pausedMs = 0;
     m_pausedAt = -1;
+    m_addedInPause = false;
     m_entries.clear();
 }
 
@@ -17,6 +18,7 @@ void GameLog::pause(qint64 nowMs)
 {
     if (m_pausedAt < 0)
         m_pausedAt = nowMs;
+    m_addedInPause = false;
 }
 
 void GameLog::unpause(qint64 nowMs)
@@ -35,6 +37,11 @@ qint64 GameLog::elapsed(qint64 nowMs) const
 
 void GameLog::add(qint64 nowMs, const QString &text)
 {
+    if (isPaused() && m_addedInPause && !m_entries.isEmpty()) {
+        m_entries.last().text = text;
+        return;
+    }
+    m_addedInPause = isPaused();
     m_entries.append({elapsed(nowMs), text});
 }
 

@@ -22,6 +22,8 @@ public:
     // Recording time at `nowMs`: while paused, the time at which the pause began.
     qint64 elapsed(qint64 nowMs) const;
 
+    // During a pause a recording takes one chapter, where it resumes: a later one asked for
+    // in the same pause replaces the earlier, so the log holds what the file holds.
     void add(qint64 nowMs, const QString &text);
     const QList<Entry> &entries() const { return m_entries; }
     // Every line, each ending in a newline.
@@ -35,6 +37,7 @@ private:
     qint64 m_startMs = 0;
     qint64 m_pausedMs = 0;  // total time of the pauses that ended
     qint64 m_pausedAt = -1; // when the pause under way began
+    bool m_addedInPause = false;
     QList<Entry> m_entries;
 };
 

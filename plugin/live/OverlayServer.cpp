@@ -13,7 +13,11 @@
 #include <mutex>
 
 // Outside any namespace, as Q_INIT_RESOURCE requires.
-static void registerOverlayResources() { Q_INIT_RESOURCE(overlays); }
+static void registerOverlayResources()
+{
+    Q_INIT_RESOURCE(overlays);
+    Q_INIT_RESOURCE(overlay_script);
+}
 
 namespace corvane {
 

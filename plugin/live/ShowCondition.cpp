@@ -2,6 +2,8 @@
 
 #include "live/ScoreState.h"
 
+#include <QRegularExpression>
+
 #include <cmath>
 #include <iterator>
 
@@ -45,16 +47,43 @@ bool readNumber(const QString &text, double *out)
     return true;
 }
 
+// A game clock as scoreboards show it: "M:SS", "MM:SS", "H:MM:SS", or "SS.t" in the last
+// minute; in seconds.
+bool readClock(const QString &text, double *out)
+{
+    static const QRegularExpression clock(QStringLiteral("^(?:(\\d{1,2}):)?(\\d{1,2}):([0-5]\\d)$"));
+    static const QRegularExpression tenths(QStringLiteral("^\\d{1,2}\\.\\d$"));
+    if (tenths.match(text).hasMatch())
+        return readNumber(text, out);
+    const QRegularExpressionMatch match = clock.match(text);
+    if (!match.hasMatch())
+        return false;
+    const int hours = match.captured(1).toInt();
+    const int minutes = match.captured(2).toInt();
+    if (match.hasCaptured(1) && minutes > 59)
+        return false;
+    *out = hours * 3600.0 + minutes * 60.0 + match.captured(3).toInt();
+    return true;
+}
+
+// Both sides as clocks, else both as numbers.
+bool readPair(const QString &left, const QString &right, double *l, double *r)
+{
+    return (readClock(left, l) && readClock(right, r)) || (readNumber(left, l) && readNumber(right, r));
+}
+
 // -1, 0 or 1; `comparable` false when the two sides have no order (number against text,
 // or an empty side).
 int compare(const QString &left, const QString &right, bool *comparable)
 {
     double l = 0, r = 0;
+    if (readPair(left, right, &l, &r)) {
+        *comparable = true;
+        return l < r ? -1 : (l > r ? 1 : 0);
+    }
     const bool leftNumber = readNumber(left, &l);
     const bool rightNumber = readNumber(right, &r);
     *comparable = leftNumber == rightNumber && !left.isEmpty() && !right.isEmpty();
-    if (leftNumber && rightNumber)
-        return l < r ? -1 : (l > r ? 1 : 0);
     const int c = left.compare(right, Qt::CaseInsensitive);
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
@@ -62,7 +91,7 @@ int compare(const QString &left, const QString &right, bool *comparable)
 bool equal(const QString &left, const QString &right)
 {
     double l = 0, r = 0;
-    if (readNumber(left, &l) && readNumber(right, &r))
+    if (readPair(left, right, &l, &r))
         return l == r;
     return left.compare(right, Qt::CaseInsensitive) == 0;
 }

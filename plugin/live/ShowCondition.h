@@ -17,7 +17,9 @@ struct ShowCondition {
     Op op = Op::Equal;
     QString value;
 
-    // When both sides read as finite numbers they compare as numbers ("7" = "7.0"); else
+    // When both sides read as game clocks ("M:SS", "MM:SS", "H:MM:SS", "SS.t") they compare
+    // as durations ("9:59" < "10:00"); when both read as finite numbers, as numbers
+    // ("7" = "7.0"); else
     // as text, ignoring case and surrounding spaces. Ordering a number against text is
     // false, as is ordering anything against an empty side: neither is a game state.
     // A field that is not sent reads as empty.

@@ -5,14 +5,12 @@
 #include "base/Version.h"
 #include "device/ble/BleBridge.h"
 #include "obs/GraphicsSource.h"
-#include "obs/Hotkeys.h"
-#include "obs/RecordingChapters.h"
+#include "obs/GameProduction.h"
 #include "obs/ShowWhenFilter.h"
 #include "obs/TextSource.h"
 #include "obs/WebSocketVendor.h"
 #include "ui/Dock.h"
 #include "ui/DockHost.h"
-#include "ui/ObsFrontend.h"
 
 #include <obs-frontend-api.h>
 #include <obs-module.h>
@@ -46,9 +44,6 @@ bool g_waitingForObs = false; // onObsEvent is registered with the front end
 bool g_obsExiting = false;    // OBS's front end said it quits
 // Context of the start queued when OBS has finished loading: deleting it drops the start.
 QObject *g_startQueue = nullptr;
-// Chapters and game logs of recordings, from the start to the unload.
-RecordingChapters *g_chapters = nullptr;
-bool g_recordingCallback = false; // onRecordingEvent is registered with the front end
 // Another copy of the plugin was loaded first; this one does nothing at all.
 bool g_inert = false;
 
@@ -141,58 +136,6 @@ void onObsEvent(obs_frontend_event event, void *)
     }
 }
 
-void onRecordingEvent(obs_frontend_event event, void *)
-{
-    if (!g_chapters)
-        return;
-    switch (event) {
-    case OBS_FRONTEND_EVENT_RECORDING_STARTED:
-        g_chapters->recordingStarted();
-        break;
-    case OBS_FRONTEND_EVENT_RECORDING_PAUSED:
-        g_chapters->recordingPaused();
-        break;
-    case OBS_FRONTEND_EVENT_RECORDING_UNPAUSED:
-        g_chapters->recordingUnpaused();
-        break;
-    case OBS_FRONTEND_EVENT_RECORDING_STOPPED: {
-        char *path = obs_frontend_get_last_recording();
-        g_chapters->recordingStopped(path ? QString::fromUtf8(path) : QString());
-        bfree(path);
-        break;
-    }
-    case OBS_FRONTEND_EVENT_EXIT:
-        // As in onObsEvent: it may go while it runs, and at unload the front end is gone.
-        obs_frontend_remove_event_callback(onRecordingEvent, nullptr);
-        g_recordingCallback = false;
-        break;
-    default:
-        break;
-    }
-}
-
-void runHotkey(Hotkeys::Action action)
-{
-    App *app = App::instance();
-    if (!app)
-        return;
-    switch (action) {
-    case Hotkeys::Action::Hold:
-        app->shown().hold();
-        break;
-    case Hotkeys::Action::Resume:
-        app->shown().resume();
-        break;
-    case Hotkeys::Action::ToggleSources:
-        ObsFrontend::toggleCorvaneSources();
-        break;
-    case Hotkeys::Action::Chapter:
-        if (g_chapters)
-            g_chapters->addNow();
-        break;
-    }
-}
-
 } // namespace
 
 bool Module::load(const std::function<AppEnvironment()> &environment, const std::function<QString()> &bleHelperPath)
@@ -251,13 +194,7 @@ void Module::start()
         QObject::connect(&app->shown(), &ShownScores::changed, &app->shown(), &ShowWhenFilter::refreshAll,
                          Qt::DirectConnection);
     }
-    if (!g_chapters) {
-        g_chapters = new RecordingChapters(App::instance());
-        obs_frontend_add_event_callback(onRecordingEvent, nullptr);
-        g_recordingCallback = true;
-    }
-    if (obs_initialized())
-        Hotkeys::registerAll(runHotkey);
+    GameProduction::start(App::instance());
     if (g_bleHelperPath)
         useBleHelper(g_bleHelperPath());
     if (g_modulesLoaded)
@@ -325,12 +262,7 @@ void Module::unload()
     }
     if (g_started)
         BleBridge::instance()->stop();
-    Hotkeys::unregisterAll();
-    if (g_recordingCallback)
-        obs_frontend_remove_event_callback(onRecordingEvent, nullptr);
-    g_recordingCallback = false;
-    delete g_chapters;
-    g_chapters = nullptr;
+    GameProduction::stop();
     // OBS threads read the instance (the text sources): they must find none before the
     // object goes away, not a half-destroyed one.
     App *app = App::instance();

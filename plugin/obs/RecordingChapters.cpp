@@ -4,6 +4,7 @@
 #include "base/Log.h"
 #include "ui/ObsFrontend.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -12,12 +13,26 @@ namespace corvane {
 
 namespace {
 
+// A file's time stamp may trail the moment OBS reported the start by a little.
+constexpr qint64 kFileTimeSlackMs = 2000;
+// OBS 30's Hybrid MP4 output reports the new file before it times packets from that
+// file's start: a chapter asked for at once is timed from the ended file's.
+constexpr int kOpeningChapterDelayMs = 1000;
+
 qint64 monotonicMs()
 {
     static QElapsedTimer clock;
     if (!clock.isValid())
         clock.start();
     return clock.elapsed();
+}
+
+QString saveText(const QString &path, const QByteArray &text)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
+        return {};
+    return file.errorString();
 }
 
 } // namespace
@@ -36,29 +51,42 @@ RecordingChapters::RecordingChapters(App *app, QObject *parent)
     , m_addChapter(frontendAddChapter())
     , m_clock(monotonicMs)
 {
+    m_due.setSingleShot(true);
+    connect(&m_due, &QTimer::timeout, this, &RecordingChapters::onSpacingDue);
+    m_opening.setSingleShot(true);
+    m_opening.setInterval(kOpeningChapterDelayMs);
+    connect(&m_opening, &QTimer::timeout, this, &RecordingChapters::addOpeningChapter);
     connect(&app->shown(), &ShownScores::changed, this, &RecordingChapters::onShownChanged);
 }
 
 RecordingChapters::~RecordingChapters() = default;
 
-void RecordingChapters::recordingStarted()
+void RecordingChapters::recordingStarted(const QString &filePath, qint64 recordedMs)
 {
     const SettingsStore &settings = m_app->settings();
+    m_obsRecording = true;
     m_recording = settings.chaptersEnabled();
+    m_stopping = false;
     m_pending.reset();
+    m_due.stop();
+    m_opening.stop();
+    m_spacing.reset();
     if (!m_recording)
         return;
+    m_spacing.setMinimumMs(settings.chapterSpacingSeconds() * 1000LL);
     m_maker.setChanges(ChapterMaker::changesFromKey(settings.chapterChanges()));
     const QString templateText = settings.chapterTemplate();
     m_maker.setTemplate(templateText.trimmed().isEmpty() ? QString::fromUtf8(ChapterMaker::kDefaultTemplate) : templateText);
-    m_log.start(m_clock());
+    m_filePath = filePath;
+    m_fileStarted = QDateTime::currentDateTime().addMSecs(-recordedMs);
+    m_log.start(m_clock() - recordedMs);
     if (!m_addChapter && !m_toldNoMarkers) {
         m_toldNoMarkers = true;
         CORVANE_LOG_INFO("this OBS cannot add chapter markers to recordings (OBS 30.2 and later can); the game log "
                          "beside each recording still lists the chapters");
     }
     if (const std::optional<QString> first = m_maker.begin(m_app->shown().state()))
-        mark(*first);
+        offer(*first);
 }
 
 void RecordingChapters::recordingPaused()
@@ -77,31 +105,86 @@ void RecordingChapters::recordingUnpaused()
     m_pending.reset();
 }
 
-void RecordingChapters::recordingStopped(const QString &recordingPath)
+void RecordingChapters::recordingStopping()
 {
+    // Chapters asked for now would be in the log but not in the file.
+    m_stopping = true;
+    m_due.stop();
+    m_opening.stop();
+}
+
+void RecordingChapters::fileChanged(const QString &nextPath)
+{
+    if (!m_recording || nextPath.isEmpty())
+        return;
+    writeLog(m_filePath);
+    m_filePath = nextPath;
+    m_fileStarted = QDateTime::currentDateTime();
+    m_log.start(m_clock());
+    m_spacing.reset();
+    m_due.stop();
+    m_pending.reset();
+    // The output drops chapters queued for the file that ended: the new file starts with
+    // the state it opens on, at 0:00:00 in its log.
+    const std::optional<QString> opening = m_maker.begin(m_app->shown().state());
+    if (!opening)
+        return;
+    m_spacing.force(m_clock(), *opening);
+    m_log.add(m_clock(), *opening);
+    m_openingText = *opening;
+    m_opening.start();
+}
+
+void RecordingChapters::addOpeningChapter()
+{
+    m_opening.stop();
+    if (m_recording && !m_stopping && !m_log.isPaused() && m_addChapter)
+        m_addChapter(m_openingText);
+}
+
+void RecordingChapters::recordingStopped(const QString &frontendPath)
+{
+    m_obsRecording = false;
     if (!m_recording)
         return;
     m_recording = false;
+    m_stopping = false;
+    m_due.stop();
+    m_opening.stop();
     m_pending.reset();
-    if (m_log.entries().isEmpty() || recordingPath.isEmpty())
-        return;
-    const QString path = GameLog::pathBeside(recordingPath);
-    // Beside a video the operator shares, so readable like the video itself.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(m_log.text().toUtf8()) < 0 || !file.commit()) {
-        CORVANE_LOG_WARNING("could not write the game log %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
-        return;
-    }
-    CORVANE_LOG_INFO("game log written: %s (%lld chapters)", qUtf8Printable(path),
-                     static_cast<long long>(m_log.entries().size()));
+    writeLog(m_filePath.isEmpty() ? frontendPath : m_filePath);
+    m_log.start(m_clock());
+}
+
+void RecordingChapters::finish()
+{
+    recordingStopped();
 }
 
 void RecordingChapters::addNow()
 {
+    if (!m_obsRecording)
+        return tell(QStringLiteral("No chapter added: nothing is recording."));
     if (!m_recording)
-        return;
+        return tell(QStringLiteral("No chapter added: chapters are off for this recording (see Recordings)."));
+    if (m_stopping)
+        return tell(QStringLiteral("No chapter added: the recording is stopping."));
     const QString text = m_maker.textFor(m_app->shown().state());
-    mark(text.isEmpty() ? QStringLiteral("Chapter %1").arg(m_log.entries().size() + 1) : text);
+    const QString name = text.isEmpty() ? QStringLiteral("Chapter %1").arg(m_log.entries().size() + 1) : text;
+    m_due.stop();
+    m_spacing.force(m_clock(), name);
+    mark(name);
+    tell(QStringLiteral("Chapter added: %1").arg(name));
+}
+
+QString RecordingChapters::fallbackFolder() const
+{
+    if (!m_fallbackFolder.isEmpty())
+        return m_fallbackFolder;
+    const QString settingsPath = m_app->settings().path();
+    if (settingsPath.isEmpty())
+        return {};
+    return QFileInfo(settingsPath).dir().filePath(QStringLiteral("game-logs"));
 }
 
 void RecordingChapters::onShownChanged()
@@ -109,16 +192,93 @@ void RecordingChapters::onShownChanged()
     if (!m_recording)
         return;
     if (const std::optional<QString> text = m_maker.next(m_app->shown().state()))
-        mark(*text);
+        offer(*text);
+}
+
+void RecordingChapters::offer(const QString &text)
+{
+    if (m_stopping)
+        return;
+    if (const std::optional<QString> now = m_spacing.offer(m_clock(), text))
+        mark(*now);
+    else
+        scheduleDue();
 }
 
 void RecordingChapters::mark(const QString &text)
 {
+    // In the file's order: the opening chapter first.
+    if (m_opening.isActive())
+        addOpeningChapter();
     m_log.add(m_clock(), text);
     if (m_log.isPaused())
         m_pending = text;
     else if (m_addChapter)
         m_addChapter(text);
+}
+
+void RecordingChapters::onSpacingDue()
+{
+    if (!m_recording || m_stopping)
+        return;
+    if (const std::optional<QString> text = m_spacing.takeDue(m_clock()))
+        mark(*text);
+    scheduleDue();
+}
+
+void RecordingChapters::scheduleDue()
+{
+    const qint64 due = m_spacing.dueAtMs();
+    if (due < 0)
+        return m_due.stop();
+    m_due.start(int(qBound<qint64>(0, due - m_clock(), 24 * 3600 * 1000LL)));
+}
+
+bool RecordingChapters::madeByThisRecording(const QString &path) const
+{
+    // OBS's last recording may still name an earlier file (a recording to a URL makes
+    // none); a log beside it would overwrite that file's log.
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.isFile() || !m_fileStarted.isValid())
+        return false;
+    return info.lastModified() >= m_fileStarted.addMSecs(-kFileTimeSlackMs);
+}
+
+void RecordingChapters::writeLog(const QString &recordingPath)
+{
+    if (m_log.entries().isEmpty())
+        return;
+    const QByteArray text = m_log.text().toUtf8();
+    const qint64 chapters = m_log.entries().size();
+    QString problem = QStringLiteral("the recording has no file of its own");
+    if (madeByThisRecording(recordingPath)) {
+        // Beside a video the operator shares, so readable like the video itself.
+        const QString path = GameLog::pathBeside(recordingPath);
+        problem = saveText(path, text);
+        if (problem.isEmpty()) {
+            CORVANE_LOG_INFO("game log written: %s (%lld chapters)", qUtf8Printable(path), static_cast<long long>(chapters));
+            return;
+        }
+        CORVANE_LOG_WARNING("could not write the game log %s: %s", qUtf8Printable(path), qUtf8Printable(problem));
+    }
+    const QString folder = fallbackFolder();
+    const QString base = madeByThisRecording(recordingPath)
+                             ? QFileInfo(recordingPath).fileName()
+                             : QStringLiteral("recording %1").arg(m_fileStarted.toString(QStringLiteral("yyyy-MM-dd hh-mm-ss")));
+    const QString path = folder.isEmpty() ? QString() : GameLog::pathBeside(QDir(folder).filePath(base));
+    const QString fallbackProblem = path.isEmpty() ? QStringLiteral("no folder for it")
+                                    : !QDir().mkpath(folder) ? QStringLiteral("cannot create %1").arg(folder)
+                                                             : saveText(path, text);
+    if (fallbackProblem.isEmpty())
+        return tell(QStringLiteral("The game log could not go beside the recording (%1); it is in %2").arg(problem, path));
+    CORVANE_LOG_WARNING("could not keep the game log in %s: %s", qUtf8Printable(folder), qUtf8Printable(fallbackProblem));
+    tell(QStringLiteral("The game log could not be written (%1; %2).").arg(problem, fallbackProblem));
+}
+
+void RecordingChapters::tell(const QString &text)
+{
+    CORVANE_LOG_INFO("%s", qUtf8Printable(text));
+    Q_EMIT m_app->recordingNotice(text);
 }
 
 } // namespace corvane

@@ -1,13 +1,17 @@
 #include "ui/DockText.h"
 
 #include "live/LiveData.h"
+#include "live/PeriodFields.h"
 
 namespace corvane {
 
 namespace {
 
 // The fields worth a place on the score line after the score itself, in this order.
-const char *const kDetailFields[] = {"period", "quarter", "half", "inning", "clock"};
+QStringList detailFields()
+{
+    return PeriodFields::names() << QStringLiteral("clock");
+}
 constexpr int kFallbackPairs = 3;
 
 } // namespace
@@ -24,8 +28,8 @@ QString dockScoreText(const LiveData &live)
         parts << QStringLiteral("%1 \u2013 %2")
                      .arg(home.isEmpty() ? QStringLiteral("0") : home, away.isEmpty() ? QStringLiteral("0") : away);
     }
-    for (const char *field : kDetailFields) {
-        const QString value = live.value(QString::fromLatin1(field));
+    for (const QString &field : detailFields()) {
+        const QString value = live.value(field);
         if (!value.isEmpty())
             parts << value;
     }

@@ -11,8 +11,6 @@
 #include <dlfcn.h>
 #endif
 
-#include <QList>
-
 namespace corvane {
 
 namespace {
@@ -24,23 +22,6 @@ bool sourceExists(const QString &name)
     obs_source_t *source = obs_get_source_by_name(name.toUtf8().constData());
     obs_source_release(source);
     return source != nullptr;
-}
-
-bool isCorvaneSource(obs_source_t *source)
-{
-    const char *id = obs_source_get_id(source);
-    return qstrcmp(id, "corvane_text") == 0 || qstrcmp(id, "corvane_graphics") == 0;
-}
-
-// The scene's Corvane items, those inside groups too.
-bool collectCorvaneItems(obs_scene_t *, obs_sceneitem_t *item, void *param)
-{
-    auto *items = static_cast<QList<obs_sceneitem_t *> *>(param);
-    if (obs_sceneitem_is_group(item))
-        obs_sceneitem_group_enum_items(item, collectCorvaneItems, param);
-    else if (isCorvaneSource(obs_sceneitem_get_source(item)))
-        items->append(item);
-    return true;
 }
 
 } // namespace
@@ -130,28 +111,6 @@ bool ObsFrontend::addSourceWithSettings(obs_scene *scene, const char *typeId, co
     obs_frontend_open_source_properties(source);
     obs_source_release(source);
     return true;
-}
-
-bool ObsFrontend::toggleCorvaneSources()
-{
-    obs_source_t *sceneSource = obs_frontend_get_current_scene();
-    if (!sceneSource)
-        return false;
-    const bool toggled = toggleCorvaneSources(obs_scene_from_source(sceneSource));
-    obs_source_release(sceneSource);
-    return toggled;
-}
-
-bool ObsFrontend::toggleCorvaneSources(obs_scene *scene)
-{
-    QList<obs_sceneitem_t *> items;
-    obs_scene_enum_items(scene, collectCorvaneItems, &items);
-    bool anyShown = false;
-    for (obs_sceneitem_t *item : items)
-        anyShown = anyShown || obs_sceneitem_visible(item);
-    for (obs_sceneitem_t *item : items)
-        obs_sceneitem_set_visible(item, !anyShown);
-    return !items.isEmpty();
 }
 
 bool ObsFrontend::isStreamingOrRecording()

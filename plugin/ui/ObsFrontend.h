@@ -17,10 +17,6 @@ public:
     // The same in a given scene; false when OBS refused to create the source.
     static bool addSourceToScene(obs_scene *scene, const char *typeId, const QString &baseName);
     static bool isStreamingOrRecording();
-    // Shows the Corvane score texts and graphics of the current scene (groups included)
-    // when all are hidden, else hides them all. False when there is none to toggle.
-    static bool toggleCorvaneSources();
-    static bool toggleCorvaneSources(obs_scene *scene);
     // Whether this OBS offers the source type `typeId` (Debian's OBS has no browser source).
     static bool hasSourceType(const char *typeId);
     // Adds a browser source showing `url`, transparent, at the size of OBS's canvas, to the

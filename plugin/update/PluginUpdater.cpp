@@ -351,7 +351,7 @@ void PluginUpdater::onUnpacked(const UnpackResult &result)
     }
     // Written before anything is replaced, so that a failure that cannot write it (a full
     // disk) has changed nothing, and one that cannot rewrite it still leaves a note.
-    if (!writeRollbackNote(pendingText(), {})) {
+    if (!writeRollbackNote(pendingText(), {QString::fromLatin1(kEveryFile)})) {
         fail(QStringLiteral("Could not write the update to disk."));
         return;
     }
@@ -408,8 +408,8 @@ QString PluginUpdater::addedLeftText(const InstallOutcome &outcome) const
 QString PluginUpdater::pendingText() const
 {
     return QStringLiteral("An earlier update of the plugin did not finish, so its files may be mixed. Close OBS, then reinstall the "
-                          "plugin from %1.")
-        .arg(downloadPlace(m_config.downloadPage));
+                          "plugin from %1 and delete the files ending in .old in %2.")
+        .arg(downloadPlace(m_config.downloadPage), QDir::toNativeSeparators(m_config.installRoot));
 }
 
 // The note is the message on its first line, then the relative paths whose old copy waits
@@ -477,7 +477,11 @@ void PluginUpdater::removeLeftovers()
         note.readLine();
         while (!note.atEnd()) {
             const QString relative = QString::fromUtf8(note.readLine()).trimmed();
-            if (!relative.isEmpty() && QFileInfo::exists(root + QLatin1Char('/') + relative + QStringLiteral(".old")))
+            // An install cut short (OBS quit or crashed mid-way) may have replaced any file:
+            // each NAME.old may be the only copy of the version beside it.
+            if (relative == QLatin1String(kEveryFile) && QDirIterator(root, {QStringLiteral("*.old")}, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories).hasNext())
+                return;
+            if (!relative.isEmpty() && relative != QLatin1String(kEveryFile) && QFileInfo::exists(root + QLatin1Char('/') + relative + QStringLiteral(".old")))
                 return;
         }
         note.close();

@@ -34,6 +34,9 @@ public:
     // back, and after a rollback that left the previous version aside: what the user was told
     // to do.
     static constexpr const char *kRollbackNote = "rollback-failed.txt";
+    // A line of the note that names every file: the install did not finish, so any of them
+    // may be mixed.
+    static constexpr const char *kEveryFile = "/";
 
     explicit PluginUpdater(QObject *parent = nullptr);
     ~PluginUpdater() override;

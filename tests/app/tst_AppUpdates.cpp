@@ -54,8 +54,6 @@ private Q_SLOTS:
         writeFile(home.root + QStringLiteral("/data/locale/.hidden.ini"));
         writeFile(home.root + QStringLiteral("/data/locale/.hidden.ini.old"));
         writeFile(home.root + QStringLiteral("/data/keep.txt"));
-        // The only copy of a file whose new version is missing is not a leftover.
-        writeFile(home.root + QStringLiteral("/data/fonts/gone.ttf.old"));
         App app(home.environment({{QStringLiteral("downloads_url"), QStringLiteral("http://127.0.0.1:8123/")}}));
 
         const UpdaterConfig &config = app.updater().config();
@@ -74,18 +72,30 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(home.root + QStringLiteral("/data/locale/.hidden.ini.old")));
         QVERIFY(QFileInfo::exists(home.root + QStringLiteral("/data/keep.txt")));
         QVERIFY(QFileInfo::exists(home.root + QStringLiteral("/bin/64bit/corvane-obs.so")));
-        QVERIFY(QFileInfo::exists(home.root + QStringLiteral("/data/fonts/gone.ttf.old")));
     }
 
     // After an update whose rollback failed, the old files are the user's way back: they stay
-    // until the note of that failure is gone.
+    // while the installed files are not whole (a NAME.old without its NAME is the only copy of
+    // that file), or while the note names a file whose new copy could not be removed.
     void leftoversOfAFailedRollbackStay()
     {
-        PluginHome home;
-        writeFile(home.root + QStringLiteral("/bin/64bit/corvane-obs.so.old"));
-        writeFile(home.config + QStringLiteral("/update/") + QLatin1String(PluginUpdater::kRollbackNote), "what to do");
-        App app(home.environment({}));
-        QVERIFY(QFileInfo::exists(home.root + QStringLiteral("/bin/64bit/corvane-obs.so.old")));
+        const QString note = QStringLiteral("/update/") + QLatin1String(PluginUpdater::kRollbackNote);
+        {
+            PluginHome home;
+            writeFile(home.root + QStringLiteral("/bin/64bit/corvane-obs.so.old"));
+            writeFile(home.root + QStringLiteral("/data/fonts/gone.ttf.old"));
+            App app(home.environment({}));
+            QVERIFY(QFileInfo::exists(home.root + QStringLiteral("/bin/64bit/corvane-obs.so.old")));
+            QVERIFY(QFileInfo::exists(home.root + QStringLiteral("/data/fonts/gone.ttf.old")));
+        }
+        {
+            PluginHome home;
+            writeFile(home.root + QStringLiteral("/bin/64bit/corvane-obs.so.old"));
+            writeFile(home.config + note, "what to do\nbin/64bit/corvane-obs.so\n");
+            App app(home.environment({}));
+            QVERIFY(QFileInfo::exists(home.root + QStringLiteral("/bin/64bit/corvane-obs.so.old")));
+            QVERIFY(QFileInfo::exists(home.config + note));
+        }
     }
 
     // Installed for all users, the folder above the data folder is shared with other

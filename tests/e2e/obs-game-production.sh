@@ -34,7 +34,8 @@ obs_session_start_portal "$build" "$work" --session "solo@example.com=$cookie" |
 ws_port=$(obs_session_free_port)
 home="$work/home" rec="$work/recordings"
 mkdir -p "$rec" "$build/e2e"
-obs_session_write_settings "$home" "{ \"portal_url\": \"$portal\" }"
+# Every change a chapter, however close (obs-recording-files.sh runs the default spacing).
+obs_session_write_settings "$home" "{ \"portal_url\": \"$portal\", \"chapter_spacing_s\": 0 }"
 obs_session_store_portal_session "$home" "$cookie"
 obs_session_enable_websocket "$home" "$ws_port"
 

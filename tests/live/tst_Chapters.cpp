@@ -1,6 +1,7 @@
 // Chapters and the game log of a recording: which changes make a chapter, what it is called
 // (the score text's template language), and the log's lines and file name.
 #include "live/ChapterMaker.h"
+#include "live/ChapterSpacing.h"
 #include "live/GameLog.h"
 
 #include <QTest>
@@ -46,6 +47,8 @@ private Q_SLOTS:
         tick.fields[QStringLiteral("clock")] = QStringLiteral("11:59");
         ScoreState quarter = start;
         quarter.fields[QStringLiteral("quarter")] = QStringLiteral("3");
+        ScoreState set = start;
+        set.fields[QStringLiteral("set")] = QStringLiteral("2");
 
         QTest::newRow("home goal, score") << start << goal << Changes::Score << true;
         QTest::newRow("away goal, score") << start << awayGoal << Changes::Score << true;
@@ -55,6 +58,7 @@ private Q_SLOTS:
         QTest::newRow("period, period") << start << nextPeriod << Changes::Period << true;
         QTest::newRow("period, both") << start << nextPeriod << Changes::Both << true;
         QTest::newRow("quarter is a period") << start << quarter << Changes::Period << true;
+        QTest::newRow("set is a period") << start << set << Changes::Period << true;
         QTest::newRow("clock alone, both") << start << tick << Changes::Both << false;
         QTest::newRow("nothing, both") << start << start << Changes::Both << false;
         QTest::newRow("data arrives") << ScoreState() << start << Changes::Score << true;
@@ -78,6 +82,22 @@ private Q_SLOTS:
 
         QTest::newRow("default template") << QString::fromUtf8(ChapterMaker::kDefaultTemplate) << state("3", "2", "2")
                                           << QString::fromUtf8("Otters 3\u20132 Lynx \u00b7 2");
+        // Every sport's period under the default name, and no "·" left by one not sent.
+        ScoreState soccer = state("1", "0", QString());
+        soccer.fields.remove(QStringLiteral("period"));
+        soccer.fields[QStringLiteral("half")] = QStringLiteral("2");
+        ScoreState volleyball = soccer;
+        volleyball.fields.remove(QStringLiteral("half"));
+        volleyball.fields[QStringLiteral("set")] = QStringLiteral("4");
+        ScoreState noPeriod = volleyball;
+        noPeriod.fields.remove(QStringLiteral("set"));
+        const QString defaultTemplate = QString::fromUtf8(ChapterMaker::kDefaultTemplate);
+        QTest::newRow("soccer half") << defaultTemplate << soccer << QString::fromUtf8("Otters 1\u20130 Lynx \u00b7 2");
+        QTest::newRow("volleyball set") << defaultTemplate << volleyball << QString::fromUtf8("Otters 1\u20130 Lynx \u00b7 4");
+        QTest::newRow("no period, no stray dot") << defaultTemplate << noPeriod << QString::fromUtf8("Otters 1\u20130 Lynx");
+        QTest::newRow("dots between missing fields")
+            << QString::fromUtf8("{overtime} \u00b7 {home_score} \u00b7 {shootout} \u00b7 {away_score}") << noPeriod
+            << QString::fromUtf8("1 \u00b7 0");
         QTest::newRow("sport and missing fields")
             << QStringLiteral("{sport}: {home_score}-{away_score} {overtime}") << state("3", "2", "2")
             << QStringLiteral("hockey: 3-2");
@@ -126,6 +146,42 @@ private Q_SLOTS:
         QCOMPARE(maker.next(state("2", "1", "4")), std::optional<QString>()); // an empty name is no chapter
     }
 
+    void spacing_data()
+    {
+        // Each step: "ms text" offers a chapter, "ms" runs the waiting one if due; the
+        // chapters that go in, as "ms text".
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("added");
+
+        QTest::newRow("far apart: each at once") << QStringList{"0 A", "10000 B", "25000 C"}
+                                                 << QStringList{"0 A", "10000 B", "25000 C"};
+        QTest::newRow("close: waits for the minimum") << QStringList{"0 A", "3000 B", "9999", "10000"}
+                                                      << QStringList{"0 A", "10000 B"};
+        QTest::newRow("several close: the latest name") << QStringList{"0 A", "3000 B", "6000 C", "10000"}
+                                                        << QStringList{"0 A", "10000 C"};
+        QTest::newRow("back to the name in: none") << QStringList{"0 A", "3000 B", "6000 A", "10000"}
+                                                   << QStringList{"0 A"};
+        QTest::newRow("spacing counts from the merged one") << QStringList{"0 A", "3000 B", "10000", "15000 C", "20000"}
+                                                            << QStringList{"0 A", "10000 B", "20000 C"};
+    }
+
+    void spacing()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, added);
+        ChapterSpacing spacing;
+        spacing.setMinimumMs(10000);
+        QStringList out;
+        for (const QString &step : steps) {
+            const qint64 ms = step.section(QLatin1Char(' '), 0, 0).toLongLong();
+            const QString text = step.section(QLatin1Char(' '), 1);
+            const std::optional<QString> in = text.isEmpty() ? spacing.takeDue(ms) : spacing.offer(ms, text);
+            if (in)
+                out << QStringLiteral("%1 %2").arg(ms).arg(*in);
+        }
+        QCOMPARE(out, added);
+    }
+
     void logLine_data()
     {
         QTest::addColumn<qint64>("ms");
@@ -153,10 +209,13 @@ private Q_SLOTS:
         log.add(10000, QStringLiteral("0-0"));
         log.add(15500, QStringLiteral("1-0"));
         log.pause(20000);
-        log.add(50000, QStringLiteral("1-1")); // during the pause: where the recording resumes
+        // During the pause: one chapter, where the recording resumes, named as the last
+        // asked for (the recording takes only that one).
+        log.add(40000, QStringLiteral("1-1"));
+        log.add(50000, QStringLiteral("1-2"));
         log.unpause(80000);
         log.add(90000, QStringLiteral("2-1"));
-        QCOMPARE(log.text(), QStringLiteral("0:00:00 0-0\n0:00:05 1-0\n0:00:10 1-1\n0:00:20 2-1\n"));
+        QCOMPARE(log.text(), QStringLiteral("0:00:00 0-0\n0:00:05 1-0\n0:00:10 1-2\n0:00:20 2-1\n"));
         log.start(100000);
         QCOMPARE(log.text(), QString());
     }

@@ -24,6 +24,9 @@ ScoreState game()
                     {QStringLiteral("away_score"), QStringLiteral("9")},
                     {QStringLiteral("home_fouls"), QStringLiteral(" 5 ")},
                     {QStringLiteral("clock"), QStringLiteral("4:59")},
+                    {QStringLiteral("game_clock"), QStringLiteral("10:00")},
+                    {QStringLiteral("shot_clock"), QStringLiteral("8.4")},
+                    {QStringLiteral("run_time"), QStringLiteral("1:02:03")},
                     {QStringLiteral("period"), QStringLiteral("2nd")},
                     {QStringLiteral("bonus"), QString()}};
     return state;
@@ -55,6 +58,13 @@ private Q_SLOTS:
         QTest::newRow("less at the bound") << "home_score" << Op::Less << "12" << false;
         QTest::newRow("greater or equal at the bound") << "home_fouls" << Op::GreaterOrEqual << "5" << true;
         QTest::newRow("greater") << "home_score" << Op::Greater << "9.5" << true;
+        // Clocks compare as durations: as text "10:00" sorts before "1:00" and "4:59" after "10:00".
+        QTest::newRow("clock, not text order") << "game_clock" << Op::Less << "1:00" << false;
+        QTest::newRow("clock just past") << "game_clock" << Op::Greater << "9:59" << true;
+        QTest::newRow("M:SS against MM:SS") << "clock" << Op::Less << "10:00" << true;
+        QTest::newRow("same duration written two ways") << "game_clock" << Op::Equal << "0:10:00" << true;
+        QTest::newRow("tenths against a clock") << "shot_clock" << Op::Less << "0:09" << true;
+        QTest::newRow("hours against minutes") << "run_time" << Op::Greater << "59:59" << true;
         QTest::newRow("text order when neither is a number") << "possession" << Op::Less << "hz" << true;
         QTest::newRow("number against text has no order") << "clock" << Op::Less << "5" << false;
         QTest::newRow("number against text has no order either way") << "clock" << Op::GreaterOrEqual << "5" << false;

@@ -5,16 +5,21 @@
 #include "app/App.h"
 #include "base/Log.h"
 #include "live/OverlayServer.h"
+#include "obs/CorvaneSources.h"
+#include "obs/GameProduction.h"
 #include "obs/Hotkeys.h"
 #include "obs/ObsFixture.h"
 #include "obs/RecordingChapters.h"
 #include "obs/ShowWhenFilter.h"
-#include "ui/ObsFrontend.h"
 
 #include <obs.h>
 #include <util/config-file.h>
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QJsonObject>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -68,12 +73,59 @@ void press(obs_key_t key)
     QCoreApplication::processEvents();
 }
 
+// A file as the recording output leaves it; `age` seconds old.
+QString makeFile(const QString &path, int age = 0)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    file.write("video");
+    file.flush(); // else closing writes it, and stamps the file now
+    file.setFileTime(QDateTime::currentDateTime().addSecs(-age), QFileDevice::FileModificationTime);
+    return path;
+}
+
+QString readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QStringLiteral("(none)");
+}
+
+// A recording's chapters with OBS's chapter call and the clock played by the test.
+struct Recording {
+    RecordingChapters chapters{&app()};
+    QStringList marked;
+    qint64 now = 0;
+
+    explicit Recording(const QString &fallbackFolder)
+    {
+        chapters.setAddChapterForTesting([this](const QString &name) {
+            marked << name;
+            return true;
+        });
+        chapters.setClockForTesting([this] { return now; });
+        chapters.setFallbackFolderForTesting(fallbackFolder);
+        chapters.setOpeningDelayForTesting(0);
+    }
+    void score(qint64 ms, const QString &field, int value)
+    {
+        now = ms;
+        applyLive({{field, value}});
+    }
+};
+
+QJsonObject startingState()
+{
+    return {{QStringLiteral("home_score"), 0}, {QStringLiteral("away_score"), 0}, {QStringLiteral("period"), 1}};
+}
+
 } // namespace
 
 class TestGameProduction : public QObject {
     Q_OBJECT
 private:
     test::ObsFixture obs;
+    QTemporaryDir m_logs;
 
 private Q_SLOTS:
     void initTestCase()
@@ -91,6 +143,8 @@ private Q_SLOTS:
     {
         app().shown().resume();
         app().live().clear();
+        app().settings().setChapterTemplate(QString());
+        app().settings().setChapterChanges(QStringLiteral("both"));
         obs_wait_for_destroy_queue();
     }
 
@@ -217,17 +271,24 @@ private Q_SLOTS:
         obs_sceneitem_set_visible(groupedItem, false);
 
         // One shown: all hide; none shown: all show; others stay as they are.
-        QVERIFY(ObsFrontend::toggleCorvaneSources(scene));
+        QVERIFY(CorvaneSources::toggleCorvaneSources(scene));
         QVERIFY(!obs_sceneitem_visible(scoreItem));
         QVERIFY(!obs_sceneitem_visible(groupedItem));
         QVERIFY(obs_sceneitem_visible(otherItem));
-        QVERIFY(ObsFrontend::toggleCorvaneSources(scene));
+        QVERIFY(CorvaneSources::toggleCorvaneSources(scene));
         QVERIFY(obs_sceneitem_visible(scoreItem));
         QVERIFY(obs_sceneitem_visible(groupedItem));
         QVERIFY(obs_sceneitem_visible(otherItem));
 
+        // An item removed while the toggle runs (obs-websocket removes items on its own
+        // thread) is still safe to act on; the others toggle.
+        CorvaneSources::setAfterCollectForTesting([scoreItem] { obs_sceneitem_remove(scoreItem); });
+        QVERIFY(CorvaneSources::toggleCorvaneSources(scene));
+        CorvaneSources::setAfterCollectForTesting(nullptr);
+        QVERIFY(!obs_sceneitem_visible(groupedItem));
+
         obs_scene_t *empty = obs_scene_create_private("empty");
-        QVERIFY(!ObsFrontend::toggleCorvaneSources(empty));
+        QVERIFY(!CorvaneSources::toggleCorvaneSources(empty));
         obs_scene_release(empty);
         obs_scene_release(scene);
     }
@@ -237,48 +298,168 @@ private Q_SLOTS:
         QTemporaryDir dir;
         app().settings().setChapterTemplate(QStringLiteral("{home_score}-{away_score} P{period}"));
         app().settings().setChapterChanges(QStringLiteral("score"));
-        RecordingChapters chapters(&app());
-        QStringList marked;
-        chapters.setAddChapterForTesting([&marked](const QString &name) {
-            marked << name;
-            return true;
-        });
-        qint64 now = 0;
-        chapters.setClockForTesting([&now] { return now; });
+        Recording rec(dir.filePath(QStringLiteral("kept")));
+        QSignalSpy notices(&app(), &App::recordingNotice);
 
-        applyLive({{QStringLiteral("home_score"), 0}, {QStringLiteral("away_score"), 0}, {QStringLiteral("period"), 1}});
-        chapters.recordingStarted();
-        now = 65000;
-        applyLive({{QStringLiteral("home_score"), 1}});
-        now = 70000;
-        applyLive({{QStringLiteral("period"), 2}}); // not a chapter change here
+        applyLive(startingState());
+        rec.chapters.recordingStarted(makeFile(dir.filePath(QStringLiteral("game.mkv"))));
+        rec.score(65000, QStringLiteral("home_score"), 1);
+        rec.score(70000, QStringLiteral("period"), 2); // not a chapter change here
         // Held: no chapter; resuming to a new score makes one.
         app().shown().hold();
-        now = 80000;
-        applyLive({{QStringLiteral("away_score"), 1}});
-        now = 3725000;
+        rec.score(80000, QStringLiteral("away_score"), 1);
+        rec.now = 3725000;
         app().shown().resume();
-        now = 3726000;
-        chapters.addNow();
-        const QString recording = dir.filePath(QStringLiteral("game.mkv"));
-        chapters.recordingStopped(recording);
+        rec.now = 3726000;
+        rec.chapters.addNow();
+        rec.chapters.recordingStopped();
 
-        QCOMPARE(marked, (QStringList{"0-0 P1", "1-0 P1", "1-1 P2", "1-1 P2"}));
-        QFile log(dir.filePath(QStringLiteral("game.scores.txt")));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(log.readAll()),
+        QCOMPARE(rec.marked, (QStringList{"0-0 P1", "1-0 P1", "1-1 P2", "1-1 P2"}));
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("game.scores.txt"))),
                  QStringLiteral("0:00:00 0-0 P1\n0:01:05 1-0 P1\n1:02:05 1-1 P2\n1:02:06 1-1 P2\n"));
-        QVERIFY(!chapters.isRecording());
+        QVERIFY(!rec.chapters.isRecording());
 
-        // Switched off: nothing marked, no log.
+        // The hotkey with nothing recording, and with chapters off, says why it added none.
+        rec.chapters.addNow();
         app().settings().setChaptersEnabled(false);
-        marked.clear();
-        chapters.recordingStarted();
+        rec.marked.clear();
+        rec.chapters.recordingStarted(makeFile(dir.filePath(QStringLiteral("off.mkv"))));
         applyLive({{QStringLiteral("home_score"), 5}});
-        chapters.recordingStopped(dir.filePath(QStringLiteral("off.mkv")));
-        QVERIFY(marked.isEmpty());
+        rec.chapters.addNow();
+        rec.chapters.recordingStopped();
+        QVERIFY(rec.marked.isEmpty());
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("off.scores.txt"))));
         app().settings().setChaptersEnabled(true);
+        QStringList said;
+        for (const QList<QVariant> &notice : notices)
+            said << notice.value(0).toString();
+        QCOMPARE(said, (QStringList{"Chapter added: 1-1 P2", "No chapter added: nothing is recording.",
+                                    "No chapter added: chapters are off for this recording (see Recordings)."}));
+    }
+
+    void splitRecordingGetsALogPerFile()
+    {
+        // Each file timed from its own start, opening on the state shown when it began.
+        QTemporaryDir dir;
+        app().settings().setChapterTemplate(QStringLiteral("{home_score}-{away_score}"));
+        app().settings().setChapterChanges(QStringLiteral("both"));
+        Recording rec(dir.filePath(QStringLiteral("kept")));
+        applyLive(startingState());
+        rec.chapters.recordingStarted(makeFile(dir.filePath(QStringLiteral("a.mp4"))));
+        rec.score(12000, QStringLiteral("home_score"), 1);
+        rec.now = 30000;
+        rec.chapters.fileChanged(makeFile(dir.filePath(QStringLiteral("b.mp4"))));
+        QTRY_COMPARE(rec.marked.size(), 3);
+        rec.score(45000, QStringLiteral("away_score"), 1);
+        rec.chapters.recordingStopped(dir.filePath(QStringLiteral("b.mp4")));
+
+        QCOMPARE(rec.marked, (QStringList{"0-0", "1-0", "1-0", "1-1"}));
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("a.scores.txt"))), QStringLiteral("0:00:00 0-0\n0:00:12 1-0\n"));
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("b.scores.txt"))), QStringLiteral("0:00:00 1-0\n0:00:15 1-1\n"));
+    }
+
+    void fileAndLogHoldTheSameChapters()
+    {
+        // During a pause the recording takes one chapter, the last asked for, where it
+        // resumes; from "stopping" on it takes none; changes closer than the spacing merge.
+        QTemporaryDir dir;
+        app().settings().setChapterTemplate(QStringLiteral("{home_score}-{away_score}"));
+        Recording rec(dir.filePath(QStringLiteral("kept")));
+        applyLive(startingState());
+        rec.chapters.recordingStarted(makeFile(dir.filePath(QStringLiteral("game.mp4"))));
+        rec.score(3000, QStringLiteral("home_score"), 1); // within 10 s of the first: waits
+        rec.score(6000, QStringLiteral("home_score"), 2);
+        rec.now = 10000;
+        rec.chapters.runDueForTesting();
+        rec.now = 20000;
+        rec.chapters.recordingPaused();
+        rec.score(40000, QStringLiteral("away_score"), 1);
+        rec.score(55000, QStringLiteral("away_score"), 2);
+        rec.now = 60000;
+        rec.chapters.recordingUnpaused();
+        rec.now = 90000;
+        rec.chapters.recordingStopping();
+        rec.score(91000, QStringLiteral("away_score"), 3);
+        rec.chapters.recordingStopped();
+
+        QCOMPARE(rec.marked, (QStringList{"0-0", "2-0", "2-2"}));
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("game.scores.txt"))),
+                 QStringLiteral("0:00:00 0-0\n0:00:10 2-0\n0:00:20 2-2\n"));
+    }
+
+    void recordingUnderWayAtStartGetsChapters()
+    {
+        // OBS started with --startrecording, or recording before the plugin's start: no
+        // "recording started" will come.
+        app().settings().setChapterTemplate(QStringLiteral("{home_score}-{away_score}"));
+        applyLive(startingState());
+        GameProduction::stop();
+        GameProduction::setRecordingActiveForTesting([] { return true; });
+        GameProduction::start(&app());
+        GameProduction::setRecordingActiveForTesting(nullptr);
+        RecordingChapters *chapters = GameProduction::chapters();
+        QVERIFY(chapters && chapters->isRecording());
+        QCOMPARE(chapters->log().entries().size(), 1);
+        QCOMPARE(chapters->log().entries().first().text, QStringLiteral("0-0"));
+        chapters->setFallbackFolderForTesting(m_logs.path());
+        GameProduction::stop();
+        GameProduction::start(&app());
+        QVERIFY(Hotkeys::isRegistered());
+    }
+
+    void logGoesWhereItCanBeFound_data()
+    {
+        // What the output names (a file this recording made, a URL, nothing), what OBS's
+        // last recording names, and where the log must go: beside, or the plugin's folder.
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("lastRecording");
+        QTest::addColumn<bool>("blockBeside");
+        QTest::addColumn<QString>("log");
+
+        QTest::newRow("beside its file") << "game.mp4" << "" << false << "game.scores.txt";
+        QTest::newRow("cannot write beside") << "game.mp4" << "" << true << "kept/game.scores.txt";
+        QTest::newRow("to a URL") << "rtmp://127.0.0.1/live" << "old.mp4" << false << "kept/recording";
+        QTest::newRow("no file named, last recording is older") << "" << "old.mp4" << false << "kept/recording";
+    }
+
+    void logGoesWhereItCanBeFound()
+    {
+        QFETCH(QString, output);
+        QFETCH(QString, lastRecording);
+        QFETCH(bool, blockBeside);
+        QFETCH(QString, log);
+        QTemporaryDir dir;
+        // An earlier recording with its log, which no later recording may overwrite.
+        makeFile(dir.filePath(QStringLiteral("old.mp4")), 3600);
+        QFile earlier(dir.filePath(QStringLiteral("old.scores.txt")));
+        QVERIFY(earlier.open(QIODevice::WriteOnly));
+        earlier.write("0:00:00 earlier game\n");
+        earlier.close();
+        if (blockBeside)
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("game.scores.txt")));
+        const QString outputPath = output.contains(QLatin1Char('/')) || output.isEmpty() ? output : makeFile(dir.filePath(output));
+        app().settings().setChapterTemplate(QStringLiteral("{home_score}-{away_score}"));
+        Recording rec(dir.filePath(QStringLiteral("kept")));
+        QSignalSpy notices(&app(), &App::recordingNotice);
+        applyLive(startingState());
+        rec.chapters.recordingStarted(outputPath);
+        rec.chapters.recordingStopped(lastRecording.isEmpty() ? QString() : dir.filePath(lastRecording));
+
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("old.scores.txt"))), QStringLiteral("0:00:00 earlier game\n"));
+        const QDir kept(dir.filePath(QStringLiteral("kept")));
+        const QStringList keptLogs = kept.entryList(QDir::Files);
+        if (!log.startsWith(QLatin1String("kept/"))) {
+            QCOMPARE(readFile(dir.filePath(log)), QStringLiteral("0:00:00 0-0\n"));
+            QVERIFY(keptLogs.isEmpty());
+            QCOMPARE(notices.size(), 0);
+            return;
+        }
+        // Kept in the plugin's folder, and the operator told where.
+        QCOMPARE(keptLogs.size(), 1);
+        QVERIFY2(keptLogs.first().startsWith(log.mid(5)) && keptLogs.first().endsWith(QLatin1String(".scores.txt")),
+                 qPrintable(keptLogs.first()));
+        QCOMPARE(notices.size(), 1);
+        QVERIFY(notices.first().value(0).toString().contains(kept.filePath(keptLogs.first())));
     }
 
     // OBS older than 30.2 has no chapter call: the look-up fails (here through its test seam),
@@ -295,9 +476,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         applyLive({{QStringLiteral("home_score"), 0}, {QStringLiteral("away_score"), 0}, {QStringLiteral("period"), 1}});
         for (const QString &name : {QStringLiteral("first.mkv"), QStringLiteral("second.mkv")}) {
-            chapters.recordingStarted();
+            chapters.recordingStarted(makeFile(dir.filePath(name)));
             applyLive({{QStringLiteral("home_score"), name.size()}});
-            chapters.recordingStopped(dir.filePath(name));
+            chapters.recordingStopped();
         }
         setLogSink(previous);
         QCOMPARE(g_logLines.filter(QStringLiteral("cannot add chapter markers")).size(), 1);

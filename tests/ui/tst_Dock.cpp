@@ -8,6 +8,7 @@
 #include "support/WidgetLookup.h"
 #include "ui/Dock.h"
 #include "ui/DockHost.h"
+#include "ui/ServerGroup.h"
 #include "ui/SetupDialog.h"
 
 #include <QCheckBox>
@@ -237,10 +238,10 @@ private Q_SLOTS:
         dock.show();
         auto *enabled = byText<QCheckBox>(&dock, QStringLiteral("Send scores over TCP"));
         QVERIFY(byText<QLabel>(&dock, QStringLiteral("Off.")));
-        QCOMPARE(dock.findChild<QSpinBox *>()->value(), 9001);
+        QCOMPARE(dock.findChild<ServerGroup *>()->findChild<QSpinBox *>()->value(), 9001);
 
         const quint16 port = corvane::test::unusedLocalPort();
-        dock.findChild<QSpinBox *>()->setValue(port);
+        dock.findChild<ServerGroup *>()->findChild<QSpinBox *>()->setValue(port);
         enabled->click();
         QVERIFY(app->settings().serverEnabled());
         QCOMPARE(app->settings().serverPort(), int(port));
@@ -254,7 +255,7 @@ private Q_SLOTS:
         // A port another program holds: the dock says so and the server stays stopped.
         QTcpServer squatter;
         QVERIFY(squatter.listen(QHostAddress::LocalHost, 0));
-        dock.findChild<QSpinBox *>()->setValue(squatter.serverPort());
+        dock.findChild<ServerGroup *>()->findChild<QSpinBox *>()->setValue(squatter.serverPort());
         enabled->click();
         QVERIFY(!app->server()->isListening());
         QVERIFY(byText<QLabel>(&dock, QStringLiteral("Could not start - port %1 may be in use. Try another port.").arg(squatter.serverPort())));

@@ -23,6 +23,9 @@ private Q_SLOTS:
         QTest::newRow("details in order")
             << QByteArray(R"({"clock":"4:10","home_score":"21","away_score":"17","period":"2","inning":"7"})")
             << QStringLiteral("21 \u2013 17") + dot + QStringLiteral("2") + dot + QStringLiteral("7") + dot + QStringLiteral("4:10");
+        QTest::newRow("a volleyball set is a period")
+            << QByteArray(R"({"home_score":"2","away_score":"1","set":"3"})")
+            << QStringLiteral("2 \u2013 1") + dot + QStringLiteral("3");
         QTest::newRow("unrelated fields, three pairs")
             << QByteArray(R"({"fields":{"a":"1","b":"2","c":"3","d":"4"}})")
             << QStringLiteral("a: 1") + dot + QStringLiteral("b: 2") + dot + QStringLiteral("c: 3");

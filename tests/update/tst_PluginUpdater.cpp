@@ -166,6 +166,27 @@ private:
     bool m_saves;
 };
 
+// Forces the file-by-file install and keeps the note as it was on disk when the first file
+// went aside: what a quit or crash at that moment leaves.
+class NoteAtFirstFileAside : public Refusing {
+public:
+    explicit NoteAtFirstFileAside(QString note)
+        : Refusing({QStringLiteral("/plugins/corvane-obs")})
+        , m_note(std::move(note))
+    {
+    }
+    bool rename(const QString &from, const QString &to) override
+    {
+        if (to.endsWith(QLatin1String(".old")) && seen.isNull())
+            seen = readAll(m_note);
+        return Refusing::rename(from, to);
+    }
+    QByteArray seen;
+
+private:
+    QString m_note;
+};
+
 } // namespace
 
 class tst_PluginUpdater : public QObject {
@@ -516,7 +537,9 @@ private Q_SLOTS:
         QVERIFY(settle(updater));
         QCOMPARE(updater.state(), PluginUpdater::Failed);
         QCOMPARE(updater.message(), QStringLiteral("An earlier update of the plugin did not finish, so its files may be mixed. Close "
-                                                   "OBS, then reinstall the plugin from https://downloads.corvane.com/download."));
+                                                   "OBS, then reinstall the plugin from https://downloads.corvane.com/download and "
+                                                   "delete the files ending in .old in %1.")
+                                        .arg(QDir::toNativeSeparators(plugin.root)));
         QCOMPARE(sim.requests(), QStringList{QStringLiteral("/downloads/obs/latest.json")});
         QCOMPARE(everything(), before);
     }
@@ -552,6 +575,8 @@ private Q_SLOTS:
         QTest::newRow("files aside") << "root/bin/64bit/corvane-obs.so.old" << "" << true;
         QTest::newRow("a new copy that stayed beside its old one")
             << "root/data/locale/en-US.ini.old" << "data/locale/en-US.ini" << false;
+        QTest::newRow("an install cut short, files aside") << "root/data/locale/en-US.ini.old" << "/" << false;
+        QTest::newRow("an install cut short, the folder aside") << "previous/bin/64bit/corvane-obs.so" << "/" << true;
     }
     void aNoteGoesOnceTheFilesAreWholeAgain()
     {
@@ -580,6 +605,35 @@ private Q_SLOTS:
         QCOMPARE(updater.state(), cleared ? PluginUpdater::Installed : PluginUpdater::Failed);
         if (!cleared)
             QCOMPARE(readAll(left), QByteArray("previous copy"));
+    }
+
+    // An install cut short after some files were replaced keeps every NAME.old at the next
+    // start, even where its NAME is there: the files may be of two versions.
+    void anInstallCutShortKeepsWhatIsAside()
+    {
+        UpdateSimProcess sim;
+        QVERIFY(!sim.start().isEmpty());
+        InstalledPlugin plugin;
+        const QString note = plugin.workDir + QLatin1Char('/') + QLatin1String(PluginUpdater::kRollbackNote);
+        NoteAtFirstFileAside operations(note);
+        {
+            PluginUpdater updater;
+            updater.setConfig(plugin.config(sim.manifestUrl()));
+            updater.setFileOperationsForTesting(&operations);
+            QVERIFY(findUpdate(updater));
+            updater.install();
+            QVERIFY(settle(updater));
+            QCOMPARE(updater.state(), PluginUpdater::Installed);
+        }
+        QVERIFY(!operations.seen.isEmpty());
+        writeFile(note, operations.seen);
+        writeFile(plugin.root + QStringLiteral("/data/locale/en-US.ini.old"), "old locale");
+
+        PluginUpdater updater;
+        updater.setConfig(plugin.config(sim.manifestUrl()));
+        updater.removeLeftovers();
+        QCOMPARE(readAll(plugin.root + QStringLiteral("/data/locale/en-US.ini.old")), QByteArray("old locale"));
+        QCOMPARE(readAll(note), operations.seen);
     }
 
     // The unpacking program is killed when it runs past its time (two minutes by default).

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QJsonObject>
+#include <QList>
 #include <QString>
 
 namespace corvane {
@@ -18,6 +20,10 @@ struct ControllerChoice {
                inputType == other.inputType;
     }
     bool operator!=(const ControllerChoice &other) const { return !(*this == other); }
+
+    // The controllers of a "listControllers" result; one seen again is dropped (the first
+    // occurrence wins).
+    static QList<ControllerChoice> fromListResult(const QJsonObject &result);
 };
 
 } // namespace corvane

@@ -16,8 +16,9 @@
     document.documentElement.style.setProperty(styleOptions[name], value);
   });
 
-  // The period under whatever name the sport gives it.
-  var periodNames = [['quarter', 'Q'], ['half', 'H'], ['set', 'SET '], ['inning', ''], ['period', 'P']];
+  // The period under whatever name the sport gives it: the plugin's one list of period
+  // fields (period-fields.json), filled in when the plugin is built.
+  var periodNames = @PERIOD_FIELDS@;
 
   function period(fields) {
     for (var i = 0; i < periodNames.length; i++) {
@@ -79,6 +80,6 @@
   }
 
   window.CorvaneOverlay = {
-    params: params, connect: connect, period: period, teamName: teamName, setText: setText, showScore: showScore
+    params: params, connect: connect, period: period, periodNames: periodNames, teamName: teamName, setText: setText, showScore: showScore
   };
 })();
