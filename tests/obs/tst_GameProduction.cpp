@@ -11,6 +11,7 @@
 #include "obs/ObsFixture.h"
 #include "obs/RecordingChapters.h"
 #include "obs/ShowWhenFilter.h"
+#include "ui/ObsFrontend.h"
 
 #include <obs.h>
 #include <util/config-file.h>
