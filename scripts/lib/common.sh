@@ -248,7 +248,7 @@ ensure_obs_debs() {
     return 0
   fi
   log="$CORVANE_CACHE/obs-build-$CORVANE_SUITE.log"
-  say "building OBS 30.2.3 on Qt 6.4 in the $CORVANE_ROOT_LABEL root, once (about 6 minutes on 2 cores); log: $log"
+  say "building OBS 30.2.3 on Qt 6.4 in the $CORVANE_ROOT_LABEL root, once (about 11 minutes on 2 cores); log: $log"
   CORVANE_OFFLINE= run_in_root "$CORVANE_MOUNT" bash scripts/lib/obs-build.sh "$(host_archive_url)" /var/tmp/obs-debs >"$log" 2>&1 ||
     die "building OBS failed; see $log"
   mkdir -p "$dir.partial"

@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QNetworkCookie>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <QTest>
 
 #include <sys/stat.h>
