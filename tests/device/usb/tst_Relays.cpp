@@ -103,21 +103,6 @@ struct LogCapture {
     QStringList lines;
 };
 
-// A peer that never answers a dial, as behind a firewall that drops: a listener that accepts
-// nothing and whose backlog of one is taken, so Linux drops every further SYN unanswered.
-struct Silent {
-    Silent(const QHostAddress &address, quint16 port)
-    {
-        server.setListenBacklogSize(0);
-        QVERIFY(server.listen(address, port));
-        server.pauseAccepting();
-        filler.connectToHost(address, port);
-        QVERIFY(filler.waitForConnected(5000));
-    }
-    QTcpServer server;
-    QTcpSocket filler;
-};
-
 // The relays as they run outside the tests, where loopback is refused too.
 struct LoopbackRefused {
     LoopbackRefused() { RelayTargets::setLoopbackAllowedForTesting(false); }
@@ -255,7 +240,8 @@ private Q_SLOTS:
         QTcpServer cloud;
         QVERIFY(cloud.listen(QHostAddress(QStringLiteral("127.0.0.2"))));
         QSignalSpy accepted(&cloud, &QTcpServer::newConnection);
-        Silent silent(QHostAddress(QStringLiteral("127.0.0.4")), cloud.serverPort());
+        const test::SilentPeer silent(QHostAddress(QStringLiteral("127.0.0.4")), cloud.serverPort());
+        QVERIFY(silent.isReady());
         RelayTargets::setLookupForTesting([&](const QString &host) {
             QList<QHostAddress> list;
             for (const QString &address : std::as_const(addresses))
