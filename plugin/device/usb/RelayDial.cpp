@@ -74,7 +74,7 @@ void RelayDial::onError()
 
 void RelayDial::onDeadline()
 {
-    if (!m_active || m_socket->state() == QAbstractSocket::ConnectedState)
+    if (!m_active)
         return;
     // Aborting a dial reports no error, so the next address, or the failure, follows here.
     m_socket->abort();

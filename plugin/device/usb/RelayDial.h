@@ -15,11 +15,11 @@ namespace corvane {
 
 // Dials, on a relay's socket, the addresses its target resolved to, one after another until
 // one answers. Each address gets at most the connect deadline: a dial that is never answered
-// (a dropped SYN: a black-holed route, a silent firewall) would otherwise hold the relay until
-// Qt's own 30 s connect timeout, or the kernel's two minutes, long after the device's request
-// gave up. The default lets a lossy but live path retransmit its SYN a few times, and still
-// tries a dual-stack host's two addresses within the 20 s the device and this system give a
-// network request.
+// (a dropped SYN: a black-holed route, a silent firewall) would otherwise hold the relay for
+// Qt's own connect timeout, a minute an address (two tries of 30 s), long after the device's
+// request gave up. The default lets a lossy but live path retransmit its SYN three times
+// (at 1, 3 and 7 s), and still tries both addresses of a dual-stack host within 20 s, the
+// deadline this system gives its own network requests (a device RPC, a portal call).
 class RelayDial : public QObject {
     Q_OBJECT
 public:
