@@ -45,6 +45,13 @@ void GameLog::add(qint64 nowMs, const QString &text)
     m_entries.append({elapsed(nowMs), text});
 }
 
+void GameLog::dropAddedInPause()
+{
+    if (isPaused() && m_addedInPause && !m_entries.isEmpty())
+        m_entries.removeLast();
+    m_addedInPause = false;
+}
+
 QString GameLog::text() const
 {
     QString out;

@@ -25,6 +25,9 @@ public:
     // During a pause a recording takes one chapter, where it resumes: a later one asked for
     // in the same pause replaces the earlier, so the log holds what the file holds.
     void add(qint64 nowMs, const QString &text);
+    // The recording ends during the pause: the chapter it would have taken on resuming never
+    // reaches the file, so it leaves the log too.
+    void dropAddedInPause();
     const QList<Entry> &entries() const { return m_entries; }
     // Every line, each ending in a newline.
     QString text() const;

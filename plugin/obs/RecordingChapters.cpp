@@ -107,10 +107,19 @@ void RecordingChapters::recordingUnpaused()
 
 void RecordingChapters::recordingStopping()
 {
-    // Chapters asked for now would be in the log but not in the file.
+    // Chapters asked for now would be in the log but not in the file, and so would the one
+    // waiting for the end of a pause.
     m_stopping = true;
     m_due.stop();
     m_opening.stop();
+    dropPending();
+}
+
+void RecordingChapters::dropPending()
+{
+    if (m_pending)
+        m_log.dropAddedInPause();
+    m_pending.reset();
 }
 
 void RecordingChapters::fileChanged(const QString &nextPath)
@@ -151,7 +160,7 @@ void RecordingChapters::recordingStopped(const QString &frontendPath)
     m_stopping = false;
     m_due.stop();
     m_opening.stop();
-    m_pending.reset();
+    dropPending();
     writeLog(m_filePath.isEmpty() ? frontendPath : m_filePath);
     m_log.start(m_clock());
 }

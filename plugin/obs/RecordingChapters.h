@@ -77,6 +77,8 @@ private:
     void onSpacingDue();
     void addOpeningChapter();
     void scheduleDue();
+    // Forgets the chapter waiting for the pause to end, in the log as well.
+    void dropPending();
     void writeLog(const QString &recordingPath);
     bool madeByThisRecording(const QString &path) const;
     void tell(const QString &text);

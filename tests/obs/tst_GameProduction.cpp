@@ -362,7 +362,8 @@ private Q_SLOTS:
     void fileAndLogHoldTheSameChapters()
     {
         // During a pause the recording takes one chapter, the last asked for, where it
-        // resumes; from "stopping" on it takes none; changes closer than the spacing merge.
+        // resumes, and none when it stops before resuming; from "stopping" on it takes none;
+        // changes closer than the spacing merge.
         QTemporaryDir dir;
         app().settings().setChapterTemplate(QStringLiteral("{home_score}-{away_score}"));
         Recording rec(dir.filePath(QStringLiteral("kept")));
@@ -378,9 +379,12 @@ private Q_SLOTS:
         rec.score(55000, QStringLiteral("away_score"), 2);
         rec.now = 60000;
         rec.chapters.recordingUnpaused();
+        rec.now = 80000;
+        rec.chapters.recordingPaused();
+        rec.score(85000, QStringLiteral("away_score"), 3);
         rec.now = 90000;
         rec.chapters.recordingStopping();
-        rec.score(91000, QStringLiteral("away_score"), 3);
+        rec.score(91000, QStringLiteral("away_score"), 4);
         rec.chapters.recordingStopped();
 
         QCOMPARE(rec.marked, (QStringList{"0-0", "2-0", "2-2"}));
