@@ -182,8 +182,12 @@ void RecordingChapters::addNow()
     const QString name = text.isEmpty() ? QStringLiteral("Chapter %1").arg(m_log.entries().size() + 1) : text;
     m_due.stop();
     m_spacing.force(m_clock(), name);
-    mark(name);
-    tell(QStringLiteral("Chapter added: %1").arg(name));
+    if (mark(name))
+        return tell(QStringLiteral("Chapter added: %1").arg(name));
+    // OBS refuses chapters in formats without them (MKV, plain MP4): only the log has it.
+    tell(QStringLiteral("Chapter added to the game log only: %1 (%2).")
+             .arg(name, m_addChapter ? QStringLiteral("this recording's format takes no chapter markers; Hybrid MP4 and MOV do")
+                                     : QStringLiteral("this OBS cannot add chapter markers; OBS 30.2 and later can")));
 }
 
 QString RecordingChapters::fallbackFolder() const
@@ -214,16 +218,16 @@ void RecordingChapters::offer(const QString &text)
         scheduleDue();
 }
 
-void RecordingChapters::mark(const QString &text)
+bool RecordingChapters::mark(const QString &text)
 {
     // In the file's order: the opening chapter first.
     if (m_opening.isActive())
         addOpeningChapter();
     m_log.add(m_clock(), text);
-    if (m_log.isPaused())
-        m_pending = text;
-    else if (m_addChapter)
-        m_addChapter(text);
+    if (!m_log.isPaused())
+        return m_addChapter && m_addChapter(text);
+    m_pending = text;
+    return bool(m_addChapter);
 }
 
 void RecordingChapters::onSpacingDue()

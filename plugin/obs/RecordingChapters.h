@@ -73,7 +73,8 @@ public:
 private:
     void onShownChanged();
     void offer(const QString &text);
-    void mark(const QString &text);
+    // In the log; true when the file gets it too (now, or on resuming from a pause).
+    bool mark(const QString &text);
     void onSpacingDue();
     void addOpeningChapter();
     void scheduleDue();

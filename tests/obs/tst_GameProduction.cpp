@@ -359,6 +359,45 @@ private Q_SLOTS:
         QCOMPARE(readFile(dir.filePath(QStringLiteral("b.scores.txt"))), QStringLiteral("0:00:00 1-0\n0:00:15 1-1\n"));
     }
 
+    void hotkeyNoticeSaysWhereTheChapterWent_data()
+    {
+        // What OBS's chapter call does (takes it; refuses it, as for an MKV recording;
+        // missing, as in OBS 30.0), whether the recording is paused, and what the dock says.
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<bool>("paused");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("taken") << "takes" << false << "Chapter added: 0-0";
+        QTest::newRow("taken on resuming") << "takes" << true << "Chapter added: 0-0";
+        QTest::newRow("format without markers")
+            << "refuses" << false
+            << "Chapter added to the game log only: 0-0 (this recording's format takes no chapter markers; Hybrid MP4 and MOV do).";
+        QTest::newRow("OBS without the call")
+            << "missing" << false << "Chapter added to the game log only: 0-0 (this OBS cannot add chapter markers; OBS 30.2 and later can).";
+    }
+
+    void hotkeyNoticeSaysWhereTheChapterWent()
+    {
+        QFETCH(QString, call);
+        QFETCH(bool, paused);
+        QFETCH(QString, notice);
+        QTemporaryDir dir;
+        app().settings().setChapterTemplate(QStringLiteral("{home_score}-{away_score}"));
+        Recording rec(dir.filePath(QStringLiteral("kept")));
+        if (call == QLatin1String("refuses"))
+            rec.chapters.setAddChapterForTesting([](const QString &) { return false; });
+        else if (call == QLatin1String("missing"))
+            rec.chapters.setAddChapterForTesting({});
+        rec.chapters.recordingStarted(makeFile(dir.filePath(QStringLiteral("game.mkv"))));
+        if (paused)
+            rec.chapters.recordingPaused();
+        applyLive(startingState());
+        QSignalSpy notices(&app(), &App::recordingNotice);
+        rec.chapters.addNow();
+        QCOMPARE(notices.size(), 1);
+        QCOMPARE(notices.first().value(0).toString(), notice);
+        rec.chapters.recordingStopped();
+    }
+
     void fileAndLogHoldTheSameChapters()
     {
         // During a pause the recording takes one chapter, the last asked for, where it
