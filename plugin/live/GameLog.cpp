@@ -14,11 +14,11 @@ void GameLog::start(qint64 nowMs)
     m_entries.clear();
 }
 
-void GameLog::pause(qint64 nowMs)
+void GameLog::pause(qint64 nowMs, bool lastWaits)
 {
     if (m_pausedAt < 0)
         m_pausedAt = nowMs;
-    m_addedInPause = false;
+    m_addedInPause = lastWaits && !m_entries.isEmpty();
 }
 
 void GameLog::unpause(qint64 nowMs)

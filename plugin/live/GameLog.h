@@ -16,7 +16,9 @@ public:
     };
 
     void start(qint64 nowMs);
-    void pause(qint64 nowMs);
+    // `lastWaits`: the last chapter has not reached the file yet and goes in on resuming,
+    // as one asked for during the pause.
+    void pause(qint64 nowMs, bool lastWaits = false);
     void unpause(qint64 nowMs);
     bool isPaused() const { return m_pausedAt >= 0; }
     // Recording time at `nowMs`: while paused, the time at which the pause began.

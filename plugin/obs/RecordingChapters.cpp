@@ -91,8 +91,15 @@ void RecordingChapters::recordingStarted(const QString &filePath, qint64 recorde
 
 void RecordingChapters::recordingPaused()
 {
-    if (m_recording)
-        m_log.pause(m_clock());
+    if (!m_recording)
+        return;
+    // A new file's opening chapter not yet handed to OBS would be refused now: it waits for
+    // the resume like a chapter asked for during the pause.
+    const bool openingWaits = m_opening.isActive();
+    m_opening.stop();
+    if (openingWaits)
+        m_pending = m_openingText;
+    m_log.pause(m_clock(), openingWaits);
 }
 
 void RecordingChapters::recordingUnpaused()

@@ -398,6 +398,31 @@ private Q_SLOTS:
         rec.chapters.recordingStopped();
     }
 
+    void newFileOpeningWaitsOutAPause()
+    {
+        // A pause that begins before the new file's opening chapter went to OBS (OBS takes
+        // none while paused): it goes in on resuming, or leaves the log if the pause lasts.
+        QTemporaryDir dir;
+        app().settings().setChapterTemplate(QStringLiteral("{home_score}-{away_score}"));
+        for (const bool resumes : {true, false}) {
+            Recording rec(dir.filePath(QStringLiteral("kept")));
+            applyLive(startingState());
+            rec.chapters.recordingStarted(makeFile(dir.filePath(QStringLiteral("a.mp4"))));
+            rec.now = 30000;
+            rec.chapters.fileChanged(makeFile(dir.filePath(QStringLiteral("b.mp4"))));
+            rec.chapters.recordingPaused();
+            QCoreApplication::processEvents();
+            rec.now = 40000;
+            if (resumes)
+                rec.chapters.recordingUnpaused();
+            QCoreApplication::processEvents();
+            rec.chapters.recordingStopped();
+            QCOMPARE(rec.marked, resumes ? (QStringList{"0-0", "0-0"}) : (QStringList{"0-0"}));
+            QCOMPARE(readFile(dir.filePath(QStringLiteral("b.scores.txt"))), resumes ? QStringLiteral("0:00:00 0-0\n") : QStringLiteral("(none)"));
+            QFile::remove(dir.filePath(QStringLiteral("b.scores.txt")));
+        }
+    }
+
     void fileAndLogHoldTheSameChapters()
     {
         // During a pause the recording takes one chapter, the last asked for, where it
