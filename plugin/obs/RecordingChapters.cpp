@@ -189,8 +189,12 @@ void RecordingChapters::addNow()
     const QString name = text.isEmpty() ? QStringLiteral("Chapter %1").arg(m_log.entries().size() + 1) : text;
     m_due.stop();
     m_spacing.force(m_clock(), name);
-    if (mark(name))
-        return tell(QStringLiteral("Chapter added: %1").arg(name));
+    if (mark(name)) {
+        // Paused, OBS takes it on resuming; a pause that lasts until the end drops it.
+        return tell((m_log.isPaused() ? QStringLiteral("Chapter added where the recording resumes: %1")
+                                      : QStringLiteral("Chapter added: %1"))
+                        .arg(name));
+    }
     // OBS refuses chapters in formats without them (MKV, plain MP4): only the log has it.
     tell(QStringLiteral("Chapter added to the game log only: %1 (%2).")
              .arg(name, m_addChapter ? QStringLiteral("this recording's format takes no chapter markers; Hybrid MP4 and MOV do")

@@ -367,7 +367,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("paused");
         QTest::addColumn<QString>("notice");
         QTest::newRow("taken") << "takes" << false << "Chapter added: 0-0";
-        QTest::newRow("taken on resuming") << "takes" << true << "Chapter added: 0-0";
+        QTest::newRow("taken on resuming") << "takes" << true << "Chapter added where the recording resumes: 0-0";
         QTest::newRow("format without markers")
             << "refuses" << false
             << "Chapter added to the game log only: 0-0 (this recording's format takes no chapter markers; Hybrid MP4 and MOV do).";
