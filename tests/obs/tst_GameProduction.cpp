@@ -443,17 +443,26 @@ private Q_SLOTS:
         rec.score(55000, QStringLiteral("away_score"), 2);
         rec.now = 60000;
         rec.chapters.recordingUnpaused();
-        rec.now = 80000;
-        rec.chapters.recordingPaused();
-        rec.score(85000, QStringLiteral("away_score"), 3);
         rec.now = 90000;
         rec.chapters.recordingStopping();
-        rec.score(91000, QStringLiteral("away_score"), 4);
+        rec.score(91000, QStringLiteral("away_score"), 3);
         rec.chapters.recordingStopped();
 
         QCOMPARE(rec.marked, (QStringList{"0-0", "2-0", "2-2"}));
         QCOMPARE(readFile(dir.filePath(QStringLiteral("game.scores.txt"))),
                  QStringLiteral("0:00:00 0-0\n0:00:10 2-0\n0:00:20 2-2\n"));
+
+        // A pause that lasts until the recording stops: what was asked for in it reaches
+        // neither the file nor the log.
+        rec.marked.clear();
+        rec.now = 100000;
+        rec.chapters.recordingStarted(makeFile(dir.filePath(QStringLiteral("paused.mp4"))));
+        rec.now = 110000;
+        rec.chapters.recordingPaused();
+        rec.score(125000, QStringLiteral("home_score"), 3);
+        rec.chapters.recordingStopped();
+        QCOMPARE(rec.marked, QStringList{"2-3"});
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("paused.scores.txt"))), QStringLiteral("0:00:00 2-3\n"));
     }
 
     void recordingUnderWayAtStartGetsChapters()
