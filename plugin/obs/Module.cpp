@@ -218,8 +218,11 @@ bool Module::isStarted()
 
 void Module::postLoad()
 {
+    // An inactive copy keeps no state: left set, it would offer a vendor at a later load.
+    if (g_inert)
+        return;
     g_modulesLoaded = true;
-    if (g_started && !g_inert)
+    if (g_started)
         WebSocketVendor::registerVendor();
 }
 

@@ -143,6 +143,25 @@ private Q_SLOTS:
         QVERIFY(after.log.first().ok);
     }
 
+    // A line of the helper's past the longest the log takes goes in once, cut, not as many.
+    void helperLinesReachTheLogCutShort()
+    {
+        g_logLines.clear();
+        const LogSink previousSink = setLogSink(captureLog);
+        const auto restoreSink = qScopeGuard([previousSink] { setLogSink(previousSink); });
+        BleAir air;
+        BleBridge bridge;
+        bridge.setHelperPath(air.noisyHelper());
+        Replies replies;
+        bridge.start(replies.make());
+        QVERIFY(replies.wait());
+        QVERIFY2(BleAir::spin([] { return !g_logLines.filter(QStringLiteral("corvane-ble-helper started on Qt ")).isEmpty(); }, 5000),
+                 qPrintable(g_logLines.join(QLatin1Char('\n'))));
+        const QStringList noisy = g_logLines.filter(QStringLiteral("Bluetooth helper: xxx"));
+        QCOMPARE(noisy.size(), 1);
+        QVERIFY2(noisy.first().endsWith(QStringLiteral("x [cut]")) && noisy.first().size() < 1100, qPrintable(noisy.first().left(80)));
+    }
+
     void wrongHelloFailsAtStartTimeoutAndKills()
     {
         BleAir air;
