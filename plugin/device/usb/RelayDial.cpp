@@ -11,12 +11,31 @@ namespace {
 
 std::atomic<std::chrono::milliseconds::rep> g_connectDeadline{RelayDial::DefaultConnectDeadline.count()};
 
+// The addresses taking turns by family, the first address's family first. A family that
+// never answers (an IPv6 path that drops everything while IPv4 works) then costs one
+// deadline before the other family is tried, not one for each of its addresses.
+QList<QHostAddress> alternateFamilies(const QList<QHostAddress> &addresses)
+{
+    QList<QHostAddress> first;
+    QList<QHostAddress> other;
+    for (const QHostAddress &address : addresses)
+        (address.protocol() == addresses.first().protocol() ? first : other).append(address);
+    QList<QHostAddress> order;
+    for (qsizetype i = 0; i < qMax(first.size(), other.size()); ++i) {
+        if (i < first.size())
+            order.append(first.at(i));
+        if (i < other.size())
+            order.append(other.at(i));
+    }
+    return order;
+}
+
 } // namespace
 
 RelayDial::RelayDial(QTcpSocket *socket, const QList<QHostAddress> &addresses, quint16 port, Failed failed)
     : QObject(socket)
     , m_socket(socket)
-    , m_untried(addresses)
+    , m_untried(alternateFamilies(addresses))
     , m_port(port)
     , m_failed(std::move(failed))
 {

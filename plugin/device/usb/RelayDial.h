@@ -14,12 +14,13 @@ class QTcpSocket;
 namespace corvane {
 
 // Dials, on a relay's socket, the addresses its target resolved to, one after another until
-// one answers. Each address gets at most the connect deadline: a dial that is never answered
-// (a dropped SYN: a black-holed route, a silent firewall) would otherwise hold the relay for
-// Qt's own connect timeout, a minute an address (two tries of 30 s), long after the device's
-// request gave up. The default lets a lossy but live path retransmit its SYN three times
-// (at 1, 3 and 7 s), and still tries both addresses of a dual-stack host within 20 s, the
-// deadline this system gives its own network requests (a device RPC, a portal call).
+// one answers, IPv6 and IPv4 addresses taking turns. Each address gets at most the connect
+// deadline: a dial that is never answered (a dropped SYN: a black-holed route, a silent
+// firewall) would otherwise hold the relay for Qt's own connect timeout, a minute an address
+// (two tries of 30 s), long after the device's request gave up. The default lets a lossy but
+// live path retransmit its SYN three times (at 1, 3 and 7 s), and still tries both families
+// of a dual-stack host within 20 s, the deadline this system gives its own network requests
+// (a device RPC, a portal call), however many addresses the first family has.
 class RelayDial : public QObject {
     Q_OBJECT
 public:

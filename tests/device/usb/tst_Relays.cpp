@@ -224,7 +224,8 @@ private Q_SLOTS:
     // A name whose first addresses cannot be dialled, are refused or never answer reaches
     // the host on the next one, through both relays; when no address answers, both answer
     // the device as for any failed dial. 127.0.0.2 is the host, 127.0.0.3 has nothing
-    // listening, 127.0.0.4 never answers.
+    // listening, 127.0.0.4 and ::1 never answer, 127.0.0.5 (written as IPv6) answers too: a
+    // family that never answers yields to the other after one address, so it is not reached.
     void namesDialTheirAddressesInTurn_data()
     {
         QTest::addColumn<QStringList>("addresses");
@@ -232,6 +233,8 @@ private Q_SLOTS:
         QTest::newRow("closed, refused, then the host") << QStringList{"127.0.0.3", "10.0.0.1", "127.0.0.2"} << QString();
         QTest::newRow("silent, then the host") << QStringList{"127.0.0.4", "127.0.0.2"} << QString();
         QTest::newRow("only a silent one") << QStringList{"127.0.0.4"} << QAbstractSocket::tr("Connection timed out");
+        QTest::newRow("silent IPv6, the host before more IPv6")
+            << QStringList{"::1", "::ffff:127.0.0.5", "127.0.0.2"} << QString();
     }
     void namesDialTheirAddressesInTurn()
     {
@@ -242,6 +245,11 @@ private Q_SLOTS:
         QSignalSpy accepted(&cloud, &QTcpServer::newConnection);
         const test::SilentPeer silent(QHostAddress(QStringLiteral("127.0.0.4")), cloud.serverPort());
         QVERIFY(silent.isReady());
+        const test::SilentPeer silent6(QHostAddress::LocalHostIPv6, cloud.serverPort());
+        if (addresses.contains(QStringLiteral("::1")) && !silent6.isReady())
+            QSKIP("no IPv6 loopback here");
+        QTcpServer later;
+        QVERIFY(later.listen(QHostAddress(QStringLiteral("127.0.0.5")), cloud.serverPort()));
         RelayTargets::setLookupForTesting([&](const QString &host) {
             QList<QHostAddress> list;
             for (const QString &address : std::as_const(addresses))
@@ -272,6 +280,7 @@ private Q_SLOTS:
             QCOMPARE(streams.openCount(), 1);
             // Both reached the host itself, not the silent address.
             QTRY_COMPARE(accepted.count(), 2);
+            QVERIFY(!later.hasPendingConnections());
             return;
         }
         QTRY_COMPARE_WITH_TIMEOUT(relay.lastError(), error, kWait);
