@@ -35,8 +35,22 @@ const char kHelp[] =
     "\n"
     "Exit status: 0 when done, 2 when nothing listens on the port, 64 for bad arguments.\n";
 
-// The socket is the helper's only channel: Qt's diagnostics go nowhere.
-void silence(QtMsgType, const QMessageLogContext &, const QString &) {}
+// Qt's diagnostics (BlueZ and D-Bus trouble among them) go to standard error, one line each,
+// which the plugin copies into OBS's log; the socket carries only the protocol.
+void toStandardError(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    const char *level = "info";
+    if (type == QtDebugMsg)
+        level = "debug";
+    else if (type == QtWarningMsg)
+        level = "warning";
+    else if (type == QtCriticalMsg || type == QtFatalMsg)
+        level = "error";
+    QByteArray text = message.toUtf8();
+    text.replace('\n', ' ');
+    std::fprintf(stderr, "%s: %s\n", level, text.constData());
+    std::fflush(stderr);
+}
 
 bool asksForHelp(int argc, char **argv)
 {
@@ -74,9 +88,10 @@ int main(int argc, char **argv)
         return kExitUsage;
     const char *token = std::getenv(kTokenVariable);
 
-    qInstallMessageHandler(silence);
+    qInstallMessageHandler(toStandardError);
     // Qt Bluetooth reaches BlueZ over D-Bus, which wants an application object.
     QCoreApplication app(argc, argv);
+    qInfo("corvane-ble-helper started on Qt %s", qVersion());
 
     HelperSocket socket;
     if (!socket.connectLoopback(options.port))

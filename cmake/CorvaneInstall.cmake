@@ -25,6 +25,13 @@ endif()
 # OBS 32's Plugin Manager reads the plugin's name, id and version from its data folder.
 configure_file(${PROJECT_SOURCE_DIR}/data/manifest.json.in ${PROJECT_BINARY_DIR}/data/manifest.json @ONLY)
 
+# The Debian package's revision and the distribution it is built for (scripts/package sets
+# them through the package presets).
+set(CORVANE_DEB_REVISION "1" CACHE STRING "Debian revision of the package: 1, 1~deb13u1, 1~deb12u1")
+set(CORVANE_DEB_DISTRIBUTION "unstable" CACHE STRING "Distribution the package is built for")
+set(CORVANE_DEB_SYSTEM "Debian unstable" CACHE STRING "That distribution's name, for the changelog")
+set(CORVANE_DEB_VERSION "${PROJECT_VERSION}-${CORVANE_DEB_REVISION}")
+
 # The Debian package (scripts/package): what the system layout installs, with dependencies
 # computed from the binaries by dpkg-shlibdeps.
 set(CPACK_GENERATOR DEB)
@@ -32,9 +39,11 @@ set(CPACK_PACKAGE_NAME corvane-obs)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Corvane <support@corvane.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Live Corvane scoreboard data, graphics and device setup inside OBS Studio")
-set(CPACK_PACKAGE_DESCRIPTION "An OBS Studio plugin that brings live scoreboard data from a Corvane scoreboard\n\
-interface device into OBS (score text and graphics sources, a dock, a local live-data\n\
-server) and sets up and manages the device over USB, Bluetooth LE or the network.")
+# Each line within 80 columns, as Debian's policy asks.
+set(CPACK_PACKAGE_DESCRIPTION "An OBS Studio plugin that brings live scoreboard data from a Corvane\n\
+scoreboard interface device into OBS (score text and graphics sources, a dock,\n\
+a local live-data server) and sets up and manages the device over USB,\n\
+Bluetooth LE or the network.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -43,6 +52,25 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 string(REGEX MATCH "^[0-9]+\\.[0-9]+\\.[0-9]+" CORVANE_OBS_BUILT_AGAINST "${libobs_VERSION}")
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "obs-studio (>= ${CORVANE_OBS_BUILT_AGAINST})")
 set(CPACK_DEBIAN_PACKAGE_ENHANCES "obs-studio")
+# The Bluetooth helper talks to BlueZ; USB and the network work without it.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bluez")
+# One repository holds the package of every distribution: the Debian revision tells them
+# apart (1~deb12u1 < 1~deb13u1 < 1), as Debian's own backports do.
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${CORVANE_DEB_REVISION})
 set(CPACK_STRIP_FILES ON)
+
+# What a Debian package carries besides the program: its copyright file, its changelog
+# (compressed as dpkg expects, without a time stamp) and the udev rule for the device's
+# USB serial ports.
+if(CORVANE_INSTALL_LAYOUT STREQUAL "system")
+  configure_file(${PROJECT_SOURCE_DIR}/data/debian/changelog.in ${PROJECT_BINARY_DIR}/debian/changelog @ONLY)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/debian/changelog.Debian.gz
+    COMMAND gzip -9n -c ${PROJECT_BINARY_DIR}/debian/changelog > ${PROJECT_BINARY_DIR}/debian/changelog.Debian.gz
+    DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog VERBATIM)
+  add_custom_target(corvane-debian-changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog.Debian.gz)
+  install(FILES ${PROJECT_SOURCE_DIR}/data/debian/copyright ${PROJECT_BINARY_DIR}/debian/changelog.Debian.gz
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/data/linux/70-corvane-obs.rules DESTINATION lib/udev/rules.d)
+endif()
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/package)
 include(CPack)

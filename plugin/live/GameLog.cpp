@@ -14,11 +14,11 @@ void GameLog::start(qint64 nowMs)
     m_entries.clear();
 }
 
-void GameLog::pause(qint64 nowMs)
+void GameLog::pause(qint64 nowMs, bool lastWaits)
 {
     if (m_pausedAt < 0)
         m_pausedAt = nowMs;
-    m_addedInPause = false;
+    m_addedInPause = lastWaits && !m_entries.isEmpty();
 }
 
 void GameLog::unpause(qint64 nowMs)
@@ -43,6 +43,13 @@ void GameLog::add(qint64 nowMs, const QString &text)
     }
     m_addedInPause = isPaused();
     m_entries.append({elapsed(nowMs), text});
+}
+
+void GameLog::dropAddedInPause()
+{
+    if (isPaused() && m_addedInPause && !m_entries.isEmpty())
+        m_entries.removeLast();
+    m_addedInPause = false;
 }
 
 QString GameLog::text() const

@@ -16,7 +16,9 @@ public:
     };
 
     void start(qint64 nowMs);
-    void pause(qint64 nowMs);
+    // `lastWaits`: the last chapter has not reached the file yet and goes in on resuming,
+    // as one asked for during the pause.
+    void pause(qint64 nowMs, bool lastWaits = false);
     void unpause(qint64 nowMs);
     bool isPaused() const { return m_pausedAt >= 0; }
     // Recording time at `nowMs`: while paused, the time at which the pause began.
@@ -25,6 +27,9 @@ public:
     // During a pause a recording takes one chapter, where it resumes: a later one asked for
     // in the same pause replaces the earlier, so the log holds what the file holds.
     void add(qint64 nowMs, const QString &text);
+    // The recording ends during the pause: the chapter it would have taken on resuming never
+    // reaches the file, so it leaves the log too.
+    void dropAddedInPause();
     const QList<Entry> &entries() const { return m_entries; }
     // Every line, each ending in a newline.
     QString text() const;

@@ -20,6 +20,11 @@
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
+#include <QVariant>
+
+#ifndef _WIN32
+#include <dlfcn.h>
+#endif
 
 namespace corvane {
 
@@ -40,6 +45,55 @@ bool g_waitingForObs = false; // onObsEvent is registered with the front end
 bool g_obsExiting = false;    // OBS's front end said it quits
 // Context of the start queued when OBS has finished loading: deleting it drops the start.
 QObject *g_startQueue = nullptr;
+// Another copy of the plugin was loaded first; this one does nothing at all.
+bool g_inert = false;
+
+// OBS loads a per-user copy and a system copy side by side. Both see the one Qt of the
+// process, so the first to load marks the application with its own address and path.
+constexpr char kCopyProperty[] = "corvane-obs.loadedCopy";
+constexpr char kCopyPathProperty[] = "corvane-obs.loadedCopyPath";
+const char g_thisCopy = 0;
+
+qulonglong thisCopy()
+{
+    return qulonglong(reinterpret_cast<quintptr>(&g_thisCopy));
+}
+
+QString thisCopyPath()
+{
+#ifndef _WIN32
+    Dl_info info{};
+    if (dladdr(&g_thisCopy, &info) && info.dli_fname)
+        return QString::fromLocal8Bit(info.dli_fname);
+#endif
+    return {};
+}
+
+// The path of the copy loaded before this one, or null when this copy is the first (and now
+// claims the process).
+QString earlierCopy()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app)
+        return {};
+    const QVariant owner = app->property(kCopyProperty);
+    if (owner.isValid() && owner.toULongLong() != thisCopy()) {
+        const QString path = app->property(kCopyPathProperty).toString();
+        return path.isEmpty() ? QStringLiteral("?") : path;
+    }
+    app->setProperty(kCopyProperty, thisCopy());
+    app->setProperty(kCopyPathProperty, thisCopyPath());
+    return {};
+}
+
+void releaseCopyClaim()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || app->property(kCopyProperty).toULongLong() != thisCopy())
+        return;
+    app->setProperty(kCopyProperty, QVariant());
+    app->setProperty(kCopyPathProperty, QVariant());
+}
 
 void logToObs(LogLevel level, const char *line)
 {
@@ -115,6 +169,14 @@ bool Module::load(const std::function<AppEnvironment()> &environment, const std:
 {
     setLogSink(logToObs);
     CORVANE_LOG_INFO("loading plugin %s", CORVANE_PLUGIN_VERSION);
+    const QString earlier = earlierCopy();
+    g_inert = !earlier.isNull();
+    if (g_inert) {
+        CORVANE_LOG_WARNING("another copy of this plugin is already loaded (%s); this copy (%s) stays inactive: no "
+                            "sources, dock or servers. Remove one of the two.",
+                            qUtf8Printable(earlier), qUtf8Printable(thisCopyPath()));
+        return true;
+    }
     g_sinceLoad.start();
     g_environment = environment;
     g_bleHelperPath = bleHelperPath;
@@ -140,7 +202,7 @@ bool Module::load(const std::function<AppEnvironment()> &environment, const std:
 
 void Module::start()
 {
-    if (g_started)
+    if (g_started || g_inert)
         return;
     g_started = true;
     if (g_startQueue) {
@@ -184,6 +246,9 @@ bool Module::isStarted()
 
 void Module::postLoad()
 {
+    // An inactive copy keeps no state: left set, it would offer a vendor at a later load.
+    if (g_inert)
+        return;
     g_modulesLoaded = true;
     if (g_started)
         WebSocketVendor::registerVendor();
@@ -215,6 +280,10 @@ void Module::useBleHelper(const QString &path)
 
 void Module::unload()
 {
+    if (g_inert) {
+        g_inert = false;
+        return;
+    }
     stopWaitingForObs();
     dropQueuedStart();
     WebSocketVendor::unregisterVendor();
@@ -234,6 +303,7 @@ void Module::unload()
     g_modulesLoaded = false;
     g_environment = nullptr;
     g_bleHelperPath = nullptr;
+    releaseCopyClaim();
     CORVANE_LOG_INFO("plugin unloaded");
 }
 

@@ -2,23 +2,16 @@
 
 #include "app/App.h"
 #include "base/Log.h"
+#include "ui/ObsFrontend.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSaveFile>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
 namespace corvane {
 
 namespace {
-
-using AddChapterCall = bool (*)(const char *name);
 
 // A file's time stamp may trail the moment OBS reported the start by a little.
 constexpr qint64 kFileTimeSlackMs = 2000;
@@ -34,17 +27,6 @@ qint64 monotonicMs()
     return clock.elapsed();
 }
 
-AddChapterCall findAddChapterCall()
-{
-    constexpr char kName[] = "obs_frontend_recording_add_chapter";
-#ifdef _WIN32
-    HMODULE frontend = GetModuleHandleW(L"obs-frontend-api.dll");
-    return frontend ? reinterpret_cast<AddChapterCall>(reinterpret_cast<void *>(GetProcAddress(frontend, kName))) : nullptr;
-#else
-    return reinterpret_cast<AddChapterCall>(dlsym(RTLD_DEFAULT, kName));
-#endif
-}
-
 QString saveText(const QString &path, const QByteArray &text)
 {
     QSaveFile file(path);
@@ -57,7 +39,7 @@ QString saveText(const QString &path, const QByteArray &text)
 
 RecordingChapters::AddChapter RecordingChapters::frontendAddChapter()
 {
-    const AddChapterCall call = findAddChapterCall();
+    const ObsFrontend::AddRecordingChapter call = ObsFrontend::recordingChapterCall();
     if (!call)
         return {};
     return [call](const QString &name) { return call(name.toUtf8().constData()); };
@@ -98,14 +80,26 @@ void RecordingChapters::recordingStarted(const QString &filePath, qint64 recorde
     m_filePath = filePath;
     m_fileStarted = QDateTime::currentDateTime().addMSecs(-recordedMs);
     m_log.start(m_clock() - recordedMs);
+    if (!m_addChapter && !m_toldNoMarkers) {
+        m_toldNoMarkers = true;
+        CORVANE_LOG_INFO("this OBS cannot add chapter markers to recordings (OBS 30.2 and later can); the game log "
+                         "beside each recording still lists the chapters");
+    }
     if (const std::optional<QString> first = m_maker.begin(m_app->shown().state()))
         offer(*first);
 }
 
 void RecordingChapters::recordingPaused()
 {
-    if (m_recording)
-        m_log.pause(m_clock());
+    if (!m_recording)
+        return;
+    // A new file's opening chapter not yet handed to OBS would be refused now: it waits for
+    // the resume like a chapter asked for during the pause.
+    const bool openingWaits = m_opening.isActive();
+    m_opening.stop();
+    if (openingWaits)
+        m_pending = m_openingText;
+    m_log.pause(m_clock(), openingWaits);
 }
 
 void RecordingChapters::recordingUnpaused()
@@ -120,10 +114,19 @@ void RecordingChapters::recordingUnpaused()
 
 void RecordingChapters::recordingStopping()
 {
-    // Chapters asked for now would be in the log but not in the file.
+    // Chapters asked for now would be in the log but not in the file, and so would the one
+    // waiting for the end of a pause.
     m_stopping = true;
     m_due.stop();
     m_opening.stop();
+    dropPending();
+}
+
+void RecordingChapters::dropPending()
+{
+    if (m_pending)
+        m_log.dropAddedInPause();
+    m_pending.reset();
 }
 
 void RecordingChapters::fileChanged(const QString &nextPath)
@@ -164,7 +167,7 @@ void RecordingChapters::recordingStopped(const QString &frontendPath)
     m_stopping = false;
     m_due.stop();
     m_opening.stop();
-    m_pending.reset();
+    dropPending();
     writeLog(m_filePath.isEmpty() ? frontendPath : m_filePath);
     m_log.start(m_clock());
 }
@@ -186,8 +189,16 @@ void RecordingChapters::addNow()
     const QString name = text.isEmpty() ? QStringLiteral("Chapter %1").arg(m_log.entries().size() + 1) : text;
     m_due.stop();
     m_spacing.force(m_clock(), name);
-    mark(name);
-    tell(QStringLiteral("Chapter added: %1").arg(name));
+    if (mark(name)) {
+        // Paused, OBS takes it on resuming; a pause that lasts until the end drops it.
+        return tell((m_log.isPaused() ? QStringLiteral("Chapter added where the recording resumes: %1")
+                                      : QStringLiteral("Chapter added: %1"))
+                        .arg(name));
+    }
+    // OBS refuses chapters in formats without them (MKV, plain MP4): only the log has it.
+    tell(QStringLiteral("Chapter added to the game log only: %1 (%2).")
+             .arg(name, m_addChapter ? QStringLiteral("this recording's format takes no chapter markers; Hybrid MP4 and MOV do")
+                                     : QStringLiteral("this OBS cannot add chapter markers; OBS 30.2 and later can")));
 }
 
 QString RecordingChapters::fallbackFolder() const
@@ -218,16 +229,16 @@ void RecordingChapters::offer(const QString &text)
         scheduleDue();
 }
 
-void RecordingChapters::mark(const QString &text)
+bool RecordingChapters::mark(const QString &text)
 {
     // In the file's order: the opening chapter first.
     if (m_opening.isActive())
         addOpeningChapter();
     m_log.add(m_clock(), text);
-    if (m_log.isPaused())
-        m_pending = text;
-    else if (m_addChapter)
-        m_addChapter(text);
+    if (!m_log.isPaused())
+        return m_addChapter && m_addChapter(text);
+    m_pending = text;
+    return bool(m_addChapter);
 }
 
 void RecordingChapters::onSpacingDue()

@@ -73,10 +73,13 @@ public:
 private:
     void onShownChanged();
     void offer(const QString &text);
-    void mark(const QString &text);
+    // In the log; true when the file gets it too (now, or on resuming from a pause).
+    bool mark(const QString &text);
     void onSpacingDue();
     void addOpeningChapter();
     void scheduleDue();
+    // Forgets the chapter waiting for the pause to end, in the log as well.
+    void dropPending();
     void writeLog(const QString &recordingPath);
     bool madeByThisRecording(const QString &path) const;
     void tell(const QString &text);
@@ -97,6 +100,7 @@ private:
     bool m_obsRecording = false; // OBS records, with chapters or not
     bool m_recording = false;    // and this recording gets chapters
     bool m_stopping = false;
+    bool m_toldNoMarkers = false; // the log says once that this OBS has no chapter call
     // The last chapter asked for while paused: OBS takes none then, so it goes in on resume.
     std::optional<QString> m_pending;
 };

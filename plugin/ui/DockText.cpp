@@ -47,6 +47,16 @@ QString dockStatusHtml(bool live, const QString &message)
         .arg(live ? QStringLiteral("#3cb371") : QStringLiteral("#d9a441"), text.toHtmlEscaped());
 }
 
+QString dockChapterHint(bool obsAddsMarkers)
+{
+    const QString naming = QStringLiteral("Chapters are named like a score text, with live fields in braces. ");
+    const QString gameLog = QStringLiteral("a game log beside it (same name, .scores.txt) that a video site reads as chapters.");
+    if (!obsAddsMarkers)
+        return naming + QStringLiteral("This OBS cannot add chapter markers (OBS 30.2 and later can); every recording gets ")
+               + gameLog;
+    return naming + QStringLiteral("Hybrid MP4 and MOV recordings get them as chapter markers; every recording gets ") + gameLog;
+}
+
 QString dockServerText(const ServerView &view)
 {
     if (!view.enabled)

@@ -18,6 +18,10 @@ QString dockScoreText(const LiveData &live);
 // The status line with its coloured dot: green while live, amber otherwise.
 QString dockStatusHtml(bool live, const QString &message);
 
+// What recording chapters give: markers only where the running OBS can add them (30.2 and
+// later); the game log always.
+QString dockChapterHint(bool obsAddsMarkers);
+
 // The hosted server's state in one sentence.
 struct ServerView {
     bool enabled = false;

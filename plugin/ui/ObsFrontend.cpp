@@ -5,6 +5,12 @@
 #include <obs-frontend-api.h>
 #include <obs.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
 namespace corvane {
 
 namespace {
@@ -38,6 +44,28 @@ bool ObsFrontend::addSourceToScene(obs_scene *scene, const char *typeId, const Q
     const bool added = addSourceWithSettings(scene, typeId, baseName, settings);
     obs_data_release(settings);
     return added;
+}
+
+namespace {
+
+const char *g_chapterCallName = "obs_frontend_recording_add_chapter";
+
+} // namespace
+
+ObsFrontend::AddRecordingChapter ObsFrontend::recordingChapterCall()
+{
+#ifdef _WIN32
+    HMODULE frontend = GetModuleHandleW(L"obs-frontend-api.dll");
+    FARPROC call = frontend ? GetProcAddress(frontend, g_chapterCallName) : nullptr;
+    return reinterpret_cast<AddRecordingChapter>(reinterpret_cast<void *>(call));
+#else
+    return reinterpret_cast<AddRecordingChapter>(dlsym(RTLD_DEFAULT, g_chapterCallName));
+#endif
+}
+
+void ObsFrontend::setRecordingChapterCallNameForTesting(const char *name)
+{
+    g_chapterCallName = name;
 }
 
 bool ObsFrontend::hasSourceType(const char *typeId)

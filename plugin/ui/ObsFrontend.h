@@ -23,6 +23,12 @@ public:
     // current scene, as addSourceToScene does. False without a current scene or without a
     // browser source type.
     static bool addBrowserSourceToScene(const QString &url, const QString &baseName);
+    // OBS's recording-chapter call (OBS 30.2 and later), looked up when asked so that the
+    // plugin loads into an older OBS; null there.
+    using AddRecordingChapter = bool (*)(const char *name);
+    static AddRecordingChapter recordingChapterCall();
+    // Test seam: the name looked up, so that a test sees the look-up fail as in an older OBS.
+    static void setRecordingChapterCallNameForTesting(const char *name);
 
 private:
     static bool addSourceWithSettings(obs_scene *scene, const char *typeId, const QString &baseName, obs_data *settings);

@@ -3,6 +3,8 @@
 #include "app/App.h"
 #include "live/ChapterMaker.h"
 #include "ui/DockLabels.h"
+#include "ui/DockText.h"
+#include "ui/ObsFrontend.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -38,9 +40,7 @@ RecordingsGroup::RecordingsGroup(App *app, QWidget *parent)
     layout->addLayout(changesRow);
     layout->addWidget(m_template);
     layout->addLayout(buildSpacingRow());
-    layout->addWidget(dock::hintLabel(tr("Chapters are named like a score text, with live fields in braces. Hybrid MP4 and MOV "
-                                         "recordings get them as chapter markers; every recording gets a game log beside it "
-                                         "(same name, .scores.txt) that a video site reads as chapters.")));
+    layout->addWidget(dock::hintLabel(dockChapterHint(ObsFrontend::recordingChapterCall() != nullptr)));
     layout->addWidget(buildNotice());
     connect(m_chapters, &QCheckBox::toggled, this, [this](bool on) { m_app->settings().setChaptersEnabled(on); });
     connect(m_changes, &QComboBox::activated, this, [this] { m_app->settings().setChapterChanges(m_changes->currentData().toString()); });

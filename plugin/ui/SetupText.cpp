@@ -22,9 +22,17 @@ struct BluetoothError {
     const char *text;
 };
 const BluetoothError kBluetoothErrors[] = {
+#ifdef Q_OS_LINUX
+    // Linux has no per-program Bluetooth setting: BlueZ's service and D-Bus policy decide.
+    {"permission_denied",
+     QT_TRANSLATE_NOOP("SetupDialog", "Bluetooth access was denied. Check that the Bluetooth service (BlueZ) is running "
+                                      "and that your user may use it (on some systems by being in the \"bluetooth\" "
+                                      "group; log in again after joining it), then scan again.")},
+#else
     {"permission_denied", QT_TRANSLATE_NOOP("SetupDialog",
                                             "Bluetooth access was denied. Allow \"Corvane Bluetooth Helper\" in your system's "
                                             "Privacy & Security \u2192 Bluetooth settings, then scan again.")},
+#endif
     {"bluetooth_unavailable", QT_TRANSLATE_NOOP("SetupDialog", "Bluetooth is turned off or unavailable on this computer.")},
 };
 

@@ -3,6 +3,7 @@
 #include "update/ExtractedTree.h"
 #include "update/FileOperations.h"
 #include "update/TreeInstaller.h"
+#include "update/UnpackCommand.h"
 #include "update/UpdateManifest.h"
 
 #include <QDir>
@@ -241,6 +242,10 @@ void PluginUpdater::install()
     const SelfUpdateDecision decision = selfUpdate();
     if (!decision.allowed()) {
         fail(decision.reason);
+        return;
+    }
+    if (const QString missing = unpackerMissingText(); !missing.isEmpty()) {
+        fail(missing);
         return;
     }
     m_busy = true;

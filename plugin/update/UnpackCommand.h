@@ -15,4 +15,8 @@ struct UnpackCommand {
 
 UnpackCommand unpackCommand(const QString &packagePath);
 
+// Empty when this computer can unpack an update; otherwise what the user sees, naming what
+// to install. Asked before anything is downloaded.
+QString unpackerMissingText();
+
 } // namespace corvane

@@ -13,4 +13,13 @@ UnpackCommand unpackCommand(const QString &packagePath)
              QStringLiteral("pax"), QStringLiteral("-P"), QLatin1Char('@') + packagePath}};
 }
 
+QString unpackerMissingText()
+{
+    if (!unpackCommand(QString()).program.isEmpty())
+        return {};
+    return QStringLiteral("The update cannot be unpacked on this computer: the program bsdtar is missing. Install the "
+                          "package libarchive-tools (Debian, Ubuntu) or libarchive (other systems), then try again. "
+                          "Nothing was changed.");
+}
+
 } // namespace corvane

@@ -16,4 +16,11 @@ UnpackCommand unpackCommand(const QString &packagePath)
              QStringLiteral("pax"), QStringLiteral("-P"), QLatin1Char('@') + QDir::toNativeSeparators(packagePath)}};
 }
 
+QString unpackerMissingText()
+{
+    if (!unpackCommand(QString()).program.isEmpty())
+        return {};
+    return QStringLiteral("The update could not be unpacked on this computer. Nothing was changed.");
+}
+
 } // namespace corvane

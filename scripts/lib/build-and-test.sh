@@ -3,6 +3,7 @@
 # OBS are (inside a build root). Each preset's counts go to build/summary-PRESET.txt for
 # scripts/test's closing summary.
 #   build-and-test.sh asan tsan dev
+# CORVANE_TEST_LABELS (a ctest label expression, such as unit|integration) narrows the tests.
 set -uo pipefail
 . "$(dirname "$0")/common.sh"
 [ $# -gt 0 ] || die "usage: build-and-test.sh PRESET..."
@@ -21,7 +22,9 @@ build_preset() {
 test_preset() {
   local preset=$1 started=$SECONDS log="build/ctest-$preset.log" nfailed total
   say "running the tests of preset '$preset'"
-  ctest --preset "$preset" --no-tests=error -j2 2>&1 | tee "$log"
+  local labels=()
+  [ -z "${CORVANE_TEST_LABELS:-}" ] || labels=(-L "$CORVANE_TEST_LABELS")
+  ctest --preset "$preset" "${labels[@]}" --no-tests=error -j2 2>&1 | tee "$log"
   [ "${PIPESTATUS[0]}" -eq 0 ] || failed+=("$preset")
   # "100% tests passed, 0 tests failed out of 137"
   read -r nfailed total < <(sed -n 's/.* tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1 \2/p' "$log" | tail -n 1)

@@ -23,12 +23,39 @@ CORVANE_PACKAGES=(
   ffmpeg
   qt6-websockets-dev
   chromium-headless-shell nodejs npm
+  lintian
 )
 # The fuzz preset is built in the Debian 13 root only.
 CORVANE_PACKAGES_TRIXIE=(clang libclang-rt-dev llvm)
+# Debian 12 has Qt 6.4 (the Qt of Ubuntu 24.04 LTS) but an OBS built on Qt 5, so its root
+# builds OBS itself (scripts/lib/obs-build.sh): the build's own packages, then OBS's build
+# dependencies as Debian lists them, less the parts left out (browser, WebRTC, AJA, VLC,
+# JACK, scripting, PipeWire, NVENC, QSV). Qt 6.4 has its SVG image plugin in libqt6svg6.
+CORVANE_PACKAGES_BOOKWORM=(
+  g++ cmake ninja-build pkg-config file ccache
+  qt6-base-dev qt6-serialport-dev qt6-connectivity-dev
+  xvfb xauth imagemagick procps iproute2 openssl gdb
+  libarchive-tools
+  dbus at-spi2-core python3 python3-pyatspi
+  dpkg-dev
+  ffmpeg
+  qt6-websockets-dev
+  chromium-headless-shell nodejs npm
+  lintian
+  qt6-base-private-dev qt6-svg-dev qt6-wayland-dev libgl-dev libegl-dev
+  libasound2-dev libavcodec-dev libavdevice-dev libavfilter-dev libavformat-dev libavutil-dev
+  libswresample-dev libswscale-dev libcurl4-openssl-dev libfontconfig-dev libfreetype-dev
+  libjansson-dev libmbedtls-dev libpci-dev libpulse-dev libspeexdsp-dev libudev-dev
+  libv4l-dev libva-dev libdrm-dev libwayland-dev libx11-dev libx11-xcb-dev libx264-dev
+  libxcb-composite0-dev libxcb-randr0-dev libxcb-shm0-dev libxcb-xfixes0-dev
+  libxcb-xinerama0-dev libxcb1-dev libxcomposite-dev libxinerama-dev libxss-dev
+  libxkbcommon-dev nlohmann-json3-dev libasio-dev libwebsocketpp-dev libqrcodegencpp-dev
+  uthash-dev libsimde-dev libsrt-openssl-dev librist-dev python3-dev swig xz-utils
+)
 
-# The two build roots, by name: Debian 13 with OBS 30.2 on Qt 6.8, and Debian unstable with
-# OBS 32 on Qt 6.11 (the shipping target). CORVANE_ROOT_NAME picks one (default trixie).
+# The build roots, by name: Debian 13 with OBS 30.2 on Qt 6.8, Debian unstable with OBS 32
+# on Qt 6.11 (the shipping target), and Debian 12 with OBS 30.2 built here on Qt 6.4 (the
+# Qt floor). CORVANE_ROOT_NAME picks one (default trixie).
 use_root() {
   CORVANE_ROOT_NAME=$1
   case $1 in
@@ -47,7 +74,14 @@ use_root() {
       # The archive may be a dated snapshot of unstable, whose Release file has expired.
       CORVANE_OBS_LABEL="OBS 32"
       CORVANE_APT_OPTIONS=(-o Acquire::Check-Valid-Until=false) ;;
-    *) die "unknown build root '$1' (trixie or sid)" ;;
+    bookworm)
+      CORVANE_SUITE=bookworm
+      CORVANE_ROOT=${CORVANE_BOOKWORM_ROOT:-$CORVANE_ROOTS/bookworm-root}
+      CORVANE_ROOT_LABEL="Debian 12"
+      CORVANE_ROOT_PACKAGES=("${CORVANE_PACKAGES_BOOKWORM[@]}")
+      CORVANE_OBS_LABEL="OBS 30.2/Qt 6.4"
+      CORVANE_APT_OPTIONS=() ;;
+    *) die "unknown build root '$1' (trixie, sid or bookworm)" ;;
   esac
   # The root the package test installs into: OBS and nothing of the build's.
   CORVANE_CLEAN_ROOT="$CORVANE_ROOTS/$CORVANE_SUITE-clean"
@@ -70,7 +104,7 @@ host_is_native() {
 needs_root() {
   [ -f /.corvane-build-root ] && return 1
   [ -n "${CORVANE_FORCE_ROOT:-}" ] && return 0
-  [ "$CORVANE_ROOT_NAME" = sid ] && return 0
+  [ "$CORVANE_ROOT_NAME" != trixie ] && return 0
   ! host_is_native
 }
 
@@ -189,6 +223,61 @@ ensure_node_modules() {
   mv "$dir.partial" "$dir"
 }
 
+# The OBS packages the Debian 12 root builds, kept in the cache under a key of what built
+# them (the build script and the distribution), so that a root made anew, under CI too,
+# installs them in seconds.
+obs_debs_dir() {
+  echo "$CORVANE_CACHE/obs-debs/$CORVANE_SUITE-$(sha256sum "$CORVANE_SRC/scripts/lib/obs-build.sh" | cut -c1-16)"
+}
+
+ensure_obs_debs() {
+  local dir started=$SECONDS log lock
+  dir=$(obs_debs_dir)
+  compgen -G "$dir/obs-studio_*.deb" >/dev/null && return 0
+  [ "$(id -u)" = 0 ] || die "building OBS for the $CORVANE_ROOT_LABEL root needs root."
+  # One build at a time: a second would start over in the first one's folder. Whoever
+  # waited finds the packages made.
+  mkdir -p "$CORVANE_CACHE"
+  exec {lock}>"$CORVANE_CACHE/obs-build-$CORVANE_SUITE.lock"
+  if ! flock -n "$lock"; then
+    say "another run is building OBS for the $CORVANE_ROOT_LABEL root; waiting for it"
+    flock "$lock"
+  fi
+  if compgen -G "$dir/obs-studio_*.deb" >/dev/null; then
+    exec {lock}>&-
+    return 0
+  fi
+  log="$CORVANE_CACHE/obs-build-$CORVANE_SUITE.log"
+  say "building OBS 30.2.3 on Qt 6.4 in the $CORVANE_ROOT_LABEL root, once (about 11 minutes on 2 cores); log: $log"
+  CORVANE_OFFLINE= run_in_root "$CORVANE_MOUNT" bash scripts/lib/obs-build.sh "$(host_archive_url)" /var/tmp/obs-debs >"$log" 2>&1 ||
+    die "building OBS failed; see $log"
+  mkdir -p "$dir.partial"
+  cp "$CORVANE_ROOT"/var/tmp/obs-debs/*.deb "$dir.partial/"
+  rm -rf "$dir" "$CORVANE_ROOT/var/tmp/obs-build"
+  mv "$dir.partial" "$dir"
+  exec {lock}>&-
+  say "OBS packages built in $((SECONDS - started)) s: $(ls "$dir" | tr '\n' ' ')"
+}
+
+# Installs the cached OBS packages (PACKAGES...) into ROOT unless that version is there.
+install_obs_debs() {
+  local root=$1 label=$2; shift 2
+  local dir version
+  dir=$(obs_debs_dir)
+  version=$(dpkg-deb --field "$(ls "$dir"/obs-studio_*.deb)" Version)
+  [ "$(chroot "$root" dpkg-query -W -f='${Version}' obs-studio 2>/dev/null)" = "$version" ] &&
+    [ -z "$(missing_packages "$root" "$@")" ] && return 0
+  mkdir -p "$root/var/tmp/obs-debs"
+  rm -f "$root"/var/tmp/obs-debs/*.deb
+  cp "$dir"/*.deb "$root/var/tmp/obs-debs/"
+  local debs=() package
+  for package in "$@"; do debs+=("/var/tmp/obs-debs/${package}_${version}_amd64.deb"); done
+  say "installing OBS $version into the $label root"
+  CORVANE_OFFLINE= CORVANE_ROOT=$root run_in_root / bash -c "export DEBIAN_FRONTEND=noninteractive
+    apt-get install -y -qq --no-install-recommends ${debs[*]}" >>"$CORVANE_CACHE/apt-$(basename "$root").log" 2>&1 ||
+    die "installing the OBS packages into the $label root failed; see $CORVANE_CACHE/apt-$(basename "$root").log"
+}
+
 # Creates the chosen build root, or installs what it lacks; a no-op when current.
 ensure_build_root() {
   bootstrap_root "$CORVANE_SUITE" "$CORVANE_ROOT" "$CORVANE_ROOT_LABEL"
@@ -196,6 +285,10 @@ ensure_build_root() {
   [ -f "$CORVANE_ROOT/.corvane-build-root" ] || touch "$CORVANE_ROOT/.corvane-build-root"
   mkdir -p "$CORVANE_ROOT$CORVANE_MOUNT"
   install_into_root "$CORVANE_ROOT" "$CORVANE_ROOT_LABEL" "${CORVANE_ROOT_PACKAGES[@]}"
+  if [ "$CORVANE_ROOT_NAME" = bookworm ]; then
+    ensure_obs_debs
+    install_obs_debs "$CORVANE_ROOT" "$CORVANE_ROOT_LABEL" obs-studio libobs-dev
+  fi
   ensure_node_modules
 }
 
@@ -205,7 +298,13 @@ ensure_build_root() {
 ensure_clean_root() {
   bootstrap_root "$CORVANE_SUITE" "$CORVANE_CLEAN_ROOT" "clean $CORVANE_ROOT_LABEL"
   mkdir -p "$CORVANE_CLEAN_ROOT$CORVANE_MOUNT"
-  install_into_root "$CORVANE_CLEAN_ROOT" "clean $CORVANE_ROOT_LABEL" obs-studio libgl1 libgl1-mesa-dri
+  if [ "$CORVANE_ROOT_NAME" = bookworm ]; then
+    # Debian 12's own OBS is built on Qt 5: the clean root gets the one built here.
+    install_into_root "$CORVANE_CLEAN_ROOT" "clean $CORVANE_ROOT_LABEL" libgl1 libgl1-mesa-dri
+    install_obs_debs "$CORVANE_CLEAN_ROOT" "clean $CORVANE_ROOT_LABEL" obs-studio
+  else
+    install_into_root "$CORVANE_CLEAN_ROOT" "clean $CORVANE_ROOT_LABEL" obs-studio libgl1 libgl1-mesa-dri
+  fi
 }
 
 # Runs a command inside $CORVANE_ROOT with the checkout mounted at $CORVANE_MOUNT, in the

@@ -129,6 +129,18 @@ AlertsEnabled=false"
   OBS_SESSION_ARGS="${OBS_SESSION_ARGS:-} --websocket_port $port"
 }
 
+# Writes the profile "Untitled" of HOME: a 640x360 canvas at 30 fps, then the sections read
+# from standard input (output, hotkeys).
+obs_session_write_profile() {
+  local profile="$1/.config/obs-studio/basic/profiles/Untitled"
+  mkdir -p "$profile"
+  {
+    printf '[General]\nName=Untitled\n\n[Video]\nBaseCX=640\nBaseCY=360\nOutputCX=640\nOutputCY=360\n'
+    printf 'FPSType=0\nFPSCommon=30\n\n'
+    cat
+  } >"$profile/basic.ini"
+}
+
 # The caller's display when set, otherwise a private Xvfb that obs_session_stop ends.
 obs_session_display() {
   local work=$1

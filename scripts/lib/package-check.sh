@@ -37,11 +37,18 @@ install_package() {
     "/var/tmp/$name" >/tmp/apt-install.log 2>&1 || { tail -30 /tmp/apt-install.log; die "apt could not install $name."; }
   in_clean dpkg -L corvane-obs >"$clean$files"
   local path
-  for path in "$module" "$helper" "$data/locale/en-US.ini" "$data/manifest.json"; do
+  for path in "$module" "$helper" "$data/locale/en-US.ini" "$data/manifest.json" \
+    /usr/share/doc/corvane-obs/copyright /usr/share/doc/corvane-obs/changelog.Debian.gz \
+    /usr/lib/udev/rules.d/70-corvane-obs.rules; do
     [ -f "$clean$path" ] || die "the package did not install $path"
   done
-  grep -q "\"version\": \"$(in_clean dpkg-query -W -f='${Version}' corvane-obs)\"" "$clean$data/manifest.json" ||
-    die "the manifest's version is not the package's"
+  # The package's version carries a Debian revision (1.0.1-1~deb13u1); the plugin's does not.
+  local version
+  version=$(in_clean dpkg-query -W -f='${Version}' corvane-obs)
+  grep -q "\"version\": \"${version%%-*}\"" "$clean$data/manifest.json" ||
+    die "the manifest's version is not the package's ($version)"
+  zcat "$clean/usr/share/doc/corvane-obs/changelog.Debian.gz" | head -n 1 | grep -qF "corvane-obs ($version)" ||
+    die "the changelog's first entry is not this version ($version)"
   say "installed $name with $(grep -c . "$clean$files") paths; dependencies pulled by apt: $(grep -c '^Unpacking' /tmp/apt-install.log)"
 }
 

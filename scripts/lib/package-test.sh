@@ -3,12 +3,13 @@
 # distribution (OBS and nothing of the build's), real OBS started there with the simulators
 # beside it, then the package removed. Each run sees the clean root through a throw-away
 # layer, so the root itself stays clean.
-#   scripts/lib/package-test.sh trixie|sid     (after scripts/package)
+#   scripts/lib/package-test.sh trixie|sid|bookworm     (after scripts/package)
 set -uo pipefail
 . "$(dirname "$0")/common.sh"
-use_root "${1:?usage: package-test.sh trixie|sid}"
+use_root "${1:?usage: package-test.sh trixie|sid|bookworm}"
 preset=dev
 [ "$CORVANE_ROOT_NAME" = sid ] && preset=obs32
+[ "$CORVANE_ROOT_NAME" = bookworm ] && preset=bookworm
 deb=$(ls "$CORVANE_SRC/build/deb/$CORVANE_SUITE"/corvane-obs_*_amd64.deb 2>/dev/null | head -n 1)
 [ -n "$deb" ] || die "no package in build/deb/$CORVANE_SUITE; run scripts/package $CORVANE_ROOT_NAME first."
 [ -x "$CORVANE_SRC/build/$preset/tools/portalsim/corvane-portal-sim" ] ||
@@ -26,6 +27,12 @@ export CORVANE_APT_CONFIG=$(printf '%s\n' "${CORVANE_APT_OPTIONS[@]}" | grep -v 
 check="scripts/lib/package-check.sh"
 rel=${deb#"$CORVANE_SRC"/}
 
+say "package test, $CORVANE_ROOT_LABEL: lintian ${rel}"
+lintian_log="build/deb/$CORVANE_SUITE/lintian.txt"
+run_in_root "$CORVANE_MOUNT" bash -c "lintian --fail-on error --tag-display-limit 0 '$rel' >'$lintian_log' 2>&1"
+lintian_status=$?
+sed 's/^/    /' "$CORVANE_SRC/$lintian_log"
+[ "$lintian_status" -eq 0 ] || die "lintian found errors in the package (above)."
 say "package test, $CORVANE_ROOT_LABEL: installing ${rel} with apt into a clean root"
 run_in_root "$CORVANE_MOUNT" bash "$check" install "$rel" || die "the package did not install."
 say "package test, $CORVANE_ROOT_LABEL: starting OBS from the package (offline)"

@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QNetworkCookie>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -13,7 +14,7 @@ using namespace corvane;
 
 namespace {
 
-const QDateTime kNow = QDateTime(QDate(2026, 12, 7), QTime(12, 0), QTimeZone::UTC);
+const QDateTime kNow = QDateTime(QDate(2026, 12, 7), QTime(12, 0), QTimeZone::utc());
 
 QByteArray readAll(const QString &path)
 {

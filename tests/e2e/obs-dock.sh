@@ -36,7 +36,7 @@ OBS_SESSION_GEOMETRY=1600x1000+0+0 obs_session_start "$work" "$build" || fail "O
 obs_session_wait_log "[corvane] loading plugin 1.0.1" 60 || { obs_session_stop; fail "no load line"; }
 obs_session_wait_log "Switched to scene" 60 || { obs_session_stop; fail "OBS did not finish starting"; }
 
-python3 "$src/tests/e2e/dock-driver.py" solo@example.com "correct horse battery" "Solo court (CV-4001)" "$overlay_port" >"$work/driver.out" 2>&1
+CORVANE_QT_VERSION=$(pkg-config --modversion Qt6Core) python3 "$src/tests/e2e/dock-driver.py" solo@example.com "correct horse battery" "Solo court (CV-4001)" "$overlay_port" >"$work/driver.out" 2>&1
 driver=$?
 sed 's/^/  /' "$work/driver.out"
 [ "$driver" = 0 ] || { obs_session_stop; fail "the operator's steps did not go through"; }

@@ -42,19 +42,7 @@ obs_session_enable_websocket "$home" "$ws_port"
 # The profile: a small canvas, Hybrid MP4 with x264, and our hotkeys' bindings written the
 # way OBS's Settings > Hotkeys saves them.
 profile="$home/.config/obs-studio/basic/profiles/Untitled"
-mkdir -p "$profile"
-cat >"$profile/basic.ini" <<INI
-[General]
-Name=Untitled
-
-[Video]
-BaseCX=640
-BaseCY=360
-OutputCX=640
-OutputCY=360
-FPSType=0
-FPSCommon=30
-
+obs_session_write_profile "$home" <<INI
 [Output]
 Mode=Simple
 

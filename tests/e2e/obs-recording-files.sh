@@ -46,23 +46,7 @@ $OBS_SESSION_GLOBAL_INI_EXTRA
 INI
 
 profile="$home/.config/obs-studio/basic/profiles/Untitled"
-mkdir -p "$profile"
-write_profile() { # output section
-  cat >"$profile/basic.ini" <<INI
-[General]
-Name=Untitled
-
-[Video]
-BaseCX=640
-BaseCY=360
-OutputCX=640
-OutputCY=360
-FPSType=0
-FPSCommon=30
-
-$1
-INI
-}
+write_profile() { printf '%s\n' "$1" | obs_session_write_profile "$home"; } # output section
 
 # Runs the Python driver for one phase against the running OBS; prints its problems.
 drive() { # phase recordings-folder

@@ -4,6 +4,7 @@
 // game log.
 #include "app/App.h"
 #include "app/FollowedDevices.h"
+#include "base/Log.h"
 #include "live/OverlayServer.h"
 #include "obs/CorvaneSources.h"
 #include "obs/GameProduction.h"
@@ -11,6 +12,7 @@
 #include "obs/ObsFixture.h"
 #include "obs/RecordingChapters.h"
 #include "obs/ShowWhenFilter.h"
+#include "ui/ObsFrontend.h"
 
 #include <obs.h>
 #include <util/config-file.h>
@@ -33,6 +35,12 @@ struct Released {
     void operator()(obs_source_t *source) const { obs_source_release(source); }
 };
 using SourceRef = std::unique_ptr<obs_source_t, Released>;
+
+QStringList g_logLines;
+void captureLog(LogLevel, const char *line)
+{
+    g_logLines << QString::fromUtf8(line);
+}
 
 App &app() { return *App::instance(); }
 
@@ -380,10 +388,75 @@ private Q_SLOTS:
         QCOMPARE(readFile(dir.filePath(QStringLiteral("b.scores.txt"))), QStringLiteral("0:00:00 1-0\n0:00:15 1-1\n"));
     }
 
+    void hotkeyNoticeSaysWhereTheChapterWent_data()
+    {
+        // What OBS's chapter call does (takes it; refuses it, as for an MKV recording;
+        // missing, as in OBS 30.0), whether the recording is paused, and what the dock says.
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<bool>("paused");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("taken") << "takes" << false << "Chapter added: 0-0";
+        QTest::newRow("taken on resuming") << "takes" << true << "Chapter added where the recording resumes: 0-0";
+        QTest::newRow("format without markers")
+            << "refuses" << false
+            << "Chapter added to the game log only: 0-0 (this recording's format takes no chapter markers; Hybrid MP4 and MOV do).";
+        QTest::newRow("OBS without the call")
+            << "missing" << false << "Chapter added to the game log only: 0-0 (this OBS cannot add chapter markers; OBS 30.2 and later can).";
+    }
+
+    void hotkeyNoticeSaysWhereTheChapterWent()
+    {
+        QFETCH(QString, call);
+        QFETCH(bool, paused);
+        QFETCH(QString, notice);
+        QTemporaryDir dir;
+        app().settings().setChapterTemplate(QStringLiteral("{home_score}-{away_score}"));
+        Recording rec(dir.filePath(QStringLiteral("kept")));
+        if (call == QLatin1String("refuses"))
+            rec.chapters.setAddChapterForTesting([](const QString &) { return false; });
+        else if (call == QLatin1String("missing"))
+            rec.chapters.setAddChapterForTesting({});
+        rec.chapters.recordingStarted(makeFile(dir.filePath(QStringLiteral("game.mkv"))));
+        if (paused)
+            rec.chapters.recordingPaused();
+        applyLive(startingState());
+        QSignalSpy notices(&app(), &App::recordingNotice);
+        rec.chapters.addNow();
+        QCOMPARE(notices.size(), 1);
+        QCOMPARE(notices.first().value(0).toString(), notice);
+        rec.chapters.recordingStopped();
+    }
+
+    void newFileOpeningWaitsOutAPause()
+    {
+        // A pause that begins before the new file's opening chapter went to OBS (OBS takes
+        // none while paused): it goes in on resuming, or leaves the log if the pause lasts.
+        QTemporaryDir dir;
+        app().settings().setChapterTemplate(QStringLiteral("{home_score}-{away_score}"));
+        for (const bool resumes : {true, false}) {
+            Recording rec(dir.filePath(QStringLiteral("kept")));
+            applyLive(startingState());
+            rec.chapters.recordingStarted(makeFile(dir.filePath(QStringLiteral("a.mp4"))));
+            rec.now = 30000;
+            rec.chapters.fileChanged(makeFile(dir.filePath(QStringLiteral("b.mp4"))));
+            rec.chapters.recordingPaused();
+            QCoreApplication::processEvents();
+            rec.now = 40000;
+            if (resumes)
+                rec.chapters.recordingUnpaused();
+            QCoreApplication::processEvents();
+            rec.chapters.recordingStopped();
+            QCOMPARE(rec.marked, resumes ? (QStringList{"0-0", "0-0"}) : (QStringList{"0-0"}));
+            QCOMPARE(readFile(dir.filePath(QStringLiteral("b.scores.txt"))), resumes ? QStringLiteral("0:00:00 0-0\n") : QStringLiteral("(none)"));
+            QFile::remove(dir.filePath(QStringLiteral("b.scores.txt")));
+        }
+    }
+
     void fileAndLogHoldTheSameChapters()
     {
         // During a pause the recording takes one chapter, the last asked for, where it
-        // resumes; from "stopping" on it takes none; changes closer than the spacing merge.
+        // resumes, and none when it stops before resuming; from "stopping" on it takes none;
+        // changes closer than the spacing merge.
         QTemporaryDir dir;
         app().settings().setChapterTemplate(QStringLiteral("{home_score}-{away_score}"));
         Recording rec(dir.filePath(QStringLiteral("kept")));
@@ -407,6 +480,18 @@ private Q_SLOTS:
         QCOMPARE(rec.marked, (QStringList{"0-0", "2-0", "2-2"}));
         QCOMPARE(readFile(dir.filePath(QStringLiteral("game.scores.txt"))),
                  QStringLiteral("0:00:00 0-0\n0:00:10 2-0\n0:00:20 2-2\n"));
+
+        // A pause that lasts until the recording stops: what was asked for in it reaches
+        // neither the file nor the log.
+        rec.marked.clear();
+        rec.now = 100000;
+        rec.chapters.recordingStarted(makeFile(dir.filePath(QStringLiteral("paused.mp4"))));
+        rec.now = 110000;
+        rec.chapters.recordingPaused();
+        rec.score(125000, QStringLiteral("home_score"), 3);
+        rec.chapters.recordingStopped();
+        QCOMPARE(rec.marked, QStringList{"2-3"});
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("paused.scores.txt"))), QStringLiteral("0:00:00 2-3\n"));
     }
 
     void recordingUnderWayAtStartGetsChapters()
@@ -482,6 +567,30 @@ private Q_SLOTS:
                  qPrintable(keptLogs.first()));
         QCOMPARE(notices.size(), 1);
         QVERIFY(notices.first().value(0).toString().contains(kept.filePath(keptLogs.first())));
+    }
+
+    // OBS older than 30.2 has no chapter call: the look-up fails (here through its test seam),
+    // the log says so once, and the game log is still written.
+    void withoutTheChapterCallTheGameLogRemains()
+    {
+        QVERIFY2(RecordingChapters::frontendAddChapter(), "this OBS (30.2 or later) has the chapter call");
+        ObsFrontend::setRecordingChapterCallNameForTesting("obs_frontend_recording_add_chapter_missing");
+        QVERIFY(!ObsFrontend::recordingChapterCall());
+        RecordingChapters chapters(&app());
+        ObsFrontend::setRecordingChapterCallNameForTesting("obs_frontend_recording_add_chapter");
+        g_logLines.clear();
+        const LogSink previous = setLogSink(captureLog);
+        QTemporaryDir dir;
+        applyLive({{QStringLiteral("home_score"), 0}, {QStringLiteral("away_score"), 0}, {QStringLiteral("period"), 1}});
+        for (const QString &name : {QStringLiteral("first.mkv"), QStringLiteral("second.mkv")}) {
+            chapters.recordingStarted(makeFile(dir.filePath(name)));
+            applyLive({{QStringLiteral("home_score"), name.size()}});
+            chapters.recordingStopped();
+        }
+        setLogSink(previous);
+        QCOMPARE(g_logLines.filter(QStringLiteral("cannot add chapter markers")).size(), 1);
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("first.scores.txt"))));
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("second.scores.txt"))));
     }
 };
 

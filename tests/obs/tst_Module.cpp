@@ -5,16 +5,27 @@
 #include <obs-frontend-api.h>
 #include <obs.h>
 
+#include <cstdarg>
+
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QPointer>
 #include <QTest>
+#include <QVariant>
 
 using namespace corvane;
 
 namespace {
+
+// Lines as they reach OBS's log: the module points the plugin's log there when it loads.
+QStringList s_log;
+void captureObsLog(int, const char *format, va_list args, void *)
+{
+    s_log << QString::vasprintf(format, args);
+}
 
 // The front end's event callbacks as this process registered them: the test program stands
 // in for OBS's front end, which would call a callback left behind after the module is gone.
@@ -114,6 +125,57 @@ private Q_SLOTS:
         QVERIFY(App::instance());
         QCOMPARE(asked, 2);
         Module::unload();
+    }
+
+    // A system copy and a per-user copy loaded into one OBS: the second must not compete for
+    // the sources, the dock or the servers' ports.
+    void secondCopyStaysInert()
+    {
+        QTemporaryDir dir;
+        QFile settings(dir.filePath(QStringLiteral("settings.json")));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write(QJsonDocument(QJsonObject{{QStringLiteral("server_enabled"), false},
+                                                 {QStringLiteral("portal_url"), QStringLiteral("http://127.0.0.1:9")}})
+                           .toJson());
+        settings.close();
+        int asked = 0;
+        const auto environment = [&] {
+            ++asked;
+            return AppEnvironment{dir.filePath(QStringLiteral("settings.json")), dir.filePath(QStringLiteral("session.json"))};
+        };
+        // What the copy loaded first leaves on the process's one application object.
+        QCoreApplication::instance()->setProperty("corvane-obs.loadedCopy", qulonglong(1));
+        QCoreApplication::instance()->setProperty("corvane-obs.loadedCopyPath", QStringLiteral("/usr/lib/x86_64-linux-gnu/obs-plugins/corvane-obs.so"));
+        s_log.clear();
+        log_handler_t previous = nullptr;
+        void *previousParam = nullptr;
+        base_get_log_handler(&previous, &previousParam);
+        base_set_log_handler(captureObsLog, nullptr);
+        QVERIFY(Module::load(environment));
+        Module::start();
+        Module::postLoad();
+        QVERIFY(!App::instance());
+        QCOMPARE(asked, 0);
+        QVERIFY2(s_log.filter(QStringLiteral("another copy of this plugin is already loaded "
+                                             "(/usr/lib/x86_64-linux-gnu/obs-plugins/corvane-obs.so); this copy ("))
+                         .size() == 1,
+                 qPrintable(s_log.join(QLatin1Char('\n'))));
+        Module::unload();
+        QVERIFY(s_log.filter(QStringLiteral("plugin unloaded")).isEmpty());
+        QCOMPARE(QCoreApplication::instance()->property("corvane-obs.loadedCopy").toULongLong(), qulonglong(1));
+
+        // With the first copy gone, this one loads as usual and claims the process itself;
+        // nothing of its inactive time remains (OBS has not yet said every module loaded, so
+        // no obs-websocket vendor is offered).
+        s_log.clear();
+        QCoreApplication::instance()->setProperty("corvane-obs.loadedCopy", QVariant());
+        QVERIFY(Module::load(environment));
+        QVERIFY(App::instance());
+        QVERIFY(QCoreApplication::instance()->property("corvane-obs.loadedCopy").isValid());
+        Module::unload();
+        base_set_log_handler(previous, previousParam);
+        QVERIFY(!QCoreApplication::instance()->property("corvane-obs.loadedCopy").isValid());
+        QVERIFY2(s_log.filter(QStringLiteral("obs-websocket")).isEmpty(), qPrintable(s_log.join(QLatin1Char('\n'))));
     }
 
     // OBS may unload the module without saying it exits first: every front-end callback the

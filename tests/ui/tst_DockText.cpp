@@ -48,6 +48,16 @@ private Q_SLOTS:
         QCOMPARE(dockStatusHtml(false, QString()), QStringLiteral("<span style=\"color:#d9a441\">\u25cf</span> Pick a scoreboard above."));
     }
 
+    void chapterHint()
+    {
+        QVERIFY(dockChapterHint(true).contains(QStringLiteral("Hybrid MP4 and MOV recordings get them as chapter markers")));
+        // An OBS without the chapter call must not promise markers.
+        QVERIFY(!dockChapterHint(false).contains(QStringLiteral("get them as chapter markers")));
+        QVERIFY(dockChapterHint(false).contains(QStringLiteral("This OBS cannot add chapter markers (OBS 30.2 and later can)")));
+        for (const bool markers : {true, false})
+            QVERIFY(dockChapterHint(markers).contains(QStringLiteral("game log beside it (same name, .scores.txt)")));
+    }
+
     void serverSentence_data()
     {
         QTest::addColumn<bool>("enabled");

@@ -67,9 +67,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("code");
         QTest::addColumn<QString>("expected");
+#ifdef Q_OS_LINUX
+        QTest::newRow("denied") << "permission_denied"
+                                << QStringLiteral("Bluetooth access was denied. Check that the Bluetooth service (BlueZ) is "
+                                                  "running and that your user may use it (on some systems by being in the "
+                                                  "\"bluetooth\" group; log in again after joining it), then scan again.");
+#else
         QTest::newRow("denied") << "permission_denied"
                                 << QStringLiteral("Bluetooth access was denied. Allow \"Corvane Bluetooth Helper\" in your system's "
                                                   "Privacy & Security \u2192 Bluetooth settings, then scan again.");
+#endif
         QTest::newRow("unavailable") << "bluetooth_unavailable" << "Bluetooth is turned off or unavailable on this computer.";
         QTest::newRow("other code keeps the helper's words") << "timeout" << "helper says";
     }

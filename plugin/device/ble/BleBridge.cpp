@@ -1,5 +1,6 @@
 #include "device/ble/BleBridge.h"
 
+#include "base/Log.h"
 #include "base/OrderedJson.h"
 
 #include <QFileInfo>
@@ -20,6 +21,24 @@
 namespace corvane {
 
 namespace {
+
+// The helper writes Qt's diagnostics to standard error; each line goes to OBS's log, cut
+// short so that a runaway helper cannot flood it with one line. The rest of a longer line
+// is read and dropped as it comes, so that no more than a line waits unread; `inLongLine`
+// carries that across calls.
+void logHelperOutput(QProcess *process, bool &inLongLine)
+{
+    constexpr qint64 kLongestLine = 1000;
+    while (process->canReadLine() || process->bytesAvailable() >= kLongestLine) {
+        // readLine(n) takes at most n - 1 bytes, up to and with the line's end.
+        const QByteArray chunk = process->readLine(kLongestLine + 1);
+        const bool ended = chunk.endsWith('\n');
+        const QByteArray line = chunk.trimmed();
+        if (!inLongLine && !line.isEmpty())
+            CORVANE_LOG_INFO("Bluetooth helper: %s%s", line.constData(), ended ? "" : " [cut]");
+        inLongLine = !ended;
+    }
+}
 
 // The helper's read buffer once it is accepted: the line bound applies to the bridge's own.
 constexpr qint64 kHelperReadBufferBytes = 64 * 1024;
@@ -214,7 +233,9 @@ void BleBridge::launchHelper()
     });
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
-    process->setStandardErrorFile(QProcess::nullDevice());
+    process->setReadChannel(QProcess::StandardError);
+    connect(process, &QProcess::readyReadStandardError, this,
+            [process, inLongLine = false]() mutable { logHelperOutput(process, inLongLine); });
     // Another user can read a process's command line, not its environment.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QLatin1String(kTokenVariable), m_token);

@@ -1,10 +1,12 @@
 #include "device/usb/CloudRelay.h"
 
 #include "base/Log.h"
+#include "device/usb/RelayDial.h"
 #include "device/usb/RelayTargets.h"
 
 #include <QTcpSocket>
-#include <QTimer>
+
+#include <utility>
 
 namespace corvane {
 
@@ -84,8 +86,9 @@ void CloudRelay::ensureConnected()
         if (socket == m_socket)
             onReadyRead();
     });
+    // Until the connection is up, the dial answers for the socket's errors.
     connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] {
-        if (socket == m_socket)
+        if (socket == m_socket && m_connected)
             onError();
     });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
@@ -97,21 +100,17 @@ void CloudRelay::ensureConnected()
         if (socket != m_socket)
             return;
         if (target.addresses.isEmpty()) {
-            onResolved(target.error, target.refused);
+            failDial(target.error, target.refused);
             return;
         }
-        m_untried = target.addresses;
-        dialNext();
+        RelayDial::start(socket, target.addresses, quint16(m_port), [this, socket](const QString &error) {
+            if (socket == m_socket)
+                failDial(error, false);
+        });
     });
 }
 
-void CloudRelay::dialNext()
-{
-    if (QTcpSocket *socket = m_socket; socket && !m_untried.isEmpty())
-        socket->connectToHost(m_untried.takeFirst(), quint16(m_port));
-}
-
-void CloudRelay::onResolved(const QString &error, bool refused)
+void CloudRelay::failDial(const QString &error, bool refused)
 {
     if (refused) {
         m_targetRefused = true;
@@ -130,14 +129,7 @@ void CloudRelay::onResolved(const QString &error, bool refused)
 
 void CloudRelay::dropSocket()
 {
-    if (!m_socket)
-        return;
-    QTcpSocket *socket = m_socket;
-    m_socket = nullptr;
-    m_untried.clear();
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
+    RelayDial::drop(std::exchange(m_socket, nullptr), this);
 }
 
 void CloudRelay::onConnected()
@@ -170,19 +162,10 @@ void CloudRelay::onError()
     QTcpSocket *socket = m_socket;
     if (!socket)
         return;
-    // The host has further addresses: the next is dialled from the event loop, since a
-    // socket that reports an error may not be ready to dial again yet.
-    if (!m_connected && socket->state() == QAbstractSocket::UnconnectedState && !m_untried.isEmpty()) {
-        QTimer::singleShot(0, socket, [this, socket] {
-            if (socket == m_socket)
-                dialNext();
-        });
-        return;
-    }
     m_lastError = socket->errorString();
     m_connected = false;
-    // A dial that failed never reports a disconnection; without dropping it here the dead
-    // socket would block every later attempt and the device bytes would pile up.
+    // A socket that ends in an error may report no disconnection; without dropping it here
+    // the dead socket would block every later attempt and the device bytes would pile up.
     if (socket->state() == QAbstractSocket::UnconnectedState)
         dropSocket();
     Q_EMIT statusChanged();

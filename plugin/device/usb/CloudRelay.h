@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHostAddress>
-#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -58,9 +56,8 @@ Q_SIGNALS:
 
 private:
     void ensureConnected();
-    void onResolved(const QString &error, bool refused);
-    // Dials the next address the host resolved to.
-    void dialNext();
+    // No connection: the target was refused, did not resolve, or no address answered.
+    void failDial(const QString &error, bool refused);
     void dropSocket();
     void onConnected();
     void onReadyRead();
@@ -78,7 +75,6 @@ private:
     quint64 m_bytesDown = 0;
     QString m_lastError;
     QPointer<QTcpSocket> m_socket;
-    QList<QHostAddress> m_untried; // the host's addresses not dialled yet
     QByteArray m_pending;
     SocketFactory m_socketFactory;
 };

@@ -1,10 +1,17 @@
 #include "device/usb/SerialPort.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QSocketNotifier>
 #include <QTimer>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace corvane {
 
@@ -12,10 +19,28 @@ namespace {
 
 constexpr quint16 EspressifVendorId = 0x303A;
 
-QString openErrorText(QSerialPort::SerialPortError error)
+// Qt reports both a port another program holds (lock file, TIOCEXCL) and one this user may
+// not open as a permission error; only the device node's own access check tells them apart.
+bool lacksAccess(const QString &portName)
 {
-    // Another holder of the port (exclusive lock or TIOCEXCL) is reported as a
-    // permission error; that is what the operator can act on.
+#ifdef Q_OS_UNIX
+    // The device node as QSerialPort names it: a path as given, a bare name under /dev.
+    const QString node = portName.startsWith(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName;
+    const QByteArray path = QFile::encodeName(node);
+    // As open() itself would: with the effective identity.
+    return ::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) != 0 && (errno == EACCES || errno == EPERM);
+#else
+    Q_UNUSED(portName);
+    return false;
+#endif
+}
+
+QString openErrorText(QSerialPort::SerialPortError error, const QString &portName)
+{
+    if (error == QSerialPort::PermissionError && lacksAccess(portName))
+        return QStringLiteral("You do not have permission to open that USB port. Install the Corvane package (its udev "
+                              "rule gives the signed-in user access to the device), or add yourself to the \"dialout\" "
+                              "group and log in again; then unplug the device and plug it back in.");
     if (error == QSerialPort::PermissionError)
         return QStringLiteral("That USB port is in use by another program (close any serial monitor).");
     return QStringLiteral("Could not open the USB port (error %1).").arg(static_cast<int>(error));
@@ -70,7 +95,7 @@ bool SerialPort::open(const QString &portName, QString *errorText)
     port->setPortName(portName);
     if (!port->open(QIODevice::ReadWrite)) {
         if (errorText)
-            *errorText = openErrorText(port->error());
+            *errorText = openErrorText(port->error(), portName);
         delete port;
         return false;
     }

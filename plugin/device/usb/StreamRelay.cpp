@@ -2,25 +2,12 @@
 
 #include "base/Log.h"
 #include "device/usb/FrameProtocol.h"
+#include "device/usb/RelayDial.h"
 #include "device/usb/RelayTargets.h"
 
 #include <QTcpSocket>
-#include <QTimer>
 
 namespace corvane {
-
-namespace {
-
-void dropSocket(QTcpSocket *socket, QObject *owner)
-{
-    if (!socket)
-        return;
-    socket->disconnect(owner);
-    socket->abort();
-    socket->deleteLater();
-}
-
-} // namespace
 
 StreamRelay::StreamRelay(QObject *parent)
     : QObject(parent)
@@ -30,7 +17,7 @@ StreamRelay::StreamRelay(QObject *parent)
 StreamRelay::~StreamRelay()
 {
     for (const Stream &stream : std::as_const(m_streams))
-        dropSocket(stream.socket, this);
+        RelayDial::drop(stream.socket, this);
 }
 
 void StreamRelay::configure(const QJsonObject &streams)
@@ -54,7 +41,7 @@ void StreamRelay::reset()
 {
     const QHash<quint8, Stream> streams = std::exchange(m_streams, {});
     for (const Stream &stream : streams)
-        dropSocket(stream.socket, this);
+        RelayDial::drop(stream.socket, this);
     m_openCount = 0;
     m_lastError.clear();
     Q_EMIT statusChanged();
@@ -123,7 +110,6 @@ void StreamRelay::openStream(quint8 id, const QString &name)
         socket->setParent(this);
     Stream stream;
     stream.socket = socket;
-    stream.port = route.port;
     m_streams.insert(id, stream);
     connect(socket, &QTcpSocket::connected, this, [this, id, socket] {
         if (owns(id, socket) && socket->peerPort() != 0)
@@ -132,10 +118,6 @@ void StreamRelay::openStream(quint8 id, const QString &name)
     connect(socket, &QTcpSocket::readyRead, this, [this, id, socket] {
         if (owns(id, socket))
             pumpStream(id);
-    });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this, id, socket] {
-        if (owns(id, socket) && !m_streams.value(id).connected)
-            onError(id);
     });
     connect(socket, &QTcpSocket::disconnected, this, [this, id, socket] {
         if (!owns(id, socket))
@@ -156,16 +138,13 @@ void StreamRelay::openStream(quint8 id, const QString &name)
             failDial(id, target.error);
             return;
         }
-        m_streams[id].untried = target.addresses;
-        dialNext(id);
+        // Until the connection is up, the dial answers for the socket's errors; after it,
+        // an error ends in a disconnection, which closes the stream.
+        RelayDial::start(socket, target.addresses, route.port, [this, id, socket](const QString &error) {
+            if (owns(id, socket))
+                failDial(id, error);
+        });
     });
-}
-
-void StreamRelay::dialNext(quint8 id)
-{
-    const auto it = m_streams.find(id);
-    if (it != m_streams.end() && it->socket && !it->untried.isEmpty())
-        it->socket->connectToHost(it->untried.takeFirst(), it->port);
 }
 
 bool StreamRelay::owns(quint8 id, const QTcpSocket *socket) const
@@ -191,21 +170,6 @@ void StreamRelay::onConnected(quint8 id)
     recount();
     Q_EMIT statusChanged();
     pumpStream(id);
-}
-
-void StreamRelay::onError(quint8 id)
-{
-    QTcpSocket *socket = m_streams.value(id).socket;
-    // The route's host has further addresses: the next is dialled from the event loop, since
-    // a socket that reports an error may not be ready to dial again yet.
-    if (socket->state() == QAbstractSocket::UnconnectedState && !m_streams.value(id).untried.isEmpty()) {
-        QTimer::singleShot(0, socket, [this, id, socket] {
-            if (owns(id, socket))
-                dialNext(id);
-        });
-        return;
-    }
-    failDial(id, socket->errorString());
 }
 
 void StreamRelay::failDial(quint8 id, const QString &error)
@@ -242,7 +206,7 @@ void StreamRelay::pumpStream(quint8 id)
 void StreamRelay::closeStream(quint8 id, bool tellDevice)
 {
     const Stream stream = m_streams.take(id);
-    dropSocket(stream.socket, this);
+    RelayDial::drop(stream.socket, this);
     if (tellDevice)
         Q_EMIT toDevice(encodeStreamMessage(id, StreamOp::Close));
     recount();

@@ -2,8 +2,6 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QHostAddress>
-#include <QList>
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
@@ -71,8 +69,6 @@ private:
         bool peerClosed = false;
         quint32 credit = 0;
         QByteArray pending;
-        QList<QHostAddress> untried; // the route's addresses not dialled yet
-        quint16 port = 0;
     };
 
     void openStream(quint8 id, const QString &name);
@@ -82,8 +78,6 @@ private:
     void recount();
     bool owns(quint8 id, const QTcpSocket *socket) const;
     void onConnected(quint8 id);
-    void onError(quint8 id);
-    void dialNext(quint8 id);
     void failDial(quint8 id, const QString &error);
 
     bool m_enabled = true;

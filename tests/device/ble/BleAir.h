@@ -45,6 +45,12 @@ struct BleAir {
                       logLaunch() + QStringLiteral("while [ ! -e '%1' ]; do sleep 0.02; done\n").arg(dir.filePath(QStringLiteral("go")))
                           + execHelper());
     }
+    // The real helper after one line of 5000 bytes on standard error.
+    QString noisyHelper()
+    {
+        return script(QStringLiteral("noisy-helper"),
+                      logLaunch() + QStringLiteral("head -c 5000 /dev/zero | tr '\\0' x >&2; echo >&2\n") + execHelper());
+    }
     // A helper that never connects.
     QString silentHelper() { return script(QStringLiteral("silent-helper"), logLaunch() + QStringLiteral("exec sleep 600")); }
     void release()

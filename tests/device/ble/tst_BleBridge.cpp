@@ -4,8 +4,10 @@
 
 #include "BleAir.h"
 
+#include "base/Log.h"
 #include "device/ble/BleBridge.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpSocket>
 
@@ -30,6 +32,12 @@ struct Replies {
         return QTest::qWaitFor([this, count] { return log.size() >= count; }, timeoutMs);
     }
 };
+
+QStringList g_logLines;
+void captureLog(LogLevel, const char *line)
+{
+    g_logLines << QString::fromUtf8(line);
+}
 
 // A launch log line: "--port N token=TOKEN".
 QString argumentsOf(const QString &launch)
@@ -91,6 +99,9 @@ private Q_SLOTS:
 
     void twoScansShareOneLaunch()
     {
+        g_logLines.clear();
+        const LogSink previousSink = setLogSink(captureLog);
+        const auto restoreSink = qScopeGuard([previousSink] { setLogSink(previousSink); });
         BleAir air;
         BleBridge bridge;
         bridge.setHelperPath(air.loggingHelper());
@@ -104,6 +115,9 @@ private Q_SLOTS:
         bridge.scan(100, collect);
         QVERIFY(QTest::qWaitFor([&results] { return results.size() == 2; }, 15000));
         QCOMPARE(air.launches().size(), 1);
+        // The helper's own Qt messages reach the plugin's log.
+        QVERIFY2(BleAir::spin([] { return !g_logLines.filter(QStringLiteral("[corvane] Bluetooth helper: info: corvane-ble-helper started on Qt ")).isEmpty(); }, 5000),
+                 qPrintable(g_logLines.join(QLatin1Char('\n'))));
         for (const QList<BleDeviceInfo> &devices : std::as_const(results)) {
             QCOMPARE(devices.size(), 3);
             QCOMPARE(devices.at(2).id, QStringLiteral("C0FFEE000029"));
@@ -127,6 +141,25 @@ private Q_SLOTS:
         bridge.request(QStringLiteral("disconnect"), {}, after.make(), 8000);
         QVERIFY(after.wait());
         QVERIFY(after.log.first().ok);
+    }
+
+    // A line of the helper's past the longest the log takes goes in once, cut, not as many.
+    void helperLinesReachTheLogCutShort()
+    {
+        g_logLines.clear();
+        const LogSink previousSink = setLogSink(captureLog);
+        const auto restoreSink = qScopeGuard([previousSink] { setLogSink(previousSink); });
+        BleAir air;
+        BleBridge bridge;
+        bridge.setHelperPath(air.noisyHelper());
+        Replies replies;
+        bridge.start(replies.make());
+        QVERIFY(replies.wait());
+        QVERIFY2(BleAir::spin([] { return !g_logLines.filter(QStringLiteral("corvane-ble-helper started on Qt ")).isEmpty(); }, 5000),
+                 qPrintable(g_logLines.join(QLatin1Char('\n'))));
+        const QStringList noisy = g_logLines.filter(QStringLiteral("Bluetooth helper: xxx"));
+        QCOMPARE(noisy.size(), 1);
+        QVERIFY2(noisy.first().endsWith(QStringLiteral("x [cut]")) && noisy.first().size() < 1100, qPrintable(noisy.first().left(80)));
     }
 
     void wrongHelloFailsAtStartTimeoutAndKills()

@@ -101,12 +101,11 @@ private Q_SLOTS:
     {
         m_cert = m_dir.filePath(QStringLiteral("cert.pem"));
         m_key = m_dir.filePath(QStringLiteral("key.pem"));
-        m_expiredCert = m_dir.filePath(QStringLiteral("expired.pem"));
-        m_expiredKey = m_dir.filePath(QStringLiteral("expired-key.pem"));
+        // Expired in 2020, kept beside this test: OpenSSL before 3.4 (Debian 12's 3.0) cannot
+        // date a new certificate in the past.
+        m_expiredCert = QStringLiteral(CORVANE_SOURCE_DIR "/tests/device/lan/expired-device.pem");
+        m_expiredKey = QStringLiteral(CORVANE_SOURCE_DIR "/tests/device/lan/expired-device-key.pem");
         QVERIFY(makeCertificate(m_cert, m_key, {QStringLiteral("-days"), QStringLiteral("30")}));
-        QVERIFY(makeCertificate(m_expiredCert, m_expiredKey,
-                                {QStringLiteral("-not_before"), QStringLiteral("20200101000000Z"),
-                                 QStringLiteral("-not_after"), QStringLiteral("20200201000000Z")}));
         QVERIFY(QSslCertificate::fromPath(m_expiredCert).first().expiryDate() < QDateTime::currentDateTimeUtc());
     }
 

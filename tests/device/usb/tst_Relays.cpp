@@ -1,6 +1,7 @@
 #include "base/Log.h"
 #include "device/usb/CloudRelay.h"
 #include "device/usb/FrameProtocol.h"
+#include "device/usb/RelayDial.h"
 #include "device/usb/RelayTargets.h"
 #include "device/usb/StreamRelay.h"
 #include "support/TestNetwork.h"
@@ -220,32 +221,74 @@ private Q_SLOTS:
             QVERIFY2(RelayTargets::isRefused(address), qPrintable(address.toString()));
     }
 
-    // A name whose first addresses cannot be dialled (or are refused) reaches the host on
-    // the next one, through both relays.
+    // A name whose first addresses cannot be dialled, are refused or never answer reaches
+    // the host on the next one, through both relays; when no address answers, both answer
+    // the device as for any failed dial. 127.0.0.2 is the host, 127.0.0.3 has nothing
+    // listening, 127.0.0.4 and ::1 never answer, 127.0.0.5 (written as IPv6) answers too: a
+    // family that never answers yields to the other after one address, so it is not reached.
+    void namesDialTheirAddressesInTurn_data()
+    {
+        QTest::addColumn<QStringList>("addresses");
+        QTest::addColumn<QString>("error"); // empty when the host is reached
+        QTest::newRow("closed, refused, then the host") << QStringList{"127.0.0.3", "10.0.0.1", "127.0.0.2"} << QString();
+        QTest::newRow("silent, then the host") << QStringList{"127.0.0.4", "127.0.0.2"} << QString();
+        QTest::newRow("only a silent one") << QStringList{"127.0.0.4"} << QAbstractSocket::tr("Connection timed out");
+        QTest::newRow("silent IPv6, the host before more IPv6")
+            << QStringList{"::1", "::ffff:127.0.0.5", "127.0.0.2"} << QString();
+    }
     void namesDialTheirAddressesInTurn()
     {
+        QFETCH(QStringList, addresses);
+        QFETCH(QString, error);
         QTcpServer cloud;
         QVERIFY(cloud.listen(QHostAddress(QStringLiteral("127.0.0.2"))));
-        const QList<QHostAddress> addresses{QHostAddress(QStringLiteral("127.0.0.3")), QHostAddress(QStringLiteral("10.0.0.1")),
-                                            QHostAddress(QStringLiteral("127.0.0.2"))};
+        QSignalSpy accepted(&cloud, &QTcpServer::newConnection);
+        const test::SilentPeer silent(QHostAddress(QStringLiteral("127.0.0.4")), cloud.serverPort());
+        QVERIFY(silent.isReady());
+        const test::SilentPeer silent6(QHostAddress::LocalHostIPv6, cloud.serverPort());
+        if (addresses.contains(QStringLiteral("::1")) && !silent6.isReady())
+            QSKIP("no IPv6 loopback here");
+        QTcpServer later;
+        QVERIFY(later.listen(QHostAddress(QStringLiteral("127.0.0.5")), cloud.serverPort()));
         RelayTargets::setLookupForTesting([&](const QString &host) {
-            return host == QLatin1String("cloud.example") ? addresses : QList<QHostAddress>();
+            QList<QHostAddress> list;
+            for (const QString &address : std::as_const(addresses))
+                list.append(QHostAddress(address));
+            return host == QLatin1String("cloud.example") ? list : QList<QHostAddress>();
         });
-        const auto restore = qScopeGuard([] { RelayTargets::setLookupForTesting(nullptr); });
+        RelayDial::setConnectDeadlineForTesting(std::chrono::milliseconds(1000));
+        const auto restore = qScopeGuard([] {
+            RelayTargets::setLookupForTesting(nullptr);
+            RelayDial::setConnectDeadlineForTesting(RelayDial::DefaultConnectDeadline);
+        });
 
         CloudRelay relay;
         relay.setTarget(QStringLiteral("cloud.example"), cloud.serverPort());
         relay.fromDevice(QByteArrayLiteral("up"));
-        QTRY_VERIFY(relay.isConnected());
-        QVERIFY(relay.lastError().isEmpty());
-
         StreamRelay streams;
         DeviceSide device(streams);
         streams.configure(QJsonObject{{QStringLiteral("ota"), QJsonObject{{QStringLiteral("host"), QStringLiteral("cloud.example")},
                                                                            {QStringLiteral("port"), cloud.serverPort()}}}});
         streams.fromDevice(encodeStreamMessage(1, StreamOp::Open, "ota"));
-        QTRY_COMPARE(device.ops(), QList<StreamOp>{StreamOp::Opened});
-        QCOMPARE(streams.openCount(), 1);
+
+        // Well within Qt's own 30 s connect timeout, which alone would end a silent dial.
+        constexpr int kWait = 15000;
+        if (error.isEmpty()) {
+            QTRY_VERIFY_WITH_TIMEOUT(relay.isConnected(), kWait);
+            QVERIFY(relay.lastError().isEmpty());
+            QTRY_COMPARE_WITH_TIMEOUT(device.ops(), QList<StreamOp>{StreamOp::Opened}, kWait);
+            QCOMPARE(streams.openCount(), 1);
+            // Both reached the host itself, not the silent address.
+            QTRY_COMPARE(accepted.count(), 2);
+            QVERIFY(!later.hasPendingConnections());
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(relay.lastError(), error, kWait);
+        QVERIFY(!relay.isConnected());
+        QTRY_COMPARE_WITH_TIMEOUT(device.ops(), QList<StreamOp>{StreamOp::Error}, kWait);
+        QCOMPARE(device.messages.at(0).data, QByteArrayLiteral("dial_failed"));
+        QCOMPARE(streams.lastError(), error);
+        QCOMPARE(streams.streamCount(), 0);
     }
 
     void cloudBytesWaitForTheConnectionInOrder()

@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -228,6 +229,26 @@ private Q_SLOTS:
         QVERIFY(second.open(pty.path, &error));
         QVERIFY(second.write(QByteArrayLiteral("ok")));
         QCOMPARE(pty.receive(2), QByteArrayLiteral("ok"));
+    }
+
+    // Busy and forbidden both reach Qt as a permission error; only the forbidden one may
+    // tell the user to fix access rights.
+    void portWithoutAccessSaysSoAndWhatToDo()
+    {
+        Pty pty;
+        QVERIFY(::chmod(qPrintable(pty.path), 0) == 0);
+        // As root the mode bits do not bind; a stranger's effective identity makes them.
+        const uid_t uid = ::geteuid();
+        if (uid == 0)
+            QVERIFY(::seteuid(65534) == 0);
+        SerialPort port;
+        QString error;
+        const bool opened = port.open(pty.path, &error);
+        if (uid == 0)
+            QVERIFY(::seteuid(0) == 0);
+        QVERIFY(!opened);
+        QVERIFY2(error.startsWith(QStringLiteral("You do not have permission to open that USB port.")), qPrintable(error));
+        QVERIFY2(error.contains(QStringLiteral("\"dialout\"")), qPrintable(error));
     }
 
     void missingPortGivesOtherFailureText()
