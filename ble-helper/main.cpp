@@ -9,7 +9,7 @@
 #include "LineBuffer.h"
 #include "QtBluetoothPlatform.h"
 #ifndef _WIN32
-#include "SimulatedPlatform.h"
+#include "SimulatedAir.h"
 #endif
 
 #include <QCoreApplication>
@@ -64,12 +64,11 @@ bool asksForHelp(int argc, char **argv)
 std::unique_ptr<BlePlatform> choosePlatform()
 {
 #ifndef _WIN32
-    // Tests and the demo point the helper at a simulated peripheral; never the default.
+    // Tests and the demo point the helper at simulated peripherals; never the default.
     if (const char *sim = std::getenv("CORVANE_BLE_SIM")) {
-        std::string host;
-        int port = 0;
-        if (SimulatedPlatform::parseAddress(sim, &host, &port))
-            return std::make_unique<SimulatedPlatform>(host, port);
+        auto air = std::make_unique<SimulatedAir>();
+        if (air->parse(sim))
+            return air;
     }
 #endif
     return std::make_unique<QtBluetoothPlatform>();

@@ -1,5 +1,6 @@
 #include "app/FollowedDevice.h"
 
+#include "app/BluetoothRoute.h"
 #include "app/UsbPortShare.h"
 #include "base/Log.h"
 #include "device/usb/UsbLink.h"
@@ -21,6 +22,7 @@ FollowedDevice::FollowedDevice(const FollowedRoute &route, PortalClient *portal,
     : QObject(parent)
     , m_route(route)
     , m_data(DeviceLive::create())
+    , m_portal(portal)
     , m_manager(new SourceManager(portal, &m_data->live(), this))
     , m_usb(usb)
 {
@@ -41,7 +43,7 @@ bool FollowedDevice::start()
         {FollowedRoute::Cloud, &FollowedDevice::startCloud},
         {FollowedRoute::Lan, &FollowedDevice::startLan},
         {FollowedRoute::Usb, &FollowedDevice::startUsb},
-        {FollowedRoute::Ble, &FollowedDevice::startUnsupported},
+        {FollowedRoute::Ble, &FollowedDevice::startBle},
     };
     for (const Runner &runner : runners) {
         if (runner.kind == m_route.kind)
@@ -53,6 +55,8 @@ bool FollowedDevice::start()
 void FollowedDevice::stop()
 {
     m_manager->stop();
+    if (m_ble)
+        m_ble->stop();
     if (m_listening && m_usb) {
         m_usb->disconnect(this);
         m_usb->stopListening(m_route.usbPort);
@@ -92,6 +96,14 @@ void FollowedDevice::bindUsbLink(const QString &port)
 {
     UsbLink *link = m_usb ? m_usb->linkOn(port) : nullptr;
     m_manager->useLink(m_route.deviceId, link, m_route.label());
+}
+
+bool FollowedDevice::startBle()
+{
+    delete m_ble;
+    m_ble = new BluetoothRoute(m_route, m_portal, m_manager, this);
+    m_ble->start();
+    return true;
 }
 
 bool FollowedDevice::startUnsupported()

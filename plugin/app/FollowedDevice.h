@@ -11,6 +11,7 @@
 
 namespace corvane {
 
+class BluetoothRoute;
 class PortalClient;
 class SourceManager;
 class UsbPortShare;
@@ -31,6 +32,8 @@ public:
     std::shared_ptr<DeviceLive> data() const { return m_data; }
     // Its route's status (live flag, message, source label), as the main device's.
     SourceManager *sourceManager() const { return m_manager; }
+    // The Bluetooth route's helper and session; null for other kinds.
+    BluetoothRoute *bluetooth() const { return m_ble; }
 
     // Runs the route; false for a kind that cannot be followed yet (it stays idle).
     bool start();
@@ -45,12 +48,15 @@ private:
     bool startLan();
     bool startUsb();
     void bindUsbLink(const QString &port);
+    bool startBle();
     bool startUnsupported();
 
     FollowedRoute m_route;
     std::shared_ptr<DeviceLive> m_data;
+    PortalClient *m_portal;
     SourceManager *m_manager;
     QPointer<UsbPortShare> m_usb;
+    BluetoothRoute *m_ble = nullptr;
     bool m_listening = false;
 };
 

@@ -21,6 +21,7 @@ const char kSignedOut[] = "Signed out. Sign in to see live scores.";
 const char kReconnecting[] = "Reconnecting to %1";
 const char kRestarting[] = "%1 is restarting. Reopen the setup window to reconnect.";
 const char kLost[] = "Lost the connection to %1";
+const char kNeedsPassword[] = "%1 needs its admin password: sign in to the Corvane account its setup saved it to.";
 
 // Cloud errors that no amount of polling will mend.
 const char *const kPermanentCloudErrors[] = {"cloud_subscription_required", "device_not_found_or_not_owned"};
@@ -126,10 +127,11 @@ void SourceManager::useLan(const QString &deviceId, const LanRoute &route)
     m_feed->start(route.host, route.token, route.certificateSha256);
 }
 
-void SourceManager::useDevice(DeviceSession *session, const QString &label)
+void SourceManager::useDevice(DeviceSession *session, const QString &label, bool reconnects)
 {
     setRoute(Session, session ? session->deviceId() : QString(), label);
     m_session = session;
+    m_sessionReconnects = reconnects;
     if (session) {
         connect(session, &DeviceSession::envelope, this, &SourceManager::onSessionEnvelope);
         connect(session, &DeviceSession::stateChanged, this, &SourceManager::onSessionState);
@@ -261,7 +263,11 @@ void SourceManager::onSessionState(DeviceSession::State state, const QString &de
         return;
     switch (state) {
     case DeviceSession::Restarting:
-        setStatus(false, text(kRestarting));
+        setStatus(false, text(m_sessionReconnects ? kReconnecting : kRestarting));
+        break;
+    case DeviceSession::NeedsPassword:
+        if (m_sessionReconnects)
+            setStatus(false, text(kNeedsPassword));
         break;
     case DeviceSession::Lost:
     case DeviceSession::Error:

@@ -36,7 +36,9 @@ public:
 
     void useCloud(const QString &deviceId);
     void useLan(const QString &deviceId, const LanRoute &route);
-    void useDevice(DeviceSession *session, const QString &label);
+    // `reconnects`: the session's owner connects again after a loss by itself (a followed
+    // device), so a restart is not the operator's to mend.
+    void useDevice(DeviceSession *session, const QString &label, bool reconnects = false);
     // A device link with no session of its own (a followed USB device listening to
     // whichever link has its port); live messages flow as from a session. Null: no link
     // has the port now.
@@ -94,6 +96,7 @@ private:
     bool m_endedBySignOut = false;
     TlsFeed *m_feed;
     QPointer<DeviceSession> m_session;
+    bool m_sessionReconnects = false;
     QPointer<DeviceLink> m_link;
     Timing m_timing;
     quint16 m_feedPort;

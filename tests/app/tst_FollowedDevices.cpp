@@ -1,12 +1,15 @@
 // Devices followed beside the main one: each runs its own route at once (cloud polling
-// against the portal simulator, network feeds and USB ports against device simulators),
+// against the portal simulator, network feeds, USB ports and Bluetooth helpers against
+// device simulators),
 // keeps its own live data and hold, is restored from settings.json, shares its serial port
 // with setup, and can be unfollowed while its updates arrive.
 #include "app/App.h"
+#include "app/BluetoothRoute.h"
 #include "app/FollowedDevice.h"
 #include "app/FollowedDevices.h"
 #include "app/UsbPortShare.h"
 #include "base/Log.h"
+#include "device/ble/BleBridge.h"
 #include "device/usb/UsbLink.h"
 #include "live/SourceManager.h"
 #include "support/DevSimProcess.h"
@@ -21,6 +24,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <csignal>
 #include <memory>
 
 using namespace corvane;
@@ -84,6 +89,54 @@ struct UsbDevice {
     }
     DevSimProcess sim;
 };
+
+// A device in Bluetooth range: its simulator's air holds it alone, at its own address, with
+// an admin password that its account (the portal simulator's) keeps or not.
+struct BluetoothDevice {
+    BluetoothDevice(const QString &id, const char *address, const char *sport, const char *password)
+        : address(QString::fromLatin1(address))
+        , sim({QStringLiteral("--ble-port"), QStringLiteral("0"), QStringLiteral("--ble-address"), this->address,
+               QStringLiteral("--feed-port"), QStringLiteral("0"), QStringLiteral("--live-ms"), QStringLiteral("100"),
+               QStringLiteral("--sport"), QString::fromLatin1(sport), QStringLiteral("--device-id"), id,
+               QStringLiteral("--password"), QString::fromLatin1(password)})
+        , air(sim.waitFor(QStringLiteral("BLE ")).mid(4))
+    {
+    }
+    FollowedRoute route(const QString &id) const
+    {
+        FollowedRoute r{id, FollowedRoute::Ble};
+        r.bleAddress = address;
+        return r;
+    }
+    // Sign-in attempts so far, whatever their outcome.
+    int logins()
+    {
+        loginsSeen += sim.take(QStringLiteral("BLE-RPC ")).filter(QStringLiteral(" login ")).size();
+        return loginsSeen;
+    }
+    QString address;
+    DevSimProcess sim;
+    QString air;
+    int loginsSeen = 0;
+};
+
+// This computer's radio, hearing every simulated air at once (the helpers it starts inherit it).
+struct Radio {
+    explicit Radio(const QStringList &airs)
+    {
+        qputenv("CORVANE_BLE_SIM", airs.join(QLatin1Char(',')).toLatin1());
+        BleBridge::instance()->setHelperPath(QStringLiteral(CORVANE_BLE_HELPER));
+    }
+    ~Radio() { qunsetenv("CORVANE_BLE_SIM"); }
+};
+
+BluetoothRoute *bluetoothOf(App &app, const QString &id)
+{
+    FollowedDevice *device = app.followed()->device(id);
+    return device ? device->bluetooth() : nullptr;
+}
+
+bool processGone(qint64 pid) { return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH; }
 
 bool isLive(App &app, const QString &id)
 {
@@ -234,6 +287,57 @@ private Q_SLOTS:
         QVERIFY(otherOpened.wait(10000));
     }
 
+    // Each Bluetooth device has a helper of its own (a helper holds one connection) on the
+    // one radio: both live at once with their own games, signed in with the password their
+    // account keeps; a refused one is not tried again; a dropped link comes back by itself.
+    void bluetoothDevicesLiveAtOnceEachOnItsOwnHelper()
+    {
+        BluetoothDevice hockey(QStringLiteral("CV-1001"), "C0FFEE001001", "hockey", "admin-1001");
+        BluetoothDevice soccer(QStringLiteral("CV-1002"), "C0FFEE001002", "soccer", "admin-1002");
+        BluetoothDevice stranger(QStringLiteral("CV-2001"), "C0FFEE002001", "volleyball", "not-in-the-account");
+        const Radio radio({hockey.air, soccer.air, stranger.air});
+        App app(environment());
+        const QStringList ids{QStringLiteral("CV-1001"), QStringLiteral("CV-1002"), QStringLiteral("CV-2001")};
+        QVERIFY(app.followDevice(hockey.route(ids[0])));
+        QVERIFY(app.followDevice(soccer.route(ids[1])));
+        QVERIFY(app.followDevice(stranger.route(ids[2])));
+        for (const QString &id : ids)
+            bluetoothOf(app, id)->setReconnectDelayForTests(100);
+
+        // The factory password is refused everywhere: each waits for its account's.
+        const auto asksPassword = [&app](const QString &id) {
+            return app.followed()->device(id)->sourceManager()->message().contains(QStringLiteral("needs its admin password"));
+        };
+        QVERIFY(QTest::qWaitFor([&] { return asksPassword(ids[0]) && asksPassword(ids[1]) && asksPassword(ids[2]); }, 20000));
+        QVERIFY(signIn(app));
+        QVERIFY(QTest::qWaitFor([&] { return isLive(app, ids[0]) && isLive(app, ids[1]); }, 20000));
+        QCOMPARE(app.liveOf(ids[0])->sport(), QStringLiteral("hockey"));
+        QCOMPARE(app.liveOf(ids[1])->sport(), QStringLiteral("soccer"));
+        QVERIFY(app.live().fieldNames().isEmpty());
+        const qint64 hockeyHelper = bluetoothOf(app, ids[0])->bridge()->helperProcessId();
+        const qint64 soccerHelper = bluetoothOf(app, ids[1])->bridge()->helperProcessId();
+        QVERIFY(hockeyHelper != 0 && soccerHelper != 0 && hockeyHelper != soccerHelper);
+
+        // Both keep updating side by side.
+        QSignalSpy hockeyChanged(app.liveOf(ids[0]), &LiveData::changed);
+        QSignalSpy soccerChanged(app.liveOf(ids[1]), &LiveData::changed);
+        QVERIFY(QTest::qWaitFor([&] { return hockeyChanged.size() >= 3 && soccerChanged.size() >= 3; }, 15000));
+
+        // The account's password that the device refused is not tried again and again.
+        QTest::qWait(1000);
+        QVERIFY(!isLive(app, ids[2]));
+        QVERIFY(asksPassword(ids[2]));
+        QCOMPARE(stranger.logins(), 2);
+
+        // A link lost is connected again, signed in with the password that worked.
+        QVERIFY(hockey.sim.command(QStringLiteral("ble-drop")));
+        QVERIFY(QTest::qWaitFor([&] { return !isLive(app, ids[0]); }, 10000));
+        QVERIFY(QTest::qWaitFor([&] { return isLive(app, ids[0]); }, 20000));
+        hockeyChanged.clear();
+        QVERIFY(hockeyChanged.wait(10000));
+        QCOMPARE(bluetoothOf(app, ids[0])->bridge()->helperProcessId(), hockeyHelper);
+    }
+
     // Unfollowed while its feed keeps sending: its route ends and its data goes; the device
     // left keeps running. (Readers on other threads: tst_FollowedThreads.)
     void unfollowWhileUpdatesArrive()
@@ -259,6 +363,32 @@ private Q_SLOTS:
         const QJsonArray stored = readJson(env.settingsPath).value(key("followed_devices")).toArray();
         QCOMPARE(stored.size(), 1);
         QCOMPARE(stored.first().toObject().value(key("device")).toString(), QStringLiteral("CV-5002"));
+    }
+    // Unfollowed while its notifications arrive: its link is released on the air, its
+    // helper ends and its data goes; the other Bluetooth device keeps running.
+    void unfollowBluetoothWhileNotificationsArrive()
+    {
+        BluetoothDevice first(QStringLiteral("CV-1001"), "C0FFEE001001", "basketball", "admin-1001");
+        BluetoothDevice second(QStringLiteral("CV-1002"), "C0FFEE001002", "lacrosse", "admin-1002");
+        const Radio radio({first.air, second.air});
+        App app(environment());
+        QVERIFY(signIn(app));
+        QVERIFY(app.followDevice(first.route(QStringLiteral("CV-1001"))));
+        QVERIFY(app.followDevice(second.route(QStringLiteral("CV-1002"))));
+        QVERIFY(QTest::qWaitFor([&] { return isLive(app, QStringLiteral("CV-1001")) && isLive(app, QStringLiteral("CV-1002")); }, 20000));
+
+        const std::weak_ptr<DeviceLive> gone = app.followed()->dataOf(QStringLiteral("CV-1001"));
+        const qint64 helper = bluetoothOf(app, QStringLiteral("CV-1001"))->bridge()->helperProcessId();
+        QSignalSpy firstChanged(app.liveOf(QStringLiteral("CV-1001")), &LiveData::changed);
+        QVERIFY(firstChanged.wait(10000));
+        QVERIFY(app.followed()->unfollow(QStringLiteral("CV-1001")));
+        QVERIFY(app.liveOf(QStringLiteral("CV-1001")) == nullptr);
+        QVERIFY(!first.sim.waitFor(QStringLiteral("BLE-CLOSE"), 5000).isEmpty());
+        QVERIFY(processGone(helper));
+
+        QSignalSpy secondChanged(app.liveOf(QStringLiteral("CV-1002")), &LiveData::changed);
+        QVERIFY(secondChanged.wait(10000));
+        QVERIFY(QTest::qWaitFor([&] { return gone.expired(); }, 5000));
     }
 };
 

@@ -99,13 +99,14 @@ struct BlePeripheral::Radio {
     AdminSession admin;
 };
 
-BlePeripheral::BlePeripheral(DeviceState *state, int pduSize, QObject *parent)
+BlePeripheral::BlePeripheral(DeviceState *state, int pduSize, quint64 address, QObject *parent)
     : QObject(parent)
     , m_state(state)
     , m_methods(state)
     , m_server(new QTcpServer(this))
     , m_advertTimer(new QTimer(this))
     , m_pduSize(pduSize)
+    , m_address(address)
 {
     connect(m_server, &QTcpServer::newConnection, this, &BlePeripheral::onNewConnection);
     m_advertTimer->setInterval(400);
@@ -217,6 +218,11 @@ void BlePeripheral::onReadyRead(Radio *radio)
 
 void BlePeripheral::advertise(Radio *radio)
 {
+    if (m_address != 0) {
+        const QString name = m_names ? QStringLiteral("Corvane-") + m_state->deviceId : QString();
+        radio->socket->write(QStringLiteral("ADV %1 -58 %2 %3\n").arg(addressText(m_address), ServiceUuid, name).toUtf8());
+        return;
+    }
     QByteArray lines;
     for (const Advert &ad : Adverts) {
         const QString uuids = *ad.uuids ? QString::fromLatin1(ad.uuids) : QStringLiteral("-");
@@ -245,12 +251,8 @@ void BlePeripheral::handle(Radio *radio, quint64 number, const QString &verb, co
     } else if (verb == QLatin1String("OPEN")) {
         const quint64 address = argument.toULongLong(nullptr, 16);
         newLink(radio);
-        for (const Peer &peer : Peers) {
-            if (!m_away && peer.address == address) {
-                radio->device = address;
-                radio->corvane = peer.corvane;
-            }
-        }
+        if (!m_away && reachable(address, &radio->corvane))
+            radio->device = address;
         report(QStringLiteral("BLE-OPEN %1 %2").arg(addressText(address), radio->device ? QStringLiteral("found") : QStringLiteral("none")));
         answer(radio->device ? QStringLiteral("OK FOUND") : QStringLiteral("OK NONE"));
     } else if (verb == QLatin1String("SERVICE")) {
@@ -291,6 +293,21 @@ void BlePeripheral::handle(Radio *radio, quint64 number, const QString &verb, co
     } else {
         answer(QStringLiteral("ERR unknown request"));
     }
+}
+
+bool BlePeripheral::reachable(quint64 address, bool *corvane) const
+{
+    if (m_address != 0) {
+        *corvane = address == m_address;
+        return *corvane;
+    }
+    for (const Peer &peer : Peers) {
+        if (peer.address == address) {
+            *corvane = peer.corvane;
+            return true;
+        }
+    }
+    return false;
 }
 
 void BlePeripheral::newLink(Radio *radio)

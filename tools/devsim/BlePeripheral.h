@@ -26,11 +26,16 @@ class DeviceState;
 // "NOTIFY <base64>" lines and "LOST" when the link drops. Writes to the write
 // characteristic carry RPC in Bluetooth chunks to the same DeviceState the other front ends
 // serve; replies come back as notifications cut to the link's payload size.
+//
+// By default the air holds the device at several addresses among other devices, for the
+// scan's cases. Given an address of its own, it holds that one device alone, so that several
+// simulators, each a device of its own, can share one computer's radio (see the helper's
+// CORVANE_BLE_SIM list) without answering for one another.
 class BlePeripheral : public QObject {
     Q_OBJECT
 public:
-    // pduSize 0: the link's PDU size cannot be read.
-    BlePeripheral(DeviceState *state, int pduSize, QObject *parent = nullptr);
+    // pduSize 0: the link's PDU size cannot be read. address 0: the default air.
+    BlePeripheral(DeviceState *state, int pduSize, quint64 address = 0, QObject *parent = nullptr);
     ~BlePeripheral() override;
 
     bool listen(quint16 port, QString *error);
@@ -53,6 +58,7 @@ private:
     void advertise(Radio *radio);
     void dropLinks(const QString &why);
     int payloadSize() const;
+    bool reachable(quint64 address, bool *corvane) const;
 
     DeviceState *m_state;
     RpcMethods m_methods;
@@ -60,6 +66,7 @@ private:
     QTimer *m_advertTimer;
     QList<Radio *> m_radios;
     int m_pduSize;
+    quint64 m_address;
     QString m_deny; // "service", "subscribe", "write" or empty
     bool m_away = false;
     bool m_names = true;

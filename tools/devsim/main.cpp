@@ -86,8 +86,9 @@ int main(int argc, char **argv)
     const QCommandLineOption feedPort(QStringLiteral("feed-port"), QStringLiteral("TLS live feed port on 127.0.0.1; 0 picks a free one (default 1010)."), QStringLiteral("n"), QStringLiteral("1010"));
     const QCommandLineOption blePort(QStringLiteral("ble-port"), QStringLiteral("Serve the device's Bluetooth LE side for corvane-ble-helper (CORVANE_BLE_SIM) on this 127.0.0.1 port (0: any free port) and print \"BLE 127.0.0.1:<port>\"."), QStringLiteral("port"));
     const QCommandLineOption deviceId(QStringLiteral("device-id"), QStringLiteral("The device's ID (default CVSIM-0001; a --state file's wins)."), QStringLiteral("id"));
+    const QCommandLineOption bleAddress(QStringLiteral("ble-address"), QStringLiteral("The device's own Bluetooth address (12 hexadecimal digits): the air then holds this device alone, so that several simulators can share one radio (default: the device at several addresses among other devices)."), QStringLiteral("hex"));
     const QCommandLineOption blePdu(QStringLiteral("ble-pdu"), QStringLiteral("Maximum PDU size of a Bluetooth link: a number (23, 185, 247, 517...) or none (default 247)."), QStringLiteral("n|none"), QStringLiteral("247"));
-    parser.addOptions({blePort, blePdu, mode, silent, noise, liveMs, liveStamp, sport, cloudEcho, tunnel, otaSize, otaFile, echoStream, stream, credit,
+    parser.addOptions({blePort, bleAddress, blePdu, mode, silent, noise, liveMs, liveStamp, sport, cloudEcho, tunnel, otaSize, otaFile, echoStream, stream, credit,
                        password, maxFailures, lockoutMs, restartMs, joinChecks, scanMs, netTestPolls, wifi, pairedReceiver, relayMs, pairedSilent, stateFile, ptyLink,
                        httpPort, httpBind, feedPort, deviceId});
     parser.process(app);
@@ -178,11 +179,14 @@ int main(int argc, char **argv)
         const uint port = parser.value(blePort).toUInt(&portOk);
         bool pduOk = parser.value(blePdu) == QLatin1String("none");
         const int pdu = pduOk ? 0 : parser.value(blePdu).toInt(&pduOk);
-        if (!portOk || port > 65535 || !pduOk || pdu < 0) {
-            std::fprintf(stderr, "bad --ble-port or --ble-pdu\n");
+        bool addressOk = true;
+        const quint64 address = parser.isSet(bleAddress) ? parser.value(bleAddress).toULongLong(&addressOk, 16) : 0;
+        addressOk = addressOk && address <= 0xFFFFFFFFFFFFull && (address != 0 || !parser.isSet(bleAddress));
+        if (!portOk || port > 65535 || !pduOk || pdu < 0 || !addressOk) {
+            std::fprintf(stderr, "bad --ble-port, --ble-pdu or --ble-address\n");
             return 2;
         }
-        ble = std::make_unique<BlePeripheral>(&state, pdu);
+        ble = std::make_unique<BlePeripheral>(&state, pdu, address);
         QString bleError;
         if (!ble->listen(quint16(port), &bleError)) {
             std::fprintf(stderr, "corvane-devsim: %s\n", qPrintable(bleError));
