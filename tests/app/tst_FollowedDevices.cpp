@@ -93,9 +93,9 @@ struct UsbDevice {
 // A device in Bluetooth range: its simulator's air holds it alone, at its own address, with
 // an admin password that its account (the portal simulator's) keeps or not.
 struct BluetoothDevice {
-    BluetoothDevice(const QString &id, const char *address, const char *sport, const char *password)
-        : address(QString::fromLatin1(address))
-        , sim({QStringLiteral("--ble-port"), QStringLiteral("0"), QStringLiteral("--ble-address"), this->address,
+    BluetoothDevice(const QString &id, const char *bleAddress, const char *sport, const char *password)
+        : address(QString::fromLatin1(bleAddress))
+        , sim({QStringLiteral("--ble-port"), QStringLiteral("0"), QStringLiteral("--ble-address"), address,
                QStringLiteral("--feed-port"), QStringLiteral("0"), QStringLiteral("--live-ms"), QStringLiteral("100"),
                QStringLiteral("--sport"), QString::fromLatin1(sport), QStringLiteral("--device-id"), id,
                QStringLiteral("--password"), QString::fromLatin1(password)})
@@ -300,8 +300,11 @@ private Q_SLOTS:
         const QStringList ids{QStringLiteral("CV-1001"), QStringLiteral("CV-1002"), QStringLiteral("CV-1004")};
         QVERIFY(app.followDevice(hockey.route(ids[0])));
         QVERIFY(app.followDevice(soccer.route(ids[1])));
-        for (const QString &id : ids.first(2))
-            bluetoothOf(app, id)->setReconnectDelayForTests(100);
+        for (const QString &id : ids.first(2)) {
+            BluetoothRoute *route = bluetoothOf(app, id);
+            QVERIFY(route);
+            route->setReconnectDelayForTests(100);
+        }
 
         // The factory password is refused: each waits for its account's.
         const auto asksPassword = [&app](const QString &id) {
@@ -387,8 +390,8 @@ private Q_SLOTS:
         QVERIFY(firstChanged.wait(10000));
         QVERIFY(app.followed()->unfollow(QStringLiteral("CV-1001")));
         QVERIFY(app.liveOf(QStringLiteral("CV-1001")) == nullptr);
-        QVERIFY(!first.sim.waitFor(QStringLiteral("BLE-CLOSE"), 5000).isEmpty());
         QVERIFY(processGone(helper));
+        QVERIFY(!first.sim.waitFor(QStringLiteral("BLE-CLOSE"), 5000).isEmpty());
 
         QSignalSpy secondChanged(app.liveOf(QStringLiteral("CV-1002")), &LiveData::changed);
         QVERIFY(secondChanged.wait(10000));
