@@ -56,6 +56,8 @@ void FollowedGroup::addRow(const QString &deviceId)
     connect(row, &FollowedRow::makeMainWanted, this, &FollowedGroup::makeMain);
     connect(row, &FollowedRow::removeWanted, m_app->followed(), &FollowedDevices::unfollow);
     m_rows->addWidget(row);
+    // Shown now, not when the layout gets to it: a hidden row counts as removed.
+    row->show();
     m_empty->hide();
 }
 

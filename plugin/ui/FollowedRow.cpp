@@ -72,8 +72,8 @@ void FollowedRow::detach()
 
 void FollowedRow::showStatus()
 {
-    if (m_manager)
-        m_status->setText(dockStatusHtml(m_manager->isLive(), m_manager->message()));
+    if (const SourceManager *manager = m_manager.data())
+        m_status->setText(dockStatusHtml(manager->isLive(), manager->message()));
 }
 
 void FollowedRow::showScore()

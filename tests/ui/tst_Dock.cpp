@@ -75,6 +75,12 @@ QStringList rowTexts(FollowedRow *row)
     return texts;
 }
 
+bool visibleLabel(QWidget *root, const QString &text)
+{
+    const QLabel *label = byText<QLabel>(root, text);
+    return label && label->isVisible();
+}
+
 QComboBox *comboNamed(QWidget *root, const QString &name)
 {
     for (QComboBox *box : root->findChildren<QComboBox *>()) {
@@ -425,11 +431,12 @@ private Q_SLOTS:
         app->selectDevice(QStringLiteral("CV-1001"));
         QGroupBox *group = groupTitled(&dock, QStringLiteral("Followed devices"));
         QVERIFY(group);
-        QVERIFY(byText<QLabel>(group, kFollowedHint)->isVisible());
+        QVERIFY(visibleLabel(group, kFollowedHint));
 
         byText<QPushButton>(group, QStringLiteral("Follow another device…"))->click();
         QPointer<FollowDialog> dialog = dock.findChild<FollowDialog *>();
-        QVERIFY(dialog && dialog->isVisible());
+        QVERIFY(dialog);
+        QVERIFY(dialog->isVisible());
         QComboBox *accountDevice = comboNamed(dialog, QStringLiteral("Device on my account"));
         QVERIFY(accountDevice && accountDevice->isVisible());
         QPushButton *follow = byText<QPushButton>(dialog, QStringLiteral("Follow"));
@@ -443,7 +450,7 @@ private Q_SLOTS:
         follow->click();
         QTRY_VERIFY(!dialog);
         QCOMPARE(app->followed()->ids(), QStringList{QStringLiteral("gym/court 2")});
-        QVERIFY(!byText<QLabel>(group, kFollowedHint)->isVisible());
+        QVERIFY(!visibleLabel(group, kFollowedHint));
 
         // Its row fills from its own device's updates.
         FollowedRow *court = rowOf(&dock, QStringLiteral("gym/court 2"));
@@ -486,7 +493,7 @@ private Q_SLOTS:
         byText<QPushButton>(former, QStringLiteral("Remove"))->click();
         QVERIFY(app->followed()->ids().isEmpty());
         QVERIFY(shownRows(&dock).isEmpty());
-        QVERIFY(byText<QLabel>(group, kFollowedHint)->isVisible());
+        QVERIFY(visibleLabel(group, kFollowedHint));
         QVERIFY(app->settings().followedRoutes().isEmpty());
     }
 

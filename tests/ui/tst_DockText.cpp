@@ -110,14 +110,14 @@ private Q_SLOTS:
                                << QByteArray(R"({"device":"CV-1003","route":"cloud"})");
         QTest::newRow("network, the stored host")
             << lan << QStringLiteral("CV-LAN") << none << none << none
-            << QByteArray(R"({"device":"CV-LAN","route":"lan","host":"192.168.1.57","token":"tok","tls_sha256":")" + pin.toLatin1() + ""}");
+            << QByteArray(R"({"device":"CV-LAN","route":"lan","host":"192.168.1.57","token":"tok","tls_sha256":"PIN"})").replace("PIN", pin.toLatin1());
         QTest::newRow("network, typed with a feed port")
             << lan << QStringLiteral("CV-LAN") << QStringLiteral(" 10.0.0.7:1020 ") << none << none
-            << QByteArray(R"({"device":"CV-LAN","route":"lan","host":"10.0.0.7","token":"tok","tls_sha256":")" + pin.toLatin1()
-                          + R"(","port":1020})");
+            << QByteArray(R"({"device":"CV-LAN","route":"lan","host":"10.0.0.7","token":"tok","tls_sha256":"PIN","port":1020})")
+                   .replace("PIN", pin.toLatin1());
         QTest::newRow("network, a device number")
             << lan << QStringLiteral("CV-LAN") << QStringLiteral("29") << none << none
-            << QByteArray(R"({"device":"CV-LAN","route":"lan","host":"corvane0029.local","token":"tok","tls_sha256":")" + pin.toLatin1() + ""}");
+            << QByteArray(R"({"device":"CV-LAN","route":"lan","host":"corvane0029.local","token":"tok","tls_sha256":"PIN"})").replace("PIN", pin.toLatin1());
         QTest::newRow("network, a port out of range")
             << lan << QStringLiteral("CV-LAN") << QStringLiteral("10.0.0.7:70000") << none
             << QStringLiteral("The feed port after the address must be a number from 1 to 65535.") << QByteArray();
