@@ -31,8 +31,11 @@ const ProblemText kProblems[] = {
 FollowCheck refuse(Problem problem, const QString &device = QString())
 {
     for (const ProblemText &row : kProblems) {
-        if (row.problem == problem)
-            return {std::nullopt, QString::fromUtf8(row.text).arg(device)};
+        if (row.problem != problem)
+            continue;
+        // Only sentences that name a device take one: arg() warns about a missing place.
+        const QString text = QString::fromUtf8(row.text);
+        return {std::nullopt, text.contains(QLatin1String("%1")) ? text.arg(device) : text};
     }
     return {};
 }
