@@ -411,14 +411,14 @@ void SetupDialog::followOverNetwork(DeviceSession *session)
     const QPointer<DeviceSession> asked(session);
     const auto *http = qobject_cast<const HttpLink *>(session->link());
     const QString host = !session->stationIp().isEmpty() ? session->stationIp() : http ? http->host() : QString();
+    if (host.isEmpty()) {
+        m_done->showFollowOutcome(tr("The device's network address is not known, so it cannot be followed."), true);
+        return;
+    }
     session->ensureApiToken([self, asked, host](bool ok, const QString &token, const QString &message) {
         SetupDialog *dialog = self.data();
         if (!dialog || !asked || dialog->m_session.data() != asked.data())
             return;
-        if (host.isEmpty()) {
-            dialog->m_done->showFollowOutcome(tr("The device's network address is not known, so it cannot be followed."), true);
-            return;
-        }
         if (!ok || token.isEmpty()) {
             dialog->m_done->showFollowOutcome(message, true);
             return;

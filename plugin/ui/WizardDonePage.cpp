@@ -21,7 +21,7 @@ WizardDonePage::WizardDonePage(App *app, QWidget *parent)
     m_summary = setup::plainLabel();
     m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto *live = new QPushButton(tr("Use this device's live scores in OBS"));
-    m_follow = new QPushButton(tr("Follow it beside the main device"));
+    auto *follow = new QPushButton(tr("Follow it beside the main device"));
     auto *choice = setup::textLabel(tr("The main device feeds the dock and every score text that follows it. A device "
                                        "followed beside it feeds the score texts and \"show when\" filters you bind to it "
                                        "in their properties."));
@@ -39,7 +39,7 @@ WizardDonePage::WizardDonePage(App *app, QWidget *parent)
     layout->addWidget(setup::headingLabel(tr("All set")));
     layout->addWidget(m_summary);
     layout->addWidget(live);
-    layout->addWidget(m_follow);
+    layout->addWidget(follow);
     layout->addWidget(choice);
     layout->addWidget(m_followMessage);
     layout->addWidget(more);
@@ -49,7 +49,7 @@ WizardDonePage::WizardDonePage(App *app, QWidget *parent)
     layout->addStretch();
     layout->addLayout(closeRow);
     connect(live, &QPushButton::clicked, this, &WizardDonePage::liveScoresWanted);
-    connect(m_follow, &QPushButton::clicked, this, &WizardDonePage::followWanted);
+    connect(follow, &QPushButton::clicked, this, &WizardDonePage::followWanted);
     connect(more, &QPushButton::clicked, this, &WizardDonePage::moreWanted);
     connect(m_add, &QPushButton::clicked, this, &WizardDonePage::addToAccount);
     connect(close, &QPushButton::clicked, this, &WizardDonePage::closeWanted);

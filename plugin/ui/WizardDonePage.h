@@ -39,7 +39,6 @@ private:
     QPointer<DeviceSession> m_session;
     QString m_kind;
     QLabel *m_summary = nullptr;
-    QPushButton *m_follow = nullptr;
     QLabel *m_followMessage = nullptr;
     QLineEdit *m_claimCode = nullptr;
     QPushButton *m_add = nullptr;
