@@ -79,6 +79,7 @@ void FollowedRow::showStatus()
 void FollowedRow::showScore()
 {
     m_score->setText(dockScoreText(m_data->live()));
+    m_score->setVisible(!m_score->text().isEmpty());
 }
 
 void FollowedRow::showHeld()
