@@ -72,8 +72,12 @@ void FollowedRow::detach()
 
 void FollowedRow::showStatus()
 {
-    if (const SourceManager *manager = m_manager.data())
-        m_status->setText(dockStatusHtml(manager->isLive(), manager->message()));
+    const SourceManager *manager = m_manager.data();
+    if (!manager)
+        return;
+    // A route that has not started says nothing yet; the dock's own hint is about its picker.
+    const QString message = manager->message().isEmpty() ? tr("Not started yet.") : manager->message();
+    m_status->setText(dockStatusHtml(manager->isLive(), message));
 }
 
 void FollowedRow::showScore()
