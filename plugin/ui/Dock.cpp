@@ -3,6 +3,7 @@
 #include "app/App.h"
 #include "ui/AccountBox.h"
 #include "ui/DevicesGroup.h"
+#include "ui/FollowedGroup.h"
 #include "ui/ManageDialog.h"
 #include "ui/OverlaysGroup.h"
 #include "ui/PluginGroup.h"
@@ -30,6 +31,8 @@ Dock::Dock(App *app, QWidget *parent)
     column->addWidget(m_account = new AccountBox(app));
     column->addWidget(m_signedIn = new SignedInRow(app));
     column->addWidget(m_scoreboard = new ScoreboardGroup(app));
+    auto *followed = new FollowedGroup(app);
+    column->addWidget(followed);
     column->addWidget(new SourcesGroup);
     column->addWidget(new RecordingsGroup(app));
     column->addWidget(m_devices = new DevicesGroup(app));
@@ -48,6 +51,7 @@ Dock::Dock(App *app, QWidget *parent)
 
     connect(&m_app->portal(), &PortalClient::signedInChanged, this, &Dock::showAccount);
     connect(m_scoreboard, &ScoreboardGroup::devicesShown, m_devices, &DevicesGroup::showPicked);
+    connect(followed, &FollowedGroup::mainChanged, m_scoreboard, &ScoreboardGroup::showDevices);
     connect(m_devices, &DevicesGroup::setupRequested, this, &Dock::openSetupDialog);
     connect(m_devices, &DevicesGroup::manageRequested, this, &Dock::openManageDialog);
     showAccount();

@@ -16,9 +16,10 @@ class SignedInRow;
 class UpdateBanner;
 
 // The plugin's panel inside OBS: one column of groups (the cloud account, the device whose
-// scores feed OBS, the sources, recordings, the device dialogs, sharing over TCP, overlay
-// pages and plugin updates), each talking to App on its own. The dock lays them out, routes
-// the sign-in state and the picked device between them, and owns the dialogs they open.
+// scores feed OBS, the devices followed beside it, the sources, recordings, the device
+// dialogs, sharing over TCP, overlay pages and plugin updates), each talking to App on its
+// own. The dock lays them out, routes the sign-in state and the picked device between them,
+// and owns the dialogs they open.
 class Dock : public QWidget {
     Q_OBJECT
 public:

@@ -1,5 +1,6 @@
 #include "ui/DockText.h"
 
+#include "base/FollowedRoute.h"
 #include "live/LiveData.h"
 #include "live/PeriodFields.h"
 
@@ -78,6 +79,22 @@ QString dockOverlayText(const OverlayView &view)
     return QStringLiteral("Serving http://127.0.0.1:%1/ to this computer; live scores at ws://127.0.0.1:%1/live. %2 connected.")
         .arg(view.listeningPort)
         .arg(view.pages);
+}
+
+QString followedRouteText(const FollowedRoute &route)
+{
+    switch (route.kind) {
+    case FollowedRoute::Lan:
+        return route.lan.port == 0 ? QStringLiteral("network %1").arg(route.lan.host)
+                                   : QStringLiteral("network %1, feed port %2").arg(route.lan.host).arg(route.lan.port);
+    case FollowedRoute::Usb:
+        return QStringLiteral("USB %1").arg(route.usbPort);
+    case FollowedRoute::Ble:
+        return QStringLiteral("Bluetooth %1").arg(route.bleAddress);
+    case FollowedRoute::Cloud:
+        break;
+    }
+    return QStringLiteral("cloud");
 }
 
 QString uniqueSourceName(const QString &base, const std::function<bool(const QString &name)> &taken)

@@ -8,6 +8,7 @@
 namespace corvane {
 
 class LiveData;
+struct FollowedRoute;
 
 // The dock's texts that depend on data alone, apart from the widgets that show them.
 
@@ -42,6 +43,9 @@ struct OverlayView {
     int pages = 0;
 };
 QString dockOverlayText(const OverlayView &view);
+
+// How a followed device is reached, in a few words: "cloud", "network 192.168.1.20", ...
+QString followedRouteText(const FollowedRoute &route);
 
 // `base`, or "base 2", "base 3", ... : the first name for which `taken` is false.
 QString uniqueSourceName(const QString &base, const std::function<bool(const QString &name)> &taken);

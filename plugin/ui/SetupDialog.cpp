@@ -1,6 +1,7 @@
 #include "ui/SetupDialog.h"
 
 #include "app/App.h"
+#include "app/FollowedDevices.h"
 #include "device/DeviceLink.h"
 #include "device/ble/BleLink.h"
 #include "device/lan/HttpLink.h"
@@ -67,6 +68,7 @@ void SetupDialog::connectPages()
     });
     connect(m_receiver, &WizardReceiverPage::throughReceiverWanted, this, &SetupDialog::signInThroughReceiver);
     connect(m_done, &WizardDonePage::liveScoresWanted, this, [this] { useLiveScores(chosenName()); });
+    connect(m_done, &WizardDonePage::followWanted, this, &SetupDialog::followSetUpDevice);
     connect(m_done, &WizardDonePage::moreWanted, this, &SetupDialog::showManage);
     connect(m_done, &WizardDonePage::closeWanted, this, &QDialog::accept);
     connect(m_manage, &WizardManagePage::apiToken, this, &SetupDialog::storeNetworkRoute);
@@ -371,8 +373,76 @@ void SetupDialog::showManage()
 
 void SetupDialog::useLiveScores(const QString &label)
 {
-    if (DeviceSession *session = m_session.data())
-        m_app->sourceManager()->useDevice(session, label);
+    DeviceSession *session = m_session.data();
+    if (!session)
+        return;
+    // The main device is never followed as well.
+    m_app->followed()->unfollow(session->deviceId());
+    m_app->sourceManager()->useDevice(session, label);
+}
+
+// Follows the device the way the wizard reached it, beside whichever device is main.
+void SetupDialog::followSetUpDevice()
+{
+    DeviceSession *session = m_session.data();
+    if (!session)
+        return;
+    if (session->deviceId().isEmpty()) {
+        m_done->showFollowOutcome(tr("The device did not tell its ID, so it cannot be followed."), true);
+        return;
+    }
+    FollowedRoute route{session->deviceId(), FollowedRoute::Usb};
+    if (auto *usb = qobject_cast<UsbLink *>(session->link())) {
+        route.usbPort = usb->portName();
+    } else if (auto *ble = qobject_cast<BleLink *>(session->link())) {
+        route.kind = FollowedRoute::Ble;
+        route.bleAddress = ble->address();
+    } else {
+        followOverNetwork(session);
+        return;
+    }
+    follow(route);
+}
+
+// The feed needs the device's access token, which the admin session can ask for.
+void SetupDialog::followOverNetwork(DeviceSession *session)
+{
+    const QPointer<SetupDialog> self(this);
+    const QPointer<DeviceSession> asked(session);
+    const auto *http = qobject_cast<const HttpLink *>(session->link());
+    const QString host = !session->stationIp().isEmpty() ? session->stationIp() : http ? http->host() : QString();
+    if (host.isEmpty()) {
+        m_done->showFollowOutcome(tr("The device's network address is not known, so it cannot be followed."), true);
+        return;
+    }
+    session->ensureApiToken([self, asked, host](bool ok, const QString &token, const QString &message) {
+        SetupDialog *dialog = self.data();
+        if (!dialog || !asked || dialog->m_session.data() != asked.data())
+            return;
+        if (!ok || token.isEmpty()) {
+            dialog->m_done->showFollowOutcome(message, true);
+            return;
+        }
+        FollowedRoute route{asked->deviceId(), FollowedRoute::Lan};
+        // Told over plain HTTP, the certificate is not to be trusted: the pin stays as stored.
+        route.lan = LanRoute{host, token, QString(), dialog->m_app->settings().lanRoute(route.deviceId).certificateSha256};
+        dialog->follow(route);
+    });
+}
+
+void SetupDialog::follow(const FollowedRoute &route)
+{
+    if (m_app->followed()->contains(route.deviceId)) {
+        m_done->showFollowOutcome(tr("This device is followed already."), false);
+        return;
+    }
+    if (!m_app->followDevice(route)) {
+        m_done->showFollowOutcome(tr("This device is the main one, so it is not followed as well."), true);
+        return;
+    }
+    m_done->showFollowOutcome(tr("Followed beside the main device. Choose it in a score text's or \"show when\" filter's "
+                                 "properties."),
+                              false);
 }
 
 void SetupDialog::signInThroughReceiver()

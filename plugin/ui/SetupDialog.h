@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/FollowedRoute.h"
 #include "device/DeviceSession.h"
 #include "ui/WizardConnectPage.h"
 
@@ -74,6 +75,9 @@ private:
     static QString reportedCertificate(const DeviceSession *session);
     void showManage();
     void useLiveScores(const QString &label);
+    void followSetUpDevice();
+    void followOverNetwork(DeviceSession *session);
+    void follow(const FollowedRoute &route);
     void signInThroughReceiver();
     QString chosenName() const;
 

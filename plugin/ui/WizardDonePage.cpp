@@ -21,6 +21,11 @@ WizardDonePage::WizardDonePage(App *app, QWidget *parent)
     m_summary = setup::plainLabel();
     m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto *live = new QPushButton(tr("Use this device's live scores in OBS"));
+    auto *follow = new QPushButton(tr("Follow it beside the main device"));
+    auto *choice = setup::textLabel(tr("The main device feeds the dock and every score text that follows it. A device "
+                                       "followed beside it feeds the score texts and \"show when\" filters you bind to it "
+                                       "in their properties."));
+    m_followMessage = setup::textLabel();
     auto *more = new QPushButton(tr("More settings and tools\u2026"));
     m_claimCode = new QLineEdit;
     m_claimCode->setPlaceholderText(tr("Claim code from the device's box or account email"));
@@ -34,6 +39,9 @@ WizardDonePage::WizardDonePage(App *app, QWidget *parent)
     layout->addWidget(setup::headingLabel(tr("All set")));
     layout->addWidget(m_summary);
     layout->addWidget(live);
+    layout->addWidget(follow);
+    layout->addWidget(choice);
+    layout->addWidget(m_followMessage);
     layout->addWidget(more);
     layout->addWidget(m_claimCode);
     layout->addWidget(m_add);
@@ -41,6 +49,7 @@ WizardDonePage::WizardDonePage(App *app, QWidget *parent)
     layout->addStretch();
     layout->addLayout(closeRow);
     connect(live, &QPushButton::clicked, this, &WizardDonePage::liveScoresWanted);
+    connect(follow, &QPushButton::clicked, this, &WizardDonePage::followWanted);
     connect(more, &QPushButton::clicked, this, &WizardDonePage::moreWanted);
     connect(m_add, &QPushButton::clicked, this, &WizardDonePage::addToAccount);
     connect(close, &QPushButton::clicked, this, &WizardDonePage::closeWanted);
@@ -56,6 +65,12 @@ void WizardDonePage::showDevice(DeviceSession *session, const QString &kind, con
     m_add->show();
     m_add->setEnabled(true);
     setup::showMessage(m_message, QString(), false);
+    setup::showMessage(m_followMessage, QString(), false);
+}
+
+void WizardDonePage::showFollowOutcome(const QString &text, bool isError)
+{
+    setup::showMessage(m_followMessage, text, isError);
 }
 
 void WizardDonePage::addToAccount()

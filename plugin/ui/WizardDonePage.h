@@ -23,9 +23,12 @@ public:
     // Shows the session's device, reached over `kind`, with the fingerprint of the certificate
     // its network route trusts, and the account step offered anew.
     void showDevice(DeviceSession *session, const QString &kind, const QString &certificateSha256);
+    // How following the device beside the main one went.
+    void showFollowOutcome(const QString &text, bool isError);
 
 Q_SIGNALS:
     void liveScoresWanted();
+    void followWanted();
     void moreWanted();
     void closeWanted();
 
@@ -36,6 +39,7 @@ private:
     QPointer<DeviceSession> m_session;
     QString m_kind;
     QLabel *m_summary = nullptr;
+    QLabel *m_followMessage = nullptr;
     QLineEdit *m_claimCode = nullptr;
     QPushButton *m_add = nullptr;
     QLabel *m_message = nullptr;

@@ -1,13 +1,19 @@
 // The dock over a real App and the portal simulator, driven the way an operator would.
 #include "app/App.h"
+#include "app/FollowedDevices.h"
 #include "live/HostedServer.h"
 #include "live/OverlayServer.h"
+#include "live/SourceManager.h"
+#include "support/DevSimProcess.h"
 #include "support/PortalSimProcess.h"
 #include "support/TestNetwork.h"
 #include "support/TestSettings.h"
 #include "support/WidgetLookup.h"
 #include "ui/Dock.h"
 #include "ui/DockHost.h"
+#include "ui/DockText.h"
+#include "ui/FollowDialog.h"
+#include "ui/FollowedRow.h"
 #include "ui/ServerGroup.h"
 #include "ui/SetupDialog.h"
 
@@ -24,6 +30,7 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -38,6 +45,53 @@ using corvane::test::PortalSimProcess;
 namespace {
 
 QString key(const char *name) { return QString::fromLatin1(name); }
+
+// The rows the "Followed devices" group shows now (a removed one may wait to be deleted).
+QList<FollowedRow *> shownRows(QWidget *root)
+{
+    QList<FollowedRow *> rows;
+    for (FollowedRow *row : root->findChildren<FollowedRow *>()) {
+        if (!row->isHidden())
+            rows << row;
+    }
+    return rows;
+}
+
+FollowedRow *rowOf(QWidget *root, const QString &deviceId)
+{
+    for (FollowedRow *row : shownRows(root)) {
+        if (row->deviceId() == deviceId)
+            return row;
+    }
+    return nullptr;
+}
+
+// A row's texts, top to bottom: title, status, score.
+QStringList rowTexts(FollowedRow *row)
+{
+    QStringList texts;
+    for (const QLabel *label : row->findChildren<QLabel *>())
+        texts << label->text();
+    return texts;
+}
+
+bool visibleLabel(QWidget *root, const QString &text)
+{
+    const QLabel *label = byText<QLabel>(root, text);
+    return label && label->isVisible();
+}
+
+QComboBox *comboNamed(QWidget *root, const QString &name)
+{
+    for (QComboBox *box : root->findChildren<QComboBox *>()) {
+        if (box->accessibleName() == name)
+            return box;
+    }
+    return nullptr;
+}
+
+const QString kFollowedHint = QStringLiteral(
+    "Follow other devices to show several games at once: choose one in a score text's or \"show when\" filter's properties.");
 
 } // namespace
 
@@ -360,6 +414,118 @@ private Q_SLOTS:
         templateEdit->setText(QStringLiteral("{home_score}:{away_score}"));
         Q_EMIT templateEdit->editingFinished();
         QCOMPARE(app->settings().chapterTemplate(), QStringLiteral("{home_score}:{away_score}"));
+    }
+
+    // The group lists what App follows, row by row; the dialog refuses what cannot be
+    // followed and stays open saying why; a row holds its own device and makes it main,
+    // the former main device taking its place among the followed.
+    void followedDevicesAreFollowedHeldAndMadeMain()
+    {
+        auto app = makeApp();
+        QVERIFY(app);
+        Dock dock(app.get());
+        dock.show();
+        signIn(dock, QStringLiteral("operator@example.com"), QStringLiteral("correct horse battery"));
+        auto *picker = dock.findChild<QComboBox *>();
+        QTRY_VERIFY_WITH_TIMEOUT(picker->count() == 5, 10000);
+        app->selectDevice(QStringLiteral("CV-1001"));
+        QGroupBox *group = groupTitled(&dock, QStringLiteral("Followed devices"));
+        QVERIFY(group);
+        QVERIFY(visibleLabel(group, kFollowedHint));
+
+        byText<QPushButton>(group, QStringLiteral("Follow another device…"))->click();
+        QPointer<FollowDialog> dialog = dock.findChild<FollowDialog *>();
+        QVERIFY(dialog);
+        QVERIFY(dialog->isVisible());
+        QComboBox *accountDevice = comboNamed(dialog, QStringLiteral("Device on my account"));
+        QVERIFY(accountDevice && accountDevice->isVisible());
+        QPushButton *follow = byText<QPushButton>(dialog, QStringLiteral("Follow"));
+        accountDevice->setCurrentIndex(accountDevice->findData(QStringLiteral("CV-1001")));
+        follow->click();
+        QVERIFY(dialog->isVisible());
+        QVERIFY(byText<QLabel>(dialog, QStringLiteral("CV-1001 is the main device (the one the dock picks), so it cannot be "
+                                                      "followed beside itself.")));
+        QVERIFY(shownRows(&dock).isEmpty());
+        accountDevice->setCurrentIndex(accountDevice->findData(QStringLiteral("gym/court 2")));
+        follow->click();
+        QTRY_VERIFY(!dialog);
+        QCOMPARE(app->followed()->ids(), QStringList{QStringLiteral("gym/court 2")});
+        QVERIFY(!visibleLabel(group, kFollowedHint));
+
+        // Its row fills from its own device's updates.
+        FollowedRow *court = rowOf(&dock, QStringLiteral("gym/court 2"));
+        QVERIFY(court);
+        QCOMPARE(rowTexts(court).first(), QStringLiteral("<b>Court 2</b> \u00b7 cloud"));
+        QTRY_VERIFY_WITH_TIMEOUT(!app->liveOf(QStringLiteral("gym/court 2"))->fieldNames().isEmpty(), 10000);
+        QCOMPARE(rowTexts(court).last(), dockScoreText(*app->liveOf(QStringLiteral("gym/court 2"))));
+        QVERIFY(rowTexts(court).at(1).startsWith(QStringLiteral("<span style=\"color:#3cb371\">")));
+        byText<QPushButton>(court, QStringLiteral("Hold"))->click();
+        QVERIFY(app->shownOf(QStringLiteral("gym/court 2"))->isHeld());
+        QVERIFY(!app->shown().isHeld());
+        QVERIFY(byText<QPushButton>(court, QStringLiteral("Resume")));
+
+        // Following from elsewhere adds a row, unfollowing takes it away.
+        QVERIFY(app->followDevice({QStringLiteral("CV-1003"), FollowedRoute::Cloud}));
+        QCOMPARE(shownRows(&dock).size(), 2);
+        QVERIFY(app->followed()->unfollow(QStringLiteral("CV-1003")));
+        QCOMPARE(shownRows(&dock).size(), 1);
+
+        // A second follow of the same device is refused in the dialog.
+        byText<QPushButton>(group, QStringLiteral("Follow another device…"))->click();
+        dialog = dock.findChild<FollowDialog *>();
+        QVERIFY(dialog);
+        accountDevice = comboNamed(dialog, QStringLiteral("Device on my account"));
+        accountDevice->setCurrentIndex(accountDevice->findData(QStringLiteral("gym/court 2")));
+        byText<QPushButton>(dialog, QStringLiteral("Follow"))->click();
+        QVERIFY(byText<QLabel>(dialog, QStringLiteral("gym/court 2 is followed already.")));
+        dialog->reject();
+
+        // Made main, the two trade places: the dock's picker shows the new main device.
+        byText<QPushButton>(court, QStringLiteral("Make main"))->click();
+        QCOMPARE(app->sourceManager()->device(), QStringLiteral("gym/court 2"));
+        QCOMPARE(app->settings().selectedDevice(), QStringLiteral("gym/court 2"));
+        QCOMPARE(app->followed()->ids(), QStringList{QStringLiteral("CV-1001")});
+        QCOMPARE(picker->currentData().toString(), QStringLiteral("gym/court 2"));
+        QCOMPARE(shownRows(&dock).size(), 1);
+        FollowedRow *former = rowOf(&dock, QStringLiteral("CV-1001"));
+        QVERIFY(former);
+
+        byText<QPushButton>(former, QStringLiteral("Remove"))->click();
+        QVERIFY(app->followed()->ids().isEmpty());
+        QVERIFY(shownRows(&dock).isEmpty());
+        QVERIFY(visibleLabel(group, kFollowedHint));
+        QVERIFY(app->settings().followedRoutes().isEmpty());
+    }
+
+    // A USB device sending every 50 ms, removed from its row while it sends: the row goes at
+    // once and is deleted after, and the device's data is let go.
+    void removeWhileUpdatesArrive()
+    {
+        DevSimProcess sim({QStringLiteral("--live-ms"), QStringLiteral("50"), QStringLiteral("--device-id"), QStringLiteral("CV-6001")});
+        auto app = makeApp();
+        QVERIFY(app);
+        Dock dock(app.get());
+        dock.show();
+        FollowedRoute route{QStringLiteral("CV-6001"), FollowedRoute::Usb, QStringLiteral("Court 6")};
+        route.usbPort = sim.ptyPath();
+        QVERIFY(app->followDevice(route));
+        QPointer<FollowedRow> row = rowOf(&dock, QStringLiteral("CV-6001"));
+        QVERIFY(row);
+        QCOMPARE(rowTexts(row).first(), QStringLiteral("<b>Court 6</b> \u00b7 USB %1").arg(sim.ptyPath()));
+        // Its route lives only as long as the wizard's or a relay's: not one for the main device.
+        QVERIFY(!byText<QPushButton>(row, QStringLiteral("Make main"))->isEnabled());
+        LiveData *live = app->liveOf(QStringLiteral("CV-6001"));
+        QSignalSpy changed(live, &LiveData::changed);
+        QVERIFY(changed.wait(15000));
+        QVERIFY(changed.wait(5000));
+        QCOMPARE(rowTexts(row).last(), dockScoreText(*live));
+
+        const std::weak_ptr<DeviceLive> data = app->followed()->dataOf(QStringLiteral("CV-6001"));
+        byText<QPushButton>(row, QStringLiteral("Remove"))->click();
+        QVERIFY(shownRows(&dock).isEmpty());
+        QTRY_VERIFY(!row);
+        QTest::qWait(200);
+        QTRY_VERIFY(data.expired());
     }
 
     void setupButtonOpensOneWizard()

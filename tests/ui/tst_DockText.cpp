@@ -1,7 +1,8 @@
-// The dock's data-only texts: the score line, the status dot, the server sentence and the
-// names of added sources.
+// The dock's data-only texts: the score line, the status dot, the server sentence, the
+// names of added sources, followed devices' routes and the check of a device to follow.
 #include "live/LiveData.h"
 #include "ui/DockText.h"
+#include "ui/FollowRequest.h"
 
 #include <QJsonDocument>
 #include <QTest>
@@ -80,6 +81,113 @@ private Q_SLOTS:
         QFETCH(bool, network);
         QFETCH(QString, expected);
         QCOMPARE(dockServerText({enabled, listening, network, 9001, 9100, 2}), expected);
+    }
+
+    // One row per way a request to follow a device can be wrong, and per kind of route it
+    // makes: the route as it would be stored, or the sentence the dialog shows.
+    void followRequest_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("usbPort");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QByteArray>("stored");
+        const int cloud = FollowedRoute::Cloud, lan = FollowedRoute::Lan, usb = FollowedRoute::Usb, ble = FollowedRoute::Ble;
+        const QString none;
+        const QString pin(64, QLatin1Char('a'));
+        const QString badAddress =
+            QStringLiteral("Type the device's network address, e.g. 192.168.1.20, or its number, e.g. 0029.");
+
+        QTest::newRow("no device") << cloud << QStringLiteral("  ") << none << none
+                                   << QStringLiteral("Choose or type the device to follow.") << QByteArray();
+        QTest::newRow("the main device")
+            << cloud << QStringLiteral("CV-MAIN") << none << none
+            << QStringLiteral("CV-MAIN is the main device (the one the dock picks), so it cannot be followed beside itself.") << QByteArray();
+        QTest::newRow("followed already") << lan << QStringLiteral(" CV-1002 ") << QStringLiteral("10.0.0.7") << none
+                                          << QStringLiteral("CV-1002 is followed already.") << QByteArray();
+        QTest::newRow("cloud") << cloud << QStringLiteral("CV-1003") << none << none << none
+                               << QByteArray(R"({"device":"CV-1003","route":"cloud"})");
+        QTest::newRow("network, the stored host")
+            << lan << QStringLiteral("CV-LAN") << none << none << none
+            << QByteArray(R"({"device":"CV-LAN","route":"lan","host":"192.168.1.57","token":"tok","tls_sha256":"PIN"})").replace("PIN", pin.toLatin1());
+        QTest::newRow("network, typed with a feed port")
+            << lan << QStringLiteral("CV-LAN") << QStringLiteral(" 10.0.0.7:1020 ") << none << none
+            << QByteArray(R"({"device":"CV-LAN","route":"lan","host":"10.0.0.7","token":"tok","tls_sha256":"PIN","port":1020})")
+                   .replace("PIN", pin.toLatin1());
+        QTest::newRow("network, a device number")
+            << lan << QStringLiteral("CV-LAN") << QStringLiteral("29") << none << none
+            << QByteArray(R"({"device":"CV-LAN","route":"lan","host":"corvane0029.local","token":"tok","tls_sha256":"PIN"})").replace("PIN", pin.toLatin1());
+        QTest::newRow("network, a port out of range")
+            << lan << QStringLiteral("CV-LAN") << QStringLiteral("10.0.0.7:70000") << none
+            << QStringLiteral("The feed port after the address must be a number from 1 to 65535.") << QByteArray();
+        QTest::newRow("network, not an address") << lan << QStringLiteral("CV-LAN") << QStringLiteral("gym pc") << none << badAddress
+                                                 << QByteArray();
+        QTest::newRow("network, no token stored")
+            << lan << QStringLiteral("CV-9") << QStringLiteral("10.0.0.7") << none
+            << QStringLiteral("This computer has no access token for CV-9 yet. Set the device up once with \"Set up or manage a "
+                              "device\u2026\" over USB or Bluetooth, then follow it here.")
+            << QByteArray();
+        QTest::newRow("USB, no port") << usb << QStringLiteral("CV-7") << none << QStringLiteral(" ")
+                                      << QStringLiteral("Choose the USB port the device is plugged into.") << QByteArray();
+        QTest::newRow("USB, a port another device has")
+            << usb << QStringLiteral("CV-7") << none << QStringLiteral("/dev/ttyACM0")
+            << QStringLiteral("Court 3 is followed on that USB port already.") << QByteArray();
+        QTest::newRow("USB") << usb << QStringLiteral("CV-7") << none << QStringLiteral("/dev/ttyACM1") << none
+                             << QByteArray(R"({"device":"CV-7","route":"usb","port_name":"/dev/ttyACM1"})");
+        QTest::newRow("Bluetooth, too short") << ble << QStringLiteral("CV-8") << QStringLiteral("C0:FF:EE") << none
+                                              << QStringLiteral("Type the device's Bluetooth address, e.g. C0:FF:EE:00:00:29.")
+                                              << QByteArray();
+        QTest::newRow("Bluetooth, as the helper lists it") << ble << QStringLiteral("CV-8") << QStringLiteral("C0FFEE000029") << none << none
+                                                           << QByteArray(R"({"device":"CV-8","route":"ble","address":"C0FFEE000029"})");
+    }
+
+    void followRequest()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, device);
+        QFETCH(QString, address);
+        QFETCH(QString, usbPort);
+        QFETCH(QString, error);
+        QFETCH(QByteArray, stored);
+        FollowedRoute onPort{QStringLiteral("CV-USB"), FollowedRoute::Usb, QStringLiteral("Court 3")};
+        onPort.usbPort = QStringLiteral("/dev/ttyACM0");
+        const FollowContext context{QStringLiteral("CV-MAIN"),
+                                    {FollowedRoute{QStringLiteral("CV-1002"), FollowedRoute::Cloud}, onPort},
+                                    [](const QString &id) {
+                                        return id == QLatin1String("CV-LAN")
+                                                   ? LanRoute{QStringLiteral("192.168.1.57"), QStringLiteral("tok"), QStringLiteral("Gym"),
+                                                              QString(64, QLatin1Char('a'))}
+                                                   : LanRoute{};
+                                    }};
+        const FollowCheck check = checkFollowRequest({FollowedRoute::Kind(kind), device, QString(), address, usbPort}, context);
+        QCOMPARE(check.error, error);
+        QCOMPARE(check.route.has_value(), error.isEmpty());
+        if (check.route)
+            QCOMPARE(check.route->toJson(), QJsonDocument::fromJson(stored).object());
+    }
+
+    void followedRouteLine_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("cloud") << QByteArray(R"({"device":"CV-1","route":"cloud"})") << QStringLiteral("cloud");
+        QTest::newRow("network") << QByteArray(R"({"device":"CV-1","route":"lan","host":"10.0.0.7","token":"t"})")
+                                 << QStringLiteral("network 10.0.0.7");
+        QTest::newRow("network, another feed port") << QByteArray(R"({"device":"CV-1","route":"lan","host":"10.0.0.7","token":"t","port":1020})")
+                                                    << QStringLiteral("network 10.0.0.7, feed port 1020");
+        QTest::newRow("USB") << QByteArray(R"({"device":"CV-1","route":"usb","port_name":"COM3"})") << QStringLiteral("USB COM3");
+        QTest::newRow("Bluetooth") << QByteArray(R"({"device":"CV-1","route":"ble","address":"C0FFEE000029"})")
+                                   << QStringLiteral("Bluetooth C0FFEE000029");
+    }
+
+    void followedRouteLine()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, expected);
+        const std::optional<FollowedRoute> route = FollowedRoute::fromJson(QJsonDocument::fromJson(stored).object(), nullptr);
+        QVERIFY(route);
+        QCOMPARE(followedRouteText(*route), expected);
     }
 
     void sourceNamesCountUp()

@@ -1,6 +1,7 @@
 // The setup wizard over a real App, corvane-devsim (pty, web API and Bluetooth through the real
 // helper) and the portal simulator, driven as an operator would.
 #include "app/App.h"
+#include "app/FollowedDevices.h"
 #include "device/ble/BleBridge.h"
 #include "device/lan/TlsFeed.h"
 #include "device/usb/RelayTargets.h"
@@ -234,6 +235,23 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(std::any_of(w.app->devices().cbegin(), w.app->devices().cend(),
                                              [](const CloudDevice &d) { return d.deviceId == QLatin1String("CV-2001"); }),
                                  10000);
+
+        // Followed beside the main device over the cable it was set up on; made main after
+        // that, it is followed no more.
+        w.button(QStringLiteral("Follow it beside the main device"))->click();
+        QVERIFY(visibleLabel(w.dialog.get(), QStringLiteral("Followed beside the main device. Choose it in a score text's or "
+                                                            "\"show when\" filter's properties.")));
+        QCOMPARE(w.app->settings().followedRoutes().size(), 1);
+        QCOMPARE(w.app->settings().followedRoutes().first().toJson(),
+                 (QJsonObject{{key("device"), QStringLiteral("CV-2001")}, {key("route"), QStringLiteral("usb")},
+                              {key("port_name"), w.sim.ptyPath()}}));
+        QVERIFY(w.app->followed()->contains(QStringLiteral("CV-2001")));
+        w.button(QStringLiteral("Use this device's live scores in OBS"))->click();
+        QCOMPARE(w.app->sourceManager()->device(), QStringLiteral("CV-2001"));
+        QVERIFY(!w.app->followed()->contains(QStringLiteral("CV-2001")));
+        QVERIFY(w.app->settings().followedRoutes().isEmpty());
+        w.button(QStringLiteral("Follow it beside the main device"))->click();
+        QCOMPARE(w.redText(), QStringLiteral("This device is the main one, so it is not followed as well."));
 
         // Its device names a cloud host, so closing leaves the session with App, still open.
         const QPointer<DeviceSession> kept = w.dialog->session();
