@@ -76,7 +76,8 @@ QString SourceManager::routeKind() const
     static const char *const kinds[] = {"", "cloud", "lan"};
     if (m_mode != Session)
         return QString::fromLatin1(kinds[m_mode]);
-    const DeviceLink *link = m_session ? m_session->link() : m_link.data();
+    const DeviceSession *session = m_session.data();
+    const DeviceLink *link = session != nullptr ? session->link() : m_link.data();
     return link ? link->kind() : QString();
 }
 

@@ -3,7 +3,6 @@
 #include "app/App.h"
 #include "app/FollowedDevices.h"
 #include "base/Log.h"
-#include "live/SourceManager.h"
 #include "ui/ObsFrontend.h"
 
 #include <QDir>
@@ -221,13 +220,8 @@ QString RecordingChapters::fallbackFolder() const
 bool RecordingChapters::bindDevice()
 {
     releaseDevice();
-    QString deviceId = m_app->settings().chapterDevice();
+    const QString deviceId = m_app->settings().chapterDevice();
     m_shown = m_app->shownScoresOf(deviceId);
-    // A followed device made the main one since it was chosen is still there, as the main one.
-    if (!m_shown && deviceId == m_app->sourceManager()->device()) {
-        deviceId.clear();
-        m_shown = m_app->shownScoresOf(deviceId);
-    }
     if (!m_shown) {
         tell(QStringLiteral("No chapters for this recording: %1 is not followed (see Recordings).").arg(deviceId));
         return false;
@@ -239,7 +233,7 @@ bool RecordingChapters::bindDevice()
 
 void RecordingChapters::releaseDevice()
 {
-    disconnect(m_shownConnection);
+    QObject::disconnect(m_shownConnection);
     m_shown.reset();
     m_deviceId.clear();
 }

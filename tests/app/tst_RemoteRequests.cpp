@@ -251,6 +251,7 @@ private Q_SLOTS:
         };
         followCourts();
         QCOMPARE(names(), QStringList{"FollowedDevicesChanged"});
+        events.clear();
 
         // The main device's as before: the snapshot alone.
         m_app->live().apply({{key("home_score"), 4}});
