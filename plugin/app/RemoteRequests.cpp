@@ -6,9 +6,8 @@
 #include "live/HostedServer.h"
 #include "live/SourceManager.h"
 
-#include <QJsonArray>
-
 #include <QCoreApplication>
+#include <QJsonArray>
 #include <QThread>
 
 #include <chrono>
@@ -72,9 +71,12 @@ QJsonObject getStatus(App &app, const QJsonObject &data)
 
 QJsonObject deviceEntry(const QString &id, const QString &name, const QString &route, bool main, const SourceManager *manager)
 {
-    return {{QStringLiteral("id"), id},           {QStringLiteral("name"), name},
-            {QStringLiteral("route"), route},     {QStringLiteral("main"), main},
-            {QStringLiteral("live"), manager->isLive()}, {QStringLiteral("message"), manager->message()}};
+    return {{QStringLiteral("id"), id},
+            {QStringLiteral("name"), name},
+            {QStringLiteral("route"), route},
+            {QStringLiteral("main"), main},
+            {QStringLiteral("live"), manager->isLive()},
+            {QStringLiteral("message"), manager->message()}};
 }
 
 QString mainDeviceName(App &app)
