@@ -39,10 +39,10 @@ RecordingsGroup::RecordingsGroup(App *app, QWidget *parent)
     changesRow->addWidget(m_changes, 1);
     auto *layout = new QVBoxLayout;
     layout->addWidget(m_chapters);
-    layout->addLayout(buildDeviceRow());
     layout->addLayout(changesRow);
     layout->addWidget(m_template);
     layout->addLayout(buildSpacingRow());
+    layout->addLayout(buildDeviceRow());
     layout->addWidget(dock::hintLabel(dockChapterHint(ObsFrontend::recordingChapterCall() != nullptr)));
     layout->addWidget(buildNotice());
     connect(m_chapters, &QCheckBox::toggled, this, [this](bool on) { m_app->settings().setChaptersEnabled(on); });
