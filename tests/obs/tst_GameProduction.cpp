@@ -264,13 +264,13 @@ private Q_SLOTS:
         QVERIFY(!app().shownOf(court)->isHeld());
         applyLive({{QStringLiteral("home_score"), 2}});
         QCOMPARE(app().shown().state().value(QStringLiteral("home_score")), QStringLiteral("1"));
-        press(OBS_KEY_F14);
-        QVERIFY(!app().shown().isHeld());
-        QCOMPARE(app().shown().state().value(QStringLiteral("home_score")), QStringLiteral("2"));
-        press(OBS_KEY_F15);
-        QVERIFY(app().shown().isHeld() && app().shownOf(court)->isHeld());
+        app().shownOf(court)->hold();
         press(OBS_KEY_F14);
         QVERIFY(!app().shown().isHeld() && app().shownOf(court)->isHeld());
+        QCOMPARE(app().shown().state().value(QStringLiteral("home_score")), QStringLiteral("2"));
+        app().shownOf(court)->resume();
+        press(OBS_KEY_F15);
+        QVERIFY(app().shown().isHeld() && app().shownOf(court)->isHeld());
         press(OBS_KEY_F16);
         QVERIFY(!app().shown().isHeld() && !app().shownOf(court)->isHeld());
         QVERIFY(app().followed()->unfollow(court));
