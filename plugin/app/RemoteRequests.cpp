@@ -1,9 +1,13 @@
 #include "app/RemoteRequests.h"
 
 #include "app/App.h"
+#include "app/FollowedDevice.h"
+#include "app/FollowedDevices.h"
 #include "live/HostedServer.h"
+#include "live/SourceManager.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
 #include <QThread>
 
 #include <chrono>
@@ -15,9 +19,87 @@ namespace corvane {
 
 namespace {
 
-QJsonObject getLiveData(App &app, const QJsonObject &) { return app.live().snapshot(); }
+// The device a request names: absent, "" or the main device's own id the main device; a
+// followed device by its id.
+struct Target {
+    bool known = true;
+    FollowedDevice *followed = nullptr;
+};
 
-QJsonObject getStatus(App &app, const QJsonObject &) { return app.handleServerCommand(QStringLiteral("status"), {}); }
+Target target(App &app, const QJsonObject &data)
+{
+    const QJsonValue id = data.value(QStringLiteral("deviceId"));
+    if (id.isUndefined() || id.isNull())
+        return {};
+    if (!id.isString())
+        return {false};
+    if (FollowedDevice *device = app.followed()->device(id.toString()))
+        return {true, device};
+    return {id.toString().isEmpty() || id.toString() == app.sourceManager()->device()};
+}
+
+QJsonObject unknownDevice() { return HostedServer::failure(QStringLiteral("unknown_device")); }
+
+QJsonObject getLiveData(App &app, const QJsonObject &data)
+{
+    const Target device = target(app, data);
+    if (!device.known)
+        return unknownDevice();
+    return device.followed ? device.followed->live().snapshot() : app.live().snapshot();
+}
+
+// The hosted server's status answer, for a followed device.
+QJsonObject followedStatus(App &app, FollowedDevice &device)
+{
+    const SourceManager *manager = device.sourceManager();
+    return {{QStringLiteral("signed_in"), app.portal().isSignedIn()},
+            {QStringLiteral("account"), app.portal().email()},
+            {QStringLiteral("source"), manager->source()},
+            {QStringLiteral("device"), device.id()},
+            {QStringLiteral("live"), manager->isLive()},
+            {QStringLiteral("message"), manager->message()},
+            {QStringLiteral("sport"), device.live().sport()}};
+}
+
+QJsonObject getStatus(App &app, const QJsonObject &data)
+{
+    const Target device = target(app, data);
+    if (!device.known)
+        return unknownDevice();
+    return device.followed ? followedStatus(app, *device.followed) : app.handleServerCommand(QStringLiteral("status"), {});
+}
+
+QJsonObject deviceEntry(const QString &id, const QString &name, const QString &route, bool main, const SourceManager *manager)
+{
+    return {{QStringLiteral("id"), id},
+            {QStringLiteral("name"), name},
+            {QStringLiteral("route"), route},
+            {QStringLiteral("main"), main},
+            {QStringLiteral("live"), manager->isLive()},
+            {QStringLiteral("message"), manager->message()}};
+}
+
+QString mainDeviceName(App &app)
+{
+    const SourceManager *manager = app.sourceManager();
+    for (const CloudDevice &device : app.devices()) {
+        if (device.deviceId == manager->device())
+            return device.displayName();
+    }
+    return manager->source();
+}
+
+QJsonObject listFollowedDevices(App &app, const QJsonObject &)
+{
+    const SourceManager *main = app.sourceManager();
+    QJsonArray list{deviceEntry(main->device(), mainDeviceName(app), main->routeKind(), true, main)};
+    for (const QString &id : app.followed()->ids()) {
+        const FollowedDevice *device = app.followed()->device(id);
+        const FollowedRoute &route = device->route();
+        list.append(deviceEntry(id, route.label(), FollowedRoute::kindName(route.kind), false, device->sourceManager()));
+    }
+    return {{QStringLiteral("devices"), list}};
+}
 
 QJsonObject listDevices(App &app, const QJsonObject &) { return app.handleServerCommand(QStringLiteral("devices"), {}); }
 
@@ -38,6 +120,7 @@ constexpr Request kRequests[] = {
     {"GetStatus", getStatus, true},
     {"ListDevices", listDevices, true},
     {"SelectDevice", selectDevice, true},
+    {"ListFollowedDevices", listFollowedDevices, true},
 };
 
 QJsonObject answerNow(const QString &request, const QJsonObject &data)

@@ -12,7 +12,10 @@ class App;
 // requests of obs-websocket), answered by the same App code that answers the hosted
 // server's clients: "GetLiveData" is the server's "get", "GetStatus" its "status",
 // "ListDevices" its "devices", "SelectDevice" with "deviceId" its "use". Answers are the
-// server's, without the "op" it adds.
+// server's, without the "op" it adds. "GetLiveData" and "GetStatus" answer for the main
+// device unless "deviceId" names a followed one (the main device's own id, or "", names the
+// main one); any other value answers {"ok": false, "error": "unknown_device"}.
+// "ListFollowedDevices" lists the main device first, then each followed one.
 class RemoteRequests {
 public:
     // The request names, in table order.

@@ -35,6 +35,7 @@ constexpr char kChaptersEnabled[] = "chapters_enabled";
 constexpr char kChapterChanges[] = "chapter_changes";
 constexpr char kChapterTemplate[] = "chapter_template";
 constexpr char kChapterSpacing[] = "chapter_spacing_s";
+constexpr char kChapterDevice[] = "chapter_device";
 constexpr int kDefaultChapterSpacingSeconds = 10;
 constexpr int kMaxChapterSpacingSeconds = 600;
 
@@ -81,6 +82,7 @@ int SettingsStore::chapterSpacingSeconds() const
 {
     return qBound(0, integer(kChapterSpacing, kDefaultChapterSpacingSeconds), kMaxChapterSpacingSeconds);
 }
+QString SettingsStore::chapterDevice() const { return string(kChapterDevice); }
 QString SettingsStore::portalUrl() const { return string(kPortalUrl); }
 QString SettingsStore::downloadsUrl() const { return string(kDownloadsUrl); }
 
@@ -138,6 +140,7 @@ void SettingsStore::setChapterSpacingSeconds(int seconds)
 {
     write(kChapterSpacing, qBound(0, seconds, kMaxChapterSpacingSeconds));
 }
+void SettingsStore::setChapterDevice(const QString &deviceId) { write(kChapterDevice, deviceId); }
 
 void SettingsStore::setLastUpdateCheck(qint64 secondsSinceEpoch)
 {

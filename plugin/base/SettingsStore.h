@@ -43,6 +43,8 @@ public:
     // Chapters closer than this many seconds merge into the later one (video sites want
     // about 10 s between chapters); 0 merges none.
     int chapterSpacingSeconds() const;
+    // The device whose chapters and game log a recording gets: "" for the main device.
+    QString chapterDevice() const;
     // Developer settings: local stand-ins for the portal and the download server; "" when
     // absent. Callers pass them through chooseOrigin().
     QString portalUrl() const;
@@ -68,6 +70,7 @@ public:
     void setChapterChanges(const QString &changes);
     void setChapterTemplate(const QString &templateText);
     void setChapterSpacingSeconds(int seconds);
+    void setChapterDevice(const QString &deviceId);
     void setRoute(const QString &deviceId, const QString &route);
     void setLanRoute(const QString &deviceId, const LanRoute &route);
     // Keeps the certificate a route without a pin met first; false (and nothing written)

@@ -72,6 +72,16 @@ void SourceManager::setStatus(bool live, const QString &message)
     Q_EMIT statusChanged();
 }
 
+QString SourceManager::routeKind() const
+{
+    static const char *const kinds[] = {"", "cloud", "lan"};
+    if (m_mode != Session)
+        return QString::fromLatin1(kinds[m_mode]);
+    const DeviceSession *session = m_session.data();
+    const DeviceLink *link = session != nullptr ? session->link() : m_link.data();
+    return link ? link->kind() : QString();
+}
+
 QString SourceManager::text(const char *pattern) const { return QString::fromUtf8(pattern).arg(m_source); }
 
 void SourceManager::stopPolling()

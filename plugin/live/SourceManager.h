@@ -54,6 +54,9 @@ public:
     QString source() const { return m_source; }
     bool isLive() const { return m_live; }
     QString message() const { return m_message; }
+    // How the route reaches the device: "cloud", "lan", or its link's kind ("usb", "ble");
+    // "" while none was chosen.
+    QString routeKind() const;
     int pollInterval() const { return m_pollTimer.interval(); }
     bool isPolling() const { return m_pollTimer.isActive(); }
     int failures() const { return m_failures; }

@@ -1,6 +1,7 @@
 #include "obs/GameProduction.h"
 
 #include "app/App.h"
+#include "app/FollowedDevices.h"
 #include "obs/CorvaneSources.h"
 #include "obs/Hotkeys.h"
 #include "obs/RecordingChapters.h"
@@ -132,6 +133,14 @@ void onRecordingEvent(obs_frontend_event event, void *)
     }
 }
 
+// The main device and every followed one.
+void setAllHeld(App *app, bool held)
+{
+    app->shown().setHeld(held);
+    for (const QString &id : app->followed()->ids())
+        app->shownOf(id)->setHeld(held);
+}
+
 void runHotkey(Hotkeys::Action action)
 {
     App *app = App::instance();
@@ -150,6 +159,10 @@ void runHotkey(Hotkeys::Action action)
     case Hotkeys::Action::Chapter:
         if (g_chapters)
             g_chapters->addNow();
+        break;
+    case Hotkeys::Action::HoldAll:
+    case Hotkeys::Action::ResumeAll:
+        setAllHeld(app, action == Hotkeys::Action::HoldAll);
         break;
     }
 }

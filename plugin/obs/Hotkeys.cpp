@@ -12,11 +12,13 @@
 
 namespace corvane {
 
-const Hotkeys::Entry Hotkeys::kEntries[4] = {
+const Hotkeys::Entry Hotkeys::kEntries[6] = {
     {Action::Hold, "corvane.hold_scores", "Corvane: Hold live scores"},
     {Action::Resume, "corvane.resume_scores", "Corvane: Resume live scores"},
     {Action::ToggleSources, "corvane.toggle_sources", "Corvane: Show or hide Corvane sources in this scene"},
     {Action::Chapter, "corvane.add_chapter", "Corvane: Add a chapter marker now"},
+    {Action::HoldAll, "corvane.hold_all_scores", "Corvane: Hold live scores of every device"},
+    {Action::ResumeAll, "corvane.resume_all_scores", "Corvane: Resume live scores of every device"},
 };
 
 namespace {

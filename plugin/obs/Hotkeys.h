@@ -13,14 +13,15 @@ namespace corvane {
 // there at start and on each profile change.
 class Hotkeys {
 public:
-    enum class Action { Hold, Resume, ToggleSources, Chapter };
+    // Hold and Resume act on the main device; HoldAll and ResumeAll on it and every followed one.
+    enum class Action { Hold, Resume, ToggleSources, Chapter, HoldAll, ResumeAll };
 
     struct Entry {
         Action action;
         const char *name;        // the key OBS saves the bindings under
         const char *description; // shown in Settings > Hotkeys
     };
-    static const Entry kEntries[4];
+    static const Entry kEntries[6];
 
     // Registers the hotkeys once and loads their bindings from the profile; `act` runs on
     // the user-interface thread whatever thread OBS calls a hotkey on.

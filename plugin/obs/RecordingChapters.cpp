@@ -1,6 +1,7 @@
 #include "obs/RecordingChapters.h"
 
 #include "app/App.h"
+#include "app/FollowedDevices.h"
 #include "base/Log.h"
 #include "ui/ObsFrontend.h"
 
@@ -56,7 +57,7 @@ RecordingChapters::RecordingChapters(App *app, QObject *parent)
     m_opening.setSingleShot(true);
     m_opening.setInterval(kOpeningChapterDelayMs);
     connect(&m_opening, &QTimer::timeout, this, &RecordingChapters::addOpeningChapter);
-    connect(&app->shown(), &ShownScores::changed, this, &RecordingChapters::onShownChanged);
+    connect(app->followed(), &FollowedDevices::unfollowed, this, &RecordingChapters::onDeviceUnfollowed);
 }
 
 RecordingChapters::~RecordingChapters() = default;
@@ -73,6 +74,10 @@ void RecordingChapters::recordingStarted(const QString &filePath, qint64 recorde
     m_spacing.reset();
     if (!m_recording)
         return;
+    if (!bindDevice()) {
+        m_recording = false;
+        return;
+    }
     m_spacing.setMinimumMs(settings.chapterSpacingSeconds() * 1000LL);
     m_maker.setChanges(ChapterMaker::changesFromKey(settings.chapterChanges()));
     const QString templateText = settings.chapterTemplate();
@@ -85,7 +90,7 @@ void RecordingChapters::recordingStarted(const QString &filePath, qint64 recorde
         CORVANE_LOG_INFO("this OBS cannot add chapter markers to recordings (OBS 30.2 and later can); the game log "
                          "beside each recording still lists the chapters");
     }
-    if (const std::optional<QString> first = m_maker.begin(m_app->shown().state()))
+    if (const std::optional<QString> first = m_maker.begin(m_shown->state()))
         offer(*first);
 }
 
@@ -142,7 +147,7 @@ void RecordingChapters::fileChanged(const QString &nextPath)
     m_pending.reset();
     // The output drops chapters queued for the file that ended: the new file starts with
     // the state it opens on, at 0:00:00 in its log.
-    const std::optional<QString> opening = m_maker.begin(m_app->shown().state());
+    const std::optional<QString> opening = m_maker.begin(m_shown->state());
     if (!opening)
         return;
     m_spacing.force(m_clock(), *opening);
@@ -170,6 +175,7 @@ void RecordingChapters::recordingStopped(const QString &frontendPath)
     dropPending();
     writeLog(m_filePath.isEmpty() ? frontendPath : m_filePath);
     m_log.start(m_clock());
+    releaseDevice();
 }
 
 void RecordingChapters::finish()
@@ -185,7 +191,7 @@ void RecordingChapters::addNow()
         return tell(QStringLiteral("No chapter added: chapters are off for this recording (see Recordings)."));
     if (m_stopping)
         return tell(QStringLiteral("No chapter added: the recording is stopping."));
-    const QString text = m_maker.textFor(m_app->shown().state());
+    const QString text = m_maker.textFor(m_shown->state());
     const QString name = text.isEmpty() ? QStringLiteral("Chapter %1").arg(m_log.entries().size() + 1) : text;
     m_due.stop();
     m_spacing.force(m_clock(), name);
@@ -211,11 +217,44 @@ QString RecordingChapters::fallbackFolder() const
     return QFileInfo(settingsPath).dir().filePath(QStringLiteral("game-logs"));
 }
 
+bool RecordingChapters::bindDevice()
+{
+    releaseDevice();
+    const QString deviceId = m_app->settings().chapterDevice();
+    m_shown = m_app->shownScoresOf(deviceId);
+    if (!m_shown) {
+        tell(QStringLiteral("No chapters for this recording: %1 is not followed (see Recordings).").arg(deviceId));
+        return false;
+    }
+    m_deviceId = deviceId;
+    m_shownConnection = connect(m_shown.get(), &ShownScores::changed, this, &RecordingChapters::onShownChanged);
+    return true;
+}
+
+void RecordingChapters::releaseDevice()
+{
+    QObject::disconnect(m_shownConnection);
+    m_shown.reset();
+    m_deviceId.clear();
+}
+
+void RecordingChapters::onDeviceUnfollowed(const QString &deviceId)
+{
+    if (!m_recording || m_deviceId.isEmpty() || deviceId != m_deviceId)
+        return;
+    // What it made stays in the file and goes into the log when the recording stops, a
+    // chapter waiting for the spacing included; its last state stays for a chapter asked
+    // for by hand or a new file's opening one.
+    disconnect(m_shownConnection);
+    tell(QStringLiteral("Chapters of this recording have stopped: %1 is no longer followed. The game log keeps those made so far.")
+             .arg(deviceId));
+}
+
 void RecordingChapters::onShownChanged()
 {
     if (!m_recording)
         return;
-    if (const std::optional<QString> text = m_maker.next(m_app->shown().state()))
+    if (const std::optional<QString> text = m_maker.next(m_shown->state()))
         offer(*text);
 }
 

@@ -10,17 +10,22 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace corvane {
 
 class App;
+class ShownScores;
 
 // While OBS records, each change of the shown score or period becomes a chapter of the
 // recording, through OBS's recording-chapter call where the running OBS and the output
 // format have one (OBS 30.2 and later, Hybrid MP4 and MOV), and a line of the game log
 // of the file being written. Each file of a split recording gets its own log beside it,
-// timed from that file's start; the file and its log hold the same chapters.
+// timed from that file's start; the file and its log hold the same chapters. A recording
+// follows one device, the one the settings name when it starts (the main device by
+// default), until it stops: a later choice waits for the next recording, and a device
+// unfollowed meanwhile makes no more chapters while those it made stay in the file and log.
 class RecordingChapters : public QObject {
 public:
     // Asks OBS to mark a chapter now; false when it cannot (no such call, a format without
@@ -71,6 +76,10 @@ public:
     void runDueForTesting() { onSpacingDue(); }
 
 private:
+    // Follows the device the settings name; false (and a notice) when it is not followed.
+    bool bindDevice();
+    void releaseDevice();
+    void onDeviceUnfollowed(const QString &deviceId);
     void onShownChanged();
     void offer(const QString &text);
     // In the log; true when the file gets it too (now, or on resuming from a pause).
@@ -87,6 +96,10 @@ private:
     App *m_app;
     AddChapter m_addChapter;
     std::function<qint64()> m_clock;
+    // What this recording's device shows, kept whole even when it is unfollowed meanwhile.
+    std::shared_ptr<ShownScores> m_shown;
+    QString m_deviceId;
+    QMetaObject::Connection m_shownConnection;
     ChapterMaker m_maker;
     ChapterSpacing m_spacing;
     GameLog m_log;

@@ -1,9 +1,9 @@
 #include "obs/WebSocketVendor.h"
 
 #include "app/App.h"
+#include "app/RemoteEvents.h"
 #include "app/RemoteRequests.h"
 #include "base/Log.h"
-#include "live/SourceManager.h"
 
 #include <obs-frontend-api.h>
 #include <obs-websocket-api.h>
@@ -11,7 +11,6 @@
 #include <QByteArray>
 #include <QJsonDocument>
 #include <QList>
-#include <QObject>
 
 #include <memory>
 
@@ -20,8 +19,8 @@ namespace corvane {
 namespace {
 
 obs_websocket_vendor g_vendor = nullptr;
-// Owns the connections that emit the events; gone once the vendor is unregistered.
-std::unique_ptr<QObject> g_events;
+// Emits the events; gone once the vendor is unregistered.
+std::unique_ptr<RemoteEvents> g_events;
 // The request names, kept alive for obs-websocket, which holds them as callback data.
 QList<QByteArray> g_requestNames;
 bool g_frontendCallback = false; // whether onFrontendEvent is registered
@@ -89,14 +88,7 @@ void WebSocketVendor::registerVendor()
         g_requestNames.append(name.toUtf8());
     for (QByteArray &name : g_requestNames)
         obs_websocket_vendor_register_request(g_vendor, name.constData(), onRequest, name.data());
-    g_events = std::make_unique<QObject>();
-    // The snapshot the hosted server serialised for this update, whatever the number of
-    // obs-websocket clients. Events follow what the production shows: none while scores
-    // are held, the latest state on resuming.
-    QObject::connect(&app->shown(), &ShownScores::changed, g_events.get(), [app] { emitEvent("LiveDataChanged", app->live().snapshotJson()); });
-    QObject::connect(app->sourceManager(), &SourceManager::statusChanged, g_events.get(), [app] {
-        emitEvent("StatusChanged", QJsonDocument(app->handleServerCommand(QStringLiteral("status"), {})).toJson(QJsonDocument::Compact));
-    });
+    g_events = std::make_unique<RemoteEvents>(*app, emitEvent);
     // obs-websocket goes away during OBS's exit, before our unload; unregister while it is
     // still there.
     if (!g_frontendCallback)

@@ -3,9 +3,9 @@
 namespace corvane {
 
 // Serves the live scores to obs-websocket clients: a vendor named "corvane" whose requests
-// are App's remote requests (RemoteRequests) and whose events are "LiveDataChanged" (the
-// snapshot, on every live update) and "StatusChanged" (the status answer, when the source
-// manager's status changes). Without obs-websocket it logs one line and does nothing.
+// are App's remote requests (RemoteRequests) and whose events are RemoteEvents' (the main
+// device's "LiveDataChanged" and "StatusChanged", and the followed devices' own). Without
+// obs-websocket it logs one line and does nothing.
 class WebSocketVendor {
 public:
     // Once every module has loaded (obs-websocket included).

@@ -1,6 +1,8 @@
 #include "ui/RecordingsGroup.h"
 
 #include "app/App.h"
+#include "app/FollowedDevice.h"
+#include "app/FollowedDevices.h"
 #include "live/ChapterMaker.h"
 #include "ui/DockLabels.h"
 #include "ui/DockText.h"
@@ -40,6 +42,7 @@ RecordingsGroup::RecordingsGroup(App *app, QWidget *parent)
     layout->addLayout(changesRow);
     layout->addWidget(m_template);
     layout->addLayout(buildSpacingRow());
+    layout->addLayout(buildDeviceRow());
     layout->addWidget(dock::hintLabel(dockChapterHint(ObsFrontend::recordingChapterCall() != nullptr)));
     layout->addWidget(buildNotice());
     connect(m_chapters, &QCheckBox::toggled, this, [this](bool on) { m_app->settings().setChaptersEnabled(on); });
@@ -60,6 +63,33 @@ QLayout *RecordingsGroup::buildSpacingRow()
     row->addWidget(m_spacing);
     connect(m_spacing, &QSpinBox::valueChanged, this, [this](int seconds) { m_app->settings().setChapterSpacingSeconds(seconds); });
     return row;
+}
+
+QLayout *RecordingsGroup::buildDeviceRow()
+{
+    m_device = new QComboBox;
+    m_device->setAccessibleName(tr("Chapters follow"));
+    fillDevices();
+    auto *row = new QHBoxLayout;
+    row->addWidget(new QLabel(tr("Chapters follow")));
+    row->addWidget(m_device, 1);
+    connect(m_device, &QComboBox::activated, this, [this] { m_app->settings().setChapterDevice(m_device->currentData().toString()); });
+    connect(m_app->followed(), &FollowedDevices::followed, this, &RecordingsGroup::fillDevices);
+    connect(m_app->followed(), &FollowedDevices::unfollowed, this, &RecordingsGroup::fillDevices);
+    return row;
+}
+
+void RecordingsGroup::fillDevices()
+{
+    const QString chosen = m_app->settings().chapterDevice();
+    m_device->clear();
+    m_device->addItem(App::mainDeviceLabel(), QString());
+    const FollowedDevices *followed = m_app->followed();
+    for (const QString &id : followed->ids())
+        m_device->addItem(followed->device(id)->route().label(), id);
+    if (m_device->findData(chosen) < 0)
+        m_device->addItem(tr("%1 (not followed)").arg(chosen), chosen);
+    m_device->setCurrentIndex(m_device->findData(chosen));
 }
 
 QLabel *RecordingsGroup::buildNotice()

@@ -14,7 +14,8 @@ namespace corvane {
 class App;
 
 // The dock's "Recordings" group: whether recordings get chapters and a game log, at which
-// changes, and how chapters are named. Each control writes its setting at once.
+// changes, how chapters are named, and which device they follow (taken when a recording
+// starts). Each control writes its setting at once.
 class RecordingsGroup : public QGroupBox {
     Q_OBJECT
 public:
@@ -22,6 +23,9 @@ public:
 
 private:
     QLayout *buildSpacingRow();
+    QLayout *buildDeviceRow();
+    // The main device, each followed one, and the chosen one when no longer followed.
+    void fillDevices();
     QLabel *buildNotice();
 
     App *m_app;
@@ -29,6 +33,7 @@ private:
     QComboBox *m_changes = nullptr;
     QLineEdit *m_template = nullptr;
     QSpinBox *m_spacing = nullptr;
+    QComboBox *m_device = nullptr;
     QLabel *m_notice = nullptr;
 };
 

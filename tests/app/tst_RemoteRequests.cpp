@@ -1,14 +1,20 @@
 // The requests other programs send through obs-websocket: each answers exactly what the
 // hosted server's equivalent answers, an unknown request or a bad device id an error, and
-// they may be asked from any thread. No OBS: App against the portal simulator.
+// they may be asked from any thread; a device parameter picks a followed device, and each
+// followed device has events of its own. No OBS: App against the portal simulator.
 #include "app/App.h"
+#include "app/FollowedDevice.h"
+#include "app/FollowedDevices.h"
+#include "app/RemoteEvents.h"
 #include "app/RemoteRequests.h"
+#include "live/SourceManager.h"
 #include "live/HostedServer.h"
 #include "support/LineClient.h"
 #include "support/PortalSimProcess.h"
 #include "support/TestNetwork.h"
 #include "support/TestSettings.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,12 +32,35 @@ QString key(const char *name) { return QString::fromLatin1(name); }
 
 QJsonObject parse(const QByteArray &line) { return QJsonDocument::fromJson(line).object(); }
 
+QJsonObject withOk(QJsonObject answer)
+{
+    answer.insert(QStringLiteral("ok"), true);
+    return answer;
+}
+
+// Two followed devices beside the main one: a cloud one with a name, and one on the local
+// network named by its id alone (its feed finds nobody on its port).
+const QString kCourt = QStringLiteral("CV-9001");
+const QString kLanCourt = QStringLiteral("CV-9002");
+
 } // namespace
 
 class TestRemoteRequests : public QObject {
     Q_OBJECT
 private:
     PortalSimProcess m_sim;
+
+    void followCourts()
+    {
+        FollowedDevices *followed = m_app->followed();
+        if (!followed->contains(kCourt))
+            QVERIFY(m_app->followDevice({kCourt, FollowedRoute::Cloud, key("Court 2")}));
+        if (!followed->contains(kLanCourt)) {
+            FollowedRoute lan{kLanCourt, FollowedRoute::Lan};
+            lan.lan = {key("127.0.0.1"), key("token"), QString(), QString(), quint16(corvane::test::unusedLocalPort())};
+            QVERIFY(m_app->followDevice(lan));
+        }
+    }
     QTemporaryDir m_dir;
     std::unique_ptr<App> m_app;
 
@@ -123,7 +152,128 @@ private Q_SLOTS:
     void unknownRequest()
     {
         QCOMPARE(RemoteRequests::answer(*m_app, key("getStatus"), {}), QJsonObject({{key("error"), key("unknown_request")}, {key("ok"), false}}));
-        QCOMPARE(RemoteRequests::names(), QStringList({key("GetLiveData"), key("GetStatus"), key("ListDevices"), key("SelectDevice")}));
+        QCOMPARE(RemoteRequests::names(), QStringList({key("GetLiveData"), key("GetStatus"), key("ListDevices"), key("SelectDevice"),
+                                                       key("ListFollowedDevices")}));
+    }
+
+    void deviceParameterPicksTheDevice_data()
+    {
+        // "main" stands for the main device's own id; the answer is the main device's, a
+        // followed device's, or the unknown-device error.
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<QJsonObject>("data");
+        QTest::addColumn<QString>("answeredFor");
+        for (const char *request : {"GetLiveData", "GetStatus"}) {
+            const QString name = key(request);
+            QTest::addRow("%s: no device", request) << name << QJsonObject() << "main";
+            QTest::addRow("%s: empty id", request) << name << QJsonObject{{key("deviceId"), QString()}} << "main";
+            QTest::addRow("%s: null", request) << name << QJsonObject{{key("deviceId"), QJsonValue::Null}} << "main";
+            QTest::addRow("%s: the main device's id", request) << name << QJsonObject{{key("deviceId"), key("main")}} << "main";
+            QTest::addRow("%s: a followed device", request) << name << QJsonObject{{key("deviceId"), kCourt}} << kCourt;
+            QTest::addRow("%s: an account device not followed", request)
+                << name << QJsonObject{{key("deviceId"), key("CV-1001")}} << "unknown";
+            QTest::addRow("%s: not a string", request) << name << QJsonObject{{key("deviceId"), 9001}} << "unknown";
+        }
+    }
+    void deviceParameterPicksTheDevice()
+    {
+        QFETCH(QString, request);
+        QFETCH(QJsonObject, data);
+        QFETCH(QString, answeredFor);
+        followCourts();
+        if (m_app->sourceManager()->device() != key("CV-1003"))
+            m_app->selectDevice(key("CV-1003"));
+        if (data.value(key("deviceId")) == key("main"))
+            data.insert(key("deviceId"), m_app->sourceManager()->device());
+        FollowedDevice *court = m_app->followed()->device(kCourt);
+        court->live().apply({{key("sport"), key("basketball")}, {key("home_score"), 40}});
+        const bool live = request == QLatin1String("GetLiveData");
+        QJsonObject expected;
+        if (answeredFor == QLatin1String("main")) {
+            expected = live ? m_app->live().snapshot() : withOk(m_app->handleServerCommand(key("status"), {}));
+        } else if (answeredFor == kCourt) {
+            const SourceManager *manager = court->sourceManager();
+            expected = live ? court->live().snapshot()
+                            : QJsonObject{{key("signed_in"), true}, {key("account"), key("operator@example.com")},
+                                          {key("source"), manager->source()}, {key("device"), kCourt},
+                                          {key("live"), manager->isLive()}, {key("message"), manager->message()},
+                                          {key("sport"), key("basketball")}, {key("ok"), true}};
+        } else {
+            expected = HostedServer::failure(key("unknown_device"));
+        }
+        QCOMPARE(RemoteRequests::answer(*m_app, request, data), expected);
+    }
+
+    void listFollowedDevicesPutsTheMainOneFirst()
+    {
+        followCourts();
+        if (m_app->sourceManager()->device() != key("CV-1003"))
+            m_app->selectDevice(key("CV-1003"));
+        QString mainName;
+        for (const CloudDevice &device : m_app->devices())
+            mainName = device.deviceId == key("CV-1003") ? device.displayName() : mainName;
+        QVERIFY(!mainName.isEmpty());
+        const SourceManager *main = m_app->sourceManager();
+        const auto entry = [](const QString &id, const QString &name, const char *route, bool isMain, const SourceManager *manager) {
+            return QJsonObject{{key("id"), id}, {key("name"), name}, {key("route"), key(route)}, {key("main"), isMain},
+                               {key("live"), manager->isLive()}, {key("message"), manager->message()}};
+        };
+        const QJsonArray devices{entry(key("CV-1003"), mainName, "cloud", true, main),
+                                 entry(kCourt, key("Court 2"), "cloud", false, m_app->followed()->device(kCourt)->sourceManager()),
+                                 entry(kLanCourt, kLanCourt, "lan", false, m_app->followed()->device(kLanCourt)->sourceManager())};
+        QCOMPARE(RemoteRequests::answer(*m_app, key("ListFollowedDevices"), {}),
+                 QJsonObject({{key("devices"), devices}, {key("ok"), true}}));
+    }
+
+    void eventsNameTheirDevice()
+    {
+        followCourts();
+        m_app->followed()->unfollow(kCourt);
+        QStringList names;
+        QList<QJsonObject> data;
+        RemoteEvents remote(*m_app, [&](const char *name, const QByteArray &json) {
+            names << QString::fromLatin1(name);
+            data << parse(json);
+        });
+        followCourts();
+        QCOMPARE(names, QStringList{"FollowedDevicesChanged"});
+
+        // The main device's as before: the snapshot alone.
+        m_app->live().apply({{key("home_score"), 4}});
+        QCOMPARE(names.mid(1), QStringList{"LiveDataChanged"});
+        QCOMPARE(data.last(), m_app->live().snapshot());
+
+        // A followed device's under its own name, with its id; held, it sends none.
+        FollowedDevice *court = m_app->followed()->device(kCourt);
+        court->live().apply({{key("home_score"), 41}});
+        QCOMPARE(names.mid(2), QStringList{"DeviceLiveDataChanged"});
+        QJsonObject expected = court->live().snapshot();
+        expected.insert(key("deviceId"), kCourt);
+        QCOMPARE(data.last(), expected);
+        court->shown().hold();
+        court->live().apply({{key("home_score"), 42}});
+        court->shown().resume();
+        QCOMPARE(names.mid(3), QStringList{"DeviceLiveDataChanged"});
+
+        // Its status once its first cloud poll answers: the "GetStatus" answer for it.
+        const auto status = [&] {
+            QJsonObject answer = RemoteRequests::answer(*m_app, key("GetStatus"), {{key("deviceId"), kCourt}});
+            answer.remove(key("ok"));
+            answer.insert(key("deviceId"), kCourt);
+            return answer;
+        };
+        QTRY_VERIFY(data.contains(status()));
+
+        // Unfollowed: the list goes out, and nothing more of its data, even while a reader
+        // keeps it.
+        names.clear();
+        const std::shared_ptr<DeviceLive> kept = m_app->followed()->dataOf(kCourt);
+        QVERIFY(m_app->followed()->unfollow(kCourt));
+        QJsonObject list = RemoteRequests::answer(*m_app, key("ListFollowedDevices"), {});
+        list.remove(key("ok"));
+        QCOMPARE(data.last(), list);
+        kept->live().apply({{key("home_score"), 43}});
+        QCOMPARE(names, QStringList{"FollowedDevicesChanged"});
     }
 
     void askedFromAnotherThread()

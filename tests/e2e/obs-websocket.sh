@@ -85,6 +85,16 @@ chosen = call("SelectDevice", {"deviceId": "CV-4001"})
 if chosen != {"ok": True, "device": "CV-4001"}:
     problems.append("SelectDevice %r" % chosen)
 
+# Nothing followed beside the main device: the list holds it alone, and another id is refused.
+followed = call("ListFollowedDevices")
+if followed.get("ok") is not True or [(d.get("id"), d.get("route"), d.get("main")) for d in followed.get("devices", [])] != [
+        ("CV-4001", "cloud", True)]:
+    problems.append("ListFollowedDevices %r" % followed)
+for request in ("GetLiveData", "GetStatus"):
+    refused = call(request, {"deviceId": "CV-0000"})
+    if refused != {"ok": False, "error": "unknown_device"}:
+        problems.append("%s for a device not followed %r" % (request, refused))
+
 # Choosing the device again restarts its route: the status changes, and live updates follow.
 deadline = time.time() + 30
 def vendor_events(kind):

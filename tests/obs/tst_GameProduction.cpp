@@ -4,6 +4,7 @@
 // game log.
 #include "app/App.h"
 #include "app/FollowedDevices.h"
+#include "live/DeviceLive.h"
 #include "base/Log.h"
 #include "live/OverlayServer.h"
 #include "obs/CorvaneSources.h"
@@ -249,17 +250,30 @@ private Q_SLOTS:
                  CONFIG_SUCCESS);
         config_set_string(profile, "Hotkeys", "corvane.hold_scores", R"({"bindings":[{"key":"OBS_KEY_F13"}]})");
         config_set_string(profile, "Hotkeys", "corvane.resume_scores", R"({"bindings":[{"key":"OBS_KEY_F14"}]})");
+        config_set_string(profile, "Hotkeys", "corvane.hold_all_scores", R"({"bindings":[{"key":"OBS_KEY_F15"}]})");
+        config_set_string(profile, "Hotkeys", "corvane.resume_all_scores", R"({"bindings":[{"key":"OBS_KEY_F16"}]})");
         Hotkeys::loadBindings(profile);
         config_close(profile);
 
+        // Hold and resume act on the main device alone, the "all" ones on each device too.
+        const QString court = QStringLiteral("CV-5");
+        QVERIFY(app().followDevice({court, FollowedRoute::Cloud}));
         applyLive({{QStringLiteral("home_score"), 1}});
         press(OBS_KEY_F13);
         QVERIFY(app().shown().isHeld());
+        QVERIFY(!app().shownOf(court)->isHeld());
         applyLive({{QStringLiteral("home_score"), 2}});
         QCOMPARE(app().shown().state().value(QStringLiteral("home_score")), QStringLiteral("1"));
+        app().shownOf(court)->hold();
         press(OBS_KEY_F14);
-        QVERIFY(!app().shown().isHeld());
+        QVERIFY(!app().shown().isHeld() && app().shownOf(court)->isHeld());
         QCOMPARE(app().shown().state().value(QStringLiteral("home_score")), QStringLiteral("2"));
+        app().shownOf(court)->resume();
+        press(OBS_KEY_F15);
+        QVERIFY(app().shown().isHeld() && app().shownOf(court)->isHeld());
+        press(OBS_KEY_F16);
+        QVERIFY(!app().shown().isHeld() && !app().shownOf(court)->isHeld());
+        QVERIFY(app().followed()->unfollow(court));
 
         // A profile without our entries leaves no binding behind.
         QTemporaryDir other;
@@ -365,6 +379,72 @@ private Q_SLOTS:
             said << notice.value(0).toString();
         QCOMPARE(said, (QStringList{"Chapter added: 1-1 P2", "No chapter added: nothing is recording.",
                                     "No chapter added: chapters are off for this recording (see Recordings)."}));
+    }
+
+    void recordingFollowsItsDevice_data()
+    {
+        // The device chosen when the recording starts; a choice made during it; whether that
+        // device is unfollowed during it; and the chapters, the log and the notice.
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("chosenDuring");
+        QTest::addColumn<bool>("unfollowed");
+        QTest::addColumn<QStringList>("marked");
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QString>("notice");
+        const QString main = QStringLiteral("0:00:00 0-0\n0:00:20 1-0\n0:01:00 1-1\n");
+        const QString court = QStringLiteral("0:00:00 10-10\n0:00:40 11-10\n0:01:20 11-11\n");
+        QTest::newRow("the main device by default") << "" << "" << false << QStringList{"0-0", "1-0", "1-1"} << main << "";
+        QTest::newRow("a followed device") << "CV-7" << "CV-7" << false << QStringList{"10-10", "11-10", "11-11"} << court << "";
+        QTest::newRow("chosen anew during the recording")
+            << "CV-7" << "" << false << QStringList{"10-10", "11-10", "11-11"} << court << "";
+        QTest::newRow("unfollowed during the recording")
+            << "CV-7" << "CV-7" << true << QStringList{"10-10", "11-10"} << "0:00:00 10-10\n0:00:40 11-10\n"
+            << "Chapters of this recording have stopped: CV-7 is no longer followed. The game log keeps those made so far.";
+        QTest::newRow("not followed when it starts")
+            << "CV-8" << "CV-8" << false << QStringList{} << "(none)"
+            << "No chapters for this recording: CV-8 is not followed (see Recordings).";
+    }
+    void recordingFollowsItsDevice()
+    {
+        QFETCH(QString, chosen);
+        QFETCH(QString, chosenDuring);
+        QFETCH(bool, unfollowed);
+        QFETCH(QStringList, marked);
+        QFETCH(QString, log);
+        QFETCH(QString, notice);
+        QTemporaryDir dir;
+        app().settings().setChapterTemplate(QStringLiteral("{home_score}-{away_score}"));
+        app().settings().setChapterChanges(QStringLiteral("score"));
+        const QString courtId = QStringLiteral("CV-7");
+        QVERIFY(app().followDevice({courtId, FollowedRoute::Cloud}));
+        // Kept past an unfollow, as a reader on another thread may keep it.
+        const std::shared_ptr<DeviceLive> court = app().followed()->dataOf(courtId);
+        court->live().apply({{QStringLiteral("home_score"), 10}, {QStringLiteral("away_score"), 10}});
+        applyLive(startingState());
+        app().settings().setChapterDevice(chosen);
+        Recording rec(dir.filePath(QStringLiteral("kept")));
+        QSignalSpy notices(&app(), &App::recordingNotice);
+
+        rec.chapters.recordingStarted(makeFile(dir.filePath(QStringLiteral("game.mp4"))));
+        rec.score(20000, QStringLiteral("home_score"), 1);
+        rec.now = 40000;
+        court->live().apply({{QStringLiteral("home_score"), 11}});
+        app().settings().setChapterDevice(chosenDuring);
+        if (unfollowed)
+            QVERIFY(app().followed()->unfollow(courtId));
+        rec.score(60000, QStringLiteral("away_score"), 1);
+        rec.now = 80000;
+        court->live().apply({{QStringLiteral("away_score"), 11}});
+        rec.chapters.recordingStopped();
+
+        app().followed()->unfollow(courtId);
+        app().settings().setChapterDevice(QString());
+        QCOMPARE(rec.marked, marked);
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("game.scores.txt"))), log);
+        QStringList said;
+        for (const QList<QVariant> &told : notices)
+            said << told.value(0).toString();
+        QCOMPARE(said, notice.isEmpty() ? QStringList() : QStringList{notice});
     }
 
     void splitRecordingGetsALogPerFile()

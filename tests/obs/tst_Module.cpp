@@ -35,8 +35,11 @@ QList<QPair<obs_frontend_event_cb, void *>> g_frontendCallbacks;
 // runs, and running it needs a display).
 proc_handler_t *g_globalProcedures = nullptr;
 
+// The vendor events emitted, by name.
+QStringList g_vendorEvents;
+
 // obs-websocket as a vendor sees it, through the global procedures: registering gives a
-// vendor, and every vendor procedure succeeds.
+// vendor, every vendor procedure succeeds, and emitted events are kept by name.
 class StandInWebSocket {
 public:
     StandInWebSocket()
@@ -44,9 +47,9 @@ public:
         g_globalProcedures = m_global;
         proc_handler_add(m_global, "void obs_websocket_api_get_ph(out ptr ph)", &giveHandler, m_handler);
         proc_handler_add(m_handler, "void vendor_register(in string name, out ptr vendor)", &registerVendor, this);
-        for (const char *declaration : {"void vendor_request_register(in ptr vendor)", "void vendor_request_unregister(in ptr vendor)",
-                                        "void vendor_event_emit(in ptr vendor)"})
+        for (const char *declaration : {"void vendor_request_register(in ptr vendor)", "void vendor_request_unregister(in ptr vendor)"})
             proc_handler_add(m_handler, declaration, &succeed, nullptr);
+        proc_handler_add(m_handler, "void vendor_event_emit(in ptr vendor)", &emitEvent, nullptr);
     }
     ~StandInWebSocket()
     {
@@ -59,10 +62,22 @@ private:
     static void giveHandler(void *handler, calldata_t *data) { calldata_set_ptr(data, "ph", handler); }
     static void registerVendor(void *self, calldata_t *data) { calldata_set_ptr(data, "vendor", self); }
     static void succeed(void *, calldata_t *data) { calldata_set_bool(data, "success", true); }
+    static void emitEvent(void *, calldata_t *data)
+    {
+        g_vendorEvents << QString::fromUtf8(calldata_string(data, "type"));
+        succeed(nullptr, data);
+    }
 
     proc_handler_t *m_global = proc_handler_create();
     proc_handler_t *m_handler = proc_handler_create();
 };
+
+// obs-websocket keeps its procedures for the whole run, as the vendor's code does.
+StandInWebSocket &webSocket()
+{
+    static StandInWebSocket standIn;
+    return standIn;
+}
 
 } // namespace
 
@@ -179,7 +194,8 @@ private Q_SLOTS:
     }
 
     // OBS may unload the module without saying it exits first: every front-end callback the
-    // module added, the obs-websocket vendor's included, is gone afterwards.
+    // module added, the obs-websocket vendor's included, is gone afterwards. Meanwhile the
+    // vendor sends the main device's events as before, a followed device's under their own.
     void unloadWithoutExitLeavesNoFrontendCallback()
     {
         QTemporaryDir dir;
@@ -187,8 +203,7 @@ private Q_SLOTS:
         QVERIFY(settings.open(QIODevice::WriteOnly));
         settings.write(QJsonDocument(QJsonObject{{QStringLiteral("portal_url"), QStringLiteral("http://127.0.0.1:9")}}).toJson());
         settings.close();
-        // obs-websocket keeps its procedures for the whole run, as the vendor's code does.
-        static StandInWebSocket webSocket;
+        webSocket();
         const auto environment = [&] {
             return AppEnvironment{dir.filePath(QStringLiteral("settings.json")), dir.filePath(QStringLiteral("session.json"))};
         };
@@ -196,6 +211,11 @@ private Q_SLOTS:
         const qsizetype beforeVendor = g_frontendCallbacks.size();
         Module::postLoad();
         QCOMPARE(g_frontendCallbacks.size(), beforeVendor + 1);
+        QVERIFY(App::instance()->followDevice({QStringLiteral("CV-7"), FollowedRoute::Cloud}));
+        g_vendorEvents.clear();
+        App::instance()->live().apply({{QStringLiteral("home_score"), 1}});
+        App::instance()->liveOf(QStringLiteral("CV-7"))->apply({{QStringLiteral("home_score"), 2}});
+        QCOMPARE(g_vendorEvents, QStringList({"LiveDataChanged", "DeviceLiveDataChanged"}));
         Module::unload();
         QVERIFY(g_frontendCallbacks.isEmpty());
     }

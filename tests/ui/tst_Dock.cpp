@@ -414,6 +414,29 @@ private Q_SLOTS:
         templateEdit->setText(QStringLiteral("{home_score}:{away_score}"));
         Q_EMIT templateEdit->editingFinished();
         QCOMPARE(app->settings().chapterTemplate(), QStringLiteral("{home_score}:{away_score}"));
+
+        // The device chapters follow: the main one, each followed one, and the chosen one
+        // still listed, and still chosen, once it is no longer followed.
+        QVERIFY(app->followDevice({QStringLiteral("CV-7"), FollowedRoute::Cloud, QStringLiteral("Court 2")}));
+        QComboBox *device = nullptr;
+        for (QComboBox *combo : box->findChildren<QComboBox *>())
+            device = combo->accessibleName() == QLatin1String("Chapters follow") ? combo : device;
+        QVERIFY(device);
+        const auto items = [device] {
+            QStringList list;
+            for (int i = 0; i < device->count(); ++i)
+                list << device->itemText(i);
+            return list;
+        };
+        QCOMPARE(items(), (QStringList{App::mainDeviceLabel(), "Court 2"}));
+        QCOMPARE(device->currentIndex(), 0);
+        device->setCurrentIndex(1);
+        Q_EMIT device->activated(1);
+        QCOMPARE(app->settings().chapterDevice(), QStringLiteral("CV-7"));
+        QVERIFY(app->followed()->unfollow(QStringLiteral("CV-7")));
+        QCOMPARE(items(), (QStringList{App::mainDeviceLabel(), "CV-7 (not followed)"}));
+        QCOMPARE(device->currentIndex(), 1);
+        QCOMPARE(app->settings().chapterDevice(), QStringLiteral("CV-7"));
     }
 
     // The group lists what App follows, row by row; the dialog refuses what cannot be
