@@ -201,6 +201,15 @@ private Q_SLOTS:
         alone.send(R"({"op":"watch","device":"B"})" "\n");
         QTRY_COMPARE(alone.lines.size(), 1);
         QCOMPARE(alone.take(), QByteArray(R"({"error":"unknown_device","ok":false,"op":"watch"})"));
+
+        // Followed again, it is read by those reading every device, not by its old reader.
+        follow(QStringLiteral("B"), 21);
+        QTRY_COMPARE(everything.lines.size(), 1);
+        QCOMPARE(everything.take(), named(QStringLiteral("B"), liveOf(QStringLiteral("B"))));
+        liveOf(QStringLiteral("B")).apply({{QStringLiteral("home_score"), 22}});
+        alone.send("{\"op\":\"echo\"}\n");
+        QTRY_VERIFY(alone.lines.size() == 1 && everything.lines.size() == 1);
+        QCOMPARE(alone.take(), QByteArray(R"({"ok":true,"op":"echo"})"));
     }
 
     // A device followed while a client reads every device joins what that client reads.
