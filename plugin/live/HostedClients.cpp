@@ -75,7 +75,7 @@ void HostedClients::broadcast(const QString &device, const QByteArray &line, con
 {
     QList<quint64> stalled;
     for (const Client &client : std::as_const(m_clients)) {
-        const bool reads = client.watch.kind == Watch::Device && client.watch.device == device;
+        const bool reads = readsAlone(client, device);
         const QByteArray &text = client.watch.kind == Watch::All ? named : reads ? line : QByteArray();
         if (!text.isEmpty() && !send(client.socket, text))
             stalled.append(client.id);
@@ -100,7 +100,7 @@ void HostedClients::unfollowed(const QString &device, const QByteArray &line)
 {
     QList<quint64> stalled;
     for (Client &client : m_clients) {
-        const bool reads = client.watch.kind == Watch::Device && client.watch.device == device;
+        const bool reads = readsAlone(client, device);
         if (reads)
             client.watch = {Watch::None};
         if ((reads || client.watch.kind == Watch::All) && !send(client.socket, line))
@@ -133,6 +133,11 @@ void HostedClients::closeAll(quint64 generation)
         // scheduled the deletion; a graceful close still waiting for its goodbye does so
         // when that arrives.
     }
+}
+
+bool HostedClients::readsAlone(const Client &client, const QString &device)
+{
+    return client.watch.kind == Watch::Device && client.watch.device == device;
 }
 
 HostedClients::Client *HostedClients::find(quint64 id)

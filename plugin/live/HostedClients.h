@@ -87,6 +87,8 @@ private:
     };
 
     Client *find(quint64 id);
+    // Whether `client` reads `device` alone (not as one of every device).
+    static bool readsAlone(const Client &client, const QString &device);
     void readFrom(quint64 id);
     // Queues `line` for the client; false when the client has fallen too far behind.
     static bool send(QTcpSocket *socket, const QByteArray &line);
