@@ -79,6 +79,9 @@ App::App(const AppEnvironment &environment)
     // Overlays are part of the picture: they hold with the score texts.
     connect(&m_shown, &ShownScores::changed, m_overlayServer, &OverlayServer::broadcast);
     connect(m_overlayServer, &OverlayServer::clientsChanged, this, &App::overlayStateChanged);
+    m_overlayServer->setFeeds(followedFeeds());
+    connect(m_followed, &FollowedDevices::followed, m_overlayServer, &OverlayServer::deviceFollowed);
+    connect(m_followed, &FollowedDevices::unfollowed, m_overlayServer, &OverlayServer::deviceUnfollowed);
     connect(&m_portal, &PortalClient::signedInChanged, this, &App::onSignedInChanged);
     applyServerSettings();
     applyOverlaySettings();
