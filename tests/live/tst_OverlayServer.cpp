@@ -349,14 +349,21 @@ private Q_SLOTS:
     // device's pages hold with its score texts.
     void pagesReadTheirOwnDevice()
     {
+        // Held before any page reads it: its first page still gets what the hold keeps.
+        const QByteArray heldC = liveOf(QStringLiteral("C")).snapshotJson();
+        followed.value(QStringLiteral("C"))->shown().hold();
+        liveOf(QStringLiteral("C")).apply({{QStringLiteral("home_score"), 31}});
         Page main(port()), b(port(), QString(), QStringLiteral("?device=B")), c(port(), QString(), QStringLiteral("?device=C"));
         Page unknown(port(), QString(), QStringLiteral("?device=Z"));
         QTRY_COMPARE(server->clientCount(), 3);
         QTRY_VERIFY(main.messages.size() == 1 && b.messages.size() == 1 && c.messages.size() == 1);
         QCOMPARE(main.messages.takeFirst(), live.snapshotJson());
         QCOMPARE(b.messages.takeFirst(), liveOf(QStringLiteral("B")).snapshotJson());
-        QCOMPARE(c.messages.takeFirst(), liveOf(QStringLiteral("C")).snapshotJson());
+        QCOMPARE(c.messages.takeFirst(), heldC);
         QTRY_COMPARE(unknown.socket.state(), QAbstractSocket::UnconnectedState);
+        followed.value(QStringLiteral("C"))->shown().resume();
+        QTRY_COMPARE(c.messages.size(), 1);
+        QCOMPARE(c.messages.takeFirst(), liveOf(QStringLiteral("C")).snapshotJson());
 
         for (const QString &id : {QStringLiteral("B"), QString(), QStringLiteral("C")})
             liveOf(id).apply({{QStringLiteral("away_score"), 5}});
