@@ -173,7 +173,7 @@ private Q_SLOTS:
         const QByteArray snapshot = app.liveOf(route.deviceId)->snapshotJson();
         client.send(R"({"op":"watch","all":true})" "\n");
         QTRY_COMPARE(client.lines.size(), 3);
-        QCOMPARE(client.take(), QByteArray(R"({"devices":[{"id":"","name":"the main device (follows the dock)"},{"id":"CV-2","name":"Court 2"}],"ok":true,"op":"watch"})"));
+        QCOMPARE(client.take(), QByteArray(R"json({"devices":[{"id":"","name":"the main device (follows the dock)"},{"id":"CV-2","name":"Court 2"}],"ok":true,"op":"watch"})json"));
         client.take();
         QCOMPARE(client.take(), R"({"device":"CV-2",)" + snapshot.mid(1));
         QCOMPARE(overlayGet(overlayPort, "/live.json?device=CV-2"), "HTTP/1.1 200 OK " + snapshot);
