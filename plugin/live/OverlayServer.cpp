@@ -168,8 +168,8 @@ bool OverlayServer::start(quint16 port, QString *error)
 void OverlayServer::stop()
 {
     ++m_generation;
-    while (!m_watched.empty())
-        unwatch(m_watched.begin()->first);
+    for (const auto &followed : m_followed)
+        unwatch(followed.first);
     if (m_host && m_port != 0) {
         const quint64 generation = m_generation;
         toHost([generation](OverlayHost &host) { host.close(generation); });
@@ -200,8 +200,17 @@ QByteArray OverlayServer::snapshot()
     return json;
 }
 
+void OverlayServer::setFeeds(DeviceFeeds feeds)
+{
+    m_feeds = std::move(feeds);
+    const QStringList ids = m_feeds.ids ? m_feeds.ids() : QStringList();
+    for (const QString &id : ids)
+        track(id);
+}
+
 void OverlayServer::deviceFollowed(const QString &deviceId)
 {
+    track(deviceId);
     if (m_host)
         toHost([deviceId](OverlayHost &host) { host.deviceFollowed(deviceId); });
 }
@@ -209,34 +218,43 @@ void OverlayServer::deviceFollowed(const QString &deviceId)
 void OverlayServer::deviceUnfollowed(const QString &deviceId)
 {
     unwatch(deviceId);
+    m_followed.erase(deviceId);
     if (m_host)
         toHost([deviceId](OverlayHost &host) { host.deviceUnfollowed(deviceId); });
 }
 
+void OverlayServer::track(const QString &deviceId)
+{
+    const std::shared_ptr<DeviceLive> data = m_feeds.dataOf ? m_feeds.dataOf(deviceId) : nullptr;
+    if (!data || m_followed.count(deviceId) != 0)
+        return;
+    Followed &followed = m_followed[deviceId];
+    followed.data = data;
+    followed.shown = std::make_unique<ShownSnapshot>(&data->live(), &data->shown());
+}
+
 void OverlayServer::onDeviceWanted(const QString &deviceId, bool wanted)
 {
+    const auto found = m_followed.find(deviceId);
+    // Unfollowed meanwhile: the overlay thread hears of it next and turns its pages away.
+    if (found == m_followed.end())
+        return;
     if (!wanted) {
         unwatch(deviceId);
         return;
     }
-    if (m_watched.count(deviceId) == 0) {
-        // Unfollowed meanwhile: the overlay thread hears of it next and turns its pages away.
-        const std::shared_ptr<DeviceLive> data = m_feeds.dataOf ? m_feeds.dataOf(deviceId) : nullptr;
-        if (!data)
-            return;
-        Watched &watched = m_watched[deviceId];
-        watched.data = data;
-        watched.shown = std::make_unique<ShownSnapshot>(&data->live(), &data->shown());
+    if (!found->second.changed) {
         // Pages show what the production shows of it: they hold with its score texts.
-        watched.changed = connect(&data->shown(), &ShownScores::changed, this, [this, deviceId] { publishDevice(deviceId); });
+        const std::shared_ptr<DeviceLive> data = found->second.data;
+        found->second.changed = connect(&data->shown(), &ShownScores::changed, this, [this, deviceId] { publishDevice(deviceId); });
     }
     publishDevice(deviceId);
 }
 
 void OverlayServer::publishDevice(const QString &deviceId)
 {
-    const auto found = m_watched.find(deviceId);
-    if (!m_host || m_port == 0 || found == m_watched.end())
+    const auto found = m_followed.find(deviceId);
+    if (!m_host || m_port == 0 || found == m_followed.end())
         return;
     const QByteArray json = found->second.shown->json();
     m_bytesSerialised += json.size();
@@ -245,11 +263,11 @@ void OverlayServer::publishDevice(const QString &deviceId)
 
 void OverlayServer::unwatch(const QString &deviceId)
 {
-    const auto found = m_watched.find(deviceId);
-    if (found == m_watched.end())
+    const auto found = m_followed.find(deviceId);
+    if (found == m_followed.end())
         return;
     disconnect(found->second.changed);
-    m_watched.erase(found);
+    found->second.changed = QMetaObject::Connection();
 }
 
 } // namespace corvane

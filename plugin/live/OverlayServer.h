@@ -73,7 +73,7 @@ public:
     void broadcast();
 
     // The devices followed beside the main one; none until set.
-    void setFeeds(DeviceFeeds feeds) { m_feeds = std::move(feeds); }
+    void setFeeds(DeviceFeeds feeds);
     // Tell the server, as they happen.
     void deviceFollowed(const QString &deviceId);
     void deviceUnfollowed(const QString &deviceId);
@@ -87,11 +87,12 @@ Q_SIGNALS:
 
 private:
     struct Relay;
-    // A followed device some page reads.
-    struct Watched {
+    // A followed device. What its pages would show is kept from when it is followed, so that
+    // a hold begun before its first page keeps for that page what the production showed.
+    struct Followed {
         std::shared_ptr<DeviceLive> data;
         std::unique_ptr<ShownSnapshot> shown;
-        QMetaObject::Connection changed;
+        QMetaObject::Connection changed; // while some page reads it
     };
 
     Q_INVOKABLE void runQueued() { m_fromHost.run(); }
@@ -99,6 +100,7 @@ private:
     QByteArray snapshot();
     void onDeviceWanted(const QString &deviceId, bool wanted);
     void publishDevice(const QString &deviceId);
+    void track(const QString &deviceId);
     void unwatch(const QString &deviceId);
 
     ShownSnapshot *m_shown; // a child: the main device's
@@ -117,7 +119,7 @@ private:
     quint64 m_generation = 0;
     qint64 m_bytesSerialised = 0;
     DeviceFeeds m_feeds;
-    std::map<QString, Watched> m_watched;
+    std::map<QString, Followed> m_followed;
     CallQueue m_fromHost{this, "runQueued"};
 };
 
