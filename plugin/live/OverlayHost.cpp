@@ -101,10 +101,10 @@ void OverlayHost::deviceFollowed(const QString &deviceId) { m_followed.insert(de
 void OverlayHost::deviceUnfollowed(const QString &deviceId)
 {
     m_followed.remove(deviceId);
-    const auto found = m_channels.constFind(deviceId);
-    if (found == m_channels.cend())
+    const auto found = m_channels.find(deviceId);
+    if (found == m_channels.end())
         return;
-    const Channel channel = *found;
+    const Channel channel = found->second;
     m_channels.erase(found);
     for (OverlayConnection *connection : channel.waiting)
         connection->deviceGone();
@@ -116,18 +116,16 @@ void OverlayHost::deviceUnfollowed(const QString &deviceId)
 
 OverlayHost::Channel &OverlayHost::channelOf(const QString &deviceId)
 {
-    auto found = m_channels.find(deviceId);
-    if (found == m_channels.end()) {
-        found = m_channels.insert(deviceId, Channel());
+    const auto [found, added] = m_channels.try_emplace(deviceId);
+    if (added)
         Q_EMIT deviceWanted(m_generation, deviceId, true);
-    }
-    return *found;
+    return found->second;
 }
 
 void OverlayHost::releaseIfUnread(const QString &deviceId)
 {
-    const auto found = m_channels.constFind(deviceId);
-    if (found == m_channels.cend() || !found->clients.isEmpty() || !found->waiting.isEmpty())
+    const auto found = m_channels.find(deviceId);
+    if (found == m_channels.end() || !found->second.clients.isEmpty() || !found->second.waiting.isEmpty())
         return;
     m_channels.erase(found);
     Q_EMIT deviceWanted(m_generation, deviceId, false);
@@ -136,8 +134,8 @@ void OverlayHost::releaseIfUnread(const QString &deviceId)
 int OverlayHost::webSocketCount() const
 {
     qsizetype count = m_clients.size();
-    for (const Channel &channel : m_channels)
-        count += channel.clients.size();
+    for (const auto &channel : m_channels)
+        count += channel.second.clients.size();
     return int(count);
 }
 
@@ -146,12 +144,13 @@ void OverlayHost::publishDevice(const QString &deviceId, const QByteArray &snaps
     const auto found = m_channels.find(deviceId);
     if (found == m_channels.end())
         return;
-    found->snapshot = snapshot;
-    found->text = QString::fromUtf8(snapshot);
-    found->known = true;
-    const QString text = found->text;
-    const QList<OverlayConnection *> clients = found->clients;
-    const QList<OverlayConnection *> waiting = std::exchange(found->waiting, {});
+    Channel &channel = found->second;
+    channel.snapshot = snapshot;
+    channel.text = QString::fromUtf8(snapshot);
+    channel.known = true;
+    const QString text = channel.text;
+    const QList<OverlayConnection *> clients = channel.clients;
+    const QList<OverlayConnection *> waiting = std::exchange(channel.waiting, {});
     // Answering may close a connection, which changes the channels: nothing of them is
     // held across these calls.
     QList<OverlayConnection *> stalled;
@@ -188,9 +187,9 @@ void OverlayHost::adopt(OverlayConnection *connection)
     }
     QList<OverlayConnection *> &clients = device.isEmpty() ? m_clients : channelOf(device).clients;
     clients.append(connection);
-    const QString text = device.isEmpty() ? m_snapshotText : m_channels.value(device).text;
-    const bool known = device.isEmpty() || m_channels.value(device).known;
-    if (known && !connection->sendText(text)) {
+    const Channel *channel = device.isEmpty() ? nullptr : &m_channels.at(device);
+    const bool known = !channel || channel->known;
+    if (known && !connection->sendText(channel ? channel->text : m_snapshotText)) {
         connection->drop();
         return;
     }
@@ -204,8 +203,8 @@ void OverlayHost::forget(OverlayConnection *connection)
     const QString device = connection->device();
     const auto found = m_channels.find(device);
     if (!device.isEmpty() && found != m_channels.end()) {
-        counted = found->clients.removeOne(connection) || counted;
-        found->waiting.removeOne(connection);
+        counted = found->second.clients.removeOne(connection) || counted;
+        found->second.waiting.removeOne(connection);
         releaseIfUnread(device);
     }
     if (counted)

@@ -4,7 +4,6 @@
 #include "live/OverlayFiles.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -13,6 +12,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 
 class QTcpServer;
 
@@ -109,7 +109,7 @@ private:
     QByteArray m_snapshot;
     QString m_snapshotText; // the same, converted once for every client's text message
     QSet<QString> m_followed;
-    QHash<QString, Channel> m_channels;
+    std::map<QString, Channel> m_channels;
     quint64 m_generation = 0;
     CallQueue m_calls{this, "runQueued"};
 };
