@@ -71,11 +71,17 @@ App::App(const AppEnvironment &environment)
 
     connect(&m_live, &LiveData::changed, m_server, &HostedServer::broadcast);
     m_server->setHandler([this](const QString &op, const QJsonObject &request) { return handleServerCommand(op, request); });
+    m_server->setFeeds(followedFeeds());
+    connect(m_followed, &FollowedDevices::followed, m_server, &HostedServer::deviceFollowed);
+    connect(m_followed, &FollowedDevices::unfollowed, m_server, &HostedServer::deviceUnfollowed);
     connect(m_server, &HostedServer::clientsChanged, this, &App::serverStateChanged);
     m_overlayServer = new OverlayServer(&m_live, &m_shown, environment.overlaysDir, this);
     // Overlays are part of the picture: they hold with the score texts.
     connect(&m_shown, &ShownScores::changed, m_overlayServer, &OverlayServer::broadcast);
     connect(m_overlayServer, &OverlayServer::clientsChanged, this, &App::overlayStateChanged);
+    m_overlayServer->setFeeds(followedFeeds());
+    connect(m_followed, &FollowedDevices::followed, m_overlayServer, &OverlayServer::deviceFollowed);
+    connect(m_followed, &FollowedDevices::unfollowed, m_overlayServer, &OverlayServer::deviceUnfollowed);
     connect(&m_portal, &PortalClient::signedInChanged, this, &App::onSignedInChanged);
     applyServerSettings();
     applyOverlaySettings();
@@ -286,6 +292,17 @@ std::shared_ptr<ShownScores> App::shownScoresOf(const QString &deviceId)
         return std::shared_ptr<ShownScores>(std::shared_ptr<ShownScores>(), &m_shown);
     const std::shared_ptr<DeviceLive> data = m_followed->dataOf(deviceId);
     return data ? std::shared_ptr<ShownScores>(data, &data->shown()) : nullptr;
+}
+
+DeviceFeeds App::followedFeeds() const
+{
+    FollowedDevices *followed = m_followed;
+    return {[followed] { return followed->ids(); },
+            [followed](const QString &deviceId) { return followed->dataOf(deviceId); },
+            [followed](const QString &deviceId) {
+                const FollowedDevice *device = followed->device(deviceId);
+                return device ? device->route().label() : deviceId.isEmpty() ? mainDeviceLabel() : deviceId;
+            }};
 }
 
 bool App::followDevice(const FollowedRoute &route)

@@ -8,6 +8,7 @@
 #include "cloud/CloudDevice.h"
 #include "cloud/GraphicsOutput.h"
 #include "cloud/PortalClient.h"
+#include "live/DeviceFeeds.h"
 #include "live/LiveData.h"
 #include "live/ShownScores.h"
 #include "update/PluginUpdater.h"
@@ -150,6 +151,8 @@ private:
     void setUpUpdater(const AppEnvironment &environment);
     void onUpdaterStateChanged();
     void backgroundUpdateCheck();
+    // The followed devices as the live servers see them.
+    DeviceFeeds followedFeeds() const;
 
     PortalClient m_portal;
     LiveData m_live;

@@ -60,7 +60,7 @@ void HostedClients::adopt(qintptr descriptor, const QByteArray &greeting, quint6
         return;
     }
     const quint64 id = m_nextId++;
-    m_clients.append({id, socket, QByteArray()});
+    m_clients.append({id, generation, socket, QByteArray()});
     connect(socket, &QTcpSocket::readyRead, this, [this, id] { readFrom(id); });
     connect(socket, &QTcpSocket::disconnected, this, [this, id] { forget(id); });
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -71,11 +71,39 @@ void HostedClients::adopt(qintptr descriptor, const QByteArray &greeting, quint6
     Q_EMIT countChanged(m_generation, count(), m_adopted);
 }
 
-void HostedClients::broadcast(const QByteArray &line)
+void HostedClients::broadcast(const QString &device, const QByteArray &line, const QByteArray &named)
 {
     QList<quint64> stalled;
     for (const Client &client : std::as_const(m_clients)) {
-        if (!send(client.socket, line))
+        const bool reads = readsAlone(client, device);
+        const QByteArray &text = client.watch.kind == Watch::All ? named : reads ? line : QByteArray();
+        if (!text.isEmpty() && !send(client.socket, text))
+            stalled.append(client.id);
+    }
+    for (quint64 id : std::as_const(stalled))
+        drop(id);
+}
+
+void HostedClients::watch(quint64 id, const Watch &watch, const QByteArray &lines)
+{
+    Client *client = find(id);
+    if (!client) {
+        Q_EMIT clientLeft(id);
+        return;
+    }
+    client->watch = watch;
+    if (!send(client->socket, lines))
+        drop(id);
+}
+
+void HostedClients::unfollowed(const QString &device, const QByteArray &line)
+{
+    QList<quint64> stalled;
+    for (Client &client : m_clients) {
+        const bool reads = readsAlone(client, device);
+        if (reads)
+            client.watch = {Watch::None};
+        if ((reads || client.watch.kind == Watch::All) && !send(client.socket, line))
             stalled.append(client.id);
     }
     for (quint64 id : std::as_const(stalled))
@@ -105,6 +133,11 @@ void HostedClients::closeAll(quint64 generation)
         // scheduled the deletion; a graceful close still waiting for its goodbye does so
         // when that arrives.
     }
+}
+
+bool HostedClients::readsAlone(const Client &client, const QString &device)
+{
+    return client.watch.kind == Watch::Device && client.watch.device == device;
 }
 
 HostedClients::Client *HostedClients::find(quint64 id)
@@ -138,7 +171,7 @@ void HostedClients::readFrom(quint64 id)
         const QByteArray line = input.mid(start, newline - start).trimmed();
         start = newline + 1;
         if (!line.isEmpty())
-            Q_EMIT requestReceived(id, line);
+            Q_EMIT requestReceived(client->generation, id, line);
     }
     input.remove(0, start);
     if (input.size() > kMaxPendingInput) {
@@ -183,6 +216,7 @@ void HostedClients::forget(quint64 id)
     for (qsizetype i = 0; i < m_clients.size(); ++i) {
         if (m_clients.at(i).id == id) {
             m_clients.removeAt(i);
+            Q_EMIT clientLeft(id);
             Q_EMIT countChanged(m_generation, count(), m_adopted);
             return;
         }

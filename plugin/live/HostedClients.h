@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QObject>
+#include <QString>
 
 #include <functional>
 
@@ -27,6 +28,15 @@ public:
     // A client that stops reading is disconnected once this much output waits for it.
     static constexpr qint64 kMaxPendingOutput = ClientBounds::kMaxPendingOutput;
 
+    // What one client reads: one device's lines (the main one, the empty id, until it asks
+    // for another), every device's lines each naming its device, or nothing once the device
+    // it read was unfollowed.
+    struct Watch {
+        enum Kind { Device, All, None };
+        Kind kind = Device;
+        QString device = QString();
+    };
+
     explicit HostedClients(QObject *parent = nullptr);
     ~HostedClients() override;
 
@@ -36,8 +46,16 @@ public:
     // Takes over an accepted connection and writes `greeting` to it first. `generation`
     // tags the server's current listening period; see closeAll.
     void adopt(qintptr descriptor, const QByteArray &greeting, quint64 generation);
-    // Writes `line` to every client, in connection order.
-    void broadcast(const QByteArray &line);
+    // Writes one device's update, in connection order: `line` to the clients reading that
+    // device, `named` (the same naming the device) to those reading every device. An empty
+    // one is not written.
+    void broadcast(const QString &device, const QByteArray &line, const QByteArray &named);
+    // From now on `client` reads as `watch` says; `lines` (its answer and first snapshots)
+    // go to it first. A client that is gone is reported through clientLeft.
+    void watch(quint64 client, const Watch &watch, const QByteArray &lines);
+    // `device` was unfollowed: its readers get `line` and read nothing more, and those
+    // reading every device get `line` too.
+    void unfollowed(const QString &device, const QByteArray &line);
     // Writes `line` to one client, if it is still connected.
     void reply(quint64 client, const QByteArray &line);
     // Disconnects every client. Those that have read everything get a graceful close; one
@@ -49,8 +67,10 @@ public:
     int count() const { return static_cast<int>(m_clients.size()); }
 
 Q_SIGNALS:
-    // A complete, trimmed, non-empty request line from `client`.
-    void requestReceived(quint64 client, const QByteArray &line);
+    // A complete, trimmed, non-empty request line from `client`, adopted in `generation`.
+    void requestReceived(quint64 generation, quint64 client, const QByteArray &line);
+    // `client` is gone (reported before the count that leaves it out).
+    void clientLeft(quint64 client);
     // The number of clients changed, or a connection was taken over (even one that failed);
     // `generation` as given to adopt or closeAll, `adopted` the number of adopt calls so far.
     void countChanged(quint64 generation, int count, quint64 adopted);
@@ -60,11 +80,15 @@ private:
 
     struct Client {
         quint64 id;
+        quint64 generation;
         QTcpSocket *socket;
         QByteArray input; // bytes after the last line feed
+        Watch watch = {};
     };
 
     Client *find(quint64 id);
+    // Whether `client` reads `device` alone (not as one of every device).
+    static bool readsAlone(const Client &client, const QString &device);
     void readFrom(quint64 id);
     // Queues `line` for the client; false when the client has fallen too far behind.
     static bool send(QTcpSocket *socket, const QByteArray &line);

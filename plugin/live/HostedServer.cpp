@@ -4,8 +4,11 @@
 #include "live/LiveData.h"
 
 #include <QHostAddress>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpServer>
+
+#include <algorithm>
 
 namespace corvane {
 
@@ -14,6 +17,15 @@ namespace {
 QByteArray lineOf(const QJsonObject &object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+// A snapshot line naming its device: "device" leads, as in Qt's own key order.
+QByteArray namedLine(const QString &deviceId, const QByteArray &line)
+{
+    const QByteArray list = QJsonDocument(QJsonArray{deviceId}).toJson(QJsonDocument::Compact);
+    const QByteArray id = list.mid(1, list.size() - 2);
+    const QByteArray rest = line.mid(1);
+    return "{\"device\":" + id + (rest.startsWith('}') ? QByteArray() : QByteArrayLiteral(",")) + rest;
 }
 
 } // namespace
@@ -86,6 +98,9 @@ void HostedServer::stop()
     }
     if (m_server->isListening())
         m_server->close();
+    m_watches.clear();
+    m_readingAll = 0;
+    refreshFeeds();
     m_clientCount = 0;
     Q_EMIT clientsChanged(0);
 }
@@ -99,8 +114,15 @@ void HostedServer::startClientThread()
     m_clients = new HostedClients;
     m_clients->moveToThread(&m_thread);
     // Emitted on the client thread; what they report is handled here on ours.
-    connect(m_clients, &HostedClients::requestReceived, m_clients, [this](quint64 client, const QByteArray &line) {
-        m_fromClients.post([this, client, line] { handleLine(client, line); });
+    connect(m_clients, &HostedClients::requestReceived, m_clients, [this](quint64 generation, quint64 client, const QByteArray &line) {
+        m_fromClients.post([this, generation, client, line] {
+            // A client of an earlier listening period was closed by stop(): nobody reads the answer.
+            if (generation == m_generation)
+                handleLine(client, line);
+        });
+    }, Qt::DirectConnection);
+    connect(m_clients, &HostedClients::clientLeft, m_clients, [this](quint64 client) {
+        m_fromClients.post([this, client] { onClientLeft(client); });
     }, Qt::DirectConnection);
     connect(m_clients, &HostedClients::countChanged, m_clients, [this](quint64 generation, int count, quint64 adopted) {
         m_fromClients.post([this, generation, count, adopted] { onCountChanged(generation, count, adopted); });
@@ -147,7 +169,18 @@ void HostedServer::handleLine(quint64 client, const QByteArray &line)
     }
 
     if (op == QLatin1String("get")) {
-        answer(client, snapshotLine());
+        const Watch watch = m_watches.value(client);
+        if (watch.kind == Watch::None) {
+            QJsonObject reply = failure(QStringLiteral("unknown_device"));
+            reply.insert(QStringLiteral("op"), op);
+            answer(client, lineOf(reply));
+        } else {
+            answer(client, linesFor(watch));
+        }
+        return;
+    }
+    if (op == QLatin1String("watch")) {
+        watch(client, request);
         return;
     }
     if (!m_handler) {
@@ -166,12 +199,154 @@ void HostedServer::answer(quint64 client, const QByteArray &line)
     toClients([client, line](HostedClients &clients) { clients.reply(client, line); });
 }
 
+void HostedServer::watch(quint64 client, const QJsonObject &request)
+{
+    Watch target;
+    QJsonObject reply;
+    if (request.value(QLatin1String("all")).toBool()) {
+        target.kind = Watch::All;
+        QJsonArray devices;
+        const QStringList ids = QStringList(QString()) + (m_feeds.ids ? m_feeds.ids() : QStringList());
+        for (const QString &id : ids)
+            devices.append(QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("name"), m_feeds.labelOf ? m_feeds.labelOf(id) : id}});
+        reply.insert(QStringLiteral("devices"), devices);
+    } else {
+        const QJsonValue device = request.value(QLatin1String("device"));
+        target.device = device.toString();
+        const bool known = device.isUndefined() || target.device.isEmpty() || (m_feeds.dataOf && m_feeds.dataOf(target.device));
+        if (!known || !(device.isUndefined() || device.isString())) {
+            reply = failure(QStringLiteral("unknown_device"));
+            reply.insert(QStringLiteral("op"), QStringLiteral("watch"));
+            answer(client, lineOf(reply));
+            return;
+        }
+        reply.insert(QStringLiteral("device"), target.device);
+    }
+    reply.insert(QStringLiteral("ok"), true);
+    reply.insert(QStringLiteral("op"), QStringLiteral("watch"));
+    setWatch(client, target, lineOf(reply) + linesFor(target));
+}
+
+void HostedServer::setWatch(quint64 client, const Watch &watch, const QByteArray &lines)
+{
+    if (m_watches.value(client).kind == Watch::All)
+        --m_readingAll;
+    if (watch.kind == Watch::Device && watch.device.isEmpty())
+        m_watches.remove(client);
+    else
+        m_watches.insert(client, watch);
+    if (watch.kind == Watch::All)
+        ++m_readingAll;
+    toClients([client, watch, lines](HostedClients &clients) { clients.watch(client, watch, lines); });
+    refreshFeeds();
+}
+
+QByteArray HostedServer::linesFor(const Watch &watch)
+{
+    if (watch.kind == Watch::Device)
+        return watch.device.isEmpty() ? snapshotLine() : snapshotLineOf(watch.device);
+    QByteArray lines = namedLine(QString(), snapshotLine());
+    const QStringList ids = m_feeds.ids ? m_feeds.ids() : QStringList();
+    for (const QString &id : ids)
+        lines += namedLine(id, snapshotLineOf(id));
+    return lines;
+}
+
+void HostedServer::onClientLeft(quint64 client)
+{
+    const auto it = m_watches.constFind(client);
+    if (it == m_watches.cend())
+        return;
+    if (it->kind == Watch::All)
+        --m_readingAll;
+    m_watches.erase(it);
+    refreshFeeds();
+}
+
+bool HostedServer::isRead(const QString &deviceId) const
+{
+    if (m_readingAll > 0)
+        return true;
+    return std::any_of(m_watches.cbegin(), m_watches.cend(),
+                       [&deviceId](const Watch &watch) { return watch.kind == Watch::Device && watch.device == deviceId; });
+}
+
+void HostedServer::refreshFeeds()
+{
+    const QStringList ids = m_feeds.ids ? m_feeds.ids() : QStringList();
+    for (auto it = m_listening.begin(); it != m_listening.end();) {
+        if (ids.contains(it.key()) && isRead(it.key())) {
+            ++it;
+            continue;
+        }
+        disconnect(it->changed);
+        it = m_listening.erase(it);
+    }
+    for (const QString &id : ids) {
+        if (m_listening.contains(id) || !isRead(id))
+            continue;
+        const std::shared_ptr<DeviceLive> data = m_feeds.dataOf(id);
+        if (!data)
+            continue;
+        const auto changed = connect(&data->live(), &LiveData::changed, this, [this, id] { broadcastDevice(id); });
+        m_listening.insert(id, Feed{data, changed});
+    }
+}
+
+void HostedServer::deviceFollowed(const QString &deviceId)
+{
+    if (m_readingAll == 0)
+        return;
+    refreshFeeds();
+    const QByteArray named = namedLine(deviceId, snapshotLineOf(deviceId));
+    toClients([deviceId, named](HostedClients &clients) { clients.broadcast(deviceId, QByteArray(), named); });
+}
+
+void HostedServer::deviceUnfollowed(const QString &deviceId)
+{
+    bool read = m_readingAll > 0;
+    for (Watch &watch : m_watches) {
+        if (watch.kind == Watch::Device && watch.device == deviceId) {
+            watch = Watch{Watch::None};
+            read = true;
+        }
+    }
+    refreshFeeds();
+    if (!m_clients || !read)
+        return;
+    const QByteArray line = lineOf({{QStringLiteral("device"), deviceId},
+                                    {QStringLiteral("error"), QStringLiteral("device_unfollowed")},
+                                    {QStringLiteral("ok"), false}});
+    toClients([deviceId, line](HostedClients &clients) { clients.unfollowed(deviceId, line); });
+}
+
 void HostedServer::broadcast()
 {
-    if (!m_clients || (m_clientCount == 0 && m_adopted == m_accepted))
+    // Clients known to read another device alone are left out of the count of readers.
+    const bool unread = m_adopted == m_accepted && m_readingAll == 0 && m_clientCount <= m_watches.size();
+    if (!m_clients || unread)
         return;
     const QByteArray line = snapshotLine();
-    toClients([line](HostedClients &clients) { clients.broadcast(line); });
+    const QByteArray named = m_readingAll > 0 ? namedLine(QString(), line) : QByteArray();
+    toClients([line, named](HostedClients &clients) { clients.broadcast(QString(), line, named); });
+}
+
+void HostedServer::broadcastDevice(const QString &deviceId)
+{
+    if (!m_clients)
+        return;
+    const QByteArray line = snapshotLineOf(deviceId);
+    const QByteArray named = m_readingAll > 0 ? namedLine(deviceId, line) : QByteArray();
+    toClients([deviceId, line, named](HostedClients &clients) { clients.broadcast(deviceId, line, named); });
+}
+
+QByteArray HostedServer::snapshotLineOf(const QString &deviceId)
+{
+    const Feed feed = m_listening.value(deviceId);
+    const std::shared_ptr<DeviceLive> data = feed.data ? feed.data : (m_feeds.dataOf ? m_feeds.dataOf(deviceId) : nullptr);
+    QByteArray line = data ? data->live().snapshotJson() + '\n' : lineOf(QJsonObject());
+    m_bytesSerialised += line.size();
+    return line;
 }
 
 QByteArray HostedServer::snapshotLine()

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "base/CallQueue.h"
+#include "live/DeviceFeeds.h"
+#include "live/HostedClients.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
@@ -13,7 +16,6 @@
 
 namespace corvane {
 
-class HostedClients;
 class LiveData;
 
 // Re-publishes the live scoreboard over plain TCP: every client gets the whole snapshot as
@@ -25,6 +27,15 @@ class LiveData;
 // one serialisation and one queued call however many clients there are. Lines reach each
 // client in the order this thread produced them: the snapshot on connect, then every
 // update and answer after it.
+//
+// A client reads the main device until it asks otherwise: {"op":"watch","device":ID} for one
+// followed device ("" or the plain line "watch" for the main one again), {"op":"watch",
+// "all":true} for every device, each line then naming its device ("device": ID, "" for the
+// main one). A device that is not followed gets {"error":"unknown_device",...}. When a
+// device a client reads is unfollowed, the client gets {"device":ID,"error":
+// "device_unfollowed","ok":false} and then nothing until it asks again: falling back to
+// another device would show another game's score under the same client's eyes. A followed
+// device's updates are serialised only while some client reads it.
 class HostedServer : public QObject {
     Q_OBJECT
 public:
@@ -46,6 +57,11 @@ public:
     quint16 port() const;
 
     void setHandler(Handler handler) { m_handler = std::move(handler); }
+    // The devices followed beside the main one; none until set.
+    void setFeeds(DeviceFeeds feeds) { m_feeds = std::move(feeds); }
+    // Tell the server, as they happen.
+    void deviceFollowed(const QString &deviceId);
+    void deviceUnfollowed(const QString &deviceId);
 
     // Sends the current snapshot to every client; connected to LiveData::changed.
     void broadcast();
@@ -59,6 +75,13 @@ Q_SIGNALS:
 
 private:
     class Listener;
+    using Watch = HostedClients::Watch;
+
+    // A followed device some client reads (one alone, or every device).
+    struct Feed {
+        std::shared_ptr<DeviceLive> data;
+        QMetaObject::Connection changed;
+    };
 
     Q_INVOKABLE void runQueued() { m_fromClients.run(); }
     // Runs `call` with the client thread's object, on that thread, after every call before.
@@ -70,6 +93,15 @@ private:
     void handleLine(quint64 client, const QByteArray &line);
     void answer(quint64 client, const QByteArray &line);
     QByteArray snapshotLine();
+    void watch(quint64 client, const QJsonObject &request);
+    void setWatch(quint64 client, const Watch &watch, const QByteArray &lines);
+    QByteArray linesFor(const Watch &watch);
+    void onClientLeft(quint64 client);
+    // Listens to each followed device exactly while some client reads it.
+    void refreshFeeds();
+    bool isRead(const QString &deviceId) const;
+    void broadcastDevice(const QString &deviceId);
+    QByteArray snapshotLineOf(const QString &deviceId);
 
     LiveData *m_live;
     std::unique_ptr<Listener> m_server;
@@ -85,6 +117,11 @@ private:
     // earlier listening period are recognised as stale.
     quint64 m_generation = 0;
     qint64 m_bytesSerialised = 0;
+    DeviceFeeds m_feeds;
+    // Clients that read anything but the main device alone, as their requests asked.
+    QHash<quint64, Watch> m_watches;
+    int m_readingAll = 0;
+    QHash<QString, Feed> m_listening;
     CallQueue m_fromClients{this, "runQueued"};
 };
 

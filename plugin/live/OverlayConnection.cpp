@@ -84,6 +84,7 @@ void OverlayConnection::onReadyRead()
     case State::Closing:
         m_counted -= m_socket->skip(available);
         return;
+    case State::Waiting:
     case State::Streaming:
         // The next request waits its turn, but not without bound.
         if (available > OverlayRequest::kMaxHeadBytes)
@@ -155,6 +156,11 @@ void OverlayConnection::answer(const OverlayRequest &request)
         refuse(403);
         return;
     }
+    m_device = request.device();
+    if (!m_device.isEmpty() && !m_host->isFollowed(m_device)) {
+        refuse(404);
+        return;
+    }
     if (request.path() == "/live" && request.wantsWebSocket()) {
         upgrade(request);
         return;
@@ -164,12 +170,31 @@ void OverlayConnection::answer(const OverlayRequest &request)
     if (request.path() == "/live") {
         refuse(426);
     } else if (request.path() == "/live.json") {
-        const QByteArray snapshot = m_host->snapshot();
-        const OverlayResponse::Headers headers{Header{"Content-Type", "application/json"}, Header{"Cache-Control", "no-store"}};
-        reply(OverlayResponse::head(200, headers, snapshot.size(), m_keepAlive) + snapshot, m_keepAlive);
+        m_state = State::Waiting;
+        if (m_device.isEmpty()) {
+            answerSnapshot(m_host->snapshot());
+        } else {
+            // Until its device's state comes from the user-interface thread.
+            m_timer.start(m_host->timeouts().idle);
+            m_host->requestSnapshot(this);
+        }
     } else {
         serveOverlay(request);
     }
+}
+
+void OverlayConnection::answerSnapshot(const QByteArray &snapshot)
+{
+    if (m_state != State::Waiting)
+        return;
+    const OverlayResponse::Headers headers{Header{"Content-Type", "application/json"}, Header{"Cache-Control", "no-store"}};
+    reply(OverlayResponse::head(200, headers, snapshot.size(), m_keepAlive) + snapshot, m_keepAlive);
+}
+
+void OverlayConnection::deviceGone()
+{
+    if (m_state == State::Waiting)
+        refuse(404);
 }
 
 void OverlayConnection::serveOverlay(const OverlayRequest &request)

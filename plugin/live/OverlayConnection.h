@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QString>
 #include <QTimer>
 
 #include <memory>
@@ -33,6 +34,12 @@ public:
     ~OverlayConnection() override;
 
     bool isWebSocket() const { return m_state == State::WebSocket; }
+    // The followed device its request named; empty for the main device.
+    QString device() const { return m_device; }
+    // The answer to a /live.json request that waits for its device's state.
+    void answerSnapshot(const QByteArray &snapshot);
+    // Its device was unfollowed while its /live.json request waited.
+    void deviceGone();
     // Queues one text message; false once the client has left too much unread.
     bool sendText(const QString &text);
     // Resets the connection, throwing away what waits unsent, and ends this object.
@@ -40,7 +47,7 @@ public:
     qint64 pendingOutput() const;
 
 private:
-    enum class State { Head, Streaming, Closing, Upgrading, WebSocket, Closed };
+    enum class State { Head, Waiting, Streaming, Closing, Upgrading, WebSocket, Closed };
 
     void onReadyRead();
     void afterWebSocketRead();
@@ -62,6 +69,7 @@ private:
     QTcpSocket *m_socket;                  // a child
     QWebSocket *m_webSocket = nullptr;     // a child, over m_socket
     State m_state = State::Head;
+    QString m_device;
     QTimer m_timer;                        // head, idle and stall deadlines
     bool m_headStarted = false;
     bool m_keepAlive = false;

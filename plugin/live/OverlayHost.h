@@ -8,9 +8,11 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <functional>
+#include <map>
 
 class QTcpServer;
 
@@ -48,6 +50,16 @@ public:
     // The new current state: sent to every WebSocket client, and answered by /live.json.
     void publish(const QByteArray &snapshot);
 
+    // The devices followed beside the main one: the others' pages get 404.
+    void setFollowed(const QStringList &deviceIds);
+    bool isFollowed(const QString &deviceId) const { return m_followed.contains(deviceId); }
+    void deviceFollowed(const QString &deviceId);
+    // Its pages are closed, and requests waiting for it get 404.
+    void deviceUnfollowed(const QString &deviceId);
+    // A followed device's current state, asked for through deviceWanted: sent to its
+    // WebSocket clients and to the /live.json requests waiting for it.
+    void publishDevice(const QString &deviceId, const QByteArray &snapshot);
+
     // Connections kept (pages, their files and WebSockets), and the output waiting in them.
     int connectionCount() const { return int(m_connections.size()); }
     qint64 pendingOutput() const;
@@ -56,27 +68,48 @@ public:
     const OverlayFiles &files() const { return m_files; }
     QByteArray snapshot() const { return m_snapshot; }
     Timeouts timeouts() const { return m_timeouts; }
-    // `connection` became a WebSocket client: it gets the current state at once.
+    // `connection` became a WebSocket client: it gets the current state of its device at
+    // once, or as soon as it is known.
     void adopt(OverlayConnection *connection);
+    // `connection` asks /live.json of a followed device: answered now, or once its state
+    // is known (answerSnapshot), or refused when it is unfollowed first (deviceGone).
+    void requestSnapshot(OverlayConnection *connection);
     // `connection` is closing; no longer counted. Repeating it changes nothing.
     void forget(OverlayConnection *connection);
 
 Q_SIGNALS:
     // The number of WebSocket clients changed; `generation` as given to listen or close.
     void clientCountChanged(quint64 generation, int count);
+    // A followed device's state is needed (its first reader came) or no longer (its last
+    // one left); `generation` as for the count.
+    void deviceWanted(quint64 generation, const QString &deviceId, bool wanted);
 
 private:
+    // What the pages of one followed device read, while any does.
+    struct Channel {
+        QByteArray snapshot;
+        QString text;
+        bool known = false;
+        QList<OverlayConnection *> clients; // WebSockets
+        QList<OverlayConnection *> waiting; // /live.json requests
+    };
+
     Q_INVOKABLE void runQueued() { m_calls.run(); }
     void accept();
     void dropAll();
+    Channel &channelOf(const QString &deviceId);
+    void releaseIfUnread(const QString &deviceId);
+    int webSocketCount() const;
 
     OverlayFiles m_files;
     Timeouts m_timeouts;
     QTcpServer *m_server; // a child
     QSet<OverlayConnection *> m_connections; // children, until each closes
-    QList<OverlayConnection *> m_clients;    // the WebSocket ones, in connection order
+    QList<OverlayConnection *> m_clients;    // the main device's WebSocket ones, in connection order
     QByteArray m_snapshot;
     QString m_snapshotText; // the same, converted once for every client's text message
+    QSet<QString> m_followed;
+    std::map<QString, Channel> m_channels;
     quint64 m_generation = 0;
     CallQueue m_calls{this, "runQueued"};
 };

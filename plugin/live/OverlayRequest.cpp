@@ -54,6 +54,12 @@ bool hasToken(const QByteArray &list, const char *token)
     return false;
 }
 
+// A query's name or value as a form reads it: "+" is a space, then percent escapes.
+QString formDecoded(QByteArray text)
+{
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(text.replace('+', ' ')));
+}
+
 } // namespace
 
 OverlayRequest &OverlayRequest::refuse(int status)
@@ -123,6 +129,25 @@ bool OverlayRequest::readRequestLine(const QByteArray &line)
     const qsizetype question = parts.at(1).indexOf('?');
     m_path = question < 0 ? parts.at(1) : parts.at(1).left(question);
     m_query = question < 0 ? QByteArray() : parts.at(1).mid(question + 1);
+    if (!readDevice()) {
+        refuse(400);
+        return false;
+    }
+    return true;
+}
+
+bool OverlayRequest::readDevice()
+{
+    bool named = false;
+    for (const QByteArray &item : m_query.split('&')) {
+        const qsizetype equals = item.indexOf('=');
+        if (formDecoded(equals < 0 ? item : item.left(equals)) != QLatin1String("device"))
+            continue;
+        if (named)
+            return false;
+        named = true;
+        m_device = equals < 0 ? QString() : formDecoded(item.mid(equals + 1));
+    }
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 namespace corvane {
@@ -29,6 +30,10 @@ public:
     // The target's path and query (after "?", without it), both still percent-encoded.
     QByteArray path() const { return m_path; }
     QByteArray query() const { return m_query; }
+    // The query's "device" parameter, decoded as a browser's URLSearchParams reads it; empty
+    // when absent. A query naming it twice is refused (400): two readers could each take a
+    // different one.
+    QString device() const { return m_device; }
     // Header values, spaces around them removed; has*() tells an empty one from none.
     QByteArray host() const { return m_host; }
     bool hasHost() const { return m_hasHost; }
@@ -43,6 +48,7 @@ public:
 
 private:
     bool readRequestLine(const QByteArray &line);
+    bool readDevice();
     bool readHeader(const QByteArray &line);
     bool finish();
     OverlayRequest &refuse(int status);
@@ -53,6 +59,7 @@ private:
     bool m_http10 = false;
     QByteArray m_path;
     QByteArray m_query;
+    QString m_device;
     QByteArray m_host;
     bool m_hasHost = false;
     QByteArray m_origin;

@@ -6,6 +6,7 @@
 #include "live/OverlayFiles.h"
 #include "live/OverlayHost.h"
 #include "live/ShownScores.h"
+#include "live/ShownSnapshot.h"
 
 #include <QDeadlineTimer>
 
@@ -34,8 +35,7 @@ struct OverlayServer::Relay {
 
 OverlayServer::OverlayServer(LiveData *live, ShownScores *shown, const QString &userOverlays, QObject *parent)
     : QObject(parent)
-    , m_live(live)
-    , m_shown(shown)
+    , m_shown(new ShownSnapshot(live, shown, this))
     , m_userOverlays(userOverlays)
     , m_headTimeout(OverlayAccess::kHeadTimeout)
     , m_idleTimeout(OverlayAccess::kIdleTimeout)
@@ -43,10 +43,6 @@ OverlayServer::OverlayServer(LiveData *live, ShownScores *shown, const QString &
 {
     registerOverlayResources();
     m_relay->server = this;
-    if (m_shown) {
-        connect(m_shown, &ShownScores::heldChanged, this, &OverlayServer::onHeldChanged);
-        onHeldChanged(m_shown->isHeld());
-    }
 }
 
 OverlayServer::~OverlayServer()
@@ -118,11 +114,12 @@ bool OverlayServer::start(quint16 port, QString *error)
     const QByteArray current = snapshot();
     const quint64 generation = m_generation;
     const OverlayHost::Timeouts timeouts{m_headTimeout, m_idleTimeout};
+    const QStringList followed = m_feeds.ids ? m_feeds.ids() : QStringList();
     // Qt's queued call carries the lambda under locks ThreadSanitizer cannot see; this one
     // it sees, from before the lambda is made until after it is read. A global: the lambda
     // must reach it before reading anything it carries.
     std::unique_lock handOver(g_handOver);
-    QMetaObject::invokeMethod(m_anchor, [this, &promise, port, current, generation, timeouts] {
+    QMetaObject::invokeMethod(m_anchor, [this, &promise, port, current, generation, timeouts, followed] {
         const std::lock_guard received(g_handOver);
         if (!m_host) {
             m_host = new OverlayHost(OverlayFiles(QString::fromLatin1(kBuiltInRoot), m_userOverlays), timeouts);
@@ -138,7 +135,18 @@ bool OverlayServer::start(quint16 port, QString *error)
                     Q_EMIT server->clientsChanged(count);
                 });
             }, Qt::DirectConnection);
+            connect(m_host, &OverlayHost::deviceWanted, m_host, [relay = m_relay](quint64 reported, const QString &device, bool wanted) {
+                const std::lock_guard alive(relay->lock);
+                OverlayServer *server = relay->server;
+                if (!server)
+                    return;
+                server->m_fromHost.post([server, reported, device, wanted] {
+                    if (reported == server->m_generation)
+                        server->onDeviceWanted(device, wanted);
+                });
+            }, Qt::DirectConnection);
         }
+        m_host->setFollowed(followed);
         Outcome outcome;
         if (m_host->listen(port, current, generation, &outcome.error))
             outcome.port = m_host->port();
@@ -160,6 +168,8 @@ bool OverlayServer::start(quint16 port, QString *error)
 void OverlayServer::stop()
 {
     ++m_generation;
+    for (const auto &followed : m_followed)
+        unwatch(followed.first);
     if (m_host && m_port != 0) {
         const quint64 generation = m_generation;
         toHost([generation](OverlayHost &host) { host.close(generation); });
@@ -183,21 +193,81 @@ void OverlayServer::toHost(std::function<void(OverlayHost &)> call)
     m_host->post([host = m_host, call = std::move(call)] { call(*host); });
 }
 
-void OverlayServer::onHeldChanged(bool held)
-{
-    // Taken as the hold begins, when the live state is still the one the hold keeps.
-    m_heldSnapshot = held && m_live ? m_live->snapshotJson() : QByteArray();
-}
-
 QByteArray OverlayServer::snapshot()
 {
-    QByteArray json;
-    if (m_shown && m_shown->isHeld() && !m_heldSnapshot.isEmpty())
-        json = m_heldSnapshot;
-    else
-        json = m_live ? m_live->snapshotJson() : QByteArrayLiteral("{}");
+    const QByteArray json = m_shown->json();
     m_bytesSerialised += json.size();
     return json;
+}
+
+void OverlayServer::setFeeds(DeviceFeeds feeds)
+{
+    m_feeds = std::move(feeds);
+    const QStringList ids = m_feeds.ids ? m_feeds.ids() : QStringList();
+    for (const QString &id : ids)
+        track(id);
+}
+
+void OverlayServer::deviceFollowed(const QString &deviceId)
+{
+    track(deviceId);
+    if (m_host)
+        toHost([deviceId](OverlayHost &host) { host.deviceFollowed(deviceId); });
+}
+
+void OverlayServer::deviceUnfollowed(const QString &deviceId)
+{
+    unwatch(deviceId);
+    m_followed.erase(deviceId);
+    if (m_host)
+        toHost([deviceId](OverlayHost &host) { host.deviceUnfollowed(deviceId); });
+}
+
+void OverlayServer::track(const QString &deviceId)
+{
+    const std::shared_ptr<DeviceLive> data = m_feeds.dataOf ? m_feeds.dataOf(deviceId) : nullptr;
+    if (!data || m_followed.count(deviceId) != 0)
+        return;
+    Followed &followed = m_followed[deviceId];
+    followed.data = data;
+    followed.shown = std::make_unique<ShownSnapshot>(&data->live(), &data->shown());
+}
+
+void OverlayServer::onDeviceWanted(const QString &deviceId, bool wanted)
+{
+    const auto found = m_followed.find(deviceId);
+    // Unfollowed meanwhile: the overlay thread hears of it next and turns its pages away.
+    if (found == m_followed.end())
+        return;
+    if (!wanted) {
+        unwatch(deviceId);
+        return;
+    }
+    if (!found->second.changed) {
+        // Pages show what the production shows of it: they hold with its score texts.
+        const std::shared_ptr<DeviceLive> data = found->second.data;
+        found->second.changed = connect(&data->shown(), &ShownScores::changed, this, [this, deviceId] { publishDevice(deviceId); });
+    }
+    publishDevice(deviceId);
+}
+
+void OverlayServer::publishDevice(const QString &deviceId)
+{
+    const auto found = m_followed.find(deviceId);
+    if (!m_host || m_port == 0 || found == m_followed.end())
+        return;
+    const QByteArray json = found->second.shown->json();
+    m_bytesSerialised += json.size();
+    toHost([deviceId, json](OverlayHost &host) { host.publishDevice(deviceId, json); });
+}
+
+void OverlayServer::unwatch(const QString &deviceId)
+{
+    const auto found = m_followed.find(deviceId);
+    if (found == m_followed.end())
+        return;
+    disconnect(found->second.changed);
+    found->second.changed = QMetaObject::Connection();
 }
 
 } // namespace corvane

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/CallQueue.h"
+#include "live/DeviceFeeds.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -10,6 +11,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 
 namespace corvane {
@@ -17,6 +19,7 @@ namespace corvane {
 class LiveData;
 class OverlayHost;
 class ShownScores;
+class ShownSnapshot;
 
 // Serves the live scoreboard to web pages on this computer (127.0.0.1 only): GET /live
 // upgrades to a read-only WebSocket that sends the snapshot JSON on connect and after every
@@ -28,6 +31,12 @@ class ShownScores;
 // user-interface thread, serialises the snapshot (LiveData keeps one serialisation per
 // state, shared with the hosted server) and hands it over with one queued call per update,
 // however many pages are connected.
+//
+// "?device=ID" on /live, /live.json or any page asks for a followed device instead of the
+// main one; a device that is not followed gets 404. A followed device is serialised only
+// while some page reads it: the overlay thread asks for it when its first reader comes and
+// lets it go when the last one leaves. Pages reading a device that is unfollowed are closed
+// (the built-in pages keep trying, and show it again once it is followed again).
 class OverlayServer : public QObject {
     Q_OBJECT
 public:
@@ -63,6 +72,12 @@ public:
     // Sends the current snapshot to every WebSocket client; connected to LiveData::changed.
     void broadcast();
 
+    // The devices followed beside the main one; none until set.
+    void setFeeds(DeviceFeeds feeds);
+    // Tell the server, as they happen.
+    void deviceFollowed(const QString &deviceId);
+    void deviceUnfollowed(const QString &deviceId);
+
     // Snapshot bytes handed to the client thread so far: one snapshot per update however
     // many clients it reaches.
     qint64 bytesSerialised() const { return m_bytesSerialised; }
@@ -72,15 +87,23 @@ Q_SIGNALS:
 
 private:
     struct Relay;
+    // A followed device. What its pages would show is kept from when it is followed, so that
+    // a hold begun before its first page keeps for that page what the production showed.
+    struct Followed {
+        std::shared_ptr<DeviceLive> data;
+        std::unique_ptr<ShownSnapshot> shown;
+        QMetaObject::Connection changed; // while some page reads it
+    };
 
     Q_INVOKABLE void runQueued() { m_fromHost.run(); }
     void toHost(std::function<void(OverlayHost &)> call);
     QByteArray snapshot();
-    void onHeldChanged(bool held);
+    void onDeviceWanted(const QString &deviceId, bool wanted);
+    void publishDevice(const QString &deviceId);
+    void track(const QString &deviceId);
+    void unwatch(const QString &deviceId);
 
-    LiveData *m_live;
-    ShownScores *m_shown;
-    QByteArray m_heldSnapshot; // what the production showed when the hold began
+    ShownSnapshot *m_shown; // a child: the main device's
     QString m_userOverlays;
     std::chrono::milliseconds m_headTimeout;
     std::chrono::milliseconds m_idleTimeout;
@@ -95,6 +118,8 @@ private:
     // are recognised as stale.
     quint64 m_generation = 0;
     qint64 m_bytesSerialised = 0;
+    DeviceFeeds m_feeds;
+    std::map<QString, Followed> m_followed;
     CallQueue m_fromHost{this, "runQueued"};
 };
 

@@ -1,11 +1,15 @@
 // App's side of the hosted live-data server: its settings and the requests App answers.
 #include "app/App.h"
+#include "app/FollowedDevices.h"
 #include "base/Log.h"
 #include "live/HostedServer.h"
+#include "live/OverlayServer.h"
 #include "support/LineClient.h"
 #include "support/TestNetwork.h"
 #include "support/TestSettings.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -40,6 +44,24 @@ void writeSettings(const QString &path, const QJsonObject &settings)
 {
     if (!corvane::test::writeTestSettings(path, settings))
         qFatal("cannot write settings");
+}
+
+// One GET to the overlay server: the status line and the body, this thread (App's) running
+// meanwhile.
+QByteArray overlayGet(quint16 port, const QByteArray &path)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.write("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\nConnection: close\r\n\r\n");
+    QByteArray all;
+    QDeadlineTimer deadline(10000);
+    while (socket.state() != QAbstractSocket::UnconnectedState && !deadline.hasExpired()) {
+        QCoreApplication::processEvents();
+        socket.waitForReadyRead(20);
+        all += socket.readAll();
+    }
+    all += socket.readAll();
+    return all.left(all.indexOf("\r\n")) + ' ' + all.mid(all.indexOf("\r\n\r\n") + 4);
 }
 
 } // namespace
@@ -123,6 +145,43 @@ private Q_SLOTS:
         QCOMPARE(client.take(), QByteArray(R"({"error":"unknown_device","ok":false,"op":"use"})"));
         QCOMPARE(client.take(), QByteArray(R"({"error":"unknown_op","ok":false,"op":"x"})"));
         QCOMPARE(app.settings().selectedDevice(), QString());
+    }
+
+    // A device followed or unfollowed while the servers run reaches their clients: the hosted
+    // server lists and serves it, the overlay server serves it, and both let it go.
+    void followedDevicesReachTheServers()
+    {
+        QTemporaryDir dir;
+        const quint16 hostedPort = freePort();
+        const quint16 overlayPort = freePort();
+        const QString closed = QStringLiteral("http://127.0.0.1:9");
+        writeSettings(dir.filePath(QStringLiteral("settings.json")),
+                      {{QStringLiteral("server_enabled"), true}, {QStringLiteral("server_port"), hostedPort},
+                       {QStringLiteral("overlay_server_enabled"), true}, {QStringLiteral("overlay_server_port"), overlayPort},
+                       {QStringLiteral("portal_url"), closed}, {QStringLiteral("downloads_url"), closed}});
+        App app(AppEnvironment{dir.filePath(QStringLiteral("settings.json")), QString()});
+        QVERIFY(app.overlayServer()->isListening());
+        LineClient client(hostedPort);
+        QTRY_COMPARE(client.lines.size(), 1);
+        client.take();
+
+        FollowedRoute route;
+        route.deviceId = QStringLiteral("CV-2");
+        route.name = QStringLiteral("Court 2");
+        QVERIFY(app.followDevice(route));
+        app.liveOf(route.deviceId)->apply({{QStringLiteral("sport"), QStringLiteral("tennis")}, {QStringLiteral("home_score"), 3}});
+        const QByteArray snapshot = app.liveOf(route.deviceId)->snapshotJson();
+        client.send(R"({"op":"watch","all":true})" "\n");
+        QTRY_COMPARE(client.lines.size(), 3);
+        QCOMPARE(client.take(), QByteArray(R"json({"devices":[{"id":"","name":"the main device (follows the dock)"},{"id":"CV-2","name":"Court 2"}],"ok":true,"op":"watch"})json"));
+        client.take();
+        QCOMPARE(client.take(), R"({"device":"CV-2",)" + snapshot.mid(1));
+        QCOMPARE(overlayGet(overlayPort, "/live.json?device=CV-2"), "HTTP/1.1 200 OK " + snapshot);
+
+        QVERIFY(app.followed()->unfollow(route.deviceId));
+        QTRY_COMPARE(client.lines.size(), 1);
+        QCOMPARE(client.take(), QByteArray(R"({"device":"CV-2","error":"device_unfollowed","ok":false})"));
+        QVERIFY(overlayGet(overlayPort, "/live.json?device=CV-2").startsWith("HTTP/1.1 404 "));
     }
 };
 

@@ -1,5 +1,6 @@
 // The hosted live-data server over real TCP on loopback, driven the way other programs on
 // this computer would use it.
+#include "live/DeviceLive.h"
 #include "live/HostedServer.h"
 #include "live/LiveData.h"
 #include "support/LineClient.h"
@@ -46,6 +47,13 @@ int listeningSocketOn(quint16 port)
 
 int numberField(const QByteArray &line) { return parse(line).value(QStringLiteral("fields")).toObject().value(QStringLiteral("n")).toString().toInt(); }
 
+QByteArray named(const QString &deviceId, const LiveData &data)
+{
+    QJsonObject snapshot = data.snapshot();
+    snapshot.insert(QStringLiteral("device"), deviceId);
+    return compact(snapshot);
+}
+
 } // namespace
 
 class TestHostedServer : public QObject {
@@ -54,6 +62,27 @@ private:
     LiveData live;
     std::unique_ptr<HostedServer> server;
     QStringList handledOps;
+    // The devices followed beside the main one, as App would list them.
+    QMap<QString, std::shared_ptr<DeviceLive>> followed;
+
+    LiveData &liveOf(const QString &id) { return id.isEmpty() ? live : followed.value(id)->live(); }
+    // Stands for a line in the tables: "MAIN" or a device id for its snapshot, "@" before
+    // either for the same naming its device; anything else as it is.
+    QByteArray expand(const QByteArray &token)
+    {
+        const bool isNamed = token.startsWith('@');
+        const QString id = QString::fromUtf8(isNamed ? token.mid(1) : token);
+        if (id != QLatin1String("MAIN") && !followed.contains(id))
+            return token;
+        const QString device = id == QLatin1String("MAIN") ? QString() : id;
+        return isNamed ? named(device, liveOf(device)) : compact(liveOf(device).snapshot());
+    }
+    void follow(const QString &id, int score)
+    {
+        followed.insert(id, DeviceLive::create());
+        followed.value(id)->live().apply({{QStringLiteral("sport"), QStringLiteral("basketball")}, {QStringLiteral("home_score"), score}});
+        server->deviceFollowed(id);
+    }
 
     quint16 port() const { return server->port(); }
 
@@ -72,11 +101,155 @@ private Q_SLOTS:
                 return QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), QStringLiteral("nope")}};
             return QJsonObject{{QStringLiteral("seen"), op}};
         });
+        followed.clear();
+        server->setFeeds({[this] { return QStringList(followed.keys()); },
+                          [this](const QString &id) { return followed.value(id); },
+                          [](const QString &id) { return id.isEmpty() ? QStringLiteral("Main") : QStringLiteral("Court ") + id; }});
         QString error;
         QVERIFY2(server->start(0, false, &error), qPrintable(error));
     }
 
     void cleanup() { server.reset(); }
+
+    // A client reads the main device until it asks for another, or for all of them; after
+    // its requests are answered, one device's update reaches it as the last column says.
+    void watch_data()
+    {
+        QTest::addColumn<QByteArray>("requests");
+        QTest::addColumn<QList<QByteArray>>("answers");
+        QTest::addColumn<QString>("updated"); // the device that changes next, "" the main one
+        QTest::addColumn<QByteArray>("delivered"); // what the client reads of it; empty: nothing
+
+        const QByteArray watchB = R"({"op":"watch","device":"B"})";
+        const QByteArray watchingB = R"({"device":"B","ok":true,"op":"watch"})";
+        const QByteArray unknown = R"({"error":"unknown_device","ok":false,"op":"watch"})";
+        const QByteArray all = R"({"devices":[{"id":"","name":"Main"},{"id":"B","name":"Court B"},{"id":"C","name":"Court C"}],"ok":true,"op":"watch"})";
+        using Lines = QList<QByteArray>;
+        QTest::newRow("old client, main update") << QByteArray() << Lines() << QString() << QByteArray("MAIN");
+        QTest::newRow("old client, other device's update") << QByteArray() << Lines() << QStringLiteral("B") << QByteArray();
+        QTest::newRow("one device") << watchB << Lines{watchingB, "B"} << QStringLiteral("B") << QByteArray("B");
+        QTest::newRow("one device, main update") << watchB << Lines{watchingB, "B"} << QString() << QByteArray();
+        QTest::newRow("one device, a third's update") << watchB << Lines{watchingB, "B"} << QStringLiteral("C") << QByteArray();
+        QTest::newRow("one device, get") << watchB + "\nget" << Lines{watchingB, "B", "B"} << QStringLiteral("B") << QByteArray("B");
+        QTest::newRow("back to the main device") << watchB + "\nwatch" << Lines{watchingB, "B", R"({"device":"","ok":true,"op":"watch"})", "MAIN"} << QString() << QByteArray("MAIN");
+        QTest::newRow("main device by its empty id") << QByteArray(R"({"op":"watch","device":""})") << Lines{R"({"device":"","ok":true,"op":"watch"})", "MAIN"} << QStringLiteral("B") << QByteArray();
+        QTest::newRow("unknown device") << QByteArray(R"({"op":"watch","device":"Z"})") << Lines{unknown} << QString() << QByteArray("MAIN");
+        QTest::newRow("unknown device keeps the one read") << watchB + "\n{\"op\":\"watch\",\"device\":\"Z\"}" << Lines{watchingB, "B", unknown} << QStringLiteral("B") << QByteArray("B");
+        QTest::newRow("device id not a string") << QByteArray(R"({"op":"watch","device":5})") << Lines{unknown} << QString() << QByteArray("MAIN");
+        QTest::newRow("all, main update") << QByteArray(R"({"op":"watch","all":true})") << Lines{all, "@MAIN", "@B", "@C"} << QString() << QByteArray("@MAIN");
+        QTest::newRow("all, other device's update") << QByteArray(R"({"op":"watch","all":true})") << Lines{all, "@MAIN", "@B", "@C"} << QStringLiteral("C") << QByteArray("@C");
+        QTest::newRow("all, get") << QByteArray(R"({"op":"watch","all":true})" "\nget") << Lines{all, "@MAIN", "@B", "@C", "@MAIN", "@B", "@C"} << QStringLiteral("B") << QByteArray("@B");
+        QTest::newRow("all, then one device") << QByteArray(R"({"op":"watch","all":true})" "\n") + watchB << Lines{all, "@MAIN", "@B", "@C", watchingB, "B"} << QStringLiteral("C") << QByteArray();
+    }
+    void watch()
+    {
+        QFETCH(QByteArray, requests);
+        QFETCH(QList<QByteArray>, answers);
+        QFETCH(QString, updated);
+        QFETCH(QByteArray, delivered);
+        follow(QStringLiteral("B"), 20);
+        follow(QStringLiteral("C"), 30);
+        LineClient client(port());
+        QTRY_COMPARE(client.lines.size(), 1);
+        QCOMPARE(client.take(), compact(live.snapshot()));
+        if (!requests.isEmpty())
+            client.send(requests + '\n');
+        QTRY_COMPARE(client.lines.size(), answers.size());
+        for (const QByteArray &answer : std::as_const(answers))
+            QCOMPARE(client.take(), expand(answer));
+
+        liveOf(updated).apply({{QStringLiteral("clock"), QStringLiteral("1:00")}});
+        // A line from another device, or one sent to everyone, would arrive before this one.
+        client.send("{\"op\":\"echo\",\"end\":1}\n");
+        QTRY_COMPARE(client.lines.size(), delivered.isEmpty() ? 1 : 2);
+        if (!delivered.isEmpty())
+            QCOMPARE(client.take(), expand(delivered));
+        QCOMPARE(client.take(), QByteArray(R"({"end":1,"ok":true,"op":"echo"})"));
+    }
+
+    // Unfollowing a device its clients read: they are told, and read nothing more of it
+    // (another device's score in its place would be another game's); the server lets go.
+    void unfollowWhileRead()
+    {
+        follow(QStringLiteral("B"), 20);
+        LineClient alone(port()), everything(port()), old(port());
+        QTRY_VERIFY(alone.lines.size() == 1 && everything.lines.size() == 1 && old.lines.size() == 1);
+        alone.lines.clear();
+        everything.lines.clear();
+        old.lines.clear();
+        alone.send(R"({"op":"watch","device":"B"})" "\n");
+        everything.send(R"({"op":"watch","all":true})" "\n");
+        QTRY_VERIFY(alone.lines.size() == 2 && everything.lines.size() == 3);
+        alone.lines.clear();
+        everything.lines.clear();
+
+        const std::weak_ptr<DeviceLive> gone = followed.take(QStringLiteral("B"));
+        server->deviceUnfollowed(QStringLiteral("B"));
+        const QByteArray told = R"({"device":"B","error":"device_unfollowed","ok":false})";
+        QTRY_VERIFY(alone.lines.size() == 1 && everything.lines.size() == 1);
+        QCOMPARE(alone.take(), told);
+        QCOMPARE(everything.take(), told);
+        // Its last reader let go, so it is gone with the route.
+        QVERIFY(gone.expired());
+
+        alone.send("get\n");
+        live.apply({{QStringLiteral("home_score"), 7}});
+        QTRY_VERIFY(alone.lines.size() == 1 && everything.lines.size() == 1 && old.lines.size() == 1);
+        QCOMPARE(alone.take(), QByteArray(R"({"error":"unknown_device","ok":false,"op":"get"})"));
+        QCOMPARE(everything.take(), named(QString(), live));
+        QCOMPARE(old.take(), compact(live.snapshot()));
+        alone.send(R"({"op":"watch","device":"B"})" "\n");
+        QTRY_COMPARE(alone.lines.size(), 1);
+        QCOMPARE(alone.take(), QByteArray(R"({"error":"unknown_device","ok":false,"op":"watch"})"));
+
+        // Followed again, it is read by those reading every device, not by its old reader.
+        follow(QStringLiteral("B"), 21);
+        QTRY_COMPARE(everything.lines.size(), 1);
+        QCOMPARE(everything.take(), named(QStringLiteral("B"), liveOf(QStringLiteral("B"))));
+        liveOf(QStringLiteral("B")).apply({{QStringLiteral("home_score"), 22}});
+        alone.send("{\"op\":\"echo\"}\n");
+        QTRY_VERIFY(alone.lines.size() == 1 && everything.lines.size() == 1);
+        QCOMPARE(alone.take(), QByteArray(R"({"ok":true,"op":"echo"})"));
+    }
+
+    // A device followed while a client reads every device joins what that client reads.
+    void followedLaterReachesThoseReadingAll()
+    {
+        LineClient client(port());
+        QTRY_COMPARE(client.lines.size(), 1);
+        client.take();
+        client.send(R"({"op":"watch","all":true})" "\n");
+        QTRY_COMPARE(client.lines.size(), 2);
+        client.lines.clear();
+        follow(QStringLiteral("D"), 40);
+        QTRY_COMPARE(client.lines.size(), 1);
+        QCOMPARE(client.take(), named(QStringLiteral("D"), liveOf(QStringLiteral("D"))));
+        liveOf(QStringLiteral("D")).apply({{QStringLiteral("home_score"), 41}});
+        QTRY_COMPARE(client.lines.size(), 1);
+        QCOMPARE(client.take(), named(QStringLiteral("D"), liveOf(QStringLiteral("D"))));
+    }
+
+    // A device's update is serialised only while some client reads it; the main device's
+    // too, once its only client reads another.
+    void serialisesOnlyWhatIsRead()
+    {
+        follow(QStringLiteral("B"), 20);
+        auto client = std::make_unique<LineClient>(port());
+        QTRY_COMPARE(client->lines.size(), 1);
+        const auto serialisedBy = [this](LiveData &data) {
+            const qint64 before = server->bytesSerialised();
+            data.apply({{QStringLiteral("n"), int(before % 1000)}});
+            return server->bytesSerialised() - before;
+        };
+        QCOMPARE(serialisedBy(liveOf(QStringLiteral("B"))), 0);
+        client->send(R"({"op":"watch","device":"B"})" "\n");
+        QTRY_COMPARE(client->lines.size(), 3);
+        QVERIFY(serialisedBy(liveOf(QStringLiteral("B"))) > 0);
+        QCOMPARE(serialisedBy(live), 0);
+        client.reset();
+        QTRY_COMPARE(server->clientCount(), 0);
+        QCOMPARE(serialisedBy(liveOf(QStringLiteral("B"))), 0);
+    }
 
     void snapshotOnConnect()
     {

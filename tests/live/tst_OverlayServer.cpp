@@ -2,6 +2,7 @@
 // this computer would use it: plain HTTP requests, WebSockets with and without an Origin,
 // oversized and idle requests, pages that come and go by the hundred, and readers that
 // never read.
+#include "live/DeviceLive.h"
 #include "live/LiveData.h"
 #include "live/OverlayAccess.h"
 #include "live/OverlayConnection.h"
@@ -21,6 +22,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QWebSocket>
 
 #include <algorithm>
@@ -63,7 +65,9 @@ Response request(quint16 port, const QByteArray &text)
         return all.size() - end - 4 >= length;
     };
     while (socket.state() == QAbstractSocket::ConnectedState && !complete() && !deadline.hasExpired()) {
-        if (socket.waitForReadyRead(100))
+        // A followed device's state comes from this thread, the server's user-interface one.
+        QCoreApplication::processEvents();
+        if (socket.waitForReadyRead(20))
             all += socket.readAll();
     }
     all += socket.readAll();
@@ -85,11 +89,11 @@ QByteArray get(const QByteArray &path, quint16 port, const QByteArray &extra = {
 
 // A WebSocket client collecting the text messages it receives.
 struct Page {
-    explicit Page(quint16 port, const QString &origin = QString())
+    explicit Page(quint16 port, const QString &origin = QString(), const QString &query = QString())
         : socket(origin)
     {
         QObject::connect(&socket, &QWebSocket::textMessageReceived, &socket, [this](const QString &text) { messages << text.toUtf8(); });
-        socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/live").arg(port)));
+        socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/live%2").arg(port).arg(query)));
     }
     QWebSocket socket;
     QList<QByteArray> messages;
@@ -159,8 +163,18 @@ private:
     LiveData live;
     ShownScores shown{&live};
     std::unique_ptr<OverlayServer> server;
+    // The devices followed beside the main one, as App would list them.
+    QMap<QString, std::shared_ptr<DeviceLive>> followed;
 
     quint16 port() const { return server->port(); }
+    LiveData &liveOf(const QString &id) { return id.isEmpty() ? live : followed.value(id)->live(); }
+    void follow(const QString &id, int score)
+    {
+        followed.insert(id, DeviceLive::create());
+        followed.value(id)->live().apply({{QStringLiteral("sport"), QStringLiteral("hockey")}, {QStringLiteral("home_score"), score}});
+        if (server)
+            server->deviceFollowed(id);
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -181,7 +195,13 @@ private Q_SLOTS:
         shown.resume();
         live.clear();
         live.apply({{QStringLiteral("sport"), QStringLiteral("hockey")}, {QStringLiteral("home_score"), 2}, {QStringLiteral("away_score"), 1}});
+        followed.clear();
+        follow(QStringLiteral("B"), 20);
+        follow(QStringLiteral("C"), 30);
         server = std::make_unique<OverlayServer>(&live, &shown, m_dir.filePath(QStringLiteral("overlays")));
+        server->setFeeds({[this] { return QStringList(followed.keys()); },
+                          [this](const QString &id) { return followed.value(id); },
+                          [](const QString &id) { return id; }});
         server->setTimeoutsForTesting(kShortTimeout, kShortTimeout);
         connect(&shown, &ShownScores::changed, server.get(), &OverlayServer::broadcast);
         QString error;
@@ -221,6 +241,20 @@ private Q_SLOTS:
         QTest::newRow("script for its own page") << QByteArray("/overlays/scorebug/live.js") << QByteArray("Sec-Fetch-Site: same-origin\r\n") << 200 << QByteArray() << QByteArray("/live") << QByteArray();
         QTest::newRow("redirect keeps the look") << QByteArray("/overlays/scorebug?home_name=EAGLES&size=48") << QByteArray() << 301 << QByteArray() << QByteArray() << QByteArray("location: /overlays/scorebug/?home_name=eagles&size=48");
         QTest::newRow("redirect without a query") << QByteArray("/overlays/scorebug") << QByteArray() << 301 << QByteArray() << QByteArray() << QByteArray("location: /overlays/scorebug/\r");
+        // ?device= names a followed device; any other gets 404, whatever it asks for.
+        QTest::newRow("followed device's snapshot") << QByteArray("/live.json?device=B") << QByteArray() << 200 << QByteArray("application/json") << QByteArray("SNAPSHOT B") << QByteArray();
+        QTest::newRow("another followed device's snapshot") << QByteArray("/live.json?size=4&device=C") << QByteArray() << 200 << QByteArray("application/json") << QByteArray("SNAPSHOT C") << QByteArray();
+        QTest::newRow("main device by an empty id") << QByteArray("/live.json?device=") << QByteArray() << 200 << QByteArray("application/json") << QByteArray("SNAPSHOT") << QByteArray();
+        QTest::newRow("device named as a form does") << QByteArray("/live.json?dev%69ce=%42") << QByteArray() << 200 << QByteArray("application/json") << QByteArray("SNAPSHOT B") << QByteArray();
+        QTest::newRow("device not followed, snapshot") << QByteArray("/live.json?device=Z") << QByteArray() << 404 << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("device named twice") << QByteArray("/live.json?device=B&device=Z") << QByteArray() << 400 << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("device not followed, feed") << QByteArray("/live?device=Z") << QByteArray() << 404 << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("followed device, feed without upgrade") << QByteArray("/live?device=B") << QByteArray() << 426 << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("followed device, built-in page") << QByteArray("/overlays/scorebug/?device=B") << QByteArray() << 200 << QByteArray("text/html; charset=utf-8") << QByteArray("live.js") << QByteArray();
+        QTest::newRow("device not followed, built-in page") << QByteArray("/overlays/scorebug/?device=Z") << QByteArray() << 404 << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("device not followed, user page") << QByteArray("/overlays/mine/?device=Z") << QByteArray() << 404 << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("device not followed, before the redirect") << QByteArray("/overlays/scorebug?device=Z") << QByteArray() << 404 << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("redirect keeps the device") << QByteArray("/overlays/scorebug?device=B") << QByteArray() << 301 << QByteArray() << QByteArray() << QByteArray("location: /overlays/scorebug/?device=b\r");
         QTest::newRow("rebound host name") << QByteArray("/live.json") << QByteArray("Host: scores.example.com:PORT\r\n") << 403 << QByteArray() << QByteArray() << QByteArray();
     }
     void http()
@@ -239,8 +273,8 @@ private Q_SLOTS:
         QCOMPARE(response.status, status);
         if (!contentType.isEmpty())
             QVERIFY2(response.headers.toLower().contains("content-type: " + contentType), response.headers.constData());
-        if (bodyHas == "SNAPSHOT")
-            QCOMPARE(response.body, live.snapshotJson());
+        if (bodyHas.startsWith("SNAPSHOT"))
+            QCOMPARE(response.body, liveOf(QString::fromLatin1(bodyHas.mid(9))).snapshotJson());
         else if (!bodyHas.isEmpty())
             QVERIFY2(response.body.contains(bodyHas), response.body.constData());
         QVERIFY(!response.body.contains("secret"));
@@ -309,6 +343,95 @@ private Q_SLOTS:
         live.apply({{QStringLiteral("home_score"), 9}});
         QTRY_COMPARE(a.messages.size(), 7);
         QCOMPARE(a.messages.last(), live.snapshotJson());
+    }
+
+    // Each page reads its own device: its state first, then its updates only; a followed
+    // device's pages hold with its score texts.
+    void pagesReadTheirOwnDevice()
+    {
+        // Held before any page reads it: its first page still gets what the hold keeps.
+        const QByteArray heldC = liveOf(QStringLiteral("C")).snapshotJson();
+        followed.value(QStringLiteral("C"))->shown().hold();
+        liveOf(QStringLiteral("C")).apply({{QStringLiteral("home_score"), 31}});
+        Page main(port()), b(port(), QString(), QStringLiteral("?device=B")), c(port(), QString(), QStringLiteral("?device=C"));
+        Page unknown(port(), QString(), QStringLiteral("?device=Z"));
+        QTRY_COMPARE(server->clientCount(), 3);
+        QTRY_VERIFY(main.messages.size() == 1 && b.messages.size() == 1 && c.messages.size() == 1);
+        QCOMPARE(main.messages.takeFirst(), live.snapshotJson());
+        QCOMPARE(b.messages.takeFirst(), liveOf(QStringLiteral("B")).snapshotJson());
+        QCOMPARE(c.messages.takeFirst(), heldC);
+        QTRY_COMPARE(unknown.socket.state(), QAbstractSocket::UnconnectedState);
+        followed.value(QStringLiteral("C"))->shown().resume();
+        QTRY_COMPARE(c.messages.size(), 1);
+        QCOMPARE(c.messages.takeFirst(), liveOf(QStringLiteral("C")).snapshotJson());
+
+        for (const QString &id : {QStringLiteral("B"), QString(), QStringLiteral("C")})
+            liveOf(id).apply({{QStringLiteral("away_score"), 5}});
+        QTRY_VERIFY(main.messages.size() == 1 && b.messages.size() == 1 && c.messages.size() == 1);
+        QCOMPARE(main.messages.takeFirst(), live.snapshotJson());
+        QCOMPARE(b.messages.takeFirst(), liveOf(QStringLiteral("B")).snapshotJson());
+        QCOMPARE(c.messages.takeFirst(), liveOf(QStringLiteral("C")).snapshotJson());
+
+        const QByteArray before = liveOf(QStringLiteral("B")).snapshotJson();
+        followed.value(QStringLiteral("B"))->shown().hold();
+        liveOf(QStringLiteral("B")).apply({{QStringLiteral("away_score"), 6}});
+        Page late(port(), QString(), QStringLiteral("?device=B"));
+        QTRY_COMPARE(late.messages.size(), 1);
+        QCOMPARE(late.messages.first(), before);
+        QCOMPARE(request(port(), get("/live.json?device=B", port())).body, before);
+        followed.value(QStringLiteral("B"))->shown().resume();
+        QTRY_VERIFY(b.messages.size() == 1 && late.messages.size() == 2);
+        QCOMPARE(b.messages.first(), liveOf(QStringLiteral("B")).snapshotJson());
+        QVERIFY(main.messages.isEmpty() && c.messages.isEmpty() && unknown.messages.isEmpty());
+    }
+
+    // A followed device is serialised only while a page reads it, once per update however
+    // many do; its last page gone, it is no longer.
+    void devicesSerialisedOnlyWhileRead()
+    {
+        const auto serialisedBy = [this](const QString &id) {
+            const qint64 before = server->bytesSerialised();
+            liveOf(id).apply({{QStringLiteral("n"), int(before % 1000)}});
+            return server->bytesSerialised() - before;
+        };
+        QCOMPARE(serialisedBy(QStringLiteral("B")), 0);
+        {
+            Page one(port(), QString(), QStringLiteral("?device=B")), two(port(), QString(), QStringLiteral("?device=B"));
+            QTRY_VERIFY(one.messages.size() == 1 && two.messages.size() == 1);
+            QCOMPARE(serialisedBy(QStringLiteral("B")), liveOf(QStringLiteral("B")).snapshotJson().size());
+            QCOMPARE(serialisedBy(QStringLiteral("C")), 0);
+            QTRY_VERIFY(one.messages.size() == 2 && two.messages.size() == 2);
+        }
+        QTRY_COMPARE(serialisedBy(QStringLiteral("B")), 0);
+    }
+
+    // Unfollowed while pages read it: they are closed, its requests get 404, even one that
+    // waited for its state, and the server lets go of it; followed again, it is served again.
+    void unfollowWhileRead()
+    {
+        Page main(port()), b(port(), QString(), QStringLiteral("?device=B"));
+        QTRY_COMPARE(server->clientCount(), 2);
+        QTRY_COMPARE(b.messages.size(), 1);
+        // A request that waits for the device's state: this thread, which gives it, is busy.
+        auto waiting = rawClient(port(), get("/live.json?device=C", port()));
+        QVERIFY(waiting);
+        QThread::msleep(200);
+
+        const std::weak_ptr<DeviceLive> gone = followed.take(QStringLiteral("B"));
+        server->deviceUnfollowed(QStringLiteral("B"));
+        followed.remove(QStringLiteral("C"));
+        server->deviceUnfollowed(QStringLiteral("C"));
+        QTRY_COMPARE(b.socket.state(), QAbstractSocket::UnconnectedState);
+        QTRY_COMPARE(server->clientCount(), 1);
+        QVERIFY(gone.expired());
+        QTRY_VERIFY(waiting->bytesAvailable() > 0 || waiting->waitForReadyRead(10));
+        QVERIFY2(waiting->readAll().startsWith("HTTP/1.1 404 "), "a request waiting for an unfollowed device");
+        QCOMPARE(request(port(), get("/live.json?device=B", port())).status, 404);
+        live.apply({{QStringLiteral("home_score"), 12}});
+        QTRY_COMPARE(main.messages.size(), 2);
+
+        follow(QStringLiteral("B"), 21);
+        QCOMPARE(request(port(), get("/live.json?device=B", port())).body, liveOf(QStringLiteral("B")).snapshotJson());
     }
 
     void oversizedRequestsAreCut_data()

@@ -53,10 +53,15 @@
     setText('clock', fields.clock || '');
   }
 
+  // The page's own device (?device=ID, a device followed beside the main one) is the one
+  // its feed reads; without it, the main device.
+  var device = params.get('device');
+  var feedQuery = device ? '?device=' + encodeURIComponent(device) : '';
+
   function connect(onSnapshot) {
     var delay = 500;
     function open() {
-      var socket = new WebSocket((location.protocol === 'https:' ? 'wss://' : 'ws://') + location.host + '/live');
+      var socket = new WebSocket((location.protocol === 'https:' ? 'wss://' : 'ws://') + location.host + '/live' + feedQuery);
       socket.onopen = function () {
         delay = 500;
         document.documentElement.dataset.live = 'on';
