@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The built-in overlays in a real browser (headless Chromium from the root's packages,
 # driven by browser/overlays.cjs) against the plugin core fed by corvane-devsim over USB,
-# without OBS. The overlays' screenshots land in BUILD_DIR/screenshots/ (the README's comes
+# without OBS; a second simulator, followed beside the main device, plays another game for
+# the pages that ask for it with ?device=. The overlays' screenshots land in BUILD_DIR/screenshots/ (the README's comes
 # from there).
 # Usage: overlay-browser.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
@@ -29,7 +30,8 @@ command -v node >/dev/null || fail "node is not installed here; it comes with th
 
 # The core runs until its standard input closes.
 mkfifo "$work/in"
-"$build/tools/livecore/corvane-live-core" -- --sport basketball --live-ms 500 <"$work/in" >"$work/core.out" 2>"$work/core.err" &
+followed=CV-2002
+"$build/tools/livecore/corvane-live-core" --follow "$followed" --follow-sport hockey -- --sport basketball --live-ms 500 <"$work/in" >"$work/core.out" 2>"$work/core.err" &
 core_pid=$!
 exec 3>"$work/in"
 for _ in $(seq 600); do
@@ -40,4 +42,4 @@ done
 grep -q '^READY' "$work/core.out" || fail "the plugin core did not get a score from the simulator"
 port=$(awk '$1 == "OVERLAY" { print $2 }' "$work/core.out")
 
-NODE_PATH=$modules node "$src/tests/e2e/browser/overlays.cjs" --browser "$browser" --port "$port" --shots "$build/screenshots"
+NODE_PATH=$modules node "$src/tests/e2e/browser/overlays.cjs" --browser "$browser" --port "$port" --shots "$build/screenshots" --device "$followed"

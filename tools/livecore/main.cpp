@@ -3,9 +3,15 @@
 // pseudo-terminal in use as the live source. For the browser tests and the overlay
 // benchmark, which drive it from outside like a browser or another program would.
 //
-// Prints "OVERLAY <port>", "HOSTED <port>" and "READY" once the first score has arrived,
-// then runs until its standard input closes. Arguments after "--" go to corvane-devsim.
+// With --follow ID, a second simulator (device ID, playing --follow-sport) is followed beside
+// the main device over its own USB pty, so that pages can read two games at once.
+//
+// Prints "OVERLAY <port>", "HOSTED <port>" and "READY" once the first score has arrived (from
+// each device), then runs until its standard input closes. Arguments after "--" go to the
+// main device's corvane-devsim.
 #include "app/App.h"
+#include "app/FollowedDevices.h"
+#include "base/FollowedRoute.h"
 #include "device/DeviceSession.h"
 #include "device/usb/UsbLink.h"
 #include "live/HostedServer.h"
@@ -35,6 +41,10 @@ int main(int argc, char **argv)
     parser.addHelpOption();
     const QCommandLineOption overlays(QStringLiteral("overlays"), QStringLiteral("The user's overlays folder."), QStringLiteral("dir"));
     parser.addOption(overlays);
+    const QCommandLineOption follow(QStringLiteral("follow"), QStringLiteral("Follow a second simulated device with this ID."), QStringLiteral("id"));
+    const QCommandLineOption followSport(QStringLiteral("follow-sport"), QStringLiteral("The followed device's sport (default hockey)."),
+                                         QStringLiteral("sport"), QStringLiteral("hockey"));
+    parser.addOptions({follow, followSport});
     parser.addPositionalArgument(QStringLiteral("devsim-arguments"), QStringLiteral("After --: arguments for corvane-devsim."));
     parser.process(application);
 
@@ -69,6 +79,23 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "no score arrived from the device\n");
         return 1;
     }
+    // The followed device plays its own game, at the main device's pace.
+    std::unique_ptr<DevSimProcess> followedSim;
+    const QString followedId = parser.value(follow);
+    if (!followedId.isEmpty()) {
+        followedSim = std::make_unique<DevSimProcess>(QStringList{QStringLiteral("--device-id"), followedId, QStringLiteral("--sport"),
+                                                                  parser.value(followSport), QStringLiteral("--live-ms"), QStringLiteral("500")});
+        FollowedRoute route{followedId, FollowedRoute::Usb};
+        route.usbPort = followedSim->ptyPath();
+        if (!app.followDevice(route)) {
+            std::fprintf(stderr, "the second device could not be followed\n");
+            return 1;
+        }
+        if (!QTest::qWaitFor([&] { return !app.liveOf(followedId)->value(QStringLiteral("home_score")).isEmpty(); }, 20000)) {
+            std::fprintf(stderr, "no score arrived from the followed device\n");
+            return 1;
+        }
+    }
     std::printf("OVERLAY %u\nHOSTED %u\nREADY\n", unsigned(app.overlayServer()->port()), unsigned(app.server()->port()));
     std::fflush(stdout);
 
@@ -79,6 +106,8 @@ int main(int argc, char **argv)
             application.quit();
     });
     const int status = application.exec();
+    if (!followedId.isEmpty())
+        app.followed()->unfollow(followedId);
     app.sourceManager()->stop();
     return status;
 }

@@ -2,8 +2,10 @@
 // DevTools protocol (puppeteer-core), against a plugin core fed by corvane-devsim over USB.
 // Each overlay must show the simulator's score, then a change of it; a page served from
 // another origin must fail to open /live and to load an overlay's script; the pages load nothing from elsewhere and keep a
-// transparent background. Screenshots of each overlay go to --shots.
-//   node overlays.cjs --browser PATH --port OVERLAY_PORT --shots DIR
+// transparent background. With --device, two scorebugs side by side, one on the main device
+// and one on that followed device (?device=ID), must each show their own game. Screenshots
+// of each overlay go to --shots.
+//   node overlays.cjs --browser PATH --port OVERLAY_PORT --shots DIR [--device FOLLOWED_ID]
 'use strict';
 const fs = require('fs');
 const http = require('http');
@@ -24,8 +26,8 @@ function check(ok, what) {
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 
-async function snapshot() {
-  const response = await fetch(`${base}/live.json`);
+async function snapshot(device) {
+  const response = await fetch(`${base}/live.json${device ? '?device=' + encodeURIComponent(device) : ''}`);
   return response.json();
 }
 
@@ -84,6 +86,34 @@ async function testOverlay(browser, name) {
   await page.close();
 }
 
+// Two pages at once, the main device's and the followed one's: each shows its own device's
+// score at a moment when the two games' scores differ, so a page showing the other game fails.
+async function testTwoDevices(browser, device) {
+  const pages = [];
+  for (const query of ['', `?device=${encodeURIComponent(device)}`]) {
+    const page = await browser.newPage();
+    await page.goto(`${base}/overlays/scorebug/${query}`, {waitUntil: 'load'});
+    pages.push(page);
+  }
+  const deadline = Date.now() + 20000;
+  let seen = null;
+  while (Date.now() < deadline) {
+    const expected = [];
+    for (const id of [undefined, device]) {
+      const fields = (await snapshot(id)).fields || {};
+      expected.push([fields.home_score, fields.away_score]);
+    }
+    const shown = [await scoresOnPage(pages[0]), await scoresOnPage(pages[1])];
+    seen = {expected, shown};
+    const same = (a, b) => a[0] === b[0] && a[1] === b[1];
+    if (!same(expected[0], expected[1]) && same(shown[0], expected[0]) && same(shown[1], expected[1])) break;
+    seen.failed = true;
+    await sleep(100);
+  }
+  check(seen && !seen.failed, `the main device's scorebug and ${device}'s show their own games (${JSON.stringify(seen)})`);
+  for (const page of pages) await page.close();
+}
+
 // A page of another site on this computer (another port is another origin) tries the feed.
 async function testOtherOrigin(browser) {
   const server = http.createServer((request, response) => {
@@ -132,6 +162,7 @@ async function testOtherOrigin(browser) {
   try {
     console.log(`browser: ${await browser.version()}`);
     for (const name of overlays) await testOverlay(browser, name);
+    if (args.device) await testTwoDevices(browser, args.device);
     await testOtherOrigin(browser);
   } catch (error) {
     check(false, `browser session: ${error.stack || error}`);
