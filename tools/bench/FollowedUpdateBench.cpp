@@ -35,8 +35,8 @@ namespace {
 
 constexpr int kSources = 50;
 constexpr int kFollowed = 7;
-constexpr int kBlocks = 3;
-constexpr int kRoundsPerBlock = 300;
+constexpr int kBlocks = 15;
+constexpr int kRoundsPerBlock = 60;
 constexpr int kWarmUpRounds = 20;
 
 struct Layout {
@@ -52,6 +52,7 @@ struct Samples {
     std::vector<double> followedCpu; // the followed devices' updates, CPU time
     std::vector<double> anyCpu;      // every update of any device, CPU time
     std::vector<double> roundCpu;    // one round (an update of every device), CPU time
+    qint64 followedBytes = 0;        // serialised by the hosted and overlay servers for followed updates
 };
 
 // The clock changes with every update, the score with every tenth: the usual mix.
@@ -138,6 +139,7 @@ public:
             qint64 round = 0;
             for (size_t d = 0; d < m_devices.size(); ++d) {
                 const QJsonObject next = message(++m_counters[d]);
+                const qint64 bytesBefore = serialised();
                 const qint64 cpuStart = threadCpuNs();
                 const qint64 wallStart = wallNs();
                 m_devices[d]->apply(next);
@@ -146,6 +148,8 @@ public:
                 round += cpu;
                 if (!samples)
                     continue;
+                if (d > 0)
+                    samples->followedBytes += serialised() - bytesBefore;
                 const double cpuUs = double(cpu) / 1000.0;
                 (d == 0 ? samples->mainCpu : samples->followedCpu).push_back(cpuUs);
                 if (d == 0)
@@ -159,6 +163,8 @@ public:
     }
 
 private:
+    qint64 serialised() const { return m_app->server()->bytesSerialised() + m_app->overlayServer()->bytesSerialised(); }
+
     static void bind(obs_source_t *source, const QString &deviceId)
     {
         obs_data_t *settings = obs_source_get_settings(source);
@@ -262,6 +268,8 @@ int main(int argc, char **argv)
         printRow(name, "each followed device", samples[l].followedCpu, today);
         printRow(name, "any device", samples[l].anyCpu, today);
         printRow(name, "round of all 8", samples[l].roundCpu, today);
+        std::printf("%-7s bytes the hosted and overlay servers serialised for the followed devices' updates: %lld\n", name,
+                    static_cast<long long>(samples[l].followedBytes));
     }
 
     app->overlayServer()->stop();
