@@ -173,8 +173,9 @@ private:
         obs_data_release(settings);
     }
 
-    // OBS applies a source's new settings on its video thread: wait until every source
-    // shows the device it was given.
+    // OBS hands a video source its new settings on the video thread's next tick (30 fps
+    // here): the settings must say the device at once, and ten frames let every source
+    // take it before the next block is timed.
     void waitForBindings(const Layout &layout)
     {
         for (int attempt = 0; attempt < 500; ++attempt) {
@@ -186,7 +187,7 @@ private:
                 bound = QString::fromUtf8(obs_data_get_string(settings, "device")) == bindingOf(layout, i);
                 obs_data_release(settings);
             }
-            if (bound && attempt >= 20)
+            if (bound && attempt >= 33)
                 return;
         }
         std::fprintf(stderr, "the sources did not take their devices\n");
