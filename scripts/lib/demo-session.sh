@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The demo inside the build root: the portal simulator with a single-device account and a
-# stored sign-in, OBS filling the screen with the Corvane dock docked beside the preview,
-# the device's live score in the dock and in a large text source, a screenshot once the
-# score is live, a clean shutdown. Runs inside a D-Bus session (scripts/demo starts one).
+# The demo inside the build root: the portal simulator with a venue's account and a stored
+# sign-in, OBS filling the screen with the Corvane dock docked beside the preview, the main
+# court's live score in the dock and in a large text source, a second court followed beside
+# it, a screenshot once both are live, a clean shutdown. Runs inside a D-Bus session (scripts/demo starts one).
 set -uo pipefail
 . "$(dirname "$0")/common.sh"
 need_program obs Xvfb import python3 dbus-run-session
@@ -15,15 +15,17 @@ sim_pid=""
 stop_sim() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; sim_pid=""; }
 trap stop_sim EXIT
 
-say "starting the portal simulator (account solo@example.com, one device: CV-4001)"
+say "starting the portal simulator (account operator@example.com: Main gym CV-1001, Court 2 and others)"
 cookie="demo-$RANDOM$RANDOM"
-obs_session_start_portal build/dev "$work" --session "solo@example.com=$cookie" || die "the portal simulator did not start"
+obs_session_start_portal build/dev "$work" --session "operator@example.com=$cookie" || die "the portal simulator did not start"
 say "portal simulator at $portal"
 
-# The plugin's configuration: the simulator as portal, its sign-in already stored, the
-# hosted server on so that the demo can tell when the score is live.
+# The plugin's configuration: the simulator as portal, its sign-in already stored, Main gym
+# as the main device and Court 2 followed beside it, the hosted server on so that the demo
+# can tell when the scores are live.
 home="$work/home"
-obs_session_write_settings "$home" "{ \"server_enabled\": true, \"portal_url\": \"$portal\" }"
+obs_session_write_settings "$home" "{ \"server_enabled\": true, \"portal_url\": \"$portal\",
+  \"selected_device\": \"CV-1001\", \"followed_devices\": [ { \"device\": \"gym/court 2\", \"route\": \"cloud\" } ] }"
 obs_session_store_portal_session "$home" "$cookie"
 say "stored a signed-in session for the plugin"
 obs_session_write_score_scene "$home" '{ "template": "{home_score} - {away_score}",
@@ -54,6 +56,22 @@ for _ in $(seq 1 30); do
 done
 [ -n "$live" ] || { obs_session_stop; die "the score did not go live; last status: $status"; }
 say "live: $status"
+say "waiting for the followed court's live score"
+court2=""
+for _ in $(seq 1 30); do
+  if exec 3<>/dev/tcp/127.0.0.1/9001; then
+    IFS= read -r -t 5 _ <&3 || true
+    printf '{"op":"watch","device":"gym/court 2"}\n' >&3
+    IFS= read -r -t 5 _ <&3 || true
+    IFS= read -r -t 5 court2 <&3 || true
+    exec 3<&- 3>&-
+  fi
+  case "$court2" in *'"fields"'*) break ;; esac
+  court2=""
+  sleep 1
+done
+[ -n "$court2" ] || { obs_session_stop; die "the followed court did not go live."; }
+say "followed court: $court2"
 # The simulated game starts at 0 - 0; give it a few seconds to put points on the board.
 snapshot=""
 for _ in $(seq 1 15); do
