@@ -121,6 +121,9 @@ private Q_SLOTS:
         QTest::newRow("network, a port out of range")
             << lan << QStringLiteral("CV-LAN") << QStringLiteral("10.0.0.7:70000") << none
             << QStringLiteral("The feed port after the address must be a number from 1 to 65535.") << QByteArray();
+        QTest::newRow("network, a device name with port 0")
+            << lan << QStringLiteral("CV-LAN") << QStringLiteral("corvane0029:0") << none
+            << QStringLiteral("The feed port after the address must be a number from 1 to 65535.") << QByteArray();
         QTest::newRow("network, not an address") << lan << QStringLiteral("CV-LAN") << QStringLiteral("gym pc") << none << badAddress
                                                  << QByteArray();
         QTest::newRow("network, no token stored")
