@@ -52,6 +52,7 @@ void FollowedDevices::add(const FollowedRoute &route)
     {
         std::lock_guard<std::mutex> guard(m_lock);
         m_data.insert(id, device->data());
+        m_labels.append({id, route.label()});
     }
     device->start();
     Q_EMIT followed(id);
@@ -66,6 +67,7 @@ bool FollowedDevices::unfollow(const QString &deviceId)
     {
         std::lock_guard<std::mutex> guard(m_lock);
         m_data.remove(deviceId);
+        m_labels.removeIf([&deviceId](const std::pair<QString, QString> &entry) { return entry.first == deviceId; });
     }
     m_settings->removeFollowedRoute(deviceId);
     // Stopped now, deleted later: a caller may be inside one of the route's own signals.
@@ -97,6 +99,12 @@ std::shared_ptr<DeviceLive> FollowedDevices::dataOf(const QString &deviceId) con
 {
     const std::lock_guard<std::mutex> readerGuard(m_lock);
     return m_data.value(deviceId);
+}
+
+QList<std::pair<QString, QString>> FollowedDevices::labels() const
+{
+    const std::lock_guard<std::mutex> readerGuard(m_lock);
+    return m_labels;
 }
 
 void FollowedDevices::onCertificatePinned(const QString &deviceId, const QString &sha256)

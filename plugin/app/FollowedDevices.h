@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace corvane {
 
@@ -41,6 +42,9 @@ public:
 
     // Any thread: the device's live data and shown scores, or null when not followed.
     std::shared_ptr<DeviceLive> dataOf(const QString &deviceId) const;
+    // Any thread (OBS asks for a source's properties on its own): each device's id and
+    // label, in the order followed.
+    QList<std::pair<QString, QString>> labels() const;
 
 Q_SIGNALS:
     void followed(const QString &deviceId);
@@ -56,6 +60,7 @@ private:
     QList<FollowedDevice *> m_devices; // in the order followed
     mutable std::mutex m_lock;
     QHash<QString, std::shared_ptr<DeviceLive>> m_data; // guarded by m_lock
+    QList<std::pair<QString, QString>> m_labels;        // guarded by m_lock
 };
 
 } // namespace corvane

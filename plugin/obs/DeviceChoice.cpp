@@ -1,13 +1,13 @@
 #include "obs/DeviceChoice.h"
 
 #include "app/App.h"
-#include "app/FollowedDevice.h"
 #include "app/FollowedDevices.h"
 #include "obs/Module.h"
 
 #include <obs-module.h>
 
 #include <memory>
+#include <utility>
 
 namespace corvane {
 
@@ -31,8 +31,10 @@ void DeviceChoice::addList(obs_properties_t *props, const char *name, const QStr
     addItem(list, App::mainDeviceLabel(), QString());
     App *app = App::instance();
     bool listed = current.isEmpty();
-    for (const QString &id : app ? app->followed()->ids() : QStringList()) {
-        addItem(list, app->followed()->device(id)->route().label(), id);
+    // A copy: OBS may ask on any thread while the dock follows or unfollows a device.
+    const QList<std::pair<QString, QString>> followed = app ? app->followed()->labels() : QList<std::pair<QString, QString>>();
+    for (const auto &[id, label] : followed) {
+        addItem(list, label, id);
         listed = listed || id == current;
     }
     if (!listed)
@@ -64,8 +66,13 @@ ScoreState DeviceChoice::shown(const QString &deviceId)
 QStringList DeviceChoice::fieldNames(const QString &deviceId)
 {
     App *app = App::instance();
-    const LiveData *live = app ? app->liveOf(deviceId) : nullptr;
-    return live ? live->fieldNames() : QStringList();
+    if (!app)
+        return {};
+    if (deviceId.isEmpty())
+        return app->live().fieldNames();
+    // Held while read: the device may be unfollowed meanwhile on the user-interface thread.
+    const std::shared_ptr<DeviceLive> data = app->followed()->dataOf(deviceId);
+    return data ? data->live().fieldNames() : QStringList();
 }
 
 } // namespace corvane

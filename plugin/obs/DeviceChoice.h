@@ -15,13 +15,14 @@ namespace corvane {
 // longer followed stays listed, so that opening the properties does not rebind silently.
 class DeviceChoice {
 public:
+    // Any thread.
     static void addList(obs_properties *props, const char *name, const QString &current);
     // The device `source`'s settings name under `name`; empty without a source.
     static QString current(obs_source *source, const char *name);
     // Any thread: what sources bound to the device show (its live state, or the held one);
     // empty without App or for a device no longer followed.
     static ScoreState shown(const QString &deviceId);
-    // User-interface thread: the fields the bound device has sent, for the hints.
+    // Any thread: the fields the bound device has sent, for the hints.
     static QStringList fieldNames(const QString &deviceId);
 };
 

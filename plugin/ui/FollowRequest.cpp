@@ -46,7 +46,8 @@ bool splitFeedAddress(const QString &typed, QString *host, quint16 *port)
     const QString resolved = resolveHost(typed);
     const HostAndPort split = splitHostAndPort(resolved);
     static const QRegularExpression trailingNumber(QStringLiteral("^[^:]+:[0-9]*$|^\\[.*\\]:[0-9]*$"));
-    if (split.port == 0 && trailingNumber.match(resolved).hasMatch())
+    // A device name drops a bad port when it becomes a host name: what was typed tells.
+    if (split.port == 0 && (trailingNumber.match(resolved).hasMatch() || trailingNumber.match(typed.trimmed()).hasMatch()))
         return false;
     *host = split.host;
     *port = quint16(split.port);

@@ -131,4 +131,6 @@ cleanup_sim
 [ -z "$problems" ] || fail "$problems"
 [ "$rc" -eq 0 ] || fail "OBS exited with status $rc"
 grep -qF "[corvane] plugin unloaded" "$OBS_SESSION_LOG" || fail "no unload line"
-echo "PASS: two score texts showed their own devices' games in OBS: $(cat "$work/summary"); screenshot $work/two-devices.png"
+cp "$work/two-devices.png" "$build/obs-two-devices-last.png" 2>/dev/null
+echo "PASS: two score texts showed their own devices' games in OBS: $(cat "$work/summary"); screenshot $build/obs-two-devices-last.png"
+rm -rf "$work"

@@ -2,6 +2,7 @@
 // is applied on another. Nothing may crash, race or refresh a destroyed source; the tsan
 // preset runs this under ThreadSanitizer.
 #include "app/App.h"
+#include "app/FollowedDevices.h"
 #include "obs/ObsFixture.h"
 #include "obs/TextSource.h"
 
@@ -17,10 +18,11 @@ using namespace corvane;
 
 namespace {
 
-obs_source_t *createText(const char *templateText)
+obs_source_t *createText(const char *templateText, const char *device = "")
 {
     obs_data_t *settings = obs_data_create();
     obs_data_set_string(settings, "template", templateText);
+    obs_data_set_string(settings, "device", device);
     obs_source_t *source = obs_source_create_private("corvane_text", "threads", settings);
     obs_data_release(settings);
     return source;
@@ -102,6 +104,42 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(TextSource::registeredCount(), std::size_t(0), 30000);
         // Let the queued broadcasts of the hosted server drain on this thread.
         QCoreApplication::processEvents();
+    }
+
+    // obs-websocket asks for a source's properties (its Device list and field hints) on its
+    // own threads while the dock follows and unfollows devices on this one.
+    void propertiesWhileDevicesComeAndGo()
+    {
+        App *app = App::instance();
+        obs_source_t *bound = createText("{home_score}", "CV-T1");
+        QVERIFY(bound);
+        std::atomic<bool> stop{false};
+        std::atomic<int> asked{0};
+        std::thread reader([&] {
+            while (!stop.load()) {
+                obs_properties_t *props = obs_source_properties(bound);
+                if (obs_property_list_item_count(obs_properties_get(props, "device")) >= 2)
+                    asked.fetch_add(1);
+                obs_properties_destroy(props);
+            }
+        });
+        for (int round = 0; round < 600 || asked.load() < 100; ++round) {
+            QVERIFY(app->followDevice({QStringLiteral("CV-T1"), FollowedRoute::Cloud}));
+            QVERIFY(app->followDevice({QStringLiteral("CV-T2"), FollowedRoute::Cloud}));
+            app->liveOf(QStringLiteral("CV-T1"))->apply({{QStringLiteral("home_score"), round}});
+            QCoreApplication::processEvents();
+            QVERIFY(app->followed()->unfollow(QStringLiteral("CV-T1")));
+            QVERIFY(app->followed()->unfollow(QStringLiteral("CV-T2")));
+            // Runs the deferred deletions of the devices just unfollowed.
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            if (round > 5000)
+                break;
+        }
+        stop = true;
+        reader.join();
+        QVERIFY(asked.load() >= 100);
+        obs_source_release(bound);
+        QTRY_COMPARE_WITH_TIMEOUT(TextSource::registeredCount(), std::size_t(0), 30000);
     }
 };
 

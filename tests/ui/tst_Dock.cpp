@@ -547,7 +547,6 @@ private Q_SLOTS:
         byText<QPushButton>(row, QStringLiteral("Remove"))->click();
         QVERIFY(shownRows(&dock).isEmpty());
         QTRY_VERIFY(!row);
-        QTest::qWait(200);
         QTRY_VERIFY(data.expired());
     }
 

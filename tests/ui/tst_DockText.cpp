@@ -121,6 +121,9 @@ private Q_SLOTS:
         QTest::newRow("network, a port out of range")
             << lan << QStringLiteral("CV-LAN") << QStringLiteral("10.0.0.7:70000") << none
             << QStringLiteral("The feed port after the address must be a number from 1 to 65535.") << QByteArray();
+        QTest::newRow("network, a device name with port 0")
+            << lan << QStringLiteral("CV-LAN") << QStringLiteral("corvane0029:0") << none
+            << QStringLiteral("The feed port after the address must be a number from 1 to 65535.") << QByteArray();
         QTest::newRow("network, not an address") << lan << QStringLiteral("CV-LAN") << QStringLiteral("gym pc") << none << badAddress
                                                  << QByteArray();
         QTest::newRow("network, no token stored")
@@ -171,12 +174,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("stored");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("cloud") << QByteArray(R"({"device":"CV-1","route":"cloud"})") << QStringLiteral("cloud");
         QTest::newRow("network") << QByteArray(R"({"device":"CV-1","route":"lan","host":"10.0.0.7","token":"t"})")
                                  << QStringLiteral("network 10.0.0.7");
         QTest::newRow("network, another feed port") << QByteArray(R"({"device":"CV-1","route":"lan","host":"10.0.0.7","token":"t","port":1020})")
                                                     << QStringLiteral("network 10.0.0.7, feed port 1020");
-        QTest::newRow("USB") << QByteArray(R"({"device":"CV-1","route":"usb","port_name":"COM3"})") << QStringLiteral("USB COM3");
         QTest::newRow("Bluetooth") << QByteArray(R"({"device":"CV-1","route":"ble","address":"C0FFEE000029"})")
                                    << QStringLiteral("Bluetooth C0FFEE000029");
     }
