@@ -115,11 +115,12 @@ void SourceManager::setRoute(int mode, const QString &device, const QString &sou
     m_device = device;
     m_source = source;
     m_liveData->setSource(source);
+    Q_EMIT routeChanged();
 }
 
-void SourceManager::useCloud(const QString &deviceId)
+void SourceManager::useCloud(const QString &deviceId, const QString &label)
 {
-    setRoute(Cloud, deviceId, deviceId);
+    setRoute(Cloud, deviceId, label.isEmpty() ? deviceId : label);
     setStatus(false, text(kConnecting));
     m_failures = 0;
     m_pollTimer.setInterval(m_timing.pollIntervalMs);
