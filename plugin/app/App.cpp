@@ -278,17 +278,12 @@ QString App::mainDeviceId() const
 
 bool App::isMainDevice(const QString &deviceId) const { return deviceId.isEmpty() || deviceId == mainDeviceId(); }
 
+// A new route clears the main device's live data first, so those bound by id to the former
+// main device are shown nothing before this changes; its next update reaches the new one's.
 void App::onMainRouteChanged()
 {
-    const QString next = m_sourceManager->device();
-    QString former;
-    {
-        const std::lock_guard<std::mutex> guard(m_mainLock);
-        if (next == m_mainId)
-            return;
-        former = std::exchange(m_mainId, next);
-    }
-    Q_EMIT mainDeviceChanged(former, next);
+    const std::lock_guard<std::mutex> guard(m_mainLock);
+    m_mainId = m_sourceManager->device();
 }
 
 LiveData *App::liveOf(const QString &deviceId)

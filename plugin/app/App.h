@@ -136,8 +136,6 @@ Q_SIGNALS:
     // Something about the recording's chapters or game log the operator should read now
     // (shown in the dock).
     void recordingNotice(const QString &text);
-    // The main route now runs another device: consumers bound to either id look it up again.
-    void mainDeviceChanged(const QString &formerId, const QString &deviceId);
 
 private:
     // One outputs fetch under way, with everyone waiting for its answer.

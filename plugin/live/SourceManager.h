@@ -92,6 +92,7 @@ private:
     LiveData *m_liveData;
     int m_mode = None;
     QString m_device;
+    QString m_answering; // the id a link's device gave for itself, when it said one
     QString m_source;
     bool m_live = false;
     QString m_message;

@@ -160,7 +160,7 @@ void bindFollowedDevices(App *app)
     QObject::connect(followed, &FollowedDevices::followed, app, [app](const QString &id) { bindFollowed(app, id); });
     QObject::connect(followed, &FollowedDevices::unfollowed, app, [](const QString &id) { refreshBound(id); });
     // A device made main keeps feeding the sources bound to its id: they read the main
-    // device's scores now, and look again whenever the main route changes device.
+    // device's scores now.
     QObject::connect(
         &app->shown(), &ShownScores::changed, &app->shown(),
         [app] {
@@ -169,12 +169,6 @@ void bindFollowedDevices(App *app)
                 refreshBound(mainId);
         },
         Qt::DirectConnection);
-    QObject::connect(app, &App::mainDeviceChanged, app, [](const QString &formerId, const QString &deviceId) {
-        for (const QString &id : {formerId, deviceId}) {
-            if (!id.isEmpty())
-                refreshBound(id);
-        }
-    });
     for (const QString &id : followed->ids())
         bindFollowed(app, id);
 }
