@@ -65,6 +65,7 @@ App::App(const AppEnvironment &environment)
     m_sourceManager = new SourceManager(&m_portal, &m_live, this);
     connect(m_sourceManager, &SourceManager::lanCertificatePinned, this,
             [this](const QString &deviceId, const QString &sha256) { m_settings.pinLanCertificate(deviceId, sha256); });
+    connect(m_sourceManager, &SourceManager::routeChanged, this, &App::onMainRouteChanged);
     m_usbPorts = new UsbPortShare(this);
     m_followed = new FollowedDevices(&m_portal, &m_settings, m_usbPorts, this);
     m_server = new HostedServer(&m_live, this);
@@ -269,9 +270,25 @@ QStringList App::relayStatusLines() const { return m_relays->statusLines(); }
 
 QString App::mainDeviceLabel() { return QStringLiteral("the main device (follows the dock)"); }
 
+QString App::mainDeviceId() const
+{
+    const std::lock_guard<std::mutex> guard(m_mainLock);
+    return m_mainId;
+}
+
+bool App::isMainDevice(const QString &deviceId) const { return deviceId.isEmpty() || deviceId == mainDeviceId(); }
+
+// A new route clears the main device's live data first, so those bound by id to the former
+// main device are shown nothing before this changes; its next update reaches the new one's.
+void App::onMainRouteChanged()
+{
+    const std::lock_guard<std::mutex> guard(m_mainLock);
+    m_mainId = m_sourceManager->device();
+}
+
 LiveData *App::liveOf(const QString &deviceId)
 {
-    if (deviceId.isEmpty())
+    if (isMainDevice(deviceId))
         return &m_live;
     FollowedDevice *device = m_followed->device(deviceId);
     return device ? &device->live() : nullptr;
@@ -279,7 +296,7 @@ LiveData *App::liveOf(const QString &deviceId)
 
 ShownScores *App::shownOf(const QString &deviceId)
 {
-    if (deviceId.isEmpty())
+    if (isMainDevice(deviceId))
         return &m_shown;
     FollowedDevice *device = m_followed->device(deviceId);
     return device ? &device->shown() : nullptr;
@@ -288,7 +305,7 @@ ShownScores *App::shownOf(const QString &deviceId)
 std::shared_ptr<ShownScores> App::shownScoresOf(const QString &deviceId)
 {
     // The main device's lives as long as App: shared without an owner.
-    if (deviceId.isEmpty())
+    if (isMainDevice(deviceId))
         return std::shared_ptr<ShownScores>(std::shared_ptr<ShownScores>(), &m_shown);
     const std::shared_ptr<DeviceLive> data = m_followed->dataOf(deviceId);
     return data ? std::shared_ptr<ShownScores>(data, &data->shown()) : nullptr;
@@ -315,14 +332,15 @@ bool App::followDevice(const FollowedRoute &route)
 
 void App::selectDevice(const QString &deviceId)
 {
-    // Made the main device, a followed one stops being followed: one device, one route.
-    m_followed->unfollow(deviceId);
     m_settings.setSelectedDevice(deviceId);
     const LanRoute route = m_settings.lanRoute(deviceId);
     if (m_settings.routeFor(deviceId) == QLatin1String("lan") && !route.host.isEmpty() && !route.token.isEmpty())
         m_sourceManager->useLan(deviceId, route);
     else
         m_sourceManager->useCloud(deviceId);
+    // Made the main device, a followed one stops being followed: one device, one route.
+    // The main route has it first, so that those bound to it find it there when told.
+    m_followed->unfollow(deviceId);
 }
 
 void App::storeLanRoute(const QString &deviceId, const LanRoute &route)

@@ -61,8 +61,11 @@ public:
     FollowedDevices *followed() const { return m_followed; }
 
     // What a consumer is bound to: the main device (the empty id, its objects above) or
-    // one followed device by its id. Null for any other id.
+    // one device by its id, the main device's own included, so that a device made main keeps
+    // feeding those bound to it. Null for any other id.
     static QString mainDeviceLabel();
+    // Any thread: the id of the device the main route runs ("" before one was chosen).
+    QString mainDeviceId() const;
     LiveData *liveOf(const QString &deviceId);
     ShownScores *shownOf(const QString &deviceId);
     // Any thread: the same shown scores, kept whole while the caller holds them even if
@@ -153,6 +156,8 @@ private:
     void backgroundUpdateCheck();
     // The followed devices as the live servers see them.
     DeviceFeeds followedFeeds() const;
+    void onMainRouteChanged();
+    bool isMainDevice(const QString &deviceId) const;
 
     PortalClient m_portal;
     LiveData m_live;
@@ -170,6 +175,8 @@ private:
     std::shared_ptr<OutputsFetch> m_outputsFetch;
     mutable std::mutex m_viewLock;
     std::shared_ptr<const OutputsView> m_outputsView; // guarded by m_viewLock
+    mutable std::mutex m_mainLock;
+    QString m_mainId; // guarded by m_mainLock
     PluginUpdater m_updater;
     QTimer *m_firstUpdateCheck;
     QTimer *m_dailyUpdateCheck;

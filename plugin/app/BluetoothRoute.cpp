@@ -10,12 +10,14 @@
 
 namespace corvane {
 
-BluetoothRoute::BluetoothRoute(const FollowedRoute &route, PortalClient *portal, SourceManager *manager, QObject *parent)
+BluetoothRoute::BluetoothRoute(const FollowedRoute &route, PortalClient *portal, SourceManager *manager,
+                               QObject *helperKeeper, QObject *parent)
     : QObject(parent)
     , m_route(route)
     , m_portal(portal)
     , m_manager(manager)
     , m_bridge(new BleBridge(this))
+    , m_helperKeeper(helperKeeper)
     , m_reconnect(new QTimer(this))
 {
     m_reconnect->setSingleShot(true);
@@ -53,7 +55,11 @@ void BluetoothRoute::stop()
         session->disconnect(this);
         session->close();
     }
-    m_bridge->stop();
+    // A helper busy in a scan or hung would hold the interface thread up for its whole wait.
+    if (QObject *keeper = m_helperKeeper.data())
+        m_bridge->stopWithoutWaiting(keeper);
+    else
+        m_bridge->stop();
 }
 
 void BluetoothRoute::connectNow()

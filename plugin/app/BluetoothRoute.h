@@ -25,8 +25,10 @@ class BluetoothRoute : public QObject {
 public:
     static constexpr int kReconnectDelayMs = 3000;
 
-    // Feeds `manager`, which must outlive the route's running (stop() before it goes).
-    BluetoothRoute(const FollowedRoute &route, PortalClient *portal, SourceManager *manager, QObject *parent = nullptr);
+    // Feeds `manager`, which must outlive the route's running (stop() before it goes). The
+    // helper's end is not waited for: its process goes to `helperKeeper` (see BleBridge).
+    BluetoothRoute(const FollowedRoute &route, PortalClient *portal, SourceManager *manager, QObject *helperKeeper,
+                   QObject *parent = nullptr);
     ~BluetoothRoute() override;
 
     void start();
@@ -49,6 +51,7 @@ private:
     PortalClient *m_portal;
     SourceManager *m_manager;
     BleBridge *m_bridge;
+    QPointer<QObject> m_helperKeeper;
     QPointer<DeviceSession> m_session;
     QTimer *m_reconnect;
     QString m_triedPassword; // the account's, last tried: a refusal is not repeated

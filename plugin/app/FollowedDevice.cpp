@@ -18,13 +18,15 @@ struct Runner {
 
 } // namespace
 
-FollowedDevice::FollowedDevice(const FollowedRoute &route, PortalClient *portal, UsbPortShare *usb, QObject *parent)
+FollowedDevice::FollowedDevice(const FollowedRoute &route, PortalClient *portal, UsbPortShare *usb, QObject *helperKeeper,
+                               QObject *parent)
     : QObject(parent)
     , m_route(route)
     , m_data(DeviceLive::create())
     , m_portal(portal)
     , m_manager(new SourceManager(portal, &m_data->live(), this))
     , m_usb(usb)
+    , m_helperKeeper(helperKeeper)
 {
     connect(m_manager, &SourceManager::lanCertificatePinned, this,
             [this](const QString &, const QString &sha256) { Q_EMIT certificatePinned(sha256); });
@@ -66,7 +68,7 @@ void FollowedDevice::stop()
 
 bool FollowedDevice::startCloud()
 {
-    m_manager->useCloud(m_route.deviceId);
+    m_manager->useCloud(m_route.deviceId, m_route.name);
     return true;
 }
 
@@ -101,7 +103,7 @@ void FollowedDevice::bindUsbLink(const QString &port)
 bool FollowedDevice::startBle()
 {
     delete m_ble;
-    m_ble = new BluetoothRoute(m_route, m_portal, m_manager, this);
+    m_ble = new BluetoothRoute(m_route, m_portal, m_manager, m_helperKeeper, this);
     m_ble->start();
     return true;
 }

@@ -21,8 +21,10 @@ class UsbPortShare;
 class FollowedDevice : public QObject {
     Q_OBJECT
 public:
-    // `usb` shares serial ports with the setup wizard and relays (null: USB routes stay idle).
-    FollowedDevice(const FollowedRoute &route, PortalClient *portal, UsbPortShare *usb, QObject *parent = nullptr);
+    // `usb` shares serial ports with the setup wizard and relays (null: USB routes stay idle);
+    // `helperKeeper` holds a Bluetooth helper while it quits (see BleBridge).
+    FollowedDevice(const FollowedRoute &route, PortalClient *portal, UsbPortShare *usb, QObject *helperKeeper,
+                   QObject *parent = nullptr);
     ~FollowedDevice() override;
 
     QString id() const { return m_route.deviceId; }
@@ -35,6 +37,8 @@ public:
     // The Bluetooth route's helper and session; null for other kinds.
     BluetoothRoute *bluetooth() const { return m_ble; }
 
+    // The certificate its network route met first, kept with the route from now on.
+    void pinCertificate(const QString &sha256) { m_route.lan.certificateSha256 = sha256; }
     // Runs the route; false for a kind that cannot be followed yet (it stays idle).
     bool start();
     void stop();
@@ -56,6 +60,7 @@ private:
     PortalClient *m_portal;
     SourceManager *m_manager;
     QPointer<UsbPortShare> m_usb;
+    QObject *m_helperKeeper;
     BluetoothRoute *m_ble = nullptr;
     bool m_listening = false;
 };

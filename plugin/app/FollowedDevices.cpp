@@ -3,6 +3,7 @@
 #include "app/FollowedDevice.h"
 #include "base/Log.h"
 #include "base/SettingsStore.h"
+#include "device/ble/BleBridge.h"
 
 namespace corvane {
 
@@ -11,6 +12,7 @@ FollowedDevices::FollowedDevices(PortalClient *portal, SettingsStore *settings, 
     , m_portal(portal)
     , m_settings(settings)
     , m_usb(usb)
+    , m_quittingHelpers(new QObject(this))
 {
 }
 
@@ -19,6 +21,7 @@ FollowedDevices::~FollowedDevices()
     // Routes end before anything they feed; those unfollowed and not yet deleted are
     // children too.
     qDeleteAll(m_devices);
+    BleBridge::endQuitting(m_quittingHelpers);
 }
 
 void FollowedDevices::restore()
@@ -44,7 +47,7 @@ bool FollowedDevices::follow(const FollowedRoute &route)
 
 void FollowedDevices::add(const FollowedRoute &route)
 {
-    auto *device = new FollowedDevice(route, m_portal, m_usb, this);
+    auto *device = new FollowedDevice(route, m_portal, m_usb, m_quittingHelpers, this);
     const QString id = route.deviceId;
     connect(device, &FollowedDevice::certificatePinned, this,
             [this, id](const QString &sha256) { onCertificatePinned(id, sha256); });
@@ -115,6 +118,7 @@ void FollowedDevices::onCertificatePinned(const QString &deviceId, const QString
     FollowedRoute pinned = device->route();
     pinned.lan.certificateSha256 = sha256;
     m_settings->setFollowedRoute(pinned);
+    device->pinCertificate(sha256);
 }
 
 } // namespace corvane

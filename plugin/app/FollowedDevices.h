@@ -57,6 +57,7 @@ private:
     PortalClient *m_portal;
     SettingsStore *m_settings;
     UsbPortShare *m_usb;
+    QObject *m_quittingHelpers; // Bluetooth helpers of devices gone, until they have ended
     QList<FollowedDevice *> m_devices; // in the order followed
     mutable std::mutex m_lock;
     QHash<QString, std::shared_ptr<DeviceLive>> m_data; // guarded by m_lock

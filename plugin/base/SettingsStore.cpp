@@ -27,6 +27,8 @@ constexpr char kRoutes[] = "routes";
 constexpr char kLan[] = "lan";
 // A member of a "lan" entry that plugins before certificate pinning do not read.
 constexpr char kLanCertificate[] = "tls_sha256";
+// The feed's port of a device made main from a followed one; absent is the fixed one.
+constexpr char kLanPort[] = "port";
 // Plugins before followed devices ignore this key and keep it when they save.
 constexpr char kFollowedDevices[] = "followed_devices";
 constexpr char kPortalUrl[] = "portal_url";
@@ -121,7 +123,9 @@ LanRoute SettingsStore::lanRoute(const QString &deviceId) const
         const QJsonValue v = entry.value(key(name));
         return v.isString() ? v.toString() : QString();
     };
-    return {member("host"), member("token"), member("name"), member(kLanCertificate)};
+    const double port = entry.value(key(kLanPort)).toDouble(0);
+    const bool ownPort = port >= 1 && port <= 65535 && port == std::floor(port);
+    return {member("host"), member("token"), member("name"), member(kLanCertificate), ownPort ? quint16(port) : quint16(0)};
 }
 
 void SettingsStore::setSelectedDevice(const QString &id) { write(kSelectedDevice, id); }
@@ -157,6 +161,8 @@ void SettingsStore::setLanRoute(const QString &deviceId, const LanRoute &route)
     QJsonObject entry{{QStringLiteral("host"), route.host}, {QStringLiteral("token"), route.token}, {QStringLiteral("name"), route.name}};
     if (!route.certificateSha256.isEmpty())
         entry.insert(key(kLanCertificate), route.certificateSha256);
+    if (route.port != 0)
+        entry.insert(key(kLanPort), int(route.port));
     setMember(kLan, deviceId, entry);
 }
 

@@ -21,6 +21,9 @@ const char kSignedOut[] = "Signed out. Sign in to see live scores.";
 const char kReconnecting[] = "Reconnecting to %1";
 const char kRestarting[] = "%1 is restarting. Reopen the setup window to reconnect.";
 const char kLost[] = "Lost the connection to %1";
+// A serial port's name moves when devices are plugged in again: the one answering there may
+// be another than the one chosen. Said, not refused: the operator decides.
+const char kOtherDevice[] = "The device there says it is %1, not %2.";
 const char kNeedsPassword[] = "%1 needs its admin password: sign in to the Corvane account its setup saved it to.";
 
 // Cloud errors that no amount of polling will mend.
@@ -63,8 +66,11 @@ void SourceManager::setTimingForTests(const Timing &timing)
     m_pollTimer.setInterval(m_failures >= kFailuresBeforeSlowPolling ? timing.slowPollIntervalMs : timing.pollIntervalMs);
 }
 
-void SourceManager::setStatus(bool live, const QString &message)
+void SourceManager::setStatus(bool live, const QString &said)
 {
+    const QString message = m_answering.isEmpty() || m_answering == m_device
+        ? said
+        : said + QLatin1String(said.endsWith(QLatin1Char('.')) ? " " : ". ") + QString::fromUtf8(kOtherDevice).arg(m_answering, m_device);
     if (live == m_live && message == m_message)
         return;
     m_live = live;
@@ -113,13 +119,15 @@ void SourceManager::setRoute(int mode, const QString &device, const QString &sou
     m_endedBySignOut = false;
     m_mode = mode;
     m_device = device;
+    m_answering.clear();
     m_source = source;
     m_liveData->setSource(source);
+    Q_EMIT routeChanged();
 }
 
-void SourceManager::useCloud(const QString &deviceId)
+void SourceManager::useCloud(const QString &deviceId, const QString &label)
 {
-    setRoute(Cloud, deviceId, deviceId);
+    setRoute(Cloud, deviceId, label.isEmpty() ? deviceId : label);
     setStatus(false, text(kConnecting));
     m_failures = 0;
     m_pollTimer.setInterval(m_timing.pollIntervalMs);
@@ -164,7 +172,8 @@ void SourceManager::useLink(const QString &deviceId, DeviceLink *link, const QSt
         return;
     }
     connect(link, &DeviceLink::envelope, this, &SourceManager::onSessionEnvelope);
-    connect(link, &DeviceLink::opened, this, [this] {
+    connect(link, &DeviceLink::opened, this, [this](const QJsonObject &info) {
+        m_answering = info.value(QLatin1String("device_id")).toString();
         if (!m_live)
             setStatus(false, text(kWaitingForData));
     });

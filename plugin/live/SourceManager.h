@@ -34,7 +34,8 @@ public:
     SourceManager(PortalClient *portal, LiveData *liveData, QObject *parent = nullptr);
     ~SourceManager() override;
 
-    void useCloud(const QString &deviceId);
+    // `label` names the device in the status and the live data; empty: its id.
+    void useCloud(const QString &deviceId, const QString &label = QString());
     void useLan(const QString &deviceId, const LanRoute &route);
     // `reconnects`: the session's owner connects again after a loss by itself (a followed
     // device), so a restart is not the operator's to mend.
@@ -68,6 +69,8 @@ public:
 
 Q_SIGNALS:
     void statusChanged();
+    // Another device (or route) was chosen: device() may name another one now.
+    void routeChanged();
     // The local-network route of `deviceId`, stored without a pin, met this certificate
     // first; its user keeps the pin with the route.
     void lanCertificatePinned(const QString &deviceId, const QString &sha256);
@@ -89,6 +92,7 @@ private:
     LiveData *m_liveData;
     int m_mode = None;
     QString m_device;
+    QString m_answering; // the id a link's device gave for itself, when it said one
     QString m_source;
     bool m_live = false;
     QString m_message;

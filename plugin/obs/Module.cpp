@@ -159,6 +159,16 @@ void bindFollowedDevices(App *app)
     FollowedDevices *followed = app->followed();
     QObject::connect(followed, &FollowedDevices::followed, app, [app](const QString &id) { bindFollowed(app, id); });
     QObject::connect(followed, &FollowedDevices::unfollowed, app, [](const QString &id) { refreshBound(id); });
+    // A device made main keeps feeding the sources bound to its id: they read the main
+    // device's scores now.
+    QObject::connect(
+        &app->shown(), &ShownScores::changed, &app->shown(),
+        [app] {
+            const QString mainId = app->mainDeviceId();
+            if (!mainId.isEmpty())
+                refreshBound(mainId);
+        },
+        Qt::DirectConnection);
     for (const QString &id : followed->ids())
         bindFollowed(app, id);
 }

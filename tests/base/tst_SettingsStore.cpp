@@ -155,7 +155,7 @@ private Q_SLOTS:
         SettingsStore s;
         s.load(file);
         const LanRoute a{QStringLiteral("192.0.2.5"), QStringLiteral("tok-a"), QStringLiteral("Gym"), QString(64, QLatin1Char('a'))};
-        const LanRoute b{QStringLiteral("cv-b.local"), QStringLiteral("tok-b"), QStringLiteral("Field"), QString()};
+        const LanRoute b{QStringLiteral("cv-b.local"), QStringLiteral("tok-b"), QStringLiteral("Field"), QString(), 1011};
         s.setLanRoute(QStringLiteral("a"), a);
         s.setLanRoute(QStringLiteral("b"), b);
         s.setRoute(QStringLiteral("a"), QStringLiteral("lan"));

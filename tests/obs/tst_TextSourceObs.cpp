@@ -242,6 +242,17 @@ private Q_SLOTS:
         QVERIFY(app->followed()->unfollow(court));
         QCOMPARE(childText(courtText.get()), QString());
         QCOMPARE(childText(mainText.get()), QStringLiteral("4"));
+
+        // Made main, it keeps feeding the text bound to its id; once the main route runs
+        // another device, that text shows nothing again.
+        app->selectDevice(court);
+        applyLive({{QStringLiteral("home_score"), 5}});
+        QCOMPARE(childText(courtText.get()), QStringLiteral("5"));
+        QCOMPARE(childText(mainText.get()), QStringLiteral("5"));
+        app->selectDevice(QStringLiteral("CV-3"));
+        applyLive({{QStringLiteral("home_score"), 6}});
+        QCOMPARE(childText(courtText.get()), QString());
+        QCOMPARE(childText(mainText.get()), QStringLiteral("6"));
     }
 
     void propertiesReplaceTheTextInput()

@@ -484,6 +484,42 @@ void BleBridge::endHelperProcess(bool askedToQuit)
 
 void BleBridge::stop()
 {
+    endHelperProcess(quitTalking());
+}
+
+void BleBridge::stopWithoutWaiting(QObject *keeper)
+{
+    const bool asked = quitTalking();
+    QProcess *process = m_process.data();
+    if (!process || process->state() == QProcess::NotRunning)
+        return;
+    process->disconnect(this);
+    process->setParent(keeper);
+    m_process = nullptr;
+    connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    if (asked)
+        QTimer::singleShot(kQuitWaitMs, process, [process] { process->kill(); });
+    else
+        process->kill();
+}
+
+void BleBridge::endQuitting(QObject *keeper)
+{
+    const QList<QProcess *> processes = keeper->findChildren<QProcess *>(Qt::FindDirectChildrenOnly);
+    for (QProcess *process : processes) {
+        process->disconnect();
+        if (process->state() != QProcess::NotRunning) {
+            process->kill();
+            process->waitForFinished(kQuitWaitMs);
+        }
+        delete process;
+    }
+}
+
+// Forgets every caller, asks a helper that said hello to quit and closes the port; true
+// when the helper was asked.
+bool BleBridge::quitTalking()
+{
     m_stopped = true;
     const QHash<int, Pending> pending = std::exchange(m_pending, {});
     for (Pending entry : pending)
@@ -500,10 +536,10 @@ void BleBridge::stop()
         socket->close();
         m_socket = nullptr;
     }
-    endHelperProcess(asked);
     m_server->close();
     m_buffer.clear();
     m_started = false;
+    return asked;
 }
 
 } // namespace corvane

@@ -79,6 +79,12 @@ public:
     // within kQuitWaitMs (ends one still starting at once) and closes the port. Requests made
     // afterwards fail at once: nothing listens or launches again.
     void stop();
+    // As stop(), without waiting for the helper: its process moves to `keeper` (which must
+    // outlive the bridge), ended when it has not quit within kQuitWaitMs (one still starting
+    // at once) and deleted when it has ended.
+    void stopWithoutWaiting(QObject *keeper);
+    // Ends at once the helpers still quitting under `keeper`: none outlives the plugin.
+    static void endQuitting(QObject *keeper);
 
     // The running helper's process id, 0 when none runs.
     qint64 helperProcessId() const;
@@ -121,6 +127,7 @@ private:
     void onReadyRead(QTcpSocket *socket);
     bool takeLines(QTcpSocket *socket);
     void endHelperProcess(bool askedToQuit);
+    bool quitTalking();
     void handleLine(const QJsonObject &object);
     void onSocketLost(QTcpSocket *socket);
     void onRequestTimeout(int reqId);
