@@ -74,6 +74,7 @@ App::App(const AppEnvironment &environment)
     m_server->setFeeds(followedFeeds());
     connect(m_followed, &FollowedDevices::followed, m_server, &HostedServer::deviceFollowed);
     connect(m_followed, &FollowedDevices::unfollowed, m_server, &HostedServer::deviceUnfollowed);
+    connect(m_sourceManager, &SourceManager::statusChanged, m_server, &HostedServer::mainDeviceChanged);
     connect(m_server, &HostedServer::clientsChanged, this, &App::serverStateChanged);
     m_overlayServer = new OverlayServer(&m_live, &m_shown, environment.overlaysDir, this);
     // Overlays are part of the picture: they hold with the score texts.
@@ -82,6 +83,7 @@ App::App(const AppEnvironment &environment)
     m_overlayServer->setFeeds(followedFeeds());
     connect(m_followed, &FollowedDevices::followed, m_overlayServer, &OverlayServer::deviceFollowed);
     connect(m_followed, &FollowedDevices::unfollowed, m_overlayServer, &OverlayServer::deviceUnfollowed);
+    connect(m_sourceManager, &SourceManager::statusChanged, m_overlayServer, &OverlayServer::mainDeviceChanged);
     connect(&m_portal, &PortalClient::signedInChanged, this, &App::onSignedInChanged);
     applyServerSettings();
     applyOverlaySettings();
@@ -297,12 +299,14 @@ std::shared_ptr<ShownScores> App::shownScoresOf(const QString &deviceId)
 DeviceFeeds App::followedFeeds() const
 {
     FollowedDevices *followed = m_followed;
+    const SourceManager *main = m_sourceManager;
     return {[followed] { return followed->ids(); },
             [followed](const QString &deviceId) { return followed->dataOf(deviceId); },
             [followed](const QString &deviceId) {
                 const FollowedDevice *device = followed->device(deviceId);
                 return device ? device->route().label() : deviceId.isEmpty() ? mainDeviceLabel() : deviceId;
-            }};
+            },
+            [main] { return main->device(); }};
 }
 
 bool App::followDevice(const FollowedRoute &route)
