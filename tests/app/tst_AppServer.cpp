@@ -195,6 +195,10 @@ private Q_SLOTS:
         QTRY_VERIFY(!client.lines.isEmpty() && client.lines.last() == app.live().snapshotJson());
         QVERIFY(!client.lines.contains(R"({"device":"CV-2","error":"device_unfollowed","ok":false})"));
         QCOMPARE(overlayGet(overlayPort, "/live.json?device=CV-2"), "HTTP/1.1 200 OK " + app.live().snapshotJson());
+        // Another made main in its place, it is neither followed nor main: gone.
+        app.selectDevice(QStringLiteral("CV-3"));
+        QTRY_VERIFY(client.lines.contains(R"({"device":"CV-2","error":"device_unfollowed","ok":false})"));
+        QVERIFY(overlayGet(overlayPort, "/live.json?device=CV-2").startsWith("HTTP/1.1 404 "));
     }
 };
 
