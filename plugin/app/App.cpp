@@ -299,14 +299,15 @@ std::shared_ptr<ShownScores> App::shownScoresOf(const QString &deviceId)
 DeviceFeeds App::followedFeeds() const
 {
     FollowedDevices *followed = m_followed;
-    const SourceManager *main = m_sourceManager;
+    // Children both, the source manager goes first as App ends.
+    const QPointer<const SourceManager> main = m_sourceManager;
     return {[followed] { return followed->ids(); },
             [followed](const QString &deviceId) { return followed->dataOf(deviceId); },
             [followed](const QString &deviceId) {
                 const FollowedDevice *device = followed->device(deviceId);
                 return device ? device->route().label() : deviceId.isEmpty() ? mainDeviceLabel() : deviceId;
             },
-            [main] { return main->device(); }};
+            [main] { return main ? main->device() : QString(); }};
 }
 
 bool App::followDevice(const FollowedRoute &route)

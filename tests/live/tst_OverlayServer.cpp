@@ -257,7 +257,6 @@ private Q_SLOTS:
         QTest::newRow("followed device, feed without upgrade") << QByteArray("/live?device=B") << QByteArray() << 426 << QByteArray() << QByteArray() << QByteArray();
         QTest::newRow("followed device, built-in page") << QByteArray("/overlays/scorebug/?device=B") << QByteArray() << 200 << QByteArray("text/html; charset=utf-8") << QByteArray("live.js") << QByteArray();
         QTest::newRow("device not followed, built-in page") << QByteArray("/overlays/scorebug/?device=Z") << QByteArray() << 404 << QByteArray() << QByteArray() << QByteArray();
-        QTest::newRow("device not followed, user page") << QByteArray("/overlays/mine/?device=Z") << QByteArray() << 404 << QByteArray() << QByteArray() << QByteArray();
         QTest::newRow("device not followed, before the redirect") << QByteArray("/overlays/scorebug?device=Z") << QByteArray() << 404 << QByteArray() << QByteArray() << QByteArray();
         QTest::newRow("redirect keeps the device") << QByteArray("/overlays/scorebug?device=B") << QByteArray() << 301 << QByteArray() << QByteArray() << QByteArray("location: /overlays/scorebug/?device=b\r");
         QTest::newRow("rebound host name") << QByteArray("/live.json") << QByteArray("Host: scores.example.com:PORT\r\n") << 403 << QByteArray() << QByteArray() << QByteArray();
