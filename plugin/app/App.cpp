@@ -75,6 +75,7 @@ App::App(const AppEnvironment &environment)
     m_server->setFeeds(followedFeeds());
     connect(m_followed, &FollowedDevices::followed, m_server, &HostedServer::deviceFollowed);
     connect(m_followed, &FollowedDevices::unfollowed, m_server, &HostedServer::deviceUnfollowed);
+    connect(m_sourceManager, &SourceManager::statusChanged, m_server, &HostedServer::mainDeviceChanged);
     connect(m_server, &HostedServer::clientsChanged, this, &App::serverStateChanged);
     m_overlayServer = new OverlayServer(&m_live, &m_shown, environment.overlaysDir, this);
     // Overlays are part of the picture: they hold with the score texts.
@@ -83,6 +84,7 @@ App::App(const AppEnvironment &environment)
     m_overlayServer->setFeeds(followedFeeds());
     connect(m_followed, &FollowedDevices::followed, m_overlayServer, &OverlayServer::deviceFollowed);
     connect(m_followed, &FollowedDevices::unfollowed, m_overlayServer, &OverlayServer::deviceUnfollowed);
+    connect(m_sourceManager, &SourceManager::statusChanged, m_overlayServer, &OverlayServer::mainDeviceChanged);
     connect(&m_portal, &PortalClient::signedInChanged, this, &App::onSignedInChanged);
     applyServerSettings();
     applyOverlaySettings();
@@ -314,12 +316,15 @@ std::shared_ptr<ShownScores> App::shownScoresOf(const QString &deviceId)
 DeviceFeeds App::followedFeeds() const
 {
     FollowedDevices *followed = m_followed;
+    // Children both, the source manager goes first as App ends.
+    const QPointer<const SourceManager> main = m_sourceManager;
     return {[followed] { return followed->ids(); },
             [followed](const QString &deviceId) { return followed->dataOf(deviceId); },
             [followed](const QString &deviceId) {
                 const FollowedDevice *device = followed->device(deviceId);
                 return device ? device->route().label() : deviceId.isEmpty() ? mainDeviceLabel() : deviceId;
-            }};
+            },
+            [main] { return main ? main->device() : QString(); }};
 }
 
 bool App::followDevice(const FollowedRoute &route)

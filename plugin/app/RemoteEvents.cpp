@@ -9,6 +9,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <utility>
+
 namespace corvane {
 
 RemoteEvents::RemoteEvents(App &app, Emit emit, QObject *parent)
@@ -72,9 +74,16 @@ void RemoteEvents::deviceStatusChanged(const QString &deviceId)
 
 void RemoteEvents::devicesChanged()
 {
-    QJsonObject list = RemoteRequests::answer(m_app, QStringLiteral("ListFollowedDevices"), {});
-    list.remove(QStringLiteral("ok"));
-    send("FollowedDevicesChanged", list);
+    // Listed once the change under way is whole: a device made main is unfollowed before the
+    // main route is its, and the former main one may be followed right after.
+    if (std::exchange(m_listPending, true))
+        return;
+    QMetaObject::invokeMethod(this, [this] {
+        m_listPending = false;
+        QJsonObject list = RemoteRequests::answer(m_app, QStringLiteral("ListFollowedDevices"), {});
+        list.remove(QStringLiteral("ok"));
+        send("FollowedDevicesChanged", list);
+    }, Qt::QueuedConnection);
 }
 
 void RemoteEvents::send(const char *name, const QJsonObject &object)

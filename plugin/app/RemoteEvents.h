@@ -19,7 +19,8 @@ class App;
 // For each followed device, under names of their own so that a client of the main device
 // never takes another game for its own: "DeviceLiveDataChanged" and "DeviceStatusChanged",
 // the same objects with "deviceId" added. "FollowedDevicesChanged" carries the
-// "ListFollowedDevices" answer (without "ok") when a device is followed or unfollowed.
+// "ListFollowedDevices" answer (without "ok") when a device is followed or unfollowed, once
+// the change is whole (one for a device made main and the former main one followed).
 // A device's updates cost work here only while this object exists, that is while
 // obs-websocket is there to take the events.
 class RemoteEvents : public QObject {
@@ -39,6 +40,7 @@ private:
     App &m_app;
     Emit m_emit;
     QHash<QString, QList<QMetaObject::Connection>> m_watched;
+    bool m_listPending = false;
 };
 
 } // namespace corvane

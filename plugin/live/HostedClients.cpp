@@ -71,11 +71,11 @@ void HostedClients::adopt(qintptr descriptor, const QByteArray &greeting, quint6
     Q_EMIT countChanged(m_generation, count(), m_adopted);
 }
 
-void HostedClients::broadcast(const QString &device, const QByteArray &line, const QByteArray &named)
+void HostedClients::broadcast(const QString &device, const QByteArray &line, const QByteArray &named, const QString &alias)
 {
     QList<quint64> stalled;
     for (const Client &client : std::as_const(m_clients)) {
-        const bool reads = readsAlone(client, device);
+        const bool reads = readsAlone(client, device) || (!alias.isEmpty() && readsAlone(client, alias));
         const QByteArray &text = client.watch.kind == Watch::All ? named : reads ? line : QByteArray();
         if (!text.isEmpty() && !send(client.socket, text))
             stalled.append(client.id);
@@ -96,14 +96,14 @@ void HostedClients::watch(quint64 id, const Watch &watch, const QByteArray &line
         drop(id);
 }
 
-void HostedClients::unfollowed(const QString &device, const QByteArray &line)
+void HostedClients::unfollowed(const QString &device, const QByteArray &line, bool tellAll)
 {
     QList<quint64> stalled;
     for (Client &client : m_clients) {
         const bool reads = readsAlone(client, device);
         if (reads)
             client.watch = {Watch::None};
-        if ((reads || client.watch.kind == Watch::All) && !send(client.socket, line))
+        if ((reads || (tellAll && client.watch.kind == Watch::All)) && !send(client.socket, line))
             stalled.append(client.id);
     }
     for (quint64 id : std::as_const(stalled))

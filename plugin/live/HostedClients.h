@@ -47,15 +47,15 @@ public:
     // tags the server's current listening period; see closeAll.
     void adopt(qintptr descriptor, const QByteArray &greeting, quint64 generation);
     // Writes one device's update, in connection order: `line` to the clients reading that
-    // device, `named` (the same naming the device) to those reading every device. An empty
-    // one is not written.
-    void broadcast(const QString &device, const QByteArray &line, const QByteArray &named);
+    // device (by `alias` too, when given: the main device's own id), `named` (the same naming
+    // the device) to those reading every device. An empty one is not written.
+    void broadcast(const QString &device, const QByteArray &line, const QByteArray &named, const QString &alias = QString());
     // From now on `client` reads as `watch` says; `lines` (its answer and first snapshots)
     // go to it first. A client that is gone is reported through clientLeft.
     void watch(quint64 client, const Watch &watch, const QByteArray &lines);
-    // `device` was unfollowed: its readers get `line` and read nothing more, and those
-    // reading every device get `line` too.
-    void unfollowed(const QString &device, const QByteArray &line);
+    // `device` is gone: its readers get `line` and read nothing more, and those reading
+    // every device get `line` too when `tellAll`.
+    void unfollowed(const QString &device, const QByteArray &line, bool tellAll = true);
     // Writes `line` to one client, if it is still connected.
     void reply(quint64 client, const QByteArray &line);
     // Disconnects every client. Those that have read everything get a graceful close; one

@@ -9,6 +9,7 @@
 #include <QTcpServer>
 
 #include <algorithm>
+#include <utility>
 
 namespace corvane {
 
@@ -213,7 +214,7 @@ void HostedServer::watch(quint64 client, const QJsonObject &request)
     } else {
         const QJsonValue device = request.value(QLatin1String("device"));
         target.device = device.toString();
-        const bool known = device.isUndefined() || target.device.isEmpty() || (m_feeds.dataOf && m_feeds.dataOf(target.device));
+        const bool known = device.isUndefined() || target.device.isEmpty() || target.device == mainId() || (m_feeds.dataOf && m_feeds.dataOf(target.device));
         if (!known || !(device.isUndefined() || device.isString())) {
             reply = failure(QStringLiteral("unknown_device"));
             reply.insert(QStringLiteral("op"), QStringLiteral("watch"));
@@ -244,7 +245,7 @@ void HostedServer::setWatch(quint64 client, const Watch &watch, const QByteArray
 QByteArray HostedServer::linesFor(const Watch &watch)
 {
     if (watch.kind == Watch::Device)
-        return watch.device.isEmpty() ? snapshotLine() : snapshotLineOf(watch.device);
+        return watch.device.isEmpty() || watch.device == mainId() ? snapshotLine() : snapshotLineOf(watch.device);
     QByteArray lines = namedLine(QString(), snapshotLine());
     const QStringList ids = m_feeds.ids ? m_feeds.ids() : QStringList();
     for (const QString &id : ids)
@@ -293,42 +294,90 @@ void HostedServer::refreshFeeds()
     }
 }
 
+void HostedServer::setFeeds(DeviceFeeds feeds)
+{
+    m_feeds = std::move(feeds);
+    m_mainId = mainId();
+}
+
 void HostedServer::deviceFollowed(const QString &deviceId)
 {
-    if (m_readingAll == 0)
-        return;
     refreshFeeds();
-    const QByteArray named = namedLine(deviceId, snapshotLineOf(deviceId));
-    toClients([deviceId, named](HostedClients &clients) { clients.broadcast(deviceId, QByteArray(), named); });
+    // Those reading every device, and those still reading it as the former main device.
+    if (isRead(deviceId))
+        broadcastDevice(deviceId);
 }
 
 void HostedServer::deviceUnfollowed(const QString &deviceId)
 {
-    bool read = m_readingAll > 0;
+    refreshFeeds();
+    settleLater(deviceId, true);
+}
+
+void HostedServer::mainDeviceChanged()
+{
+    const QString id = mainId();
+    if (id == m_mainId)
+        return;
+    const QString former = std::exchange(m_mainId, id);
+    if (!former.isEmpty())
+        settleLater(former, false);
+}
+
+void HostedServer::settleLater(const QString &deviceId, bool namedForAll)
+{
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(this, [this, deviceId, namedForAll, generation] {
+        if (generation == m_generation)
+            settle(deviceId, namedForAll);
+    }, Qt::QueuedConnection);
+}
+
+void HostedServer::settle(const QString &deviceId, bool namedForAll)
+{
+    if (m_feeds.ids && m_feeds.ids().contains(deviceId))
+        return; // followed (again): deviceFollowed gave its readers its state
+    const bool isMain = deviceId == mainId();
+    bool readAlone = false;
     for (Watch &watch : m_watches) {
         if (watch.kind == Watch::Device && watch.device == deviceId) {
-            watch = Watch{Watch::None};
-            read = true;
+            readAlone = true;
+            if (!isMain)
+                watch = Watch{Watch::None};
         }
     }
-    refreshFeeds();
-    if (!m_clients || !read)
+    const bool tellAll = namedForAll && m_readingAll > 0;
+    if (!m_clients || (!readAlone && !tellAll))
         return;
-    const QByteArray line = lineOf({{QStringLiteral("device"), deviceId},
+    const QByteArray gone = lineOf({{QStringLiteral("device"), deviceId},
                                     {QStringLiteral("error"), QStringLiteral("device_unfollowed")},
                                     {QStringLiteral("ok"), false}});
-    toClients([deviceId, line](HostedClients &clients) { clients.unfollowed(deviceId, line); });
+    if (isMain) {
+        // Made the main device: its readers read on, from now on the main device's lines;
+        // those reading every device find it as the main one ("").
+        const QByteArray line = readAlone ? snapshotLine() : QByteArray();
+        const QByteArray named = tellAll ? gone : QByteArray();
+        toClients([deviceId, line, named](HostedClients &clients) { clients.broadcast(deviceId, line, named); });
+        return;
+    }
+    toClients([deviceId, gone, tellAll](HostedClients &clients) { clients.unfollowed(deviceId, gone, tellAll); });
 }
 
 void HostedServer::broadcast()
 {
     // Clients known to read another device alone are left out of the count of readers.
-    const bool unread = m_adopted == m_accepted && m_readingAll == 0 && m_clientCount <= m_watches.size();
+    const bool unread = m_adopted == m_accepted && m_readingAll == 0 && m_clientCount <= readingOthers();
     if (!m_clients || unread)
         return;
     const QByteArray line = snapshotLine();
     const QByteArray named = m_readingAll > 0 ? namedLine(QString(), line) : QByteArray();
-    toClients([line, named](HostedClients &clients) { clients.broadcast(QString(), line, named); });
+    toClients([line, named, alias = mainId()](HostedClients &clients) { clients.broadcast(QString(), line, named, alias); });
+}
+
+qsizetype HostedServer::readingOthers() const
+{
+    const QString main = mainId();
+    return std::count_if(m_watches.cbegin(), m_watches.cend(), [&main](const Watch &watch) { return watch.kind != Watch::Device || watch.device != main; });
 }
 
 void HostedServer::broadcastDevice(const QString &deviceId)

@@ -31,10 +31,12 @@ class LiveData;
 // A client reads the main device until it asks otherwise: {"op":"watch","device":ID} for one
 // followed device ("" or the plain line "watch" for the main one again), {"op":"watch",
 // "all":true} for every device, each line then naming its device ("device": ID, "" for the
-// main one). A device that is not followed gets {"error":"unknown_device",...}. When a
-// device a client reads is unfollowed, the client gets {"device":ID,"error":
+// main one). The main device's own id names the main device. A device that is neither
+// followed nor main gets {"error":"unknown_device",...}. When a device a client reads is
+// neither followed nor main any more, the client gets {"device":ID,"error":
 // "device_unfollowed","ok":false} and then nothing until it asks again: falling back to
-// another device would show another game's score under the same client's eyes. A followed
+// another device would show another game's score under the same client's eyes. A device
+// made the main one, or the former main one followed in its stead, is read on. A followed
 // device's updates are serialised only while some client reads it.
 class HostedServer : public QObject {
     Q_OBJECT
@@ -58,10 +60,12 @@ public:
 
     void setHandler(Handler handler) { m_handler = std::move(handler); }
     // The devices followed beside the main one; none until set.
-    void setFeeds(DeviceFeeds feeds) { m_feeds = std::move(feeds); }
+    void setFeeds(DeviceFeeds feeds);
     // Tell the server, as they happen.
     void deviceFollowed(const QString &deviceId);
     void deviceUnfollowed(const QString &deviceId);
+    // The main device may be another one now (its id as the feeds give it).
+    void mainDeviceChanged();
 
     // Sends the current snapshot to every client; connected to LiveData::changed.
     void broadcast();
@@ -102,6 +106,16 @@ private:
     bool isRead(const QString &deviceId) const;
     void broadcastDevice(const QString &deviceId);
     QByteArray snapshotLineOf(const QString &deviceId);
+    QString mainId() const { return m_feeds.mainId ? m_feeds.mainId() : QString(); }
+    // Clients that read something other than the main device.
+    qsizetype readingOthers() const;
+    // Runs settle once the change under way is whole (made the main device, a followed one
+    // is unfollowed first; the former main one may be followed right after).
+    void settleLater(const QString &deviceId, bool namedForAll);
+    // `deviceId` stopped being followed or main: readers of it alone read on when it is now
+    // followed or main, and are told it is gone otherwise, as are those reading every device
+    // when `namedForAll` (they read it by its id).
+    void settle(const QString &deviceId, bool namedForAll);
 
     LiveData *m_live;
     std::unique_ptr<Listener> m_server;
@@ -122,6 +136,7 @@ private:
     QHash<quint64, Watch> m_watches;
     int m_readingAll = 0;
     QHash<QString, Feed> m_listening;
+    QString m_mainId; // as last seen, to tell when it changes
     CallQueue m_fromClients{this, "runQueued"};
 };
 

@@ -157,7 +157,7 @@ void OverlayConnection::answer(const OverlayRequest &request)
         return;
     }
     m_device = request.device();
-    if (!m_device.isEmpty() && !m_host->isFollowed(m_device)) {
+    if (!m_device.isEmpty() && !m_host->isFollowed(m_device) && !m_host->isMain(m_device)) {
         refuse(404);
         return;
     }
@@ -171,7 +171,7 @@ void OverlayConnection::answer(const OverlayRequest &request)
         refuse(426);
     } else if (request.path() == "/live.json") {
         m_state = State::Waiting;
-        if (m_device.isEmpty()) {
+        if (m_device.isEmpty() || m_host->isMain(m_device)) {
             answerSnapshot(m_host->snapshot());
         } else {
             // Until its device's state comes from the user-interface thread.

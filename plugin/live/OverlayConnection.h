@@ -34,7 +34,7 @@ public:
     ~OverlayConnection() override;
 
     bool isWebSocket() const { return m_state == State::WebSocket; }
-    // The followed device its request named; empty for the main device.
+    // The device its request named; empty for the main device.
     QString device() const { return m_device; }
     // The answer to a /live.json request that waits for its device's state.
     void answerSnapshot(const QByteArray &snapshot);

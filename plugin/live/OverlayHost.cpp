@@ -7,6 +7,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <utility>
+
 namespace corvane {
 
 OverlayHost::OverlayHost(OverlayFiles files, Timeouts timeouts, QObject *parent)
@@ -98,6 +100,19 @@ void OverlayHost::setFollowed(const QStringList &deviceIds)
 
 void OverlayHost::deviceFollowed(const QString &deviceId) { m_followed.insert(deviceId); }
 
+void OverlayHost::setMainDevice(const QString &deviceId)
+{
+    const QString former = std::exchange(m_mainId, deviceId);
+    if (former.isEmpty() || former == deviceId)
+        return;
+    // They would show another game under the same address; closed, they ask again.
+    const QList<OverlayConnection *> clients = m_clients;
+    for (OverlayConnection *client : clients) {
+        if (client->device() == former)
+            client->drop();
+    }
+}
+
 void OverlayHost::deviceUnfollowed(const QString &deviceId)
 {
     m_followed.remove(deviceId);
@@ -179,7 +194,7 @@ void OverlayHost::requestSnapshot(OverlayConnection *connection)
 
 void OverlayHost::adopt(OverlayConnection *connection)
 {
-    const QString device = connection->device();
+    const QString device = isMain(connection->device()) ? QString() : connection->device();
     if (!device.isEmpty() && !isFollowed(device)) {
         // Unfollowed during its handshake.
         connection->drop();

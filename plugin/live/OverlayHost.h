@@ -53,6 +53,9 @@ public:
     // The devices followed beside the main one: the others' pages get 404.
     void setFollowed(const QStringList &deviceIds);
     bool isFollowed(const QString &deviceId) const { return m_followed.contains(deviceId); }
+    // The main device's own id; pages that named the former one by its id are closed.
+    void setMainDevice(const QString &deviceId);
+    bool isMain(const QString &deviceId) const { return !deviceId.isEmpty() && deviceId == m_mainId; }
     void deviceFollowed(const QString &deviceId);
     // Its pages are closed, and requests waiting for it get 404.
     void deviceUnfollowed(const QString &deviceId);
@@ -109,6 +112,7 @@ private:
     QByteArray m_snapshot;
     QString m_snapshotText; // the same, converted once for every client's text message
     QSet<QString> m_followed;
+    QString m_mainId;
     std::map<QString, Channel> m_channels;
     quint64 m_generation = 0;
     CallQueue m_calls{this, "runQueued"};

@@ -115,11 +115,12 @@ bool OverlayServer::start(quint16 port, QString *error)
     const quint64 generation = m_generation;
     const OverlayHost::Timeouts timeouts{m_headTimeout, m_idleTimeout};
     const QStringList followed = m_feeds.ids ? m_feeds.ids() : QStringList();
+    m_mainId = m_feeds.mainId ? m_feeds.mainId() : QString();
     // Qt's queued call carries the lambda under locks ThreadSanitizer cannot see; this one
     // it sees, from before the lambda is made until after it is read. A global: the lambda
     // must reach it before reading anything it carries.
     std::unique_lock handOver(g_handOver);
-    QMetaObject::invokeMethod(m_anchor, [this, &promise, port, current, generation, timeouts, followed] {
+    QMetaObject::invokeMethod(m_anchor, [this, &promise, port, current, generation, timeouts, followed, main = m_mainId] {
         const std::lock_guard received(g_handOver);
         if (!m_host) {
             m_host = new OverlayHost(OverlayFiles(QString::fromLatin1(kBuiltInRoot), m_userOverlays), timeouts);
@@ -147,6 +148,7 @@ bool OverlayServer::start(quint16 port, QString *error)
             }, Qt::DirectConnection);
         }
         m_host->setFollowed(followed);
+        m_host->setMainDevice(main);
         Outcome outcome;
         if (m_host->listen(port, current, generation, &outcome.error))
             outcome.port = m_host->port();
@@ -221,6 +223,16 @@ void OverlayServer::deviceUnfollowed(const QString &deviceId)
     m_followed.erase(deviceId);
     if (m_host)
         toHost([deviceId](OverlayHost &host) { host.deviceUnfollowed(deviceId); });
+}
+
+void OverlayServer::mainDeviceChanged()
+{
+    const QString id = m_feeds.mainId ? m_feeds.mainId() : QString();
+    if (id == m_mainId)
+        return;
+    m_mainId = id;
+    if (m_host)
+        toHost([id](OverlayHost &host) { host.setMainDevice(id); });
 }
 
 void OverlayServer::track(const QString &deviceId)

@@ -33,7 +33,9 @@ class ShownSnapshot;
 // however many pages are connected.
 //
 // "?device=ID" on /live, /live.json or any page asks for a followed device instead of the
-// main one; a device that is not followed gets 404. A followed device is serialised only
+// main one (the main device's own id names the main one); any other device gets 404. Pages
+// naming the main device by its id are closed when another becomes main: they come back to
+// it wherever it is followed then. A followed device is serialised only
 // while some page reads it: the overlay thread asks for it when its first reader comes and
 // lets it go when the last one leaves. Pages reading a device that is unfollowed are closed
 // (the built-in pages keep trying, and show it again once it is followed again).
@@ -77,6 +79,8 @@ public:
     // Tell the server, as they happen.
     void deviceFollowed(const QString &deviceId);
     void deviceUnfollowed(const QString &deviceId);
+    // The main device may be another one now (its id as the feeds give it).
+    void mainDeviceChanged();
 
     // Snapshot bytes handed to the client thread so far: one snapshot per update however
     // many clients it reaches.
@@ -119,6 +123,7 @@ private:
     quint64 m_generation = 0;
     qint64 m_bytesSerialised = 0;
     DeviceFeeds m_feeds;
+    QString m_mainId; // as the overlay thread was last told
     std::map<QString, Followed> m_followed;
     CallQueue m_fromHost{this, "runQueued"};
 };

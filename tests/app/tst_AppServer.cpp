@@ -1,6 +1,7 @@
 // App's side of the hosted live-data server: its settings and the requests App answers.
 #include "app/App.h"
 #include "app/FollowedDevices.h"
+#include "app/MakeMain.h"
 #include "base/Log.h"
 #include "live/HostedServer.h"
 #include "live/OverlayServer.h"
@@ -148,7 +149,8 @@ private Q_SLOTS:
     }
 
     // A device followed or unfollowed while the servers run reaches their clients: the hosted
-    // server lists and serves it, the overlay server serves it, and both let it go.
+    // server lists and serves it, the overlay server serves it, and both let it go; made the
+    // main device, it is still served under its id.
     void followedDevicesReachTheServers()
     {
         QTemporaryDir dir;
@@ -181,6 +183,21 @@ private Q_SLOTS:
         QVERIFY(app.followed()->unfollow(route.deviceId));
         QTRY_COMPARE(client.lines.size(), 1);
         QCOMPARE(client.take(), QByteArray(R"({"device":"CV-2","error":"device_unfollowed","ok":false})"));
+        QVERIFY(overlayGet(overlayPort, "/live.json?device=CV-2").startsWith("HTTP/1.1 404 "));
+
+        // Followed again and made the main device, it is still served under its id.
+        QVERIFY(app.followDevice(route));
+        client.send(R"({"op":"watch","device":"CV-2"})" "\n");
+        QTRY_COMPARE(client.lines.size(), 3);
+        client.lines.clear();
+        QVERIFY(makeMain(app, route.deviceId));
+        app.live().apply({{QStringLiteral("sport"), QStringLiteral("tennis")}, {QStringLiteral("home_score"), 4}});
+        QTRY_VERIFY(!client.lines.isEmpty() && client.lines.last() == app.live().snapshotJson());
+        QVERIFY(!client.lines.contains(R"({"device":"CV-2","error":"device_unfollowed","ok":false})"));
+        QCOMPARE(overlayGet(overlayPort, "/live.json?device=CV-2"), "HTTP/1.1 200 OK " + app.live().snapshotJson());
+        // Another made main in its place, it is neither followed nor main: gone.
+        app.selectDevice(QStringLiteral("CV-3"));
+        QTRY_VERIFY(client.lines.contains(R"({"device":"CV-2","error":"device_unfollowed","ok":false})"));
         QVERIFY(overlayGet(overlayPort, "/live.json?device=CV-2").startsWith("HTTP/1.1 404 "));
     }
 };

@@ -64,6 +64,7 @@ private:
     QStringList handledOps;
     // The devices followed beside the main one, as App would list them.
     QMap<QString, std::shared_ptr<DeviceLive>> followed;
+    QString mainId; // the main device's own id
 
     LiveData &liveOf(const QString &id) { return id.isEmpty() ? live : followed.value(id)->live(); }
     // Stands for a line in the tables: "MAIN" or a device id for its snapshot, "@" before
@@ -102,9 +103,11 @@ private Q_SLOTS:
             return QJsonObject{{QStringLiteral("seen"), op}};
         });
         followed.clear();
+        mainId = QStringLiteral("M");
         server->setFeeds({[this] { return QStringList(followed.keys()); },
                           [this](const QString &id) { return followed.value(id); },
-                          [](const QString &id) { return id.isEmpty() ? QStringLiteral("Main") : QStringLiteral("Court ") + id; }});
+                          [](const QString &id) { return id.isEmpty() ? QStringLiteral("Main") : QStringLiteral("Court ") + id; },
+                          [this] { return mainId; }});
         QString error;
         QVERIFY2(server->start(0, false, &error), qPrintable(error));
     }
@@ -129,9 +132,9 @@ private Q_SLOTS:
         QTest::newRow("old client, other device's update") << QByteArray() << Lines() << QStringLiteral("B") << QByteArray();
         QTest::newRow("one device") << watchB << Lines{watchingB, "B"} << QStringLiteral("B") << QByteArray("B");
         QTest::newRow("one device, main update") << watchB << Lines{watchingB, "B"} << QString() << QByteArray();
-        QTest::newRow("one device, a third's update") << watchB << Lines{watchingB, "B"} << QStringLiteral("C") << QByteArray();
         QTest::newRow("one device, get") << watchB + "\nget" << Lines{watchingB, "B", "B"} << QStringLiteral("B") << QByteArray("B");
         QTest::newRow("back to the main device") << watchB + "\nwatch" << Lines{watchingB, "B", R"({"device":"","ok":true,"op":"watch"})", "MAIN"} << QString() << QByteArray("MAIN");
+        QTest::newRow("main device by its own id") << QByteArray(R"({"op":"watch","device":"M"})") << Lines{R"({"device":"M","ok":true,"op":"watch"})", "MAIN"} << QString() << QByteArray("MAIN");
         QTest::newRow("main device by its empty id") << QByteArray(R"({"op":"watch","device":""})") << Lines{R"({"device":"","ok":true,"op":"watch"})", "MAIN"} << QStringLiteral("B") << QByteArray();
         QTest::newRow("unknown device") << QByteArray(R"({"op":"watch","device":"Z"})") << Lines{unknown} << QString() << QByteArray("MAIN");
         QTest::newRow("unknown device keeps the one read") << watchB + "\n{\"op\":\"watch\",\"device\":\"Z\"}" << Lines{watchingB, "B", unknown} << QStringLiteral("B") << QByteArray("B");
@@ -210,6 +213,64 @@ private Q_SLOTS:
         alone.send("{\"op\":\"echo\"}\n");
         QTRY_VERIFY(alone.lines.size() == 1 && everything.lines.size() == 1);
         QCOMPARE(alone.take(), QByteArray(R"({"ok":true,"op":"echo"})"));
+    }
+
+    // Made the main device, a followed device is read on by its readers, now as the main one;
+    // the former main device's readers by id read on where it is followed in its stead. One
+    // that is then neither followed nor main is gone for its readers.
+    void mainDeviceTradesPlaces_data()
+    {
+        QTest::addColumn<bool>("readingAll");
+        QTest::newRow("a client reads every device") << true;
+        QTest::newRow("none reads every device") << false;
+    }
+    void mainDeviceTradesPlaces()
+    {
+        QFETCH(bool, readingAll);
+        follow(QStringLiteral("B"), 20);
+        LineClient b(port()), formerMain(port()), everything(port());
+        QTRY_VERIFY(b.lines.size() == 1 && formerMain.lines.size() == 1 && everything.lines.size() == 1);
+        b.lines.clear();
+        formerMain.lines.clear();
+        everything.lines.clear();
+        b.send(R"({"op":"watch","device":"B"})" "\n");
+        formerMain.send(R"({"op":"watch","device":"M"})" "\n");
+        if (readingAll)
+            everything.send(R"({"op":"watch","all":true})" "\n");
+        QTRY_VERIFY(b.lines.size() == 2 && formerMain.lines.size() == 2 && everything.lines.size() == (readingAll ? 3 : 0));
+        b.lines.clear();
+        formerMain.lines.clear();
+        everything.lines.clear();
+
+        // As App makes B the main device: B unfollowed, the main route B's, M followed.
+        followed.take(QStringLiteral("B"));
+        server->deviceUnfollowed(QStringLiteral("B"));
+        mainId = QStringLiteral("B");
+        server->mainDeviceChanged();
+        follow(QStringLiteral("M"), 1);
+        const QByteArray told = R"({"device":"B","error":"device_unfollowed","ok":false})";
+        QTRY_VERIFY(b.lines.size() == 1 && formerMain.lines.size() == 1 && everything.lines.size() == (readingAll ? 2 : 0));
+        QCOMPARE(b.take(), compact(live.snapshot()));
+        QCOMPARE(formerMain.take(), expand("M"));
+        if (readingAll) {
+            QCOMPARE(everything.take(), expand("@M"));
+            QCOMPARE(everything.take(), told);
+        }
+        live.apply({{QStringLiteral("home_score"), 21}});
+        liveOf(QStringLiteral("M")).apply({{QStringLiteral("home_score"), 2}});
+        QTRY_VERIFY(b.lines.size() == 1 && formerMain.lines.size() == 1 && everything.lines.size() == (readingAll ? 2 : 1));
+        QCOMPARE(b.take(), compact(live.snapshot()));
+        QCOMPARE(formerMain.take(), expand("M"));
+
+        // Another device made main, B not followed in its stead.
+        mainId = QStringLiteral("Q");
+        server->mainDeviceChanged();
+        QTRY_COMPARE(b.lines.size(), 1);
+        QCOMPARE(b.take(), told);
+        live.apply({{QStringLiteral("home_score"), 22}});
+        b.send("{\"op\":\"echo\"}\n");
+        QTRY_COMPARE(b.lines.size(), 1);
+        QCOMPARE(b.take(), QByteArray(R"({"ok":true,"op":"echo"})"));
     }
 
     // A device followed while a client reads every device joins what that client reads.

@@ -165,6 +165,7 @@ private:
     std::unique_ptr<OverlayServer> server;
     // The devices followed beside the main one, as App would list them.
     QMap<QString, std::shared_ptr<DeviceLive>> followed;
+    QString mainId; // the main device's own id
 
     quint16 port() const { return server->port(); }
     LiveData &liveOf(const QString &id) { return id.isEmpty() ? live : followed.value(id)->live(); }
@@ -196,12 +197,14 @@ private Q_SLOTS:
         live.clear();
         live.apply({{QStringLiteral("sport"), QStringLiteral("hockey")}, {QStringLiteral("home_score"), 2}, {QStringLiteral("away_score"), 1}});
         followed.clear();
+        mainId = QStringLiteral("M");
         follow(QStringLiteral("B"), 20);
         follow(QStringLiteral("C"), 30);
         server = std::make_unique<OverlayServer>(&live, &shown, m_dir.filePath(QStringLiteral("overlays")));
         server->setFeeds({[this] { return QStringList(followed.keys()); },
                           [this](const QString &id) { return followed.value(id); },
-                          [](const QString &id) { return id; }});
+                          [](const QString &id) { return id; },
+                          [this] { return mainId; }});
         server->setTimeoutsForTesting(kShortTimeout, kShortTimeout);
         connect(&shown, &ShownScores::changed, server.get(), &OverlayServer::broadcast);
         QString error;
@@ -244,6 +247,8 @@ private Q_SLOTS:
         // ?device= names a followed device; any other gets 404, whatever it asks for.
         QTest::newRow("followed device's snapshot") << QByteArray("/live.json?device=B") << QByteArray() << 200 << QByteArray("application/json") << QByteArray("SNAPSHOT B") << QByteArray();
         QTest::newRow("another followed device's snapshot") << QByteArray("/live.json?size=4&device=C") << QByteArray() << 200 << QByteArray("application/json") << QByteArray("SNAPSHOT C") << QByteArray();
+        QTest::newRow("main device by its own id") << QByteArray("/live.json?device=M") << QByteArray() << 200 << QByteArray("application/json") << QByteArray("SNAPSHOT") << QByteArray();
+        QTest::newRow("main device by its own id, page") << QByteArray("/overlays/scorebug/?device=M") << QByteArray() << 200 << QByteArray("text/html; charset=utf-8") << QByteArray("live.js") << QByteArray();
         QTest::newRow("main device by an empty id") << QByteArray("/live.json?device=") << QByteArray() << 200 << QByteArray("application/json") << QByteArray("SNAPSHOT") << QByteArray();
         QTest::newRow("device named as a form does") << QByteArray("/live.json?dev%69ce=%42") << QByteArray() << 200 << QByteArray("application/json") << QByteArray("SNAPSHOT B") << QByteArray();
         QTest::newRow("device not followed, snapshot") << QByteArray("/live.json?device=Z") << QByteArray() << 404 << QByteArray() << QByteArray() << QByteArray();
@@ -252,7 +257,6 @@ private Q_SLOTS:
         QTest::newRow("followed device, feed without upgrade") << QByteArray("/live?device=B") << QByteArray() << 426 << QByteArray() << QByteArray() << QByteArray();
         QTest::newRow("followed device, built-in page") << QByteArray("/overlays/scorebug/?device=B") << QByteArray() << 200 << QByteArray("text/html; charset=utf-8") << QByteArray("live.js") << QByteArray();
         QTest::newRow("device not followed, built-in page") << QByteArray("/overlays/scorebug/?device=Z") << QByteArray() << 404 << QByteArray() << QByteArray() << QByteArray();
-        QTest::newRow("device not followed, user page") << QByteArray("/overlays/mine/?device=Z") << QByteArray() << 404 << QByteArray() << QByteArray() << QByteArray();
         QTest::newRow("device not followed, before the redirect") << QByteArray("/overlays/scorebug?device=Z") << QByteArray() << 404 << QByteArray() << QByteArray() << QByteArray();
         QTest::newRow("redirect keeps the device") << QByteArray("/overlays/scorebug?device=B") << QByteArray() << 301 << QByteArray() << QByteArray() << QByteArray("location: /overlays/scorebug/?device=b\r");
         QTest::newRow("rebound host name") << QByteArray("/live.json") << QByteArray("Host: scores.example.com:PORT\r\n") << 403 << QByteArray() << QByteArray() << QByteArray();
@@ -383,6 +387,30 @@ private Q_SLOTS:
         QTRY_VERIFY(b.messages.size() == 1 && late.messages.size() == 2);
         QCOMPARE(b.messages.first(), liveOf(QStringLiteral("B")).snapshotJson());
         QVERIFY(main.messages.isEmpty() && c.messages.isEmpty() && unknown.messages.isEmpty());
+    }
+
+    // A page naming the main device by its id reads the main device while it is the main one,
+    // and is closed when another becomes main; a device made main is served under its id.
+    void pagesNamingTheMainDevice()
+    {
+        Page m(port(), QString(), QStringLiteral("?device=M"));
+        QTRY_COMPARE(m.messages.size(), 1);
+        QCOMPARE(m.messages.takeFirst(), live.snapshotJson());
+        live.apply({{QStringLiteral("home_score"), 3}});
+        QTRY_COMPARE(m.messages.size(), 1);
+        QCOMPARE(m.messages.takeFirst(), live.snapshotJson());
+
+        // As App makes B the main device: B unfollowed, then the main route is B's.
+        followed.remove(QStringLiteral("B"));
+        server->deviceUnfollowed(QStringLiteral("B"));
+        mainId = QStringLiteral("B");
+        server->mainDeviceChanged();
+        QTRY_COMPARE(m.socket.state(), QAbstractSocket::UnconnectedState);
+        Page b(port(), QString(), QStringLiteral("?device=B"));
+        QTRY_COMPARE(b.messages.size(), 1);
+        QCOMPARE(b.messages.first(), live.snapshotJson());
+        QCOMPARE(request(port(), get("/live.json?device=B", port())).body, live.snapshotJson());
+        QCOMPARE(request(port(), get("/live.json?device=M", port())).status, 404);
     }
 
     // A followed device is serialised only while a page reads it, once per update however
