@@ -316,15 +316,13 @@ std::shared_ptr<ShownScores> App::shownScoresOf(const QString &deviceId)
 DeviceFeeds App::followedFeeds() const
 {
     FollowedDevices *followed = m_followed;
-    // Children both, the source manager goes first as App ends.
-    const QPointer<const SourceManager> main = m_sourceManager;
     return {[followed] { return followed->ids(); },
             [followed](const QString &deviceId) { return followed->dataOf(deviceId); },
             [followed](const QString &deviceId) {
                 const FollowedDevice *device = followed->device(deviceId);
                 return device ? device->route().label() : deviceId.isEmpty() ? mainDeviceLabel() : deviceId;
             },
-            [main] { return main ? main->device() : QString(); }};
+            [this] { return mainDeviceId(); }};
 }
 
 bool App::followDevice(const FollowedRoute &route)

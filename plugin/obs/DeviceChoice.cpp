@@ -14,6 +14,8 @@ namespace corvane {
 namespace {
 
 const char kNotFollowed[] = "%1 (not followed)";
+// Bound by id to a device made main since: it reads the main device, as before.
+const char kNowMain[] = "%1 (the main device now)";
 
 void addItem(obs_property_t *list, const QString &label, const QString &id)
 {
@@ -38,7 +40,7 @@ void DeviceChoice::addList(obs_properties_t *props, const char *name, const QStr
         listed = listed || id == current;
     }
     if (!listed)
-        addItem(list, QString::fromUtf8(kNotFollowed).arg(current), current);
+        addItem(list, QString::fromUtf8(app && current == app->mainDeviceId() ? kNowMain : kNotFollowed).arg(current), current);
     obs_property_set_modified_callback(list, deviceChosen);
 }
 
@@ -68,7 +70,7 @@ QStringList DeviceChoice::fieldNames(const QString &deviceId)
     App *app = App::instance();
     if (!app)
         return {};
-    if (deviceId.isEmpty())
+    if (deviceId.isEmpty() || deviceId == app->mainDeviceId())
         return app->live().fieldNames();
     // Held while read: the device may be unfollowed meanwhile on the user-interface thread.
     const std::shared_ptr<DeviceLive> data = app->followed()->dataOf(deviceId);

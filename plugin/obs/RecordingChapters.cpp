@@ -242,10 +242,16 @@ void RecordingChapters::onDeviceUnfollowed(const QString &deviceId)
 {
     if (!m_recording || m_deviceId.isEmpty() || deviceId != m_deviceId)
         return;
+    disconnect(m_shownConnection);
+    // Made the main device, it goes on there.
+    if (std::shared_ptr<ShownScores> main = m_app->shownScoresOf(deviceId)) {
+        m_shown = std::move(main);
+        m_shownConnection = connect(m_shown.get(), &ShownScores::changed, this, &RecordingChapters::onShownChanged);
+        return;
+    }
     // What it made stays in the file and goes into the log when the recording stops, a
     // chapter waiting for the spacing included; its last state stays for a chapter asked
     // for by hand or a new file's opening one.
-    disconnect(m_shownConnection);
     tell(QStringLiteral("Chapters of this recording have stopped: %1 is no longer followed. The game log keeps those made so far.")
              .arg(deviceId));
 }

@@ -382,32 +382,36 @@ private Q_SLOTS:
 
     void recordingFollowsItsDevice_data()
     {
-        // The device chosen when the recording starts; a choice made during it; whether that
-        // device is unfollowed during it; and the chapters, the log and the notice.
+        // The device chosen when the recording starts; a choice made during it; what becomes
+        // of that device during it (unfollowed, made main); and the chapters, the log and the
+        // notice.
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QString>("chosenDuring");
-        QTest::addColumn<bool>("unfollowed");
+        QTest::addColumn<QString>("during");
         QTest::addColumn<QStringList>("marked");
         QTest::addColumn<QString>("log");
         QTest::addColumn<QString>("notice");
         const QString main = QStringLiteral("0:00:00 0-0\n0:00:20 1-0\n0:01:00 1-1\n");
         const QString court = QStringLiteral("0:00:00 10-10\n0:00:40 11-10\n0:01:20 11-11\n");
-        QTest::newRow("the main device by default") << "" << "" << false << QStringList{"0-0", "1-0", "1-1"} << main << "";
-        QTest::newRow("a followed device") << "CV-7" << "CV-7" << false << QStringList{"10-10", "11-10", "11-11"} << court << "";
+        QTest::newRow("the main device by default") << "" << "" << "" << QStringList{"0-0", "1-0", "1-1"} << main << "";
+        QTest::newRow("a followed device") << "CV-7" << "CV-7" << "" << QStringList{"10-10", "11-10", "11-11"} << court << "";
         QTest::newRow("chosen anew during the recording")
-            << "CV-7" << "" << false << QStringList{"10-10", "11-10", "11-11"} << court << "";
+            << "CV-7" << "" << "" << QStringList{"10-10", "11-10", "11-11"} << court << "";
         QTest::newRow("unfollowed during the recording")
-            << "CV-7" << "CV-7" << true << QStringList{"10-10", "11-10"} << "0:00:00 10-10\n0:00:40 11-10\n"
+            << "CV-7" << "CV-7" << "unfollow" << QStringList{"10-10", "11-10"} << "0:00:00 10-10\n0:00:40 11-10\n"
             << "Chapters of this recording have stopped: CV-7 is no longer followed. The game log keeps those made so far.";
         QTest::newRow("not followed when it starts")
-            << "CV-8" << "CV-8" << false << QStringList{} << "(none)"
+            << "CV-8" << "CV-8" << "" << QStringList{} << "(none)"
             << "No chapters for this recording: CV-8 is not followed (see Recordings).";
+        // Last: the main route keeps CV-7 afterwards.
+        QTest::newRow("made main during the recording")
+            << "CV-7" << "CV-7" << "make main" << QStringList{"10-10", "11-10", "11-1"} << "0:00:00 10-10\n0:00:40 11-10\n0:01:00 11-1\n" << "";
     }
     void recordingFollowsItsDevice()
     {
         QFETCH(QString, chosen);
         QFETCH(QString, chosenDuring);
-        QFETCH(bool, unfollowed);
+        QFETCH(QString, during);
         QFETCH(QStringList, marked);
         QFETCH(QString, log);
         QFETCH(QString, notice);
@@ -429,8 +433,12 @@ private Q_SLOTS:
         rec.now = 40000;
         court->live().apply({{QStringLiteral("home_score"), 11}});
         app().settings().setChapterDevice(chosenDuring);
-        if (unfollowed)
+        if (during == QLatin1String("unfollow"))
             QVERIFY(app().followed()->unfollow(courtId));
+        if (during == QLatin1String("make main")) {
+            app().selectDevice(courtId);
+            applyLive({{QStringLiteral("home_score"), 11}, {QStringLiteral("away_score"), 10}});
+        }
         rec.score(60000, QStringLiteral("away_score"), 1);
         rec.now = 80000;
         court->live().apply({{QStringLiteral("away_score"), 11}});

@@ -246,9 +246,11 @@ private Q_SLOTS:
         // Made main, it keeps feeding the text bound to its id; once the main route runs
         // another device, that text shows nothing again.
         app->selectDevice(court);
-        applyLive({{QStringLiteral("home_score"), 5}});
+        applyLive({{QStringLiteral("home_score"), 5}, {QStringLiteral("main_only"), 1}});
         QCOMPARE(childText(courtText.get()), QStringLiteral("5"));
         QCOMPARE(childText(mainText.get()), QStringLiteral("5"));
+        QCOMPARE(deviceItems(courtText.get(), &hint).last(), qMakePair(QStringLiteral("CV-2 (the main device now)"), court));
+        QVERIFY2(hint.contains(QStringLiteral("main_only")), qPrintable(hint));
         app->selectDevice(QStringLiteral("CV-3"));
         applyLive({{QStringLiteral("home_score"), 6}});
         QCOMPARE(childText(courtText.get()), QString());
