@@ -87,8 +87,10 @@ void RecordingsGroup::fillDevices()
     const FollowedDevices *followed = m_app->followed();
     for (const QString &id : followed->ids())
         m_device->addItem(followed->device(id)->route().label(), id);
-    if (m_device->findData(chosen) < 0)
-        m_device->addItem(tr("%1 (not followed)").arg(chosen), chosen);
+    if (m_device->findData(chosen) < 0) {
+        const bool isMain = chosen == m_app->mainDeviceId();
+        m_device->addItem((isMain ? tr("%1 (the main device now)") : tr("%1 (not followed)")).arg(chosen), chosen);
+    }
     m_device->setCurrentIndex(m_device->findData(chosen));
 }
 

@@ -25,7 +25,7 @@ say "portal simulator at $portal"
 # can tell when the scores are live.
 home="$work/home"
 obs_session_write_settings "$home" "{ \"server_enabled\": true, \"portal_url\": \"$portal\",
-  \"selected_device\": \"CV-1001\", \"followed_devices\": [ { \"device\": \"gym/court 2\", \"route\": \"cloud\" } ] }"
+  \"selected_device\": \"CV-1001\", \"followed_devices\": [ { \"device\": \"gym/court 2\", \"route\": \"cloud\", \"name\": \"Court 2\" } ] }"
 obs_session_store_portal_session "$home" "$cookie"
 say "stored a signed-in session for the plugin"
 obs_session_write_score_scene "$home" '{ "template": "{home_score} - {away_score}",

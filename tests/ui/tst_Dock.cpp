@@ -437,6 +437,11 @@ private Q_SLOTS:
         QCOMPARE(items(), (QStringList{App::mainDeviceLabel(), "CV-7 (not followed)"}));
         QCOMPARE(device->currentIndex(), 1);
         QCOMPARE(app->settings().chapterDevice(), QStringLiteral("CV-7"));
+        // Followed again and made main: chapters follow it there.
+        QVERIFY(app->followDevice({QStringLiteral("CV-7"), FollowedRoute::Cloud, QStringLiteral("Court 2")}));
+        app->selectDevice(QStringLiteral("CV-7"));
+        QCOMPARE(items(), (QStringList{App::mainDeviceLabel(), "CV-7 (the main device now)"}));
+        QCOMPARE(device->currentIndex(), 1);
     }
 
     // The group lists what App follows, row by row; the dialog refuses what cannot be
