@@ -8,6 +8,7 @@
 // Every device gets one update per round. An update is timed around LiveData::apply, which
 // runs the refreshes and server hand-offs bound to that device on this thread.
 #include "Figures.h"
+#include "LiveUpdates.h"
 #include "app/App.h"
 #include "app/FollowedDevices.h"
 #include "live/HostedServer.h"
@@ -29,7 +30,9 @@
 
 using namespace corvane;
 using corvane::bench::Figures;
+using corvane::bench::message;
 using corvane::bench::summarize;
+using corvane::bench::threadCpuNs;
 
 namespace {
 
@@ -54,29 +57,6 @@ struct Samples {
     std::vector<double> roundCpu;    // one round (an update of every device), CPU time
     qint64 followedBytes = 0;        // serialised by the hosted and overlay servers for followed updates
 };
-
-// The clock changes with every update, the score with every tenth: the usual mix.
-QJsonObject message(int n)
-{
-    return {{QStringLiteral("sport"), QStringLiteral("basketball")},
-            {QStringLiteral("fields"),
-             QJsonObject{{QStringLiteral("home_score"), n / 10},
-                         {QStringLiteral("away_score"), n / 20},
-                         {QStringLiteral("clock"), QStringLiteral("%1:%2").arg(11 - n / 60 % 12).arg(59 - n % 60, 2, 10, QLatin1Char('0'))},
-                         {QStringLiteral("period"), 1 + n / 1000 % 4},
-                         {QStringLiteral("shot_clock"), 24 - n % 24},
-                         {QStringLiteral("home_fouls"), n / 50 % 7},
-                         {QStringLiteral("away_fouls"), n / 70 % 5}}}};
-}
-
-// CPU time this thread has used, in nanoseconds: what an update costs the thread, without
-// the time it waited for a core on a machine busy with other work.
-qint64 threadCpuNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
 
 qint64 wallNs()
 {

@@ -5,6 +5,7 @@
 // measured twice in the same run: with the current code, and with the code as it was before
 // client writes left this thread and unchanged text stopped being pushed again (the old
 // server compiled in from legacy/, the old refresh by forgetting what each source shows).
+#include "LiveUpdates.h"
 #include "app/App.h"
 #include "legacy/LegacyHostedServer.h"
 #include "live/HostedServer.h"
@@ -34,6 +35,8 @@
 #include <vector>
 
 using namespace corvane;
+using corvane::bench::message;
+using corvane::bench::threadCpuNs;
 
 namespace {
 
@@ -111,20 +114,6 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-// The clock changes with every update, the score with every tenth: the usual mix.
-QJsonObject message(int n)
-{
-    return {{QStringLiteral("sport"), QStringLiteral("basketball")},
-            {QStringLiteral("fields"),
-             QJsonObject{{QStringLiteral("home_score"), n / 10},
-                         {QStringLiteral("away_score"), n / 20},
-                         {QStringLiteral("clock"), QStringLiteral("%1:%2").arg(11 - n / 60 % 12).arg(59 - n % 60, 2, 10, QLatin1Char('0'))},
-                         {QStringLiteral("period"), 1 + n / 1000 % 4},
-                         {QStringLiteral("shot_clock"), 24 - n % 24},
-                         {QStringLiteral("home_fouls"), n / 50 % 7},
-                         {QStringLiteral("away_fouls"), n / 70 % 5}}}};
-}
-
 struct Row {
     double applyUs = 0;   // all of LiveData::apply
     double applyCpuUs = 0; // the same in this thread's CPU time
@@ -158,15 +147,6 @@ bool waitForLines(const Readers &readers, long lines)
             return false;
     }
     return true;
-}
-
-// CPU time this thread has used, in nanoseconds: what an update costs the thread, without
-// the time it waited for a core on a busy machine.
-qint64 threadCpuNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 Row measure(const Path &path, int clientCount, int updates, int &n)
