@@ -75,7 +75,7 @@ App::App(const AppEnvironment &environment)
     m_server->setFeeds(followedFeeds());
     connect(m_followed, &FollowedDevices::followed, m_server, &HostedServer::deviceFollowed);
     connect(m_followed, &FollowedDevices::unfollowed, m_server, &HostedServer::deviceUnfollowed);
-    connect(m_sourceManager, &SourceManager::statusChanged, m_server, &HostedServer::mainDeviceChanged);
+    connect(m_sourceManager, &SourceManager::routeChanged, m_server, &HostedServer::mainDeviceChanged);
     connect(m_server, &HostedServer::clientsChanged, this, &App::serverStateChanged);
     m_overlayServer = new OverlayServer(&m_live, &m_shown, environment.overlaysDir, this);
     // Overlays are part of the picture: they hold with the score texts.
@@ -84,7 +84,7 @@ App::App(const AppEnvironment &environment)
     m_overlayServer->setFeeds(followedFeeds());
     connect(m_followed, &FollowedDevices::followed, m_overlayServer, &OverlayServer::deviceFollowed);
     connect(m_followed, &FollowedDevices::unfollowed, m_overlayServer, &OverlayServer::deviceUnfollowed);
-    connect(m_sourceManager, &SourceManager::statusChanged, m_overlayServer, &OverlayServer::mainDeviceChanged);
+    connect(m_sourceManager, &SourceManager::routeChanged, m_overlayServer, &OverlayServer::mainDeviceChanged);
     connect(&m_portal, &PortalClient::signedInChanged, this, &App::onSignedInChanged);
     applyServerSettings();
     applyOverlaySettings();
