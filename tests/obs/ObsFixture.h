@@ -1,9 +1,10 @@
 #pragma once
 
-// Starts the real libobs in a test: a throw-away configuration, a small software-rendered
-// canvas (so that OBS runs deferred source updates on its video thread as it does in the
-// application), OBS's own FreeType text source module, and then our plugin code through
-// Module::load with a test environment.
+// Starts the real libobs in a test: a throw-away configuration, audio and a small
+// software-rendered canvas (so that OBS runs deferred source updates on its video thread as
+// it does in the application, and obs_wait_for_destroy_queue, which returns at once without
+// audio, really waits), OBS's own FreeType text source module, and then our plugin code
+// through Module::load with a test environment.
 #include "app/AppEnvironment.h"
 #include "obs/Module.h"
 #include "obs/TextSource.h"
@@ -14,7 +15,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
-#include <QThread>
 
 namespace corvane::test {
 
@@ -32,6 +32,13 @@ public:
         // Newer libobs finds its own data (effects) beside its install; older needs telling.
         obs_add_data_path("/usr/share/obs/libobs/");
 #endif
+
+        // The application's order: audio, then video.
+        obs_audio_info audio = {};
+        audio.samples_per_sec = 48000;
+        audio.speakers = SPEAKERS_STEREO;
+        if (!obs_reset_audio(&audio))
+            return QStringLiteral("obs_reset_audio failed");
 
         obs_video_info video = {};
         video.graphics_module = "libobs-opengl";
@@ -65,15 +72,15 @@ public:
     }
 
     // In OBS's own order: sources and the video thread go before the module is unloaded.
+    // obs_shutdown frees the FreeType module before the sources still left, so a text
+    // source destroyed after that crashes in FreeType.
     void stop()
     {
         // OBS destroys released sources on its own threads, and a corvane_text source's
-        // destruction releases its child in turn: let both rounds finish first.
-        for (int i = 0; i < 200 && TextSource::registeredCount() > 0; ++i)
-            QThread::msleep(10);
-        QThread::msleep(100);
-        obs_wait_for_destroy_queue();
-        obs_wait_for_destroy_queue();
+        // destruction releases its child in turn: wait, as the application does, until a
+        // wait finds nothing more destroyed.
+        while (obs_wait_for_destroy_queue()) {
+        }
         obs_shutdown();
         Module::unload();
         Module::freeLocale();
