@@ -32,6 +32,8 @@ const KindRow kKinds[] = {
     {FollowedRoute::Ble, "Over Bluetooth", "Bluetooth address, e.g. C0:FF:EE:00:00:29"},
 };
 
+constexpr int kNicknameRole = Qt::UserRole + 1;
+
 const KindRow &rowFor(FollowedRoute::Kind kind)
 {
     for (const KindRow &row : kKinds) {
@@ -54,8 +56,11 @@ FollowDialog::FollowDialog(App *app, QWidget *parent)
         m_kind->addItem(tr(row.label), int(row.kind));
     m_cloudDevice = new QComboBox;
     m_cloudDevice->setAccessibleName(tr("Device on my account"));
-    for (const CloudDevice &device : m_app->devices())
+    // Each entry carries its nickname: the account's list may be fetched again meanwhile.
+    for (const CloudDevice &device : m_app->devices()) {
         m_cloudDevice->addItem(device.displayName(), device.deviceId);
+        m_cloudDevice->setItemData(m_cloudDevice->count() - 1, device.nickname, kNicknameRole);
+    }
     m_cloudHint = dock::hintLabel(tr("Sign in to your Corvane account in the dock to choose one of its devices."));
     m_deviceId = new QLineEdit;
     m_deviceId->setPlaceholderText(tr("Device ID, e.g. CV-1001"));
@@ -101,9 +106,8 @@ FollowRequest FollowDialog::request() const
     request.deviceId = request.kind == FollowedRoute::Cloud ? m_cloudDevice->currentData().toString() : m_deviceId->text();
     request.name = m_name->text();
     // A device of the account is shown by its nickname unless another name is typed.
-    const int picked = m_cloudDevice->currentIndex();
-    if (request.kind == FollowedRoute::Cloud && request.name.trimmed().isEmpty() && picked >= 0 && picked < m_app->devices().size())
-        request.name = m_app->devices().at(picked).nickname;
+    if (request.kind == FollowedRoute::Cloud && request.name.trimmed().isEmpty())
+        request.name = m_cloudDevice->currentData(kNicknameRole).toString();
     request.address = m_address->text();
     request.usbPort = m_usbPort->currentText();
     return request;
