@@ -56,11 +56,6 @@ FollowDialog::FollowDialog(App *app, QWidget *parent)
         m_kind->addItem(tr(row.label), int(row.kind));
     m_cloudDevice = new QComboBox;
     m_cloudDevice->setAccessibleName(tr("Device on my account"));
-    // Each entry carries its nickname: the account's list may be fetched again meanwhile.
-    for (const CloudDevice &device : m_app->devices()) {
-        m_cloudDevice->addItem(device.displayName(), device.deviceId);
-        m_cloudDevice->setItemData(m_cloudDevice->count() - 1, device.nickname, kNicknameRole);
-    }
     m_cloudHint = dock::hintLabel(tr("Sign in to your Corvane account in the dock to choose one of its devices."));
     m_deviceId = new QLineEdit;
     m_deviceId->setPlaceholderText(tr("Device ID, e.g. CV-1001"));
@@ -83,15 +78,39 @@ FollowDialog::FollowDialog(App *app, QWidget *parent)
     connect(m_kind, &QComboBox::currentIndexChanged, this, &FollowDialog::showKind);
     connect(buttons, &QDialogButtonBox::accepted, this, &FollowDialog::follow);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // The dialog stays open while the operator signs in or out in the dock.
+    connect(m_app, &App::devicesChanged, this, &FollowDialog::fillCloudDevices);
+    fillCloudDevices();
     showKind();
+}
+
+void FollowDialog::fillCloudDevices()
+{
+    const QString chosen = m_cloudDevice->currentData().toString();
+    m_cloudDevice->clear();
+    // Each entry carries its own nickname, so a choice never reads a newer list by position.
+    for (const CloudDevice &device : m_app->devices()) {
+        m_cloudDevice->addItem(device.displayName(), device.deviceId);
+        m_cloudDevice->setItemData(m_cloudDevice->count() - 1, device.nickname, kNicknameRole);
+    }
+    const int kept = m_cloudDevice->findData(chosen);
+    if (kept >= 0)
+        m_cloudDevice->setCurrentIndex(kept);
+    showCloudChoice();
+}
+
+void FollowDialog::showCloudChoice()
+{
+    const bool cloud = FollowedRoute::Kind(m_kind->currentData().toInt()) == FollowedRoute::Cloud;
+    m_cloudDevice->setVisible(cloud && m_cloudDevice->count() > 0);
+    m_cloudHint->setVisible(cloud && m_cloudDevice->count() == 0);
 }
 
 void FollowDialog::showKind()
 {
     const KindRow &row = rowFor(FollowedRoute::Kind(m_kind->currentData().toInt()));
     const bool cloud = row.kind == FollowedRoute::Cloud;
-    m_cloudDevice->setVisible(cloud && m_cloudDevice->count() > 0);
-    m_cloudHint->setVisible(cloud && m_cloudDevice->count() == 0);
+    showCloudChoice();
     m_deviceId->setVisible(!cloud);
     m_address->setVisible(row.addressHint != nullptr);
     m_address->setPlaceholderText(row.addressHint ? tr(row.addressHint) : QString());

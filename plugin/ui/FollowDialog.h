@@ -22,6 +22,8 @@ public:
     explicit FollowDialog(App *app, QWidget *parent = nullptr);
 
 private:
+    void fillCloudDevices();
+    void showCloudChoice();
     void showKind();
     FollowRequest request() const;
     FollowContext context() const;

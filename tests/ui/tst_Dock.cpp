@@ -90,6 +90,8 @@ QComboBox *comboNamed(QWidget *root, const QString &name)
     return nullptr;
 }
 
+const QString kSignInHint = QStringLiteral("Sign in to your Corvane account in the dock to choose one of its devices.");
+
 const QString kFollowedHint = QStringLiteral(
     "Follow other devices to show several games at once: choose one in a score text's or \"show when\" filter's properties.");
 
@@ -453,20 +455,26 @@ private Q_SLOTS:
         QVERIFY(app);
         Dock dock(app.get());
         dock.show();
-        signIn(dock, QStringLiteral("operator@example.com"), QStringLiteral("correct horse battery"));
-        auto *picker = dock.findChild<QComboBox *>();
-        QTRY_VERIFY_WITH_TIMEOUT(picker->count() == 5, 10000);
-        app->selectDevice(QStringLiteral("CV-1001"));
         QGroupBox *group = groupTitled(&dock, QStringLiteral("Followed devices"));
         QVERIFY(group);
         QVERIFY(visibleLabel(group, kFollowedHint));
 
+        // Opened signed out, the dialog says to sign in in the dock; done while it stays
+        // open, the account's devices appear in it.
         byText<QPushButton>(group, QStringLiteral("Follow another device…"))->click();
         QPointer<FollowDialog> dialog = dock.findChild<FollowDialog *>();
         QVERIFY(dialog);
         QVERIFY(dialog->isVisible());
         QComboBox *accountDevice = comboNamed(dialog, QStringLiteral("Device on my account"));
-        QVERIFY(accountDevice && accountDevice->isVisible());
+        QVERIFY(accountDevice && !accountDevice->isVisible());
+        QVERIFY(visibleLabel(dialog, kSignInHint));
+        signIn(dock, QStringLiteral("operator@example.com"), QStringLiteral("correct horse battery"));
+        auto *picker = dock.findChild<QComboBox *>();
+        QTRY_VERIFY_WITH_TIMEOUT(picker->count() == 5, 10000);
+        app->selectDevice(QStringLiteral("CV-1001"));
+        QCOMPARE(accountDevice->count(), 5);
+        QVERIFY(accountDevice->isVisible());
+        QVERIFY(!visibleLabel(dialog, kSignInHint));
         QPushButton *follow = byText<QPushButton>(dialog, QStringLiteral("Follow"));
         accountDevice->setCurrentIndex(accountDevice->findData(QStringLiteral("CV-1001")));
         follow->click();
@@ -475,6 +483,11 @@ private Q_SLOTS:
                                                       "followed beside itself.")));
         QVERIFY(shownRows(&dock).isEmpty());
         accountDevice->setCurrentIndex(accountDevice->findData(QStringLiteral("gym/court 2")));
+        // The account's list fetched again meanwhile keeps the choice.
+        QSignalSpy listed(app.get(), &App::devicesChanged);
+        app->refreshDevices();
+        QVERIFY(listed.wait(10000));
+        QCOMPARE(accountDevice->currentData().toString(), QStringLiteral("gym/court 2"));
         follow->click();
         QTRY_VERIFY(!dialog);
         QCOMPARE(app->followed()->ids(), QStringList{QStringLiteral("gym/court 2")});
@@ -523,6 +536,22 @@ private Q_SLOTS:
         QVERIFY(shownRows(&dock).isEmpty());
         QVERIFY(visibleLabel(group, kFollowedHint));
         QVERIFY(app->settings().followedRoutes().isEmpty());
+
+        // Signed out while it is open, it no longer offers the account's devices.
+        QTRY_VERIFY(!dialog);
+        byText<QPushButton>(group, QStringLiteral("Follow another device…"))->click();
+        dialog = dock.findChild<FollowDialog *>();
+        QVERIFY(dialog);
+        accountDevice = comboNamed(dialog, QStringLiteral("Device on my account"));
+        QVERIFY(accountDevice->isVisible());
+        byText<QPushButton>(&dock, QStringLiteral("Sign out"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(visibleLabel(dialog, kSignInHint), 10000);
+        QCOMPARE(accountDevice->count(), 0);
+        QVERIFY(!accountDevice->isVisible());
+        byText<QPushButton>(dialog, QStringLiteral("Follow"))->click();
+        QVERIFY(byText<QLabel>(dialog, QStringLiteral("Choose or type the device to follow.")));
+        QVERIFY(app->followed()->ids().isEmpty());
+        dialog->reject();
     }
 
     // A USB device sending every 50 ms, removed from its row while it sends: the row goes at
