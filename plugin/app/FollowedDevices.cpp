@@ -108,12 +108,8 @@ QList<std::pair<QString, QString>> FollowedDevices::labels() const
 {
     // A list of its own, not a shared one: an edit here decides whether to copy the shared
     // list from a relaxed count, which does not order it after the other thread's reads.
-    QList<std::pair<QString, QString>> copy;
     const std::lock_guard<std::mutex> readerGuard(m_lock);
-    copy.reserve(m_labels.size());
-    for (const std::pair<QString, QString> &entry : m_labels)
-        copy.append(entry);
-    return copy;
+    return QList<std::pair<QString, QString>>(m_labels.cbegin(), m_labels.cend());
 }
 
 void FollowedDevices::onCertificatePinned(const QString &deviceId, const QString &sha256)
