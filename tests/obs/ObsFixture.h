@@ -7,7 +7,6 @@
 // through Module::load with a test environment.
 #include "app/AppEnvironment.h"
 #include "obs/Module.h"
-#include "obs/TextSource.h"
 #include "support/TestSettings.h"
 
 #include <obs.h>
